@@ -1,0 +1,63 @@
+# One helper per target kind, so every target gets the same language level,
+# warnings and floating-point flags.
+#
+# -ffp-contract=off: no fused multiply-adds; every product and sum is rounded
+# exactly where the source says. No -march=native and no fast-math, for the
+# same reason.
+
+set(KORVELAN_WARNINGS -Wall -Wextra -Wpedantic -Wshadow -Wconversion
+    -Wno-sign-conversion)
+
+function(korvelan_apply_flags target)
+  target_compile_options(${target} PRIVATE ${KORVELAN_WARNINGS} -ffp-contract=off
+                         -fno-fast-math)
+  if(KORVELAN_WERROR)
+    target_compile_options(${target} PRIVATE -Werror)
+  endif()
+  target_compile_features(${target} PUBLIC cxx_std_20)
+endfunction()
+
+# korvelan_library(NAME SOURCES ... [DEPS ...])
+function(korvelan_library name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  add_library(${name} STATIC ${ARG_SOURCES})
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
+  target_link_libraries(${name} PUBLIC ${ARG_DEPS})
+  korvelan_apply_flags(${name})
+endfunction()
+
+# korvelan_executable(NAME SOURCES ... [DEPS ...])
+function(korvelan_executable name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS})
+  korvelan_apply_flags(${name})
+endfunction()
+
+# korvelan_test(NAME SOURCES ... [DEPS ...] [LABELS ...])
+# A GoogleTest binary registered with CTest, one CTest entry per test case.
+function(korvelan_test name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS;LABELS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gtest_main)
+  korvelan_apply_flags(${name})
+  include(GoogleTest)
+  if(ARG_LABELS)
+    gtest_discover_tests(${name} PROPERTIES LABELS "${ARG_LABELS}"
+                         DISCOVERY_TIMEOUT 60)
+  else()
+    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60)
+  endif()
+endfunction()
+
+# korvelan_benchmark(NAME SOURCES ... [DEPS ...])
+function(korvelan_benchmark name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  find_package(benchmark REQUIRED)
+  add_executable(${name} ${ARG_SOURCES})
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS} benchmark::benchmark)
+  korvelan_apply_flags(${name})
+endfunction()

@@ -1,0 +1,75 @@
+// List-directed input: the token reader behind every console answer and
+// the whole contents of "data.txt" and "weights.txt".
+//
+// A statement starts at the beginning of a new record (whatever was left on
+// the previous statement's line is skipped) and reads its first record as
+// soon as it starts, even when its list is empty. Records end at LF; a CR
+// immediately before the LF is dropped; a last line without LF is a record;
+// records have no length limit. Separators: blanks, tabs, a comma, the end
+// of a record. Values: numbers (optional sign, digits with at most one
+// point, an optional exponent letter E, D or Q in either case followed by an
+// optionally signed integer; at least one digit), r*value, r* (r nulls), a
+// null value (an empty place between commas, or a comma with no value
+// before it since the statement began), logical tokens (T or F, either case,
+// optionally after a period, running to the next separator: true = -1,
+// false = 0). A slash ends the statement: the rest of the list keeps its
+// values. A null value leaves its target unchanged.
+//
+// Failures throw Termination::SevereIo with the reader's unit and name:
+// 24 when the data ends before the list is filled, 59 for a token that is
+// not a value, 64 for a value the target cannot hold (an integer beyond 32
+// bits; a real whose nearest float is infinite).
+#ifndef KORVELAN_TEXTIO_LIST_INPUT_H_
+#define KORVELAN_TEXTIO_LIST_INPUT_H_
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace korvelan::textio {
+
+// Where the bytes come from. Read() fills up to `size` bytes and returns the
+// count, 0 at the end of the data.
+class ByteSource {
+ public:
+  virtual ~ByteSource() = default;
+  virtual std::size_t Read(char* buffer, std::size_t size) = 0;
+};
+
+std::unique_ptr<ByteSource> FileDescriptorSource(int fd);
+std::unique_ptr<ByteSource> StringSource(std::string bytes);
+
+class ListReader {
+ public:
+  ListReader(std::unique_ptr<ByteSource> source, int unit, std::string name);
+  ~ListReader();
+
+  // One statement with one 32-bit integer target. A token without point or
+  // exponent is an integer; one with either is converted as a double and
+  // truncated toward zero; outside the 32-bit range it is condition 64.
+  void ReadInteger(std::int32_t& target);
+
+  // One statement filling `targets` in order, each converted to the nearest
+  // float.
+  void ReadReals(std::span<float> targets);
+
+  // The same statement over `count` targets that are not in one array: each
+  // value read is handed to sink.Put(index, value), index 0 .. count-1 in
+  // list order; nulls and the slash skip their indices.
+  class RealSink {
+   public:
+    virtual ~RealSink() = default;
+    virtual void Put(std::size_t index, float value) = 0;
+  };
+  void ReadReals(std::size_t count, RealSink& sink);
+
+ private:
+  class Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace korvelan::textio
+
+#endif  // KORVELAN_TEXTIO_LIST_INPUT_H_
