@@ -33,6 +33,10 @@ struct DialogueParameters {
   std::int32_t gene_id = 0;        // G (restricted only)
   std::int32_t gene_class = 0;     // K (restricted only)
   std::int32_t limit = 0;          // restriction limit (restricted only)
+  // The class column S + 1 as computed when the studies question was
+  // answered; it stays 0 when no studies question is asked (analysis types
+  // other than 0 and 1), and the class sort then refuses key column 0.
+  std::int32_t class_column = 0;
 };
 
 [[noreturn]] inline void BoundsExceeded() {
