@@ -7,6 +7,11 @@
 
 set(KORVELAN_WARNINGS -Wall -Wextra -Wpedantic -Wshadow -Wconversion
     -Wno-sign-conversion)
+# g++ 12 at -O2/-O3 reports -Wrestrict for std::string's operator+ on a
+# literal and a string (a false positive of its inlined char_traits copy).
+if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU" AND CMAKE_CXX_COMPILER_VERSION VERSION_LESS 13)
+  list(APPEND KORVELAN_WARNINGS -Wno-restrict)
+endif()
 
 function(korvelan_apply_flags target)
   target_compile_options(${target} PRIVATE ${KORVELAN_WARNINGS} -ffp-contract=off

@@ -1,0 +1,124 @@
+#include "driver/dialogue.h"
+
+#include <cstdint>
+
+#include "textio/channels.h"
+#include "textio/termination.h"
+
+namespace korvelan::driver {
+namespace {
+
+constexpr std::string_view kBlank = " ";
+
+// One question. A limited question accepts a value when
+// value + offset < bound, evaluated in 64 bits so that no answer wraps
+// around into acceptance.
+struct Question {
+  std::string_view prompt;
+  std::string_view echo;
+  std::string_view refusal = {};  // empty: every value is accepted
+  std::int64_t offset = 0;
+  std::int64_t bound = 0;
+};
+
+constexpr Question kStudies{"Enter the number of studies", "The number of studies is",
+                            "Number of studies cannot be greater than 100", 1, kMaxColumns};
+constexpr Question kStudiesRestricted{
+    "Enter the number of studies", "The number of studies=",
+    "Number of studies cannot be greater than 100", 1, kMaxColumns};
+constexpr Question kProbes{"Enter the number of distinct probes in total",
+                           "The number of distinct probes is",
+                           "Number of distinct probes cannot be greater than 500000", 0, kMaxRows};
+constexpr Question kClasses{"Enter the number of information classes",
+                            "The number of information classes is",
+                            "Number of classes cannot be greater than 500000", 0, kMaxClasses};
+constexpr Question kRuns{"Enter the number runs", "The number of runs is"};
+constexpr Question kGeneId{"Enter the gene id", "The gene id is"};
+constexpr Question kGeneClass{"Enter the information class of the gene",
+                              "The information class of the gene is"};
+constexpr Question kLimit{"Enter the restriction limit", "The restriction limit is"};
+
+// Read, echo, blank line: the part of a question after its prompt.
+std::int32_t ReadAndEcho(textio::ListReader& console, std::string_view echo) {
+  std::int32_t value = 0;
+  console.ReadInteger(value);
+  textio::ConsoleWrite(echo, value);
+  textio::ConsoleWrite(kBlank);
+  return value;
+}
+
+std::int32_t Ask(textio::ListReader& console, const Question& q) {
+  for (;;) {
+    textio::ConsoleWrite(q.prompt);
+    const std::int32_t value = ReadAndEcho(console, q.echo);
+    if (q.refusal.empty() || static_cast<std::int64_t>(value) + q.offset < q.bound) return value;
+    textio::ConsoleWrite(q.refusal);
+  }
+}
+
+// S, P and M, asked alike by both analyses; the class column follows from
+// the accepted number of studies.
+void AskCounts(textio::ListReader& console, const Question& studies, DialogueParameters& p) {
+  p.studies = Ask(console, studies);
+  p.class_column = p.studies + 1;
+  p.probes = Ask(console, kProbes);
+  p.classes = Ask(console, kClasses);
+}
+
+}  // namespace
+
+const std::array<std::string_view, kBannerLines>& BannerTexts() {
+  static constexpr std::array<std::string_view, kBannerLines> kBanner = {
+      "KORVELAN: program for Meta-Analysis of",
+      "              Ranked Discovery Datasets",
+      "              including Microarrays Data",
+      " ",
+      "                 by",
+      " ",
+      "     Edda Marwinsk, Tobin Quarrel and Ilse Venhoff",
+      " ",
+      "     Department of Statistical Genomics",
+      "     School of Life and Health Sciences",
+      "     Quenmarsh",
+      "                    and",
+      "     Centre for Computational Biology",
+      "     School of Medicine",
+      "     Thildenford",
+      " ",
+      " To use the program do NOT double click to",
+      " icon of the exe file. Press \"start\"->\"run\"-> Open:cmd->OK",
+      " ",
+      "The input files are: \"data.txt\" and  \"weights.txt\" ",
+      "The output file is: \"output.txt\"",
+      "The Restricted Heterogeneity results are only shown on the screen ",
+      " ",
+      " ",
+      "For Main analysis type \"1\" for Retricted Heterogeneity analysis type \"0\"",
+  };
+  return kBanner;
+}
+
+DialogueParameters RunDialogue(textio::ListReader& console) {
+  textio::PhaseScope scope("Dialogue");
+  DialogueParameters p;
+  // The banner's last line is the prompt of the analysis-type question.
+  for (std::string_view line : BannerTexts()) textio::ConsoleWrite(line);
+  p.analysis_type = ReadAndEcho(console, "The type of analysis is");
+
+  // Exact tests on the stored answer, one after the other, as every later
+  // branch between the analyses makes them.
+  if (p.analysis_type == 1) {
+    AskCounts(console, kStudies, p);
+    p.runs = Ask(console, kRuns);
+  }
+  if (p.analysis_type == 0) {
+    AskCounts(console, kStudiesRestricted, p);
+    p.gene_id = Ask(console, kGeneId);
+    p.gene_class = Ask(console, kGeneClass);
+    p.limit = Ask(console, kLimit);
+    p.runs = Ask(console, kRuns);
+  }
+  return p;
+}
+
+}  // namespace korvelan::driver

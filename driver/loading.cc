@@ -1,0 +1,132 @@
+#include "driver/loading.h"
+
+#include <algorithm>
+#include <string>
+
+#include "textio/termination.h"
+
+namespace korvelan::driver {
+namespace {
+
+constexpr const char* kDataName = "data.txt";
+constexpr const char* kWeightsName = "weights.txt";
+constexpr const char* kOutputName = "output.txt";
+
+textio::ListReader OpenForReading(const char* name, int unit) {
+  const int fd = textio::OpenInputFile(name, unit);
+  return textio::ListReader(textio::FileDescriptorSource(fd), unit, textio::FullPath(name));
+}
+
+// Values arrive probe after probe but are stored column by column; a
+// record of `width` values is one row.
+class MatrixSink final : public textio::ListReader::RealSink {
+ public:
+  MatrixSink(RankMatrix& m, std::size_t width) : m_(m), width_(width) {}
+  void Put(std::size_t index, float value) override {
+    const auto row = index / width_;
+    const auto col = static_cast<std::int32_t>(index % width_) + 1;
+    m_.column(col)[row] = value;
+  }
+
+ private:
+  RankMatrix& m_;
+  std::size_t width_;
+};
+
+class WeightsSink final : public textio::ListReader::RealSink {
+ public:
+  explicit WeightsSink(StudyWeights& w) : w_(w) {}
+  void Put(std::size_t index, float value) override {
+    w_.Set(static_cast<std::int32_t>(index) + 1, value);
+  }
+
+ private:
+  StudyWeights& w_;
+};
+
+}  // namespace
+
+RankMatrix ReadRankMatrix(textio::ListReader& data, std::int32_t probes, std::int32_t studies) {
+  // The record loop runs for i = 1 .. P and k = 1 .. S + 2; when either
+  // range is empty nothing is read (two negative counts make no product).
+  const std::int64_t width = static_cast<std::int64_t>(studies) + 2;
+  const bool any = probes > 0 && width > 0;
+  RankMatrix ranks(any ? probes : 0, any ? static_cast<std::int32_t>(width) : 0);
+  const std::int64_t count = any ? static_cast<std::int64_t>(probes) * width : 0;
+  MatrixSink sink(ranks, any ? static_cast<std::size_t>(width) : 1);
+  data.ReadReals(static_cast<std::size_t>(count), sink);
+  return ranks;
+}
+
+void MoveColumnsLeft(RankMatrix& ranks, std::int32_t probes, std::int32_t studies) {
+  if (probes <= 0) return;
+  for (std::int32_t k = 1; k <= studies + 1; ++k) {
+    const float* next = ranks.column(k + 1);
+    std::copy(next, next + probes, ranks.column(k));
+  }
+}
+
+void ReadStudyWeights(textio::ListReader& weights_file, std::int32_t studies,
+                      StudyWeights& weights) {
+  WeightsSink sink(weights);
+  weights_file.ReadReals(studies > 0 ? static_cast<std::size_t>(studies) : 0, sink);
+}
+
+std::vector<float> CountPresent(const RankMatrix& ranks, std::int32_t probes,
+                                std::int32_t studies) {
+  std::vector<float> present(studies > 0 ? static_cast<std::size_t>(studies) : 0, 0.0f);
+  for (std::int32_t j = 1; j <= studies; ++j) {
+    float count = 0.0f;
+    for (std::int32_t i = 1; i <= probes; ++i) {
+      if (ranks.Get(i, j) != kMissing) count += 1.0f;
+    }
+    present[static_cast<std::size_t>(j - 1)] = count;
+  }
+  return present;
+}
+
+void ScaleRanks(RankMatrix& ranks, std::int32_t probes, std::int32_t studies,
+                const std::vector<float>& present) {
+  for (std::int32_t j = 1; j <= studies; ++j) {
+    // Kept in double: rounding the quotient to float first would move some
+    // scaled ranks by one unit in the last place.
+    const double factor =
+        static_cast<double>(probes) / static_cast<double>(present[static_cast<std::size_t>(j - 1)]);
+    for (std::int32_t i = 1; i <= probes; ++i) {
+      const float r = ranks.Get(i, j);
+      if (r != kMissing) ranks.Set(i, j, static_cast<float>(factor * static_cast<double>(r)));
+    }
+  }
+}
+
+void StoreLineNumbers(RankMatrix& ranks, std::int32_t probes, std::int32_t studies) {
+  const std::int64_t col = static_cast<std::int64_t>(studies) + 2;
+  for (std::int32_t i = 1; i <= probes; ++i) {
+    if (col < 1 || col > kMaxColumns) BoundsExceeded();
+    ranks.Set(i, static_cast<std::int32_t>(col), static_cast<float>(i));
+  }
+}
+
+LoadedInputs LoadInputs(const DialogueParameters& params) {
+  textio::PhaseScope scope("Loading");
+  const std::int32_t p = params.probes;
+  const std::int32_t s = params.studies;
+  LoadedInputs in;
+  {
+    textio::ListReader data = OpenForReading(kDataName, textio::kDataUnit);
+    in.ranks = ReadRankMatrix(data, p, s);
+  }
+  MoveColumnsLeft(in.ranks, p, s);
+  if (params.analysis_type == 1) {
+    textio::ListReader weights = OpenForReading(kWeightsName, textio::kWeightsUnit);
+    ReadStudyWeights(weights, s, in.weights);
+  }
+  ScaleRanks(in.ranks, p, s, CountPresent(in.ranks, p, s));
+  if (params.analysis_type == 1) {
+    in.results = std::make_unique<textio::ResultsFile>(kOutputName, textio::kOutputUnit);
+  }
+  StoreLineNumbers(in.ranks, p, s);
+  return in;
+}
+
+}  // namespace korvelan::driver

@@ -16,9 +16,14 @@
 // values. A null value leaves its target unchanged.
 //
 // Failures throw Termination::SevereIo with the reader's unit and name:
-// 24 when the data ends before the list is filled, 59 for a token that is
-// not a value, 64 for a value the target cannot hold (an integer beyond 32
-// bits; a real whose nearest float is infinite).
+// 24 when the data ends before the list is filled (also for a statement
+// with an empty list when no record is left), 59 for a token that is not a
+// value (a word, "12abc", "1.0+5", "1e", a repeat count of 0 or with a
+// sign), 64 for a value the target cannot hold (an integer beyond 32 bits,
+// also through a point or exponent such as 3e9; a real whose nearest float
+// is infinite, such as 1e39; a repeat count beyond 2147483647). Underflow
+// is not an error: the correctly rounded value (a subnormal or a signed
+// zero). Tokens after the last value a statement needs are not looked at.
 #ifndef KORVELAN_TEXTIO_LIST_INPUT_H_
 #define KORVELAN_TEXTIO_LIST_INPUT_H_
 
@@ -31,20 +36,31 @@
 namespace korvelan::textio {
 
 // Where the bytes come from. Read() fills up to `size` bytes and returns the
-// count, 0 at the end of the data.
+// count, 0 at the end of the data; it may return fewer bytes than asked for
+// (a terminal gives a line at a time).
 class ByteSource {
  public:
   virtual ~ByteSource() = default;
   virtual std::size_t Read(char* buffer, std::size_t size) = 0;
 };
 
+// Reads a descriptor it does not own (never closes it); retries after EINTR
+// and waits on a non-blocking descriptor. A read error ends the data, so the
+// statement fails with the end-of-file condition (24).
 std::unique_ptr<ByteSource> FileDescriptorSource(int fd);
+// The given bytes, for tests and in-memory data.
 std::unique_ptr<ByteSource> StringSource(std::string bytes);
 
 class ListReader {
  public:
+  // `unit` and `name` are what the reports show: the channel number and the
+  // file's full path (FullPath), or kConsoleInputUnit and "CONIN$". Keep one
+  // reader per channel for the whole run: it reads ahead in large chunks,
+  // and bytes it has taken from the source belong to later statements.
   ListReader(std::unique_ptr<ByteSource> source, int unit, std::string name);
   ~ListReader();
+  ListReader(ListReader&&) noexcept;
+  ListReader& operator=(ListReader&&) noexcept;
 
   // One statement with one 32-bit integer target. A token without point or
   // exponent is an integer; one with either is converted as a double and

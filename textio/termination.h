@@ -59,6 +59,11 @@ class Termination : public std::exception {
   std::string ReportLine() const;
   // Whether the call-stack listing follows the report (severe conditions).
   bool HasStackListing() const { return kind_ == Kind::kSevere; }
+  // The call-stack listing (see StackListing()) as it stood when this
+  // condition was raised; empty unless HasStackListing(). Recorded at
+  // construction because the scopes are unwound by the time the main
+  // program catches the exception.
+  const std::string& StackText() const { return stack_; }
   // The process exit status: the low byte of 0xC0000000 + number for severe
   // conditions (24, 59, 161, ...), otherwise the status given.
   int ExitStatus() const;
@@ -75,6 +80,7 @@ class Termination : public std::exception {
   bool has_unit_ = false;
   std::string text_; // channel name (severe) or the message line
   int status_;
+  std::string stack_; // listing recorded at construction (severe only)
 };
 
 // The text of a severe condition with its placeholders filled, e.g.
@@ -82,8 +88,12 @@ class Termination : public std::exception {
 std::string SevereText(Severe number, int unit, std::string_view name);
 
 // Names of the active routines, for the call-stack listing after a severe
-// report. Main thread only. A PhaseScope pushes on construction and pops on
-// destruction; the listing shows the innermost first.
+// report. A PhaseScope pushes on construction and pops on destruction; the
+// listing shows the innermost first. The stack is process-wide (guarded, so
+// a worker thread's scopes cannot corrupt it) and is meant for the main
+// thread's routines; `name` must outlive the scope (a string literal).
+// The main program itself is the implicit outermost routine: it does not
+// push a scope of its own.
 class PhaseScope {
  public:
   explicit PhaseScope(const char* name);
@@ -93,7 +103,10 @@ class PhaseScope {
 };
 
 // The call-stack listing: "Call stack (innermost first):" and then one line
-// per active routine, "  in NAME", each with CR LF.
+// per active routine, "  in NAME", innermost first, and always last the main
+// program, "  in KORVELAN"; every line ends with CR LF. With no scope active
+// the listing is the heading and "  in KORVELAN". Deterministic: no
+// addresses, so golden files can hold it.
 std::string StackListing();
 
 // Starts the process-wide handling of endings: ignores SIGPIPE and SIGXFSZ so
@@ -103,11 +116,18 @@ std::string StackListing();
 // "forrtl: error (200): program aborting due to control-C event" (control-
 // BREAK for SIGQUIT, window-CLOSE for SIGHUP), closes every open file and
 // ends the process with 128 + the signal number. Call once, first thing in
-// main, before any other thread exists.
+// main, before any other thread exists (later calls do nothing). The signals
+// must come to the process (kill), not to one thread: raise() in a thread
+// that blocks them leaves them pending on that thread.
 void InstallInterruptHandling();
 
 // Writes the report of `t` (report line, stack listing) on standard error,
 // closes every open file and ends the process with t.ExitStatus().
+// Never takes the output lock, so it may be called by a thread that holds it
+// (a failed write to the results file); an ending already under way (an
+// interrupt, another Exit) wins and this call waits for the process to end.
+// Buffered results bytes are written out where possible before the close;
+// errors met while ending are not reported. No destructor runs (_exit).
 [[noreturn]] void Exit(const Termination& t);
 
 // The normal end: flushes and closes every open file and standard output; a

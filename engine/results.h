@@ -1,0 +1,43 @@
+// The results file "output.txt" of the main analysis: the twelve legend
+// records, then one 199-character record per probe in class-sorted order,
+// then the end of file (an earlier, longer file loses its tail).
+//
+// A data record holds, as floats: the line-number column value (F7.0), the
+// observed R-mean (F24.4), the right and left P-values for the R-mean, for
+// the R-weighted mean (each F24.16), the observed Q (F24.4), the right and
+// left P-values for Q. P-values are the double results rounded to float
+// (round to nearest). The observed R-weighted mean itself is not written.
+#ifndef KORVELAN_ENGINE_RESULTS_H_
+#define KORVELAN_ENGINE_RESULTS_H_
+
+#include <cstdint>
+#include <string>
+
+#include "driver/model.h"
+#include "engine/counting.h"
+#include "engine/stats.h"
+#include "textio/channels.h"
+
+namespace korvelan::engine {
+
+// The legend: twelve list-directed records, each with CR LF.
+std::string LegendRecords();
+
+// Appends the data records of rows first .. last (1-based, within the
+// stored rows) to `out`; `line_column` is the line-number column S + 2.
+void AppendResultRecords(std::string& out, const RankMatrix& ranks,
+                         std::int32_t line_column, const Statistics& observed,
+                         const PValues& pvalues, std::int32_t first, std::int32_t last);
+
+// Writes the whole results file and ends and closes it: BeginWriting, the
+// legend, the data records of rows 1 .. P written in chunks (one formatted
+// write in effect: the records are the same as one write of all 9 x P
+// values), and EndAndClose. P <= 0 gives the legend and one empty record.
+// Write failures come back as the file's Termination.
+void WriteResultsFile(textio::ResultsFile& file, const RankMatrix& ranks,
+                      std::int32_t line_column, const Statistics& observed,
+                      const PValues& pvalues, std::int32_t probes);
+
+}  // namespace korvelan::engine
+
+#endif  // KORVELAN_ENGINE_RESULTS_H_

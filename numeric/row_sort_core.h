@@ -1,0 +1,163 @@
+// The row sort's quicksort, written once over an abstract row store so that
+// every form of the sort (whole rows of a matrix, or row numbers with their
+// keys) makes the same comparisons and the same moves and cannot drift
+// apart. Internal to the numeric library.
+//
+// The sort is a row-wise form of Singleton's quicksort: a
+// pivot at a moving fraction R of the segment, median-of-three style
+// exchanges with the segment ends, a partition that leaves rows with equal
+// keys where they are, the larger half pushed and the smaller sorted at
+// once, and short segments finished by an insertion pass that uses the row
+// in front of the segment as its guard. Equal keys therefore end in an order
+// fixed by this exact sequence; nothing here may be "simplified".
+//
+// A Store provides, for positions p, q in 1 .. n:
+//   using Pivot = ...;                    a copy of one row (the pivot T)
+//   int  Compare(p, q)                    compare(row p, row q): -1, 0, +1
+//   int  CompareToPivot(p, const Pivot&)  compare(row p, T)
+//   int  PivotCompare(const Pivot&, p)    compare(T, row p)
+//   Pivot Load(p)                         T = row p
+//   void Put(p, const Pivot&)             row p = T
+//   void Copy(from, to)                   row to = row from
+//   void Swap(p, q)                       exchange rows p and q
+// A row's permutation entry is part of the row: it moves with it. (The
+// pivot's entry P is always that of the row T holds whenever it is used.)
+#ifndef KORVELAN_NUMERIC_ROW_SORT_CORE_H_
+#define KORVELAN_NUMERIC_ROW_SORT_CORE_H_
+
+#include <cstddef>
+#include <cstdint>
+
+namespace korvelan::numeric::detail {
+
+// The two explicit stacks of pending segments. The larger half is always
+// the one pushed, so at most floor(log2 n) segments are ever pending; the
+// caller's capacity must cover that.
+struct SegmentStack {
+  std::int32_t* lower;
+  std::int32_t* upper;
+  std::size_t capacity;
+  std::size_t depth = 0;
+
+  void Push(std::int32_t i, std::int32_t j) {
+    lower[depth] = i;
+    upper[depth] = j;
+    ++depth;
+  }
+  bool Pop(std::int32_t& i, std::int32_t& j) {
+    if (depth == 0) return false;
+    --depth;
+    i = lower[depth];
+    j = upper[depth];
+    return true;
+  }
+};
+
+// Partitions rows i .. j (j - i >= 1) around the pivot at fraction r,
+// pushes the larger part and leaves the smaller one in [i, j].
+template <class Store>
+void Partition(Store& a, std::int32_t& i, std::int32_t& j, float r, SegmentStack& stack) {
+  std::int32_t k = i;
+  // r is always a multiple of 1/128, so (j - i) * r is exact in double (a
+  // float product would round for long segments and could move the pivot);
+  // i is whole, so truncating the sum is truncating the product.
+  const std::int32_t ij = i + static_cast<std::int32_t>(static_cast<double>(j - i) *
+                                                        static_cast<double>(r));
+  typename Store::Pivot t = a.Load(ij);
+  if (a.CompareToPivot(i, t) == +1) {
+    a.Copy(i, ij);
+    a.Put(i, t);
+    t = a.Load(ij);
+  }
+  std::int32_t l = j;
+  if (a.CompareToPivot(j, t) == -1) {
+    a.Copy(j, ij);
+    a.Put(j, t);
+    t = a.Load(ij);
+    if (a.CompareToPivot(i, t) == +1) {
+      a.Copy(i, ij);
+      a.Put(i, t);
+      t = a.Load(ij);
+    }
+  }
+  // Row i is now no greater than T and row j no less, so both scans stop
+  // inside the segment without bound tests.
+  while (true) {
+    do --l;
+    while (a.CompareToPivot(l, t) == +1);
+    do ++k;
+    while (a.CompareToPivot(k, t) == -1);
+    if (k > l) break;
+    if (a.Compare(l, k) != 0) a.Swap(l, k);
+  }
+  if (l - i > j - k) {
+    stack.Push(i, l);
+    i = k;
+  } else {
+    stack.Push(k, j);
+    j = l;
+  }
+}
+
+// Insertion pass over rows i .. j (i > 1); row i - 1 compares no greater
+// than any of them and stops the backward walk.
+template <class Store>
+void GuardedInsertion(Store& a, std::int32_t i, std::int32_t j) {
+  for (; i != j; ++i) {
+    if (a.Compare(i, i + 1) != +1) continue;
+    const typename Store::Pivot t = a.Load(i + 1);
+    std::int32_t k = i;
+    do {
+      a.Copy(k, k + 1);
+      --k;
+    } while (a.PivotCompare(t, k) == -1);
+    a.Put(k + 1, t);
+  }
+}
+
+// Sorts rows 1 .. n ascending.
+template <class Store>
+void QuickSortRows(Store& a, std::int32_t n, SegmentStack stack) {
+  std::int32_t i = 1;
+  std::int32_t j = n;
+  float r = 0.375f;
+  enum class Step { kEntryA, kEntryB, kPop };
+  Step step = Step::kEntryA;
+  while (true) {
+    switch (step) {
+      case Step::kEntryA:
+        if (i == j) {
+          step = Step::kPop;
+          break;
+        }
+        // The fraction cycles through single-precision values; the test
+        // constant is the float nearest 0.5898437.
+        if (r <= 0.5898437f) {
+          r = r + 0.0390625f;
+        } else {
+          r = r - 0.21875f;
+        }
+        Partition(a, i, j, r, stack);
+        step = Step::kEntryB;
+        break;
+      case Step::kEntryB:
+        if (j - i >= 11) {
+          Partition(a, i, j, r, stack);
+        } else if (i == 1) {
+          step = Step::kEntryA;
+        } else {
+          GuardedInsertion(a, i, j);
+          step = Step::kPop;
+        }
+        break;
+      case Step::kPop:
+        if (!stack.Pop(i, j)) return;
+        step = Step::kEntryB;
+        break;
+    }
+  }
+}
+
+}  // namespace korvelan::numeric::detail
+
+#endif  // KORVELAN_NUMERIC_ROW_SORT_CORE_H_

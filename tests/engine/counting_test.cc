@@ -1,0 +1,204 @@
+#include "engine/counting.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "tests/engine/oracles.h"
+
+namespace korvelan::engine {
+namespace {
+
+constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
+constexpr float kInf = std::numeric_limits<float>::infinity();
+
+// Class ranges given as (first, last) for classes 1 .. M.
+ClassRanges Ranges(const std::vector<std::pair<std::int32_t, std::int32_t>>& r) {
+  const auto m = static_cast<std::int32_t>(r.size());
+  ClassRanges out{RowArray<std::int32_t>(m, kMaxClasses), RowArray<std::int32_t>(m, kMaxClasses)};
+  for (std::int32_t k = 1; k <= m; ++k) {
+    out.first.Set(k, r[static_cast<std::size_t>(k - 1)].first);
+    out.last.Set(k, r[static_cast<std::size_t>(k - 1)].second);
+  }
+  return out;
+}
+
+// All three statistics set to the same values.
+Statistics Same(const std::vector<float>& v) {
+  Statistics s(static_cast<std::int32_t>(v.size()));
+  for (std::size_t i = 0; i < v.size(); ++i) {
+    s.rmean.span()[i] = v[i];
+    s.rwmean.span()[i] = v[i];
+    s.q.span()[i] = v[i];
+  }
+  return s;
+}
+
+std::vector<float> Column(const Statistics& s, int statistic) {
+  const RowArray<float>& a = statistic == kRmean ? s.rmean : statistic == kRwmean ? s.rwmean : s.q;
+  return {a.span().begin(), a.span().end()};
+}
+
+bool SameDouble(double a, double b) { return (std::isnan(a) && std::isnan(b)) || a == b; }
+
+// Values drawn from a small pool so that ties are common, with NaN,
+// infinities and both zeros among them.
+float PoolValue(std::mt19937& rng) {
+  static const float pool[] = {kNaN, -kInf, kInf, 0.0f, -0.0f, 1.0f, 1.5f, 2.0f, 2.0f,
+                               3.25f, -1.0f, 7.0f, 100.0f};
+  const auto n = sizeof(pool) / sizeof(pool[0]);
+  if (rng() % 3 == 0) return static_cast<float>(rng() % 1000) / 7.0f;
+  return pool[rng() % n];
+}
+
+TEST(Counting, MatchesPairCountingOracleOnRandomClasses) {
+  std::mt19937 rng(3);
+  for (int trial = 0; trial < 60; ++trial) {
+    // Class sizes including empty and one-probe classes; ranges from the top
+    // class down, as the class sort lays them out.
+    const std::int32_t m = 1 + static_cast<std::int32_t>(rng() % 6);
+    std::vector<std::int32_t> size(static_cast<std::size_t>(m));
+    for (auto& n : size) n = static_cast<std::int32_t>(rng() % 4 == 0 ? rng() % 2 : rng() % 40);
+    std::vector<std::pair<std::int32_t, std::int32_t>> r(static_cast<std::size_t>(m));
+    std::int32_t total = 0;
+    for (std::int32_t k = m; k >= 1; --k) {
+      total += size[static_cast<std::size_t>(k - 1)];
+      r[static_cast<std::size_t>(k - 1)] = {total - size[static_cast<std::size_t>(k - 1)] + 1, total};
+    }
+    const std::int32_t p = total;
+    Statistics observed(p);
+    for (int s = 0; s < kStatistics; ++s) {
+      RowArray<float>& a = s == 0 ? observed.rmean : s == 1 ? observed.rwmean : observed.q;
+      for (auto& v : a.span()) v = PoolValue(rng);
+    }
+    const ClassRanges ranges = Ranges(r);
+    ExceedanceCounter counter(observed, ranges, m, p);
+    std::vector<std::vector<double>> right(3, std::vector<double>(static_cast<std::size_t>(p)));
+    std::vector<std::vector<double>> left = right;
+    const int runs = 1 + static_cast<int>(rng() % 4);
+    for (int n = 0; n < runs; ++n) {
+      Statistics run(p);
+      for (int s = 0; s < kStatistics; ++s) {
+        RowArray<float>& a = s == 0 ? run.rmean : s == 1 ? run.rwmean : run.q;
+        for (auto& v : a.span()) v = PoolValue(rng);
+      }
+      counter.CountRun(run);
+      for (int s = 0; s < kStatistics; ++s) {
+        for (std::int32_t k = 1; k <= m; ++k) {
+          oracle::CountPairs(Column(observed, s), Column(run, s), r[static_cast<std::size_t>(k - 1)].first,
+                             r[static_cast<std::size_t>(k - 1)].second, right[static_cast<std::size_t>(s)],
+                             left[static_cast<std::size_t>(s)]);
+        }
+      }
+    }
+    for (int s = 0; s < kStatistics; ++s) {
+      for (std::int32_t i = 1; i <= p; ++i) {
+        ASSERT_EQ(static_cast<double>(counter.right(s, i)), right[static_cast<std::size_t>(s)][static_cast<std::size_t>(i - 1)])
+            << "trial " << trial << " statistic " << s << " row " << i;
+        ASSERT_EQ(static_cast<double>(counter.left(s, i)), left[static_cast<std::size_t>(s)][static_cast<std::size_t>(i - 1)])
+            << "trial " << trial << " statistic " << s << " row " << i;
+      }
+    }
+    for (std::int32_t k = 1; k <= m; ++k) {
+      EXPECT_EQ(counter.total(k), std::int64_t{runs} * size[static_cast<std::size_t>(k - 1)]);
+    }
+  }
+}
+
+struct PValueCase {
+  std::string name;
+  std::vector<float> observed;             // one class over all rows
+  std::vector<std::vector<float>> runs;    // run values per run
+  std::vector<double> right, left;         // expected P-values per row
+};
+
+class PValuesOfOneClass : public ::testing::TestWithParam<PValueCase> {};
+
+TEST_P(PValuesOfOneClass, AreCountsOverTheClassTotal) {
+  const PValueCase& c = GetParam();
+  const auto p = static_cast<std::int32_t>(c.observed.size());
+  const Statistics observed = Same(c.observed);
+  const ClassRanges ranges = Ranges({{1, p}});
+  ExceedanceCounter counter(observed, ranges, 1, p);
+  for (const auto& values : c.runs) counter.CountRun(Same(values));
+  const PValues pv = counter.Finish();
+  for (int s = 0; s < kStatistics; ++s) {
+    for (std::int32_t i = 1; i <= p; ++i) {
+      EXPECT_PRED2(SameDouble, pv.right[s].Get(i), c.right[static_cast<std::size_t>(i - 1)])
+          << "statistic " << s << " row " << i;
+      EXPECT_PRED2(SameDouble, pv.left[s].Get(i), c.left[static_cast<std::size_t>(i - 1)])
+          << "statistic " << s << " row " << i;
+    }
+  }
+}
+
+constexpr double kNaND = std::numeric_limits<double>::quiet_NaN();
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, PValuesOfOneClass,
+    ::testing::Values(
+        PValueCase{"IdenticalValuesGiveOneOnBothSides", {2, 2}, {{2, 2}, {2, 2}}, {1, 1}, {1, 1}},
+        PValueCase{"NaNObservedGivesZeroOnBothSides", {kNaN, 1}, {{1, 1}}, {0, 1}, {0, 1}},
+        PValueCase{"NaNRunValueCountsForNobody", {1, 2}, {{kNaN, 2}}, {0.5, 0.5}, {0, 0.5}},
+        PValueCase{"NoRunGivesNaN", {1, 2}, {}, {kNaND, kNaND}, {kNaND, kNaND}},
+        // Ties count on both sides: the excess over 1 is the tie fraction.
+        PValueCase{"TiesOnBothSides", {1, 2, 3}, {{1, 2, 3}}, {1, 2.0 / 3, 1.0 / 3},
+                   {1.0 / 3, 2.0 / 3, 1}},
+        PValueCase{"SignedZerosAreEqual", {0.0f, -0.0f}, {{-0.0f, 0.0f}}, {1, 1}, {1, 1}},
+        PValueCase{"InfinitiesAreOrdered", {kInf, -kInf, 0}, {{-kInf, 0, kInf}},
+                   {1.0 / 3, 1, 2.0 / 3}, {1, 1.0 / 3, 2.0 / 3}},
+        PValueCase{"OneProbeClassIsTheFractionOfRuns", {5}, {{4}, {5}, {6}, {7}},
+                   {0.75}, {0.5}}),
+    [](const auto& param_info) { return param_info.param.name; });
+
+TEST(Counting, RowsOutsideEveryClassGetZeroAndEmptyClassesAreSkipped) {
+  // Rows 1 .. 5; class 3 covers row 1, class 2 is empty, class 1 rows 2 .. 3;
+  // rows 4 and 5 lie in no range.
+  const Statistics observed = Same({1, 2, 3, 4, 5});
+  const ClassRanges ranges = Ranges({{2, 3}, {2, 1}, {1, 1}});
+  ExceedanceCounter counter(observed, ranges, 3, 5);
+  counter.CountRun(Same({5, 4, 3, 2, 1}));
+  const PValues pv = counter.Finish();
+  EXPECT_EQ(counter.total(1), 2);
+  EXPECT_EQ(counter.total(2), 0);
+  EXPECT_EQ(counter.total(3), 1);
+  EXPECT_EQ(pv.right[kQ].Get(1), 1.0);   // run 5 >= observed 1
+  EXPECT_EQ(pv.left[kQ].Get(1), 0.0);
+  EXPECT_EQ(pv.right[kQ].Get(2), 1.0);   // run values 4, 3 against 2
+  EXPECT_EQ(pv.left[kQ].Get(3), 0.5);    // 3 <= 3
+  for (std::int32_t i : {4, 5}) {
+    EXPECT_EQ(pv.right[kRmean].Get(i), 0.0) << "row " << i;
+    EXPECT_EQ(pv.left[kRwmean].Get(i), 0.0) << "row " << i;
+  }
+}
+
+TEST(Counting, RightPlusLeftExceedsOneByTheTieFraction) {
+  std::mt19937 rng(5);
+  const std::int32_t p = 40;
+  Statistics observed(p);
+  for (auto& v : observed.q.span()) v = static_cast<float>(rng() % 6);
+  const ClassRanges ranges = Ranges({{1, p}});
+  ExceedanceCounter counter(observed, ranges, 1, p);
+  std::vector<double> ties(static_cast<std::size_t>(p));
+  const int runs = 7;
+  for (int n = 0; n < runs; ++n) {
+    Statistics run(p);
+    for (auto& v : run.q.span()) v = static_cast<float>(rng() % 6);
+    counter.CountRun(run);
+    for (std::int32_t i = 0; i < p; ++i) {
+      for (float v : run.q.span()) ties[static_cast<std::size_t>(i)] += v == observed.q.span()[static_cast<std::size_t>(i)];
+    }
+  }
+  const PValues pv = counter.Finish();
+  for (std::int32_t i = 1; i <= p; ++i) {
+    const double excess = pv.right[kQ].Get(i) + pv.left[kQ].Get(i) - 1.0;
+    EXPECT_NEAR(excess, ties[static_cast<std::size_t>(i - 1)] / (runs * p), 1e-15) << "row " << i;
+  }
+}
+
+}  // namespace
+}  // namespace korvelan::engine

@@ -1,0 +1,333 @@
+#include "textio/list_input.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <optional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "textio/termination.h"
+
+namespace korvelan::textio {
+namespace {
+
+// Hands out its bytes `step` at a time, to put record ends, CRs and tokens
+// across the reader's refills.
+class DribbleSource : public ByteSource {
+ public:
+  DribbleSource(std::string bytes, std::size_t step) : bytes_(std::move(bytes)), step_(step) {}
+  std::size_t Read(char* buffer, std::size_t size) override {
+    const std::size_t n = std::min({size, step_, bytes_.size() - pos_});
+    std::memcpy(buffer, bytes_.data() + pos_, n);
+    pos_ += n;
+    return n;
+  }
+
+ private:
+  std::string bytes_;
+  std::size_t step_;
+  std::size_t pos_ = 0;
+};
+
+std::unique_ptr<ByteSource> Source(const std::string& bytes, std::size_t step) {
+  if (step == 0) return StringSource(bytes);
+  return std::make_unique<DribbleSource>(bytes, step);
+}
+
+// The outcome of one statement: the targets, or the condition it raised.
+struct RealsOutcome {
+  std::vector<float> values;
+  int error = 0;
+  bool operator==(const RealsOutcome& o) const {
+    if (error != o.error || values.size() != o.values.size()) return false;
+    for (std::size_t i = 0; i < values.size(); ++i) {
+      if (std::memcmp(&values[i], &o.values[i], sizeof(float)) != 0) return false;
+    }
+    return true;
+  }
+};
+
+std::ostream& operator<<(std::ostream& os, const RealsOutcome& o) {
+  if (o.error != 0) return os << "condition " << o.error;
+  os << "{";
+  for (float v : o.values) os << " " << v;
+  return os << " }";
+}
+
+// Targets start at 100 + i, so that a value left alone is visible.
+RealsOutcome ReadRealsFrom(const std::string& input, std::size_t n, std::size_t step = 0) {
+  RealsOutcome o;
+  o.values.resize(n);
+  for (std::size_t i = 0; i < n; ++i) o.values[i] = 100.0f + static_cast<float>(i);
+  ListReader reader(Source(input, step), 10, "/w/data.txt");
+  try {
+    reader.ReadReals(o.values);
+  } catch (const Termination& t) {
+    o.values.clear();
+    o.error = t.SevereNumber();
+  }
+  return o;
+}
+
+RealsOutcome Values(std::vector<float> v) { return RealsOutcome{std::move(v), 0}; }
+RealsOutcome Condition(int n) { return RealsOutcome{{}, n}; }
+
+struct RealsCase {
+  const char* name;
+  std::string input;
+  std::size_t count;
+  RealsOutcome expected;
+};
+
+std::vector<RealsCase> RealsCases() {
+  return {
+      // Separators and records.
+      {"blanks_and_tabs", " 1\t2  \t 3\n", 3, Values({1, 2, 3})},
+      {"commas", "1,2 , 3", 3, Values({1, 2, 3})},
+      {"record_ends_and_empty_lines", "1\n2\n\n   \n3\n", 3, Values({1, 2, 3})},
+      {"crlf_records", "1\r\n2\r\n\r\n3\r\n", 3, Values({1, 2, 3})},
+      {"cr_inside_a_record_is_a_character", "1\r2\n", 2, Condition(59)},
+      {"cr_at_end_without_lf_is_a_character", "1 2\r", 2, Condition(59)},
+      {"cr_alone_before_value", "\r5\n", 1, Condition(59)},
+      {"last_line_without_lf", "1 2", 2, Values({1, 2})},
+      // Null values.
+      {"two_commas", "1,,3", 3, Values({1, 101, 3})},
+      {"comma_blank_comma", "1, ,3", 3, Values({1, 101, 3})},
+      {"leading_comma", ",5", 2, Values({100, 5})},
+      {"two_leading_commas", ",,5", 3, Values({100, 101, 5})},
+      {"comma_after_value_on_next_line", "1\n,2", 2, Values({1, 2})},
+      {"comma_at_end_of_line", "1,\n2", 2, Values({1, 2})},
+      {"trailing_null_then_end", "1,,", 2, Values({1, 101})},
+      // Repeats.
+      {"repeat_value", "3*-99", 3, Values({-99, -99, -99})},
+      {"repeat_beyond_list", "5*2", 3, Values({2, 2, 2})},
+      {"repeat_null", "2* 9", 3, Values({100, 101, 9})},
+      {"repeat_null_then_comma", "2*,9", 3, Values({100, 101, 9})},
+      {"repeat_logical", "2*T", 2, Values({-1, -1})},
+      {"repeat_zero", "0*5", 1, Condition(59)},
+      {"repeat_signed", "+2*5", 1, Condition(59)},
+      {"repeat_twice", "2*3*4", 1, Condition(59)},
+      {"repeat_star_star", "2**", 1, Condition(59)},
+      {"repeat_count_beyond_32_bits", "4294967297*1", 1, Condition(64)},
+      // Slash.
+      {"slash_ends_statement", "1 2 / 3", 4, Values({1, 2, 102, 103})},
+      {"slash_right_after_value", "1/", 2, Values({1, 101})},
+      {"slash_first", "/ 1", 1, Values({100})},
+      {"repeat_null_then_slash", "2*/", 3, Values({100, 101, 102})},
+      // Logical values.
+      {"logicals", "T .F. TRUE Total f .t", 6, Values({-1, 0, -1, -1, 0, -1})},
+      {"logical_runs_to_separator", "Tx*5,F/", 3, Values({-1, 0, 102})},
+      // Numbers and exponents.
+      {"exponent_letters", "1e2 1E2 1d2 1D2 1q2 1Q2", 6, Values({100, 100, 100, 100, 100, 100})},
+      {"exponent_signs", "1e+2 1.5e-1 -2.5D0 +3Q1", 4, Values({100, 0.15f, -2.5f, 30})},
+      {"point_forms", ".5 5. -.25 +7", 4, Values({0.5f, 5, -0.25f, 7})},
+      {"nearest_float", "0.1 16777217 3.4028235e38", 3,
+       Values({0.1f, 16777216.0f, std::numeric_limits<float>::max()})},
+      {"underflow_to_subnormal", "1e-45 8e-46 7e-46", 3,
+       Values({std::numeric_limits<float>::denorm_min(), std::numeric_limits<float>::denorm_min(), 0.0f})},
+      {"underflow_to_zero", "1e-50 -1e-50 1e-400", 3, Values({0.0f, -0.0f, 0.0f})},
+      {"overflow", "1e39", 1, Condition(64)},
+      {"negative_overflow", "-1e39", 1, Condition(64)},
+      {"overflow_beyond_double", "1e400", 1, Condition(64)},
+      {"rounds_down_to_max", "3.40282356e38", 1, Values({std::numeric_limits<float>::max()})},
+      // Syntax errors.
+      {"word", "abc", 1, Condition(59)},
+      {"digits_then_letters", "12abc", 1, Condition(59)},
+      {"header_line", "probe s1 class\n1 2 3\n", 3, Condition(59)},
+      {"sign_without_letter", "1.0+5", 1, Condition(59)},
+      {"exponent_without_digits", "1e", 1, Condition(59)},
+      {"exponent_sign_only", "1e+", 1, Condition(59)},
+      {"point_only", ".", 1, Condition(59)},
+      {"sign_only", "-", 1, Condition(59)},
+      {"two_points", "1.2.3", 1, Condition(59)},
+      {"two_exponents", "1e2e3", 1, Condition(59)},
+      {"two_signs", "--1", 1, Condition(59)},
+      {"nan_word", "NaN", 1, Condition(59)},
+      {"infinity_word", "Inf", 1, Condition(59)},
+      {"quote", "'1'", 1, Condition(59)},
+      {"nul_byte", std::string("1\0", 2), 1, Condition(59)},
+      {"tokens_after_list_not_read", "1 abc", 1, Values({1})},
+      // End of data.
+      {"short", "1 2", 3, Condition(24)},
+      {"empty", "", 1, Condition(24)},
+      {"blank_lines_only", "\n  \n\r\n", 1, Condition(24)},
+      {"empty_list_without_record", "", 0, Condition(24)},
+      {"empty_list_with_record", "abc", 0, Values({})},
+  };
+}
+
+TEST(ListReaderReals, Cases) {
+  for (const RealsCase& c : RealsCases()) {
+    EXPECT_EQ(ReadRealsFrom(c.input, c.count), c.expected) << c.name;
+  }
+}
+
+TEST(ListReaderReals, SameOutcomeWhateverTheChunks) {
+  for (const RealsCase& c : RealsCases()) {
+    for (std::size_t step : {1, 2, 3, 7}) {
+      EXPECT_EQ(ReadRealsFrom(c.input, c.count, step), c.expected)
+          << c.name << " read " << step << " bytes at a time";
+    }
+  }
+}
+
+// Oracle: the C library's strtof, correctly rounded too, on the same number
+// written with 'e'. The reader must agree bit for bit whichever spelling of
+// the token it meets (its fast path takes plain decimals, the general path
+// signs, D and Q exponents).
+TEST(ListReaderReals, AgreesWithStrtofOracle) {
+  std::mt19937_64 rng(12345);
+  const char* letters[] = {"e", "E", "d", "D", "q", "Q"};
+  std::string input;
+  std::vector<float> expected;
+  for (int i = 0; i < 20000; ++i) {
+    std::string mantissa = std::to_string(rng() % 100000000000ull);
+    const std::size_t point = rng() % (mantissa.size() + 1);
+    if (rng() % 4 != 0) mantissa.insert(point, ".");
+    const int exponent = static_cast<int>(rng() % 100) - 60;
+    const std::string sign = (rng() % 3 == 0) ? "-" : (rng() % 3 == 0 ? "+" : "");
+    const std::string oracle_text = sign + mantissa + "e" + std::to_string(exponent);
+    const float want = std::strtof(oracle_text.c_str(), nullptr);
+    if (std::isinf(want)) continue;
+    expected.push_back(want);
+    input += sign + mantissa + letters[rng() % 6] + std::to_string(exponent);
+    input += (rng() % 5 == 0) ? "\r\n" : " ";
+  }
+  EXPECT_EQ(ReadRealsFrom(input, expected.size()), Values(expected));
+}
+
+TEST(ListReaderReals, TokenLongerThanAChunk) {
+  // 0. followed by three million zeros and a one, times 10^3000000: 0.1.
+  const std::string token = "0." + std::string(3000000, '0') + "1e3000000";
+  EXPECT_EQ(ReadRealsFrom(token + " 2", 2), Values({0.1f, 2}));
+}
+
+TEST(ListReaderReals, LayoutOfTheDataDoesNotMatter) {
+  const std::vector<float> expected = {1, 5, -99, 2, 2, 7, 1, 3};
+  const std::string layouts[] = {
+      "1 5 -99 2\n2 7 1 3\n",        // one probe per line
+      "1 5 -99 2 2 7 1 3",           // all on one line
+      "1\n5\n-99\n2\n2\n7\n1\n3\n",  // one value per line
+      "1 5\n-99\n2 2 7\n\n1 3\r\n",  // split anyhow
+      "1,5,-99,2\r\n2,7,1,3\r\n",    // commas and CR LF
+  };
+  for (const std::string& input : layouts) {
+    EXPECT_EQ(ReadRealsFrom(input, expected.size()), Values(expected)) << input;
+  }
+}
+
+struct IntegerCase {
+  const char* name;
+  std::string input;
+  std::optional<std::int32_t> expected;  // target after the statement
+  int error;
+};
+
+TEST(ListReaderInteger, Cases) {
+  const IntegerCase cases[] = {
+      {"plain", "12\n", 12, 0},
+      {"fraction_truncates", " 12.9", 12, 0},
+      {"negative_fraction_truncates", "-2.9", -2, 0},
+      {"exponent", "1e3", 1000, 0},
+      {"tiny_exponent", "1e-400", 0, 0},
+      {"empty_lines_skipped", "\n\n   \r\n  7\n", 7, 0},
+      {"leading_zeros", "007", 7, 0},
+      {"plus", "+5", 5, 0},
+      {"largest", "2147483647", 2147483647, 0},
+      {"smallest", "-2147483648", std::numeric_limits<std::int32_t>::min(), 0},
+      {"smallest_with_fraction", "-2147483648.5", std::numeric_limits<std::int32_t>::min(), 0},
+      {"logical_true", "T", -1, 0},
+      {"logical_false", ".false.", 0, 0},
+      {"repeat", "3*8", 8, 0},
+      {"null_keeps_target", ",5", 42, 0},
+      {"slash_keeps_target", "/", 42, 0},
+      {"second_number_ignored", "5 6", 5, 0},
+      {"beyond_32_bits", "2147483648", std::nullopt, 64},
+      {"below_32_bits", "-2147483649", std::nullopt, 64},
+      {"three_billion", "3000000000", std::nullopt, 64},
+      {"three_billion_exponent", "3e9", std::nullopt, 64},
+      {"many_digits", "99999999999999999999999", std::nullopt, 64},
+      {"beyond_double", "1e400", std::nullopt, 64},
+      {"word", "abc", std::nullopt, 59},
+      {"digits_then_letters", "12abc", std::nullopt, 59},
+      {"end_of_input", "", std::nullopt, 24},
+      {"only_blank_lines", "  \n \n", std::nullopt, 24},
+  };
+  for (const IntegerCase& c : cases) {
+    std::int32_t target = 42;
+    int error = 0;
+    ListReader reader(StringSource(c.input), kConsoleInputUnit, std::string(kConsoleInputName));
+    try {
+      reader.ReadInteger(target);
+    } catch (const Termination& t) {
+      error = t.SevereNumber();
+    }
+    EXPECT_EQ(error, c.error) << c.name;
+    if (c.expected) {
+      EXPECT_EQ(target, *c.expected) << c.name;
+    }
+  }
+}
+
+TEST(ListReaderInteger, EndOfConsoleInputNamesTheConsole) {
+  ListReader reader(StringSource("4\n"), kConsoleInputUnit, std::string(kConsoleInputName));
+  std::int32_t v = 0;
+  reader.ReadInteger(v);
+  EXPECT_EQ(v, 4);
+  try {
+    reader.ReadInteger(v);
+    ADD_FAILURE() << "no condition";
+  } catch (const Termination& t) {
+    EXPECT_EQ(t.ReportLine(), "forrtl: severe (24): end-of-file during read, unit -4, file CONIN$");
+    EXPECT_EQ(t.ExitStatus(), 24);
+  }
+}
+
+TEST(ListReaderStatements, EachStatementStartsOnANewRecord) {
+  for (std::size_t step : {0, 1, 2}) {
+    ListReader reader(Source("5 9\n7\n1\n2 3\n4", step), kConsoleInputUnit, "CONIN$");
+    std::int32_t a = 0;
+    std::int32_t b = 0;
+    reader.ReadInteger(a);
+    reader.ReadInteger(b);
+    EXPECT_EQ(a, 5);
+    EXPECT_EQ(b, 7);  // the 9 on the first line is never read
+    std::vector<float> two(2);
+    reader.ReadReals(two);  // 1, then on to the next record for 2
+    EXPECT_EQ(two, (std::vector<float>{1, 2}));
+    reader.ReadInteger(a);  // the 3 is skipped with the rest of its record
+    EXPECT_EQ(a, 4);
+  }
+}
+
+TEST(ListReaderStatements, EmptyListStillReadsARecord) {
+  ListReader reader(StringSource("1\n2\n"), 18, "/w/weights.txt");
+  reader.ReadReals(std::span<float>());
+  std::int32_t v = 0;
+  reader.ReadInteger(v);
+  EXPECT_EQ(v, 2);
+  try {
+    reader.ReadReals(std::span<float>());
+    ADD_FAILURE() << "no condition";
+  } catch (const Termination& t) {
+    EXPECT_EQ(t.ReportLine(),
+              "forrtl: severe (24): end-of-file during read, unit 18, file /w/weights.txt");
+  }
+}
+
+TEST(ListReaderStatements, SinkGetsIndicesInListOrder) {
+  struct Recorder : ListReader::RealSink {
+    std::vector<std::pair<std::size_t, float>> puts;
+    void Put(std::size_t index, float value) override { puts.emplace_back(index, value); }
+  } sink;
+  ListReader reader(StringSource("1,,2*3 4 / 9"), 10, "d");
+  reader.ReadReals(6, sink);
+  EXPECT_EQ(sink.puts, (std::vector<std::pair<std::size_t, float>>{{0, 1}, {2, 3}, {3, 3}, {4, 4}}));
+}
+
+}  // namespace
+}  // namespace korvelan::textio
