@@ -1,0 +1,131 @@
+#include "tools/report.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "tools/bh.h"
+#include "tools/file_io.h"
+#include "tools/number_text.h"
+#include "tools/svg_figure.h"
+#include "tools/tool_error.h"
+
+namespace korvelan::tools {
+namespace {
+
+constexpr std::array<std::string_view, kPValueCount> kPNames = {
+    "p_Rmean_right", "p_Rmean_left", "p_Rwmean_right",
+    "p_Rwmean_left", "p_Q_right",    "p_Q_left",
+};
+
+}  // namespace
+
+std::optional<PValueIndex> PValueColumn(std::string_view name) {
+  for (std::size_t i = 0; i < kPNames.size(); ++i) {
+    if (name == kPNames[i] || name == kPNames[i].substr(2)) return static_cast<PValueIndex>(i);
+  }
+  return std::nullopt;
+}
+
+std::string_view PValueColumnName(PValueIndex index) { return kPNames[index]; }
+
+std::vector<ReportRow> JoinResults(const std::vector<ResultRecord>& records, const GeneKey& key,
+                                   const std::string& results_source,
+                                   const std::string& genes_source) {
+  if (records.size() != key.genes.size()) {
+    throw ToolError(results_source + " holds " + std::to_string(records.size()) +
+                    " results but " + genes_source + " lists " +
+                    std::to_string(key.genes.size()) +
+                    " genes: they do not come from the same data.txt");
+  }
+  std::vector<ReportRow> rows;
+  rows.reserve(records.size());
+  std::int32_t previous_class = 0;
+  for (std::size_t r = 0; r < records.size(); ++r) {
+    const ResultRecord& record = records[r];
+    if (record.line > key.genes.size()) {
+      throw ToolError(results_source + ": result " + std::to_string(r + 1) + " is for line " +
+                      std::to_string(record.line) + ", beyond the " +
+                      std::to_string(key.genes.size()) + " genes of " + genes_source);
+    }
+    ReportRow row;
+    row.gene = key.genes[record.line - 1];
+    row.line = record.line;
+    row.klass = key.classes[record.line - 1];
+    // The program writes its results highest class first; another order
+    // means the genes.tsv belongs to other data.
+    if (r > 0 && row.klass > previous_class) {
+      throw ToolError(results_source + ": result " + std::to_string(r + 1) + " (line " +
+                      std::to_string(record.line) + ", class " + std::to_string(row.klass) +
+                      ") follows a result of class " + std::to_string(previous_class) +
+                      ", which the program never does: " + genes_source +
+                      " does not describe the data.txt of these results");
+    }
+    previous_class = row.klass;
+    row.r_mean = record.r_mean;
+    row.q = record.q;
+    row.p = record.p;
+    rows.push_back(std::move(row));
+  }
+  std::vector<double> column(rows.size());
+  for (std::size_t c = 0; c < kPValueCount; ++c) {
+    for (std::size_t r = 0; r < rows.size(); ++r) column[r] = rows[r].p[c];
+    std::vector<double> adjusted = BenjaminiHochberg(column);
+    for (std::size_t r = 0; r < rows.size(); ++r) rows[r].q_values[c] = adjusted[r];
+  }
+  return rows;
+}
+
+void SortRows(std::vector<ReportRow>& rows, PValueIndex by) {
+  std::sort(rows.begin(), rows.end(), [by](const ReportRow& a, const ReportRow& b) {
+    bool a_missing = std::isnan(a.p[by]);
+    bool b_missing = std::isnan(b.p[by]);
+    if (a_missing != b_missing) return b_missing;
+    if (!a_missing && a.p[by] != b.p[by]) return a.p[by] < b.p[by];
+    return a.line < b.line;
+  });
+}
+
+std::string ResultsTable(const std::vector<ReportRow>& rows) {
+  // Appended piece by piece: cheaper than temporaries, and g++ 12 at -O3
+  // misreads "\t" + string as an overlapping copy (-Wrestrict).
+  std::string text = "gene\tline\tclass\tR_mean\tQ";
+  for (std::string_view name : kPNames) {
+    text += '\t';
+    text += name;
+  }
+  for (std::string_view name : kPNames) {
+    text += "\tq_";
+    text += name.substr(2);
+  }
+  text += '\n';
+  auto field = [&text](const std::string& value) {
+    text += '\t';
+    text += value;
+  };
+  for (const ReportRow& row : rows) {
+    text += row.gene;
+    field(std::to_string(row.line));
+    field(std::to_string(row.klass));
+    field(FormatShortest(row.r_mean));
+    field(FormatShortest(row.q));
+    for (double p : row.p) field(FormatShortest(p));
+    for (double q : row.q_values) field(FormatShortest(q));
+    text += '\n';
+  }
+  return text;
+}
+
+std::vector<ReportRow> Report(const ReportOptions& options) {
+  const std::string results_source = options.results_file.string();
+  const std::string genes_source = options.genes_file.string();
+  std::vector<ResultRecord> records =
+      ParseResultsFile(ReadWholeFile(options.results_file), results_source);
+  GeneKey key = ParseGenesFile(ReadWholeFile(options.genes_file), genes_source);
+  std::vector<ReportRow> rows = JoinResults(records, key, results_source, genes_source);
+  SortRows(rows, options.sort_by);
+  WriteFileAtomically(options.table, ResultsTable(rows));
+  if (options.svg) WriteFileAtomically(*options.svg, SvgFigure(rows));
+  return rows;
+}
+
+}  // namespace korvelan::tools

@@ -1,0 +1,71 @@
+// korvelan-report's work, callable in-process: join output.txt with
+// genes.tsv, add Benjamini-Hochberg q-values and write results.tsv, sorted,
+// and optionally the SVG figure.
+//
+// results.tsv is tab-separated with a header:
+//
+//   gene line class R_mean Q
+//   p_Rmean_right p_Rmean_left p_Rwmean_right p_Rwmean_left p_Q_right p_Q_left
+//   q_Rmean_right q_Rmean_left q_Rwmean_right q_Rwmean_left q_Q_right q_Q_left
+//
+// one row per gene. Numbers are the shortest decimals of the values read
+// (P-values exactly as output.txt shows them, trailing zeros dropped); NaN
+// is written NA. Each q column adjusts its P column across all genes. Rows
+// are sorted by the chosen P column, ascending; equal P-values by line
+// number; NA last.
+#ifndef KORVELAN_TOOLS_REPORT_H_
+#define KORVELAN_TOOLS_REPORT_H_
+
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "tools/genes_file.h"
+#include "tools/results_file.h"
+
+namespace korvelan::tools {
+
+struct ReportRow {
+  std::string gene;
+  std::size_t line = 0;
+  std::int32_t klass = 0;
+  double r_mean = 0;
+  double q = 0;
+  std::array<double, kPValueCount> p{};
+  std::array<double, kPValueCount> q_values{};
+};
+
+// "p_Rmean_right" ... "p_Q_left"; the "p_" may be left out.
+std::optional<PValueIndex> PValueColumn(std::string_view name);
+std::string_view PValueColumnName(PValueIndex index);
+
+// One row per gene of `key`, with q-values. Throws ToolError when the two
+// files cannot be from one analysis: other gene counts, a line number
+// beyond genes.tsv, or records out of the program's class order (highest
+// class first).
+std::vector<ReportRow> JoinResults(const std::vector<ResultRecord>& records, const GeneKey& key,
+                                   const std::string& results_source,
+                                   const std::string& genes_source);
+
+void SortRows(std::vector<ReportRow>& rows, PValueIndex by);
+
+std::string ResultsTable(const std::vector<ReportRow>& rows);
+
+struct ReportOptions {
+  std::filesystem::path results_file;  // output.txt
+  std::filesystem::path genes_file;    // genes.tsv
+  std::filesystem::path table;         // results.tsv to write
+  std::optional<std::filesystem::path> svg;
+  PValueIndex sort_by = kRmeanLeft;
+};
+
+// Reads, joins, writes; returns the rows as written. Throws ToolError.
+std::vector<ReportRow> Report(const ReportOptions& options);
+
+}  // namespace korvelan::tools
+
+#endif  // KORVELAN_TOOLS_REPORT_H_

@@ -1,0 +1,84 @@
+// korvelan-report's command line.
+#include <CLI/CLI.hpp>
+
+#include <cmath>
+
+#include "tools/command_line.h"
+#include "tools/report.h"
+#include "tools/tool_error.h"
+
+namespace korvelan::tools {
+namespace {
+
+constexpr const char* kProgram = "korvelan-report";
+
+}  // namespace
+
+int ReportMain(std::span<const std::string> args, std::ostream& out, std::ostream& err) {
+  CLI::App app{
+      "Joins KORVELAN's output.txt with the genes.tsv of korvelan-prepare and writes "
+      "results.tsv: one row per gene with its P-values and Benjamini-Hochberg q-values, "
+      "sorted by one P-value column.",
+      kProgram};
+  std::filesystem::path directory = ".";
+  std::filesystem::path results_file;
+  std::filesystem::path genes_file;
+  std::filesystem::path table;
+  std::filesystem::path svg;
+  std::string sort_by = "p_Rmean_left";
+  app.add_option("directory", directory,
+                 "Directory holding output.txt and genes.tsv; results.tsv goes there too "
+                 "(default: the current directory)");
+  app.add_option("--output-txt", results_file, "The program's results file (DIR/output.txt)");
+  app.add_option("--genes", genes_file, "The genes.tsv of korvelan-prepare (DIR/genes.tsv)");
+  app.add_option("-o,--out", table, "The table to write (DIR/results.tsv)");
+  app.add_option("--sort-by", sort_by,
+                 "P-value column to sort by: p_Rmean_right, p_Rmean_left (default: small "
+                 "mean ranks first), p_Rwmean_right, p_Rwmean_left, p_Q_right, p_Q_left");
+  app.add_option("--svg", svg, "Also write a figure: P-value histograms and Q against R-mean");
+
+  std::vector<const char*> argv{kProgram};
+  for (const std::string& arg : args) argv.push_back(arg.c_str());
+  try {
+    app.parse(static_cast<int>(argv.size()), argv.data());
+  } catch (const CLI::CallForHelp&) {
+    out << app.help();
+    return 0;
+  } catch (const CLI::ParseError& error) {
+    err << kProgram << ": " << error.what() << " (see " << kProgram << " --help)\n";
+    return 2;
+  }
+  std::optional<PValueIndex> column = PValueColumn(sort_by);
+  if (!column) {
+    err << kProgram << ": --sort-by " << sort_by << " is not a P-value column (see " << kProgram
+        << " --help)\n";
+    return 2;
+  }
+  ReportOptions options;
+  options.results_file = results_file.empty() ? directory / "output.txt" : results_file;
+  options.genes_file = genes_file.empty() ? directory / "genes.tsv" : genes_file;
+  options.table = table.empty() ? directory / "results.tsv" : table;
+  if (!svg.empty()) options.svg = svg;
+  options.sort_by = *column;
+
+  try {
+    std::vector<ReportRow> rows = Report(options);
+    out << kProgram << ": " << rows.size() << " genes into " << options.table.string()
+        << ", sorted by " << PValueColumnName(*column) << "\n";
+    out << "  q < 0.05:";
+    for (std::size_t c = 0; c < kPValueCount; ++c) {
+      std::size_t count = 0;
+      for (const ReportRow& row : rows) count += row.q_values[c] < 0.05;
+      out << (c == 0 ? " " : ", ") << PValueColumnName(static_cast<PValueIndex>(c)).substr(2)
+          << " " << count;
+    }
+    out << "\n";
+    if (options.svg) out << "  figure: " << options.svg->string() << "\n";
+  } catch (const std::exception& error) {
+    err << kProgram << ": " << error.what() << "\n";
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace korvelan::tools

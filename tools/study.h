@@ -1,0 +1,55 @@
+// One study's table turned into ranks: which column names the gene, which
+// column orders the genes, and in which direction.
+//
+// Missing values (see number_text.h) mean "this study did not rank the
+// gene": the gene stays in the study's list without a rank. A study's
+// table must name every gene once; a repeated gene is an error, because
+// the study would rank it twice.
+#ifndef KORVELAN_TOOLS_STUDY_H_
+#define KORVELAN_TOOLS_STUDY_H_
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "tools/ranking.h"
+#include "tools/table.h"
+
+namespace korvelan::tools {
+
+struct RankingRule {
+  enum class Kind {
+    kPValue,        // value column: p-values, rank 1 = smallest
+    kStatistic,     // value column: a signed statistic, direction `first`
+    kSignedPValue,  // value column: p-values, signed by the sign column
+  };
+  Kind kind = Kind::kPValue;
+  std::string gene_column;
+  std::string value_column;
+  std::string sign_column;             // kSignedPValue only
+  RankFirst first = RankFirst::kLargest;  // kStatistic and kSignedPValue
+};
+
+inline constexpr std::int64_t kNotRanked = -1;
+
+struct StudyRanks {
+  std::string name;
+  std::vector<std::string> genes;         // every gene of the table, file order
+  std::vector<std::int64_t> half_ranks;   // 2 x rank, or kNotRanked
+  std::size_t ranked = 0;                 // genes with a rank
+};
+
+// Whether `id` can stand in genes.tsv and results.tsv as one field: not
+// empty, and free of tabs, line ends and double quotes.
+bool IsUsableIdentifier(const std::string& id);
+
+// Ranks the table's genes by `rule`. Throws ToolError, naming the file and
+// the line, for: a missing column, an unusable gene id, a gene listed
+// twice (both lines), a value that is neither a number nor a missing
+// marker, a p-value outside 0 .. 1, and a table in which no gene has a
+// value.
+StudyRanks RankStudy(const Table& table, std::string name, const RankingRule& rule);
+
+}  // namespace korvelan::tools
+
+#endif  // KORVELAN_TOOLS_STUDY_H_
