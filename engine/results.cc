@@ -13,21 +13,6 @@ namespace korvelan::engine {
 
 namespace {
 
-constexpr std::array<std::string_view, 12> kLegend = {
-    "Columns are appeared as follows:",
-    " ",
-    "1: gene number",
-    "2: R-mean",
-    "3: right-sided P-value for R-mean",
-    "4: left-sided P-value for R-mean",
-    "5: right-sided P-value for R-weighted mean",
-    "6: left-sided P-value for R- weighted mean",
-    "7: Q-mean",
-    "8: right-sided P-value for Q-mean",
-    "9: left-sided P-value for Q-mean",
-    " ",
-};
-
 // Rows per chunk of the results: about 800 kB of text at a time.
 constexpr std::int32_t kChunkRows = 4096;
 

@@ -10,7 +10,9 @@
 #ifndef KORVELAN_ENGINE_RESULTS_H_
 #define KORVELAN_ENGINE_RESULTS_H_
 
+#include <array>
 #include <cstdint>
+#include <string_view>
 #include <string>
 
 #include "driver/model.h"
@@ -19,6 +21,22 @@
 #include "textio/channels.h"
 
 namespace korvelan::engine {
+
+// The texts of the column legend, one list-directed record each.
+inline constexpr std::array<std::string_view, 12> kLegend = {
+    "Columns are appeared as follows:",
+    " ",
+    "1: gene number",
+    "2: R-mean",
+    "3: right-sided P-value for R-mean",
+    "4: left-sided P-value for R-mean",
+    "5: right-sided P-value for R-weighted mean",
+    "6: left-sided P-value for R- weighted mean",
+    "7: Q-mean",
+    "8: right-sided P-value for Q-mean",
+    "9: left-sided P-value for Q-mean",
+    " ",
+};
 
 // The legend: twelve list-directed records, each with CR LF.
 std::string LegendRecords();

@@ -4,27 +4,12 @@
 #include <optional>
 #include <unordered_set>
 
+#include "engine/results.h"
 #include "tools/number_text.h"
 #include "tools/tool_error.h"
 
 namespace korvelan::tools {
 namespace {
-
-// The legend's texts, each written after the record's leading blank.
-constexpr std::array<std::string_view, kLegendRecords> kLegend = {
-    "Columns are appeared as follows:",
-    " ",
-    "1: gene number",
-    "2: R-mean",
-    "3: right-sided P-value for R-mean",
-    "4: left-sided P-value for R-mean",
-    "5: right-sided P-value for R-weighted mean",
-    "6: left-sided P-value for R- weighted mean",
-    "7: Q-mean",
-    "8: right-sided P-value for Q-mean",
-    "9: left-sided P-value for Q-mean",
-    " ",
-};
 
 constexpr std::array<std::size_t, 9> kWidths = {7, 24, 24, 24, 24, 24, 24, 24, 24};
 constexpr std::array<std::string_view, 9> kFieldNames = {
@@ -70,7 +55,7 @@ std::vector<ResultRecord> ParseResultsFile(std::string_view text, const std::str
     // Built by appending: g++ 12 at -O3 misreads " " + string as an
     // overlapping copy (-Wrestrict).
     std::string expected(1, ' ');
-    expected += kLegend[i];
+    expected += engine::kLegend[i];
     if (i >= records.size() || TrimRight(records[i]) != TrimRight(expected)) {
       throw ToolError(source + " line " + std::to_string(i + 1) +
                       ": not the column legend of a KORVELAN results file (expected \"" +
