@@ -42,8 +42,17 @@ endfunction()
 
 # korvelan_test(NAME SOURCES ... [DEPS ...] [LABELS ...])
 # A GoogleTest binary registered with CTest, one CTest entry per test case.
+# Binaries named in KORVELAN_THREADS_TESTS (or given LABELS threads) carry
+# the label "threads": the ThreadSanitizer build builds them (target
+# threads_tests) and runs their tests.
 function(korvelan_test name)
   cmake_parse_arguments(ARG "" "" "SOURCES;DEPS;LABELS" ${ARGN})
+  if(name IN_LIST KORVELAN_THREADS_TESTS AND NOT "threads" IN_LIST ARG_LABELS)
+    list(APPEND ARG_LABELS threads)
+  endif()
+  if("threads" IN_LIST ARG_LABELS)
+    set_property(GLOBAL APPEND PROPERTY KORVELAN_THREADS_TARGETS ${name})
+  endif()
   add_executable(${name} ${ARG_SOURCES})
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gtest_main)

@@ -18,20 +18,42 @@ textio::ListReader OpenForReading(const char* name, int unit) {
 }
 
 // Values arrive probe after probe but are stored column by column; a
-// record of `width` values is one row.
+// record of `width` values is one row. Values nearly always come one index
+// after the other (only nulls and the slash skip some), so the cell is
+// stepped along instead of divided out for each value.
 class MatrixSink final : public textio::ListReader::RealSink {
  public:
-  MatrixSink(RankMatrix& m, std::size_t width) : m_(m), width_(width) {}
+  MatrixSink(RankMatrix& m, std::size_t width)
+      : base_(m.rows() > 0 ? m.column(1) : nullptr),
+        rows_(static_cast<std::size_t>(m.rows())),
+        width_(width) {}
   void Put(std::size_t index, float value) override {
-    const auto row = index / width_;
-    const auto col = static_cast<std::int32_t>(index % width_) + 1;
-    m_.column(col)[row] = value;
+    if (index != next_) {
+      row_ = index / width_;
+      col_ = index % width_;
+    }
+    base_[col_ * rows_ + row_] = value;
+    next_ = index + 1;
+    if (++col_ == width_) {
+      col_ = 0;
+      ++row_;
+    }
   }
 
  private:
-  RankMatrix& m_;
+  float* base_;  // element (1, 1); the columns follow each other
+  std::size_t rows_;
   std::size_t width_;
+  std::size_t next_ = 0;  // the index that (row_, col_) stands for
+  std::size_t row_ = 0;
+  std::size_t col_ = 0;
 };
+
+// Whether rows 1 .. P of columns 1 .. S are stored, so that the loops can
+// run over the columns directly.
+bool Stored(const RankMatrix& ranks, std::int32_t probes, std::int32_t studies) {
+  return ranks.rows() >= probes && ranks.cols() >= studies;
+}
 
 class WeightsSink final : public textio::ListReader::RealSink {
  public:
@@ -75,10 +97,20 @@ void ReadStudyWeights(textio::ListReader& weights_file, std::int32_t studies,
 std::vector<float> CountPresent(const RankMatrix& ranks, std::int32_t probes,
                                 std::int32_t studies) {
   std::vector<float> present(studies > 0 ? static_cast<std::size_t>(studies) : 0, 0.0f);
+  const bool stored = Stored(ranks, probes, studies);
   for (std::int32_t j = 1; j <= studies; ++j) {
     float count = 0.0f;
-    for (std::int32_t i = 1; i <= probes; ++i) {
-      if (ranks.Get(i, j) != kMissing) count += 1.0f;
+    if (stored) {
+      // Whole numbers below 2^24 are exact in a float; counted as an
+      // integer, the float is the same.
+      const float* r = ranks.column(j);
+      std::int64_t n = 0;
+      for (std::int32_t i = 0; i < probes; ++i) n += r[i] != kMissing ? 1 : 0;
+      count = static_cast<float>(n);
+    } else {
+      for (std::int32_t i = 1; i <= probes; ++i) {
+        if (ranks.Get(i, j) != kMissing) count += 1.0f;
+      }
     }
     present[static_cast<std::size_t>(j - 1)] = count;
   }
@@ -92,6 +124,13 @@ void ScaleRanks(RankMatrix& ranks, std::int32_t probes, std::int32_t studies,
     // scaled ranks by one unit in the last place.
     const double factor =
         static_cast<double>(probes) / static_cast<double>(present[static_cast<std::size_t>(j - 1)]);
+    if (Stored(ranks, probes, studies)) {
+      float* r = ranks.column(j);
+      for (std::int32_t i = 0; i < probes; ++i) {
+        if (r[i] != kMissing) r[i] = static_cast<float>(factor * static_cast<double>(r[i]));
+      }
+      continue;
+    }
     for (std::int32_t i = 1; i <= probes; ++i) {
       const float r = ranks.Get(i, j);
       if (r != kMissing) ranks.Set(i, j, static_cast<float>(factor * static_cast<double>(r)));

@@ -34,6 +34,7 @@ void Run(const Options& options) {
   korvelan::driver::LoadedInputs inputs = korvelan::driver::LoadInputs(params);
   korvelan::engine::AnalysisOptions analysis;
   analysis.initial_seed = options.seed;
+  analysis.threads = options.threads;
   korvelan::engine::Analyse(params, inputs.ranks, inputs.weights, inputs.results.get(), analysis);
 }
 

@@ -9,6 +9,7 @@
 #include "engine/results.h"
 #include "engine/runs.h"
 #include "engine/stats.h"
+#include "engine/worker_pool.h"
 #include "textio/termination.h"
 
 namespace korvelan::engine {
@@ -43,10 +44,12 @@ void Analyse(const DialogueParameters& params, RankMatrix& ranks,
     ClassSort(params, ranks);
   }
   CheckLoadedShape(params, ranks);
+  // One pool of threads for the whole analysis.
+  WorkerPool pool(options.threads);
   Statistics observed(params.probes);
   {
     textio::PhaseScope scope("STATS");
-    STATS(ranks, weights, observed, params.probes, params.studies);
+    STATS(ranks, weights, observed, params.probes, params.studies, pool);
   }
   const ClassRanges ranges = [&] {
     textio::PhaseScope scope("ClassRanges");
@@ -64,22 +67,20 @@ void Analyse(const DialogueParameters& params, RankMatrix& ranks,
   DrawStream draws(options.initial_seed);
   {
     textio::PhaseScope scope("PermutationRuns");
+    // The main analysis's counting runs inside the loop, beside the next
+    // run's work; the restricted step runs at the end of each run, where it
+    // may stop the program.
     PermutationRuns(params, ranks, weights, draws, run, [&](std::int32_t) {
-      if (counter) {
-        textio::PhaseScope count("ExceedanceCounting");
-        counter->CountRun(run);
-      }
       if (gene) {
         textio::PhaseScope count("RestrictedCounting");
         gene->CountRun(run);
       }
-    }, options.threads);
+    }, pool, counter ? &*counter : nullptr);
   }
 
   if (counter) {
     textio::PhaseScope scope("WriteResultsFile");
-    const PValues pvalues = counter->Finish();
-    WriteResultsFile(*results, ranks, params.studies + 2, observed, pvalues, params.probes);
+    WriteResultsFile(*results, ranks, params.studies + 2, observed, *counter, params.probes);
   }
   if (gene) {
     textio::PhaseScope scope("RestrictedAnalysis");

@@ -14,7 +14,8 @@ struct AnalysisOptions {
   // The saved seed the runs start from: 0 takes the clock seed at the first
   // draw; 1 .. 2147483646 starts the stream from that state (--seed).
   std::int32_t initial_seed = 0;
-  // Worker threads for the runs (results do not depend on it).
+  // Threads for the analysis, the calling one included (0 counts as 1);
+  // the results do not depend on it.
   unsigned threads = 1;
 };
 

@@ -29,32 +29,37 @@ std::string LegendRecords() {
   return out;
 }
 
-void AppendResultRecords(std::string& out, const RankMatrix& ranks,
-                         std::int32_t line_column, const Statistics& observed,
-                         const PValues& p, std::int32_t first, std::int32_t last) {
+namespace {
+
+// pvalue(statistic, right, row): the double P-value of a row.
+template <class PValueOf>
+void AppendRecords(std::string& out, const RankMatrix& ranks, std::int32_t line_column,
+                   const Statistics& observed, const PValueOf& pvalue, std::int32_t first,
+                   std::int32_t last) {
   if (last < first) return;
   std::vector<float> values;
   values.reserve(static_cast<std::size_t>(last - first + 1) * textio::kDataFields);
-  const auto pvalue = [](const RowArray<double>& a, std::int32_t i) {
-    return static_cast<float>(a.Get(i));
+  // Each P-value is rounded to float once, for its field.
+  const auto field = [&](int s, bool right, std::int32_t i) {
+    return static_cast<float>(pvalue(s, right, i));
   };
   for (std::int32_t i = first; i <= last; ++i) {
     values.push_back(ranks.Get(i, line_column));
     values.push_back(observed.rmean.Get(i));
-    values.push_back(pvalue(p.right[kRmean], i));
-    values.push_back(pvalue(p.left[kRmean], i));
-    values.push_back(pvalue(p.right[kRwmean], i));
-    values.push_back(pvalue(p.left[kRwmean], i));
+    values.push_back(field(kRmean, true, i));
+    values.push_back(field(kRmean, false, i));
+    values.push_back(field(kRwmean, true, i));
+    values.push_back(field(kRwmean, false, i));
     values.push_back(observed.q.Get(i));
-    values.push_back(pvalue(p.right[kQ], i));
-    values.push_back(pvalue(p.left[kQ], i));
+    values.push_back(field(kQ, true, i));
+    values.push_back(field(kQ, false, i));
   }
   textio::AppendDataRecords(out, values);
 }
 
-void WriteResultsFile(textio::ResultsFile& file, const RankMatrix& ranks,
-                      std::int32_t line_column, const Statistics& observed,
-                      const PValues& pvalues, std::int32_t probes) {
+template <class PValueOf>
+void WriteAll(textio::ResultsFile& file, const RankMatrix& ranks, std::int32_t line_column,
+              const Statistics& observed, const PValueOf& pvalue, std::int32_t probes) {
   file.BeginWriting();
   file.Write(LegendRecords());
   std::string chunk;
@@ -68,10 +73,40 @@ void WriteResultsFile(textio::ResultsFile& file, const RankMatrix& ranks,
   for (std::int32_t first = 1; first <= probes; first += kChunkRows) {
     const std::int32_t last = std::min(probes, first + (kChunkRows - 1));
     chunk.clear();
-    AppendResultRecords(chunk, ranks, line_column, observed, pvalues, first, last);
+    AppendRecords(chunk, ranks, line_column, observed, pvalue, first, last);
     file.Write(chunk);
   }
   file.EndAndClose();
+}
+
+auto FromArrays(const PValues& p) {
+  return [&p](int s, bool right, std::int32_t i) {
+    return right ? p.right[s].Get(i) : p.left[s].Get(i);
+  };
+}
+
+auto FromCounter(const ExceedanceCounter& c) {
+  return [&c](int s, bool right, std::int32_t i) { return c.PValue(s, right, i); };
+}
+
+}  // namespace
+
+void AppendResultRecords(std::string& out, const RankMatrix& ranks,
+                         std::int32_t line_column, const Statistics& observed,
+                         const PValues& p, std::int32_t first, std::int32_t last) {
+  AppendRecords(out, ranks, line_column, observed, FromArrays(p), first, last);
+}
+
+void WriteResultsFile(textio::ResultsFile& file, const RankMatrix& ranks,
+                      std::int32_t line_column, const Statistics& observed,
+                      const PValues& pvalues, std::int32_t probes) {
+  WriteAll(file, ranks, line_column, observed, FromArrays(pvalues), probes);
+}
+
+void WriteResultsFile(textio::ResultsFile& file, const RankMatrix& ranks,
+                      std::int32_t line_column, const Statistics& observed,
+                      const ExceedanceCounter& counter, std::int32_t probes) {
+  WriteAll(file, ranks, line_column, observed, FromCounter(counter), probes);
 }
 
 }  // namespace korvelan::engine

@@ -56,6 +56,12 @@ void WriteResultsFile(textio::ResultsFile& file, const RankMatrix& ranks,
                       std::int32_t line_column, const Statistics& observed,
                       const PValues& pvalues, std::int32_t probes);
 
+// The same with the P-values taken from the counter chunk by chunk, so that
+// no array of all P-values is held.
+void WriteResultsFile(textio::ResultsFile& file, const RankMatrix& ranks,
+                      std::int32_t line_column, const Statistics& observed,
+                      const ExceedanceCounter& counter, std::int32_t probes);
+
 }  // namespace korvelan::engine
 
 #endif  // KORVELAN_ENGINE_RESULTS_H_

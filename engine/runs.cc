@@ -1,7 +1,8 @@
 #include "engine/runs.h"
 
 #include <algorithm>
-#include <thread>
+#include <bit>
+#include <utility>
 
 #include "numeric/random.h"
 #include "textio/channels.h"
@@ -32,8 +33,48 @@ inline float Uniform(std::int32_t s) {
   return static_cast<float>(static_cast<double>(s) * static_cast<double>(kScale));
 }
 
+constexpr std::uint32_t kMissingBits = std::bit_cast<std::uint32_t>(kMissing);
+
 // Draws ahead of the exchange that prefetches its slot.
 constexpr std::int32_t kPrefetchDistance = 16;
+
+constexpr std::uint64_t PowMod(std::uint64_t base, std::uint64_t e) {
+  std::uint64_t r = 1;
+  for (; e != 0; e >>= 1) {
+    if (e & 1u) r = r * base % kModulus;
+    base = base * base % kModulus;
+  }
+  return r;
+}
+
+// One lane of the interleaved generators steps over 2 x kLanes numbers.
+constexpr std::uint32_t kLaneStride =
+    static_cast<std::uint32_t>(PowMod(kMultiplier, 2 * ColumnShuffler::kLanes));
+
+// A whole chunk of exchange steps: 16807^(2 kChunk).
+constexpr std::uint64_t kChunkStride = PowMod(kMultiplier, 2 * ColumnShuffler::kChunk);
+
+// MulMod in 32-bit lanes: the fold leaves y <= 2^32 - 2, and one
+// conditional subtraction, done with the sign of y - (2^31 - 1), brings it
+// into 0 .. 2^31 - 2.
+inline std::uint32_t MulModLane(std::uint32_t a, std::uint32_t s) {
+  const std::uint64_t x = static_cast<std::uint64_t>(a) * s;
+  const auto y = static_cast<std::uint32_t>((x & kModulus) + (x >> 31));
+  auto t = static_cast<std::int32_t>(y - static_cast<std::uint32_t>(kModulus));
+  t += (t >> 31) & static_cast<std::int32_t>(kModulus);
+  return static_cast<std::uint32_t>(t);
+}
+
+// Eight exchange steps, L = l .. l - 7, from the eight lanes' states, which
+// then step on: k[c] = ExchangeIndex(l - c, Uniform(lane[c])). The lanes do
+// not depend on each other, so their steps overlap in the processor.
+inline void EightSteps(std::uint32_t* lane, std::int32_t l, std::int32_t* k) {
+  static_assert(ColumnShuffler::kLanes == 8);
+  for (std::int32_t c = 0; c < 8; ++c) {
+    k[c] = ExchangeIndex(l - c, Uniform(static_cast<std::int32_t>(lane[c])));
+    lane[c] = MulModLane(kLaneStride, lane[c]);
+  }
+}
 
 }  // namespace
 
@@ -66,85 +107,126 @@ float DrawStream::NextPair() {
   return u;
 }
 
+void DrawStream::ExchangeIndices(std::int32_t first_l, std::int32_t steps, std::int32_t* k) {
+  if (steps <= 0) return;
+  Establish();
+  constexpr std::int32_t kLanes = ColumnShuffler::kLanes;
+  // Lane c starts at the used number of step c: 16807^(2c + 1) s.
+  std::uint32_t lane[kLanes];
+  std::int32_t s = saved_;
+  for (std::int32_t c = 0; c < kLanes; ++c) {
+    lane[c] = static_cast<std::uint32_t>(MulMod(kMultiplier, s));
+    s = MulMod(kMultiplierSquared, s);
+  }
+  std::int32_t i = 0;
+  for (; i + kLanes <= steps; i += kLanes) EightSteps(lane, first_l - i, k + i);
+  for (std::int32_t c = 0; i + c < steps; ++c) {
+    k[i + c] = ExchangeIndex(first_l - i - c, Uniform(static_cast<std::int32_t>(lane[c])));
+  }
+  // Full chunks, nearly all of them, step by a constant multiplier.
+  saved_ = steps == ColumnShuffler::kChunk
+               ? MulMod(kChunkStride, saved_)
+               : numeric::StateAfter(saved_, 2 * static_cast<std::uint64_t>(steps));
+}
+
 std::int32_t ExchangeIndex(std::int32_t l, float u) {
   const auto k = static_cast<std::int32_t>(static_cast<double>(l) * static_cast<double>(u)) + 1;
   return k > l ? l : k;
 }
 
-ColumnShuffler::ColumnShuffler(std::int32_t probes)
-    : k_(ZeroedBuffer<std::int32_t>(static_cast<std::size_t>(std::max(probes, 1)) + 1)) {}
+ColumnShuffler::ColumnShuffler() : k_(ZeroedBuffer<std::int32_t>(kChunk)) {}
 
 void ColumnShuffler::Shuffle(float* x, std::int32_t p, DrawStream& draws) {
-  if (p < 2) return;
   std::int32_t* k = k_.data();
-  for (std::int32_t l = p; l >= 2; --l) k[l] = ExchangeIndex(l, draws.NextPair());
-  for (std::int32_t l = p; l >= 2; --l) {
-    if (l - kPrefetchDistance >= 2) __builtin_prefetch(x + (k[l - kPrefetchDistance] - 1), 1);
-    std::int32_t kk = k[l];
-    const float kept = x[l - 1];
-    // A missing rank never moves, and no other slot is drawn instead.
-    if (x[kk - 1] == kMissing) kk = l;
-    if (x[l - 1] == kMissing) kk = l;
-    x[l - 1] = x[kk - 1];
-    x[kk - 1] = kept;
+  for (std::int32_t top = p; top >= 2; top -= kChunk) {
+    const std::int32_t steps = std::min(kChunk, top - 1);
+    draws.ExchangeIndices(top, steps, k);
+    for (std::int32_t i = 0; i < steps; ++i) {
+      if (i + kPrefetchDistance < steps) __builtin_prefetch(x + (k[i + kPrefetchDistance] - 1), 1);
+      const std::int32_t l = top - i;
+      // A missing rank never moves, and no other slot is drawn instead. The
+      // test is on the bits (a float equals -99 exactly when its bits are
+      // those of -99), and both slots are written back whether or not they
+      // exchange: the step has no branch, and where it stores never waits
+      // for what it loads.
+      const std::int32_t kk = k[i];
+      const auto kept = std::bit_cast<std::uint32_t>(x[l - 1]);
+      const auto drawn = std::bit_cast<std::uint32_t>(x[kk - 1]);
+      const bool stay = (kept == kMissingBits) | (drawn == kMissingBits);
+      // The bits that differ, or none when the step makes no exchange.
+      const std::uint32_t flip = (kept ^ drawn) & (static_cast<std::uint32_t>(stay) - 1u);
+      x[l - 1] = std::bit_cast<float>(kept ^ flip);
+      x[kk - 1] = std::bit_cast<float>(drawn ^ flip);
+    }
   }
 }
 
 void ShuffleColumn(float* x, std::int32_t p, DrawStream& draws) {
-  ColumnShuffler shuffler(p);
+  ColumnShuffler shuffler;
   shuffler.Shuffle(x, p, draws);
 }
 
-namespace {
-
-// The studies of one run on `workers.size()` threads, study j from the
-// stream's offset 2 (P - 1) (j - 1); the stream then stands after them all.
-void ShuffleStudiesSideBySide(RankMatrix& ranks, std::int32_t p, std::int32_t s,
-                              DrawStream& draws, std::vector<ColumnShuffler>& workers) {
-  draws.Establish();
-  const auto per_study = 2 * static_cast<std::uint64_t>(p - 1);
-  const auto count = static_cast<std::int32_t>(workers.size());
-  std::vector<std::thread> threads;
-  threads.reserve(workers.size());
-  for (std::int32_t w = 0; w < count; ++w) {
-    threads.emplace_back([&, w] {
-      for (std::int32_t j = 1 + w; j <= s; j += count) {
-        DrawStream own = draws;
-        own.Skip(per_study * static_cast<std::uint64_t>(j - 1));
-        workers[static_cast<std::size_t>(w)].Shuffle(ranks.column(j), p, own);
+void PermutationRuns(const DialogueParameters& params, RankMatrix& ranks,
+                     const StudyWeights& weights, DrawStream& draws, Statistics& run,
+                     const std::function<void(std::int32_t)>& per_run, WorkerPool& pool,
+                     ExceedanceCounter* counter) {
+  const std::int32_t p = params.probes;
+  const std::int32_t s = params.studies;
+  std::vector<ColumnShuffler> shufflers;
+  if (params.runs > 0 && p > 1 && s > 0) {
+    shufflers.resize(pool.size());  // one chunk buffer per thread
+  }
+  const std::size_t studies = shufflers.empty() ? 0 : static_cast<std::size_t>(s);
+  const auto per_study = 2 * static_cast<std::uint64_t>(p > 1 ? p - 1 : 0);
+  const std::size_t stats_tasks = StatsTasks(p, pool.size());
+  // The statistics of the run before, while they are counted.
+  Statistics counted;
+  if (counter != nullptr && params.runs > 0) counted = Statistics(p);
+  bool pending = false;
+  for (std::int32_t n = 1; n <= params.runs; ++n) {
+    textio::ConsoleWrite("Run=", n);
+    // The first draw of the program settles the starting state on this
+    // thread; each study then starts from its own offset in the run.
+    if (studies > 0) draws.Establish();
+    const DrawStream start = draws;
+    const std::size_t first = pending ? counter->FirstStageTasks() : 0;
+    pool.ForEach(studies + first, [&](std::size_t i, unsigned worker) {
+      if (i < studies) {
+        DrawStream own = start;
+        own.Skip(per_study * i);
+        shufflers[worker].Shuffle(ranks.column(static_cast<std::int32_t>(i) + 1), p, own);
+      } else {
+        counter->FirstStage(i - studies, counted);
       }
     });
+    if (studies > 0) draws.Skip(per_study * static_cast<std::uint64_t>(s));
+    const std::size_t second = pending ? counter->SecondStageTasks() : 0;
+    pool.ForEach(stats_tasks + second, [&](std::size_t i, unsigned) {
+      if (i < stats_tasks) {
+        StatsTask(i, stats_tasks, ranks, weights, run, p, s);
+      } else {
+        counter->SecondStage(i - stats_tasks);
+      }
+    });
+    if (pending) counter->EndRun();
+    per_run(n);
+    if (counter != nullptr) {
+      std::swap(run, counted);
+      pending = true;
+    }
   }
-  for (std::thread& t : threads) t.join();
-  draws.Skip(per_study * static_cast<std::uint64_t>(s));
+  if (pending) {
+    counter->CountRun(counted, pool);
+    std::swap(run, counted);
+  }
+  textio::ConsoleWrite(" ");
 }
-
-}  // namespace
 
 void PermutationRuns(const DialogueParameters& params, RankMatrix& ranks,
                      const StudyWeights& weights, DrawStream& draws, Statistics& run,
                      const std::function<void(std::int32_t)>& per_run, unsigned threads) {
-  const std::int32_t p = params.probes;
-  const std::int32_t s = params.studies;
-  const bool side_by_side = threads > 1 && s > 1 && p > 1 && params.runs > 0;
-  const std::size_t worker_count =
-      side_by_side ? std::min<std::size_t>(threads, static_cast<std::size_t>(s)) : 1;
-  std::vector<ColumnShuffler> workers;
-  if (params.runs > 0) {
-    workers.reserve(worker_count);
-    for (std::size_t w = 0; w < worker_count; ++w) workers.emplace_back(p);
-  }
-  for (std::int32_t n = 1; n <= params.runs; ++n) {
-    textio::ConsoleWrite("Run=", n);
-    if (side_by_side) {
-      ShuffleStudiesSideBySide(ranks, p, s, draws, workers);
-    } else if (p > 1) {
-      for (std::int32_t j = 1; j <= s; ++j) workers.front().Shuffle(ranks.column(j), p, draws);
-    }
-    STATS(ranks, weights, run, p, s);
-    per_run(n);
-  }
-  textio::ConsoleWrite(" ");
+  WorkerPool pool(threads);
+  PermutationRuns(params, ranks, weights, draws, run, per_run, pool);
 }
 
 }  // namespace korvelan::engine

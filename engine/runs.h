@@ -20,7 +20,9 @@
 #include <vector>
 
 #include "driver/model.h"
+#include "engine/counting.h"
 #include "engine/stats.h"
+#include "engine/worker_pool.h"
 
 namespace korvelan::engine {
 
@@ -47,6 +49,9 @@ class DrawStream {
   void Establish();
   // Advances by `draws` numbers without making them (after Establish()).
   void Skip(std::uint64_t draws);
+  // `steps` exchange steps' worth of pairs: k[i] = ExchangeIndex(first_l -
+  // i, NextPair()) for i = 0 .. steps-1 (first_l - steps + 1 >= 1).
+  void ExchangeIndices(std::int32_t first_l, std::int32_t steps, std::int32_t* k);
 
   // The saved seed: the state the next number is generated from (the
   // initial seed before anything is established).
@@ -62,21 +67,27 @@ class DrawStream {
 std::int32_t ExchangeIndex(std::int32_t l, float u);
 
 // Shuffles one study column. The exchange indices depend only on L and the
-// draws, never on the column's values, so they are all drawn first and the
-// exchanges then follow with the slots they touch fetched ahead. A buffer of
-// P + 1 indices is held and reused.
+// draws, never on the column's values, so they are made first, a chunk of
+// steps at a time, and the exchanges of the chunk then follow with the slots
+// they touch fetched ahead. The draws of a chunk come from several
+// interleaved copies of the generator, each stepping 2 x kLanes numbers at
+// a time (a multiplier of 16807^(2 kLanes) modulo 2^31 - 1), which gives the
+// same numbers as stepping one state but without one long chain of
+// dependent multiplications. The buffer is one chunk, whatever P.
 class ColumnShuffler {
  public:
-  // Room for columns of up to `probes` slots; a failed allocation is 41.
-  explicit ColumnShuffler(std::int32_t probes);
+  ColumnShuffler();
 
-  // Shuffles x[0 .. p-1] (slots 1 .. P, p <= probes) in place: for L = P
-  // down to 2 one exchange step of two draws; X(L) and X(K) are exchanged
-  // unless either holds -99. No draw at all when P <= 1.
+  // Shuffles x[0 .. p-1] (slots 1 .. P) in place: for L = P down to 2 one
+  // exchange step of two draws; X(L) and X(K) are exchanged unless either
+  // holds -99. No draw at all when P <= 1.
   void Shuffle(float* x, std::int32_t p, DrawStream& draws);
 
+  static constexpr std::int32_t kChunk = 2048;  // exchange steps per chunk
+  static constexpr std::int32_t kLanes = 8;     // interleaved generators
+
  private:
-  std::vector<std::int32_t> k_;  // k_[L]: the exchange index of step L
+  std::vector<std::int32_t> k_;  // k_[i]: the exchange index of step L = first L - i
 };
 
 // ShuffleColumn with a buffer of its own (tests and single use).
@@ -85,10 +96,25 @@ void ShuffleColumn(float* x, std::int32_t p, DrawStream& draws);
 // The run loop: for n = 1 .. N (none when N <= 0) writes "Run=" n on the
 // console, shuffles columns 1 .. S of rows 1 .. P, fills `run` with STATS
 // and calls per_run(n); after the last run (also when there was none)
-// writes the one-blank line. With threads > 1 the studies of a run are
-// shuffled on that many threads, each study from its own offset in the
-// stream; the results are the same for every thread count. Preconditions as
-// for STATS; `run` holds P entries.
+// writes the one-blank line. The studies of a run are shuffled side by side
+// on the pool's threads, study j from the stream's offset 2 (P - 1) (j - 1)
+// of the run, and STATS runs on them in blocks of probes; the results are
+// the same for every number of threads. Preconditions as for STATS; `run`
+// holds P entries.
+//
+// With a `counter`, each run's statistics are also counted there, in the
+// batches of the next run: its first stage beside the next run's shuffles,
+// its second beside the next STATS (the shuffles never touch the
+// statistics, and STATS writes a second set of them meanwhile); the last
+// run is counted after the loop, before the blank line. Nothing of this
+// shows outside: the counts are those of counting each run at its end, and
+// when the loop returns `run` holds the last run's statistics.
+void PermutationRuns(const DialogueParameters& params, RankMatrix& ranks,
+                     const StudyWeights& weights, DrawStream& draws, Statistics& run,
+                     const std::function<void(std::int32_t)>& per_run, WorkerPool& pool,
+                     ExceedanceCounter* counter = nullptr);
+
+// The same on a pool of `threads` threads of its own.
 void PermutationRuns(const DialogueParameters& params, RankMatrix& ranks,
                      const StudyWeights& weights, DrawStream& draws, Statistics& run,
                      const std::function<void(std::int32_t)>& per_run, unsigned threads = 1);

@@ -22,11 +22,13 @@
 #ifndef KORVELAN_ENGINE_STATS_H_
 #define KORVELAN_ENGINE_STATS_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 
 #include "driver/model.h"
 #include "engine/row_array.h"
+#include "engine/worker_pool.h"
 
 namespace korvelan::engine {
 
@@ -45,8 +47,9 @@ struct Statistics {
 // 1 .. S of `ranks`; nothing else is read or written (P <= 0 or S <= 0
 // write as described above; P <= 0 writes nothing).
 // Preconditions: P <= ranks.rows() and S <= ranks.cols() when P > 0 and
-// S > 0; each output holds at least P entries. No working storage: the
-// outputs themselves serve as the per-probe accumulators.
+// S > 0; each output holds at least P entries. The probes are taken in
+// blocks, each block through all three passes before the next; a probe's
+// results depend on its own row only, so the blocking changes nothing.
 void STATS(const RankMatrix& ranks, const StudyWeights& weights,
            std::span<float> rmean, std::span<float> rwmean, std::span<float> q,
            std::int32_t p, std::int32_t s);
@@ -54,6 +57,18 @@ void STATS(const RankMatrix& ranks, const StudyWeights& weights,
 // STATS into the stored parts of `out` (which must hold P entries).
 void STATS(const RankMatrix& ranks, const StudyWeights& weights, Statistics& out,
            std::int32_t p, std::int32_t s);
+
+// The same with the blocks of probes shared among the pool's threads (each
+// probe's additions still in study order, on one thread).
+void STATS(const RankMatrix& ranks, const StudyWeights& weights, Statistics& out,
+           std::int32_t p, std::int32_t s, WorkerPool& pool);
+
+// STATS as independent tasks of whole blocks of probes, for a batch shared
+// with other work: running tasks 0 .. StatsTasks(p, threads) - 1 in any
+// order is one STATS call.
+std::size_t StatsTasks(std::int32_t p, unsigned threads);
+void StatsTask(std::size_t task, std::size_t tasks, const RankMatrix& ranks,
+               const StudyWeights& weights, Statistics& out, std::int32_t p, std::int32_t s);
 
 }  // namespace korvelan::engine
 

@@ -24,3 +24,13 @@ foreach(variant IN ITEMS e2e_test e2e_big_test)
   set_property(TARGET ${variant} APPEND PROPERTY LINK_DEPENDS
                ${KORVELAN_E2E_CASE_FILES} ${CMAKE_CURRENT_BINARY_DIR}/e2e_case_files.txt)
 endforeach()
+
+# Faults from outside, run against the built program: closed and failing
+# standard streams, refused and full file systems, thread limits, long lines,
+# interrupts (fault_test); the largest accepted input (fault_big_test, big).
+korvelan_test(fault_test SOURCES e2e/fault_test.cc)
+korvelan_test(fault_big_test SOURCES e2e/fault_big_test.cc LABELS big)
+foreach(t IN ITEMS fault_test fault_big_test)
+  target_compile_definitions(${t} PRIVATE KORVELAN_BINARY="$<TARGET_FILE:korvelan>")
+  add_dependencies(${t} korvelan)
+endforeach()

@@ -8,3 +8,9 @@ korvelan_test(engine_test
     engine/restricted_test.cc
     engine/analysis_test.cc
   DEPS korvelan_engine korvelan_numeric korvelan_textio)
+
+# The analysis on several threads against the straightforward oracles.
+korvelan_test(engine_parallel_test
+  SOURCES engine/parallel_test.cc
+  DEPS korvelan_engine korvelan_numeric korvelan_textio
+  LABELS threads)

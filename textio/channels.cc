@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <vector>
@@ -20,6 +21,14 @@ namespace {
 constexpr std::size_t kResultsBuffer = 1 << 20;
 
 thread_local bool t_holds_output_lock = false;
+
+// The handshake between a results file that starts to be written and an
+// interrupt that ends the process without the output lock. Both sides store
+// their own flag, then read the other's (sequentially consistent), so at
+// least one of them sees the other: either the interrupt waits for the file,
+// or the file is never begun.
+std::atomic<bool> g_results_writing{false};
+std::atomic<bool> g_interrupt_ending{false};
 
 // The registry of open descriptors. A results file is listed with its
 // object, so that an ending can write out what it still buffers.
@@ -106,6 +115,11 @@ int WriteAll(int fd, std::string_view bytes) {
 }
 
 bool ThisThreadHoldsOutputLock() { return t_holds_output_lock; }
+
+bool StopResultsForInterrupt() {
+  g_interrupt_ending.store(true);
+  return g_results_writing.load();
+}
 
 std::string CloseRegisteredFiles(bool checked) {
   std::vector<OpenFile> files;
@@ -219,12 +233,22 @@ ResultsFile::~ResultsFile() {
 void ResultsFile::BeginWriting() {
   if (lock_.owns_lock()) return;
   lock_ = std::unique_lock<std::mutex>(OutputLock());
+  g_results_writing.store(true);
+  if (g_interrupt_ending.load()) {
+    // An interrupt is ending the process without the output lock: leave the
+    // file as it was and let the interrupt finish (it may be waiting for
+    // this lock, having seen the flag above).
+    g_results_writing.store(false);
+    lock_.unlock();
+    for (;;) ::pause();
+  }
   t_holds_output_lock = true;
 }
 
 void ResultsFile::ReleaseLock() {
   if (lock_.owns_lock()) {
     t_holds_output_lock = false;
+    g_results_writing.store(false);
     lock_.unlock();
   }
 }

@@ -5,9 +5,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 #include "textio/channels.h"
@@ -59,6 +61,11 @@ const char* EventName(int sig) {
   }
 }
 
+// How long an interrupt waits for a console record to be written out. A
+// console that takes no more output (a pipe nobody reads) must not hold the
+// interrupt off for ever; a results file being written is always waited for.
+constexpr std::chrono::milliseconds kConsoleGrace(1000);
+
 void InterruptThread() {
   const sigset_t set = InterruptSignals();
   int sig = 0;
@@ -66,7 +73,13 @@ void InterruptThread() {
   }
   // Wait until no console record is half written and the results file, if
   // it is being written, is complete and closed.
-  OutputLock().lock();
+  const auto deadline = std::chrono::steady_clock::now() + kConsoleGrace;
+  bool locked = OutputLock().try_lock();
+  while (!locked && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    locked = OutputLock().try_lock();
+  }
+  if (!locked && internal::StopResultsForInterrupt()) OutputLock().lock();
   EndingMutex().lock();
   std::string line = "forrtl: error (200): program aborting due to ";
   line += EventName(sig);
@@ -87,7 +100,14 @@ void InstallInterruptHandling() {
     ::signal(SIGXFSZ, SIG_IGN);
     const sigset_t set = InterruptSignals();
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
-    std::thread(InterruptThread).detach();
+    try {
+      std::thread(InterruptThread).detach();
+    } catch (const std::system_error&) {
+      // No thread to be had (a process limit). The run can still go on; an
+      // interrupt then ends the process by the signal itself, without the
+      // report, which is better than no run at all.
+      pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+    }
   });
 }
 

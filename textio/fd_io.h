@@ -16,6 +16,12 @@ int WriteAll(int fd, std::string_view bytes);
 // (BeginWriting .. EndAndClose); the console writers then do not lock again.
 bool ThisThreadHoldsOutputLock();
 
+// Called by an interrupt that gave up waiting for a stalled console write:
+// from now on no results file starts to be written (BeginWriting waits for
+// the process to end instead). Returns whether one is being written already,
+// in which case the interrupt must wait for it to be complete and closed.
+bool StopResultsForInterrupt();
+
 // Closes every registered descriptor; results files first write out their
 // buffered bytes. With `checked`, returns the report line of the first
 // failed write or close of a results file ("" when all went well); without,

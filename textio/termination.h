@@ -115,10 +115,15 @@ std::string StackListing();
 // waits until no output record or results file is being written, writes
 // "forrtl: error (200): program aborting due to control-C event" (control-
 // BREAK for SIGQUIT, window-CLOSE for SIGHUP), closes every open file and
-// ends the process with 128 + the signal number. Call once, first thing in
-// main, before any other thread exists (later calls do nothing). The signals
-// must come to the process (kill), not to one thread: raise() in a thread
-// that blocks them leaves them pending on that thread.
+// ends the process with 128 + the signal number. A console record that has
+// not gone out after a second (standard output a pipe nobody reads) is not
+// waited for any longer; a results file being written always is, and one
+// not yet begun is then never begun. When no thread can be started (a
+// process limit), the signals are left to their default action instead.
+// Call once, first thing in main, before any other thread exists (later
+// calls do nothing). The signals must come to the process (kill), not to
+// one thread: raise() in a thread that blocks them leaves them pending on
+// that thread.
 void InstallInterruptHandling();
 
 // Writes the report of `t` (report line, stack listing) on standard error,

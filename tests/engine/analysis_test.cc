@@ -8,6 +8,7 @@
 #include <iterator>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/class_sort.h"
@@ -15,6 +16,7 @@
 #include "numeric/error_services.h"
 #include "numeric/random.h"
 #include "tests/engine/oracles.h"
+#include "tests/engine/pipeline_oracle.h"
 #include "tests/engine/test_data.h"
 #include "textio/fixed_output.h"
 #include "textio/list_output.h"
@@ -48,11 +50,7 @@ class AnalysisTest : public ::testing::Test {
 };
 
 // Random loaded data: ranks with gaps, classes 1 .. m.
-struct Loaded {
-  DialogueParameters params;
-  RankMatrix ranks;
-  StudyWeights weights;
-};
+using oracle::Loaded;
 
 Loaded RandomLoaded(std::mt19937& rng, std::int32_t type) {
   Loaded d;
@@ -73,47 +71,9 @@ Loaded RandomLoaded(std::mt19937& rng, std::int32_t type) {
   return d;
 }
 
-// ORACLE pipeline of the main analysis: from the class-sorted matrix, every
-// run with the straightforward draws, STATS and pair counts, as double
-// counters.
+// ORACLE pipeline of the main analysis (pipeline_oracle.h).
 std::string ExpectedResults(Loaded d, std::int32_t seed) {
-  const DialogueParameters& q = d.params;
-  const ClassRanges ranges = ComputeClassRanges(q, d.ranks);
-  const std::int32_t p = q.probes;
-  const oracle::StatsRows obs = oracle::Stats(d.ranks, d.weights, p, q.studies);
-  std::vector<std::vector<double>> right(6, std::vector<double>(static_cast<std::size_t>(p)));
-  std::vector<std::vector<double>> left = right;
-  std::vector<double> total(static_cast<std::size_t>(q.classes));
-  std::int32_t saved = seed;
-  for (std::int32_t n = 1; n <= q.runs; ++n) {
-    for (std::int32_t j = 1; j <= q.studies; ++j) {
-      std::vector<float> col(d.ranks.column(j), d.ranks.column(j) + p);
-      oracle::Shuffle(col, p, saved);
-      std::copy(col.begin(), col.end(), d.ranks.column(j));
-    }
-    const oracle::StatsRows run = oracle::Stats(d.ranks, d.weights, p, q.studies);
-    for (std::int32_t k = 1; k <= q.classes; ++k) {
-      const std::int32_t a = ranges.first.Get(k), b = ranges.last.Get(k);
-      if (b < a) continue;
-      oracle::CountPairs(obs.rmean, run.rmean, a, b, right[0], left[0]);
-      oracle::CountPairs(obs.rwmean, run.rwmean, a, b, right[1], left[1]);
-      oracle::CountPairs(obs.q, run.q, a, b, right[2], left[2]);
-      total[static_cast<std::size_t>(k - 1)] += b - a + 1;
-    }
-  }
-  std::vector<float> values;
-  for (std::int32_t i = 1; i <= p; ++i) {
-    const auto r = static_cast<std::size_t>(i - 1);
-    const auto k = static_cast<std::int32_t>(d.ranks.Get(i, q.studies + 1));
-    const double t = total[static_cast<std::size_t>(k - 1)];
-    const auto pv = [&](const std::vector<double>& c) { return static_cast<float>(c[r] / t); };
-    values.insert(values.end(), {d.ranks.Get(i, q.studies + 2), obs.rmean[r], pv(right[0]),
-                                 pv(left[0]), pv(right[1]), pv(left[1]), obs.q[r], pv(right[2]),
-                                 pv(left[2])});
-  }
-  std::string out = LegendRecords();
-  textio::AppendDataRecords(out, values);
-  return out;
+  return oracle::MainAnalysisResults(std::move(d), seed);
 }
 
 TEST_F(AnalysisTest, MainAnalysisMatchesTheStraightforwardPipeline) {

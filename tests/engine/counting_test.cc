@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <bit>
 #include <cmath>
 #include <limits>
 #include <random>
@@ -197,6 +199,64 @@ TEST(Counting, RightPlusLeftExceedsOneByTheTieFraction) {
   for (std::int32_t i = 1; i <= p; ++i) {
     const double excess = pv.right[kQ].Get(i) + pv.left[kQ].Get(i) - 1.0;
     EXPECT_NEAR(excess, ties[static_cast<std::size_t>(i - 1)] / (runs * p), 1e-15) << "row " << i;
+  }
+}
+
+TEST(OrderKeys, FollowTheOrderOfTheFloats) {
+  // Ascending, each strictly above the one before except the two zeros.
+  const std::vector<float> ascending{-kInf, -std::numeric_limits<float>::max(), -1.0f,
+                                     -std::numeric_limits<float>::min(),
+                                     -std::numeric_limits<float>::denorm_min(), -0.0f, 0.0f,
+                                     std::numeric_limits<float>::denorm_min(),
+                                     std::numeric_limits<float>::min(), 1.0f, 1.0000001f,
+                                     std::numeric_limits<float>::max(), kInf};
+  for (std::size_t i = 1; i < ascending.size(); ++i) {
+    const float a = ascending[i - 1], b = ascending[i];
+    if (a == b) {
+      EXPECT_EQ(OrderKey(a), OrderKey(b)) << a << " and " << b;
+    } else {
+      EXPECT_LT(OrderKey(a), OrderKey(b)) << a << " and " << b;
+    }
+  }
+  EXPECT_LT(OrderKey(kInf), 0xFFFFFFFFu) << "no key may be the end marker";
+  std::mt19937 rng(8);
+  for (int n = 0; n < 100000; ++n) {
+    const float a = std::bit_cast<float>(static_cast<std::uint32_t>(rng()));
+    const float b = std::bit_cast<float>(static_cast<std::uint32_t>(rng()));
+    if (std::isnan(a) || std::isnan(b)) continue;
+    ASSERT_EQ(a < b, OrderKey(a) < OrderKey(b)) << a << " and " << b;
+    ASSERT_EQ(a == b, OrderKey(a) == OrderKey(b)) << a << " and " << b;
+  }
+}
+
+TEST(SortKeys, SortsLikeAComparisonSort) {
+  struct Case {
+    const char* name;
+    std::size_t n;
+    std::uint32_t (*key)(std::mt19937&);
+  };
+  const std::vector<Case> cases = {
+      {"short", 100, [](std::mt19937& r) { return static_cast<std::uint32_t>(r()); }},
+      {"empty", 0, [](std::mt19937& r) { return static_cast<std::uint32_t>(r()); }},
+      {"full range", 5000, [](std::mt19937& r) { return static_cast<std::uint32_t>(r()); }},
+      {"rank-like floats", 20000,
+       [](std::mt19937& r) { return OrderKey(static_cast<float>(1 + r() % 20000) / 3.0f); }},
+      {"few values", 3000, [](std::mt19937& r) { return OrderKey(static_cast<float>(r() % 4)); }},
+      {"all equal", 1000, [](std::mt19937&) { return OrderKey(2.5f); }},
+      {"only the low digit varies", 4000,
+       [](std::mt19937& r) { return 0xABC00000u | static_cast<std::uint32_t>(r() % 2048); }},
+      {"only the high digit varies", 4000,
+       [](std::mt19937& r) { return static_cast<std::uint32_t>(r() % 1024) << 22; }},
+  };
+  std::mt19937 rng(9);
+  for (const Case& c : cases) {
+    std::vector<std::uint32_t> keys(c.n), scratch(c.n);
+    for (auto& k : keys) k = c.key(rng);
+    std::vector<std::uint32_t> expect = keys;
+    std::sort(expect.begin(), expect.end());
+    const std::uint32_t* sorted = SortKeys(keys.data(), scratch.data(), c.n);
+    EXPECT_TRUE(sorted == keys.data() || sorted == scratch.data()) << c.name;
+    EXPECT_TRUE(std::equal(expect.begin(), expect.end(), sorted)) << c.name;
   }
 }
 

@@ -117,6 +117,45 @@ TEST_F(RunsTest, SteppedDrawsMatchTheStraightforwardLoop) {
   }
 }
 
+// Columns longer than one chunk of draws: the chunks must join up without a
+// gap, for lengths just around the chunk boundaries.
+TEST_F(RunsTest, ChunkedDrawsMatchTheStraightforwardLoopAcrossChunks) {
+  const std::int32_t chunk = ColumnShuffler::kChunk;
+  std::mt19937 rng(17);
+  for (std::int32_t p : {chunk, chunk + 1, chunk + 2, 2 * chunk + 1, 3 * chunk + 77}) {
+    std::int32_t saved = 1 + static_cast<std::int32_t>(rng() % 2147483646u);
+    DrawStream draws(saved);
+    std::vector<float> fast(static_cast<std::size_t>(p));
+    for (auto& v : fast) v = (rng() % 5 == 0) ? -99.0f : static_cast<float>(rng() % 1000);
+    std::vector<float> slow = fast;
+    ShuffleColumn(fast.data(), p, draws);
+    oracle::Shuffle(slow, p, saved);
+    ASSERT_EQ(fast, slow) << "P = " << p;
+    ASSERT_EQ(draws.saved_seed(), saved) << "P = " << p;
+    numeric::ResetRandomStreamForTesting();
+  }
+}
+
+// The interleaved generators of a chunk give the numbers of the one stream,
+// for every length of a chunk's tail.
+TEST_F(RunsTest, ExchangeIndicesAreThoseOfSinglePairs) {
+  std::mt19937 rng(19);
+  for (std::int32_t steps = 1; steps <= 40; ++steps) {
+    const std::int32_t seed = 1 + static_cast<std::int32_t>(rng() % 2147483646u);
+    const std::int32_t first_l = steps + static_cast<std::int32_t>(rng() % 1000000);
+    DrawStream bulk(seed);
+    DrawStream single(seed);
+    std::vector<std::int32_t> k(static_cast<std::size_t>(steps));
+    bulk.ExchangeIndices(first_l, steps, k.data());
+    for (std::int32_t i = 0; i < steps; ++i) {
+      ASSERT_EQ(k[static_cast<std::size_t>(i)], ExchangeIndex(first_l - i, single.NextPair()))
+          << steps << " steps, step " << i;
+    }
+    ASSERT_EQ(bulk.saved_seed(), single.saved_seed()) << steps << " steps";
+    numeric::ResetRandomStreamForTesting();
+  }
+}
+
 // The stream's numbers at its edge states and at random ones, against the
 // stream's own state-to-number function.
 TEST_F(RunsTest, NumbersAreThoseOfTheStreamsStates) {

@@ -186,6 +186,29 @@ TEST(InterruptDeathTest, WaitsUntilTheResultsFileIsClosed) {
   rmdir(dir);
 }
 
+// Standard output a pipe that nobody reads: the console write blocks for
+// good while it holds the output lock, and the interrupt must still end the
+// process (after its grace for the record in progress).
+TEST(InterruptDeathTest, DoesNotWaitForAStalledConsoleForEver) {
+  EXPECT_EXIT(
+      {
+        int fds[2];
+        if (pipe(fds) != 0 || dup2(fds[1], STDOUT_FILENO) < 0) std::_Exit(99);
+        InstallInterruptHandling();
+        std::thread([] {
+          std::this_thread::sleep_for(std::chrono::milliseconds(300));
+          kill(getpid(), SIGQUIT);
+          // A regression must fail the test, not hang it.
+          std::this_thread::sleep_for(std::chrono::seconds(20));
+          std::_Exit(98);
+        }).detach();
+        const std::string record(1000, 'x');
+        for (;;) ConsoleWrite(record);
+      },
+      ExitedWithCode(128 + SIGQUIT),
+      StrEq("forrtl: error (200): program aborting due to control-BREAK event\r\n"));
+}
+
 TEST(InterruptDeathTest, PipeAndFileSizeSignalsAreIgnored) {
   EXPECT_EXIT(
       {

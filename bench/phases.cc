@@ -1,0 +1,139 @@
+// korvelan-phases: the main analysis of a workload directory (data.txt,
+// weights.txt, answers.txt as korvelan-gendata writes them) with a clock on
+// each phase, for the benchmark figures:
+//
+//   korvelan-phases DIR [THREADS [SEED]]
+//
+// It runs the same steps as the program (loading, class sort, observed
+// statistics, the runs' shuffles, STATS and counting, the results file),
+// on one pool of THREADS threads (default 1), without the console dialogue
+// and the "Run=" lines, and prints one "name seconds" line per phase plus
+// the derived rates. The results file it writes is the program's.
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "driver/loading.h"
+#include "engine/class_sort.h"
+#include "engine/counting.h"
+#include "engine/results.h"
+#include "engine/runs.h"
+#include "engine/stats.h"
+#include "engine/worker_pool.h"
+#include "textio/termination.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double Since(Clock::time_point t) {
+  return std::chrono::duration<double>(Clock::now() - t).count();
+}
+
+korvelan::DialogueParameters ReadAnswers(const std::string& path) {
+  std::ifstream in(path);
+  korvelan::DialogueParameters p;
+  if (!(in >> p.analysis_type >> p.studies >> p.probes >> p.classes >> p.runs) ||
+      p.analysis_type != 1) {
+    throw std::runtime_error("answers.txt is not that of a main analysis");
+  }
+  p.class_column = p.studies + 1;
+  return p;
+}
+
+int Run(const std::string& dir, unsigned threads, std::int32_t seed) {
+  namespace engine = korvelan::engine;
+  if (::chdir(dir.c_str()) != 0) throw std::runtime_error("cannot enter " + dir);
+  const korvelan::DialogueParameters params = ReadAnswers("answers.txt");
+  const std::int32_t p = params.probes;
+  const std::int32_t s = params.studies;
+  const double bytes = static_cast<double>(std::filesystem::file_size("data.txt"));
+
+  auto t = Clock::now();
+  korvelan::driver::LoadedInputs in = korvelan::driver::LoadInputs(params);
+  const double loading = Since(t);
+
+  engine::WorkerPool pool(threads);
+  t = Clock::now();
+  engine::CheckClassesWithinLimit(params, in.ranks);
+  engine::ClassSort(params, in.ranks);
+  const double class_sort = Since(t);
+
+  t = Clock::now();
+  engine::Statistics observed(p);
+  engine::STATS(in.ranks, in.weights, observed, p, s, pool);
+  const engine::ClassRanges ranges = engine::ComputeClassRanges(params, in.ranks);
+  engine::ExceedanceCounter counter(observed, ranges, params.classes, p);
+  const double setup = Since(t);
+
+  // The run loop of the program, with a clock on each of its steps.
+  engine::Statistics run(p);
+  engine::DrawStream draws(seed);
+  std::vector<engine::ColumnShuffler> shufflers(pool.size());
+  const auto per_study = 2 * static_cast<std::uint64_t>(p - 1);
+  double shuffle = 0, stats = 0, counting = 0;
+  for (std::int32_t n = 1; n <= params.runs; ++n) {
+    t = Clock::now();
+    draws.Establish();
+    const engine::DrawStream start = draws;
+    pool.ForEach(static_cast<std::size_t>(s), [&](std::size_t study, unsigned worker) {
+      engine::DrawStream own = start;
+      own.Skip(per_study * study);
+      shufflers[worker].Shuffle(in.ranks.column(static_cast<std::int32_t>(study) + 1), p, own);
+    });
+    draws.Skip(per_study * static_cast<std::uint64_t>(s));
+    shuffle += Since(t);
+    t = Clock::now();
+    engine::STATS(in.ranks, in.weights, run, p, s, pool);
+    stats += Since(t);
+    t = Clock::now();
+    counter.CountRun(run, pool);
+    counting += Since(t);
+  }
+
+  t = Clock::now();
+  engine::WriteResultsFile(*in.results, in.ranks, s + 2, observed, counter, p);
+  const double results = Since(t);
+
+  const double steps = static_cast<double>(params.runs) * s * (p - 1);
+  std::printf("threads %u  P %d  S %d  M %d  N %d\n", pool.size(), p, s, params.classes,
+              params.runs);
+  std::printf("loading        %8.3f s  %7.1f MB/s\n", loading, bytes / loading / 1e6);
+  std::printf("class sort     %8.3f s\n", class_sort);
+  std::printf("observed+setup %8.3f s\n", setup);
+  std::printf("shuffle        %8.3f s  %7.1f M exchange steps/s\n", shuffle,
+              steps / shuffle / 1e6);
+  std::printf("STATS (runs)   %8.3f s  %7.1f M cells/s\n", stats,
+              static_cast<double>(params.runs) * p * s / stats / 1e6);
+  std::printf("counting       %8.3f s  %7.3f ms per run\n", counting,
+              counting * 1e3 / params.runs);
+  std::printf("results file   %8.3f s\n", results);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2 || argc > 4) {
+    std::fprintf(stderr, "usage: korvelan-phases DIR [THREADS [SEED]]\n");
+    return 2;
+  }
+  const unsigned threads = argc >= 3 ? static_cast<unsigned>(std::atoi(argv[2])) : 1;
+  const std::int32_t seed = argc >= 4 ? std::atoi(argv[3]) : 12345;
+  try {
+    return Run(argv[1], threads, seed);
+  } catch (const korvelan::textio::Termination& t) {
+    std::fprintf(stderr, "korvelan-phases: %s\n", t.ReportLine().c_str());
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "korvelan-phases: %s\n", e.what());
+  }
+  return 1;
+}
