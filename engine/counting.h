@@ -28,6 +28,7 @@
 #define KORVELAN_ENGINE_COUNTING_H_
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -80,6 +81,7 @@ class ExceedanceCounter {
   // All of them at once.
   PValues Finish() const;
 
+  // The counts of row 1 .. P and the comparison total of class 1 .. M.
   std::int64_t right(int statistic, std::int32_t row) const;
   std::int64_t left(int statistic, std::int32_t row) const;
   std::int64_t total(std::int32_t k) const;
