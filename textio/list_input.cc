@@ -73,9 +73,10 @@ class FdSource : public ByteSource {
 
 class StrSource : public ByteSource {
  public:
-  explicit StrSource(std::string bytes) : bytes_(std::move(bytes)) {}
+  StrSource(std::string bytes, std::size_t max_read)
+      : bytes_(std::move(bytes)), max_read_(max_read == 0 ? 1 : max_read) {}
   std::size_t Read(char* buffer, std::size_t size) override {
-    const std::size_t n = std::min(size, bytes_.size() - pos_);
+    const std::size_t n = std::min({size, max_read_, bytes_.size() - pos_});
     std::memcpy(buffer, bytes_.data() + pos_, n);
     pos_ += n;
     return n;
@@ -83,6 +84,7 @@ class StrSource : public ByteSource {
 
  private:
   std::string bytes_;
+  std::size_t max_read_;
   std::size_t pos_ = 0;
 };
 
@@ -96,8 +98,8 @@ struct Value {
 
 std::unique_ptr<ByteSource> FileDescriptorSource(int fd) { return std::make_unique<FdSource>(fd); }
 
-std::unique_ptr<ByteSource> StringSource(std::string bytes) {
-  return std::make_unique<StrSource>(std::move(bytes));
+std::unique_ptr<ByteSource> StringSource(std::string bytes, std::size_t max_read) {
+  return std::make_unique<StrSource>(std::move(bytes), max_read);
 }
 
 class ListReader::Impl {

@@ -35,24 +35,6 @@ using korvelan::textio::Termination;
 constexpr int kMaxStatements = 64;
 constexpr std::int32_t kInitial = 12345;  // shows a target left alone
 
-class PieceSource : public ByteSource {
- public:
-  PieceSource(std::string bytes, std::size_t step) : bytes_(std::move(bytes)), step_(step) {}
-  std::size_t Read(char* buffer, std::size_t size) override {
-    std::size_t n = bytes_.size() - pos_;
-    if (n > size) n = size;
-    if (n > step_) n = step_;
-    std::memcpy(buffer, bytes_.data() + pos_, n);
-    pos_ += n;
-    return n;
-  }
-
- private:
-  std::string bytes_;
-  std::size_t step_;
-  std::size_t pos_ = 0;
-};
-
 // What each statement left in the target, then the condition that ended
 // the reading (0 when all statements succeeded).
 struct Outcome {
@@ -101,7 +83,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string bytes(reinterpret_cast<const char*>(data) + 1, size - 1);
 
   const Outcome whole = ReadWithReader(StringSource(bytes));
-  const Outcome pieces = ReadWithReader(std::make_unique<PieceSource>(bytes, step));
+  const Outcome pieces = ReadWithReader(StringSource(bytes, step));
   const Outcome model = ReadWithModel(bytes);
   if (!(whole == pieces) || !(whole == model)) std::abort();
   if (whole.condition != 0 && whole.condition != 24 && whole.condition != 59 &&

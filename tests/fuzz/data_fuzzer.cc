@@ -39,24 +39,6 @@ using korvelan::textio::Termination;
 namespace driver = korvelan::driver;
 namespace model = korvelan::fuzzmodel;
 
-class PieceSource : public ByteSource {
- public:
-  PieceSource(std::string bytes, std::size_t step) : bytes_(std::move(bytes)), step_(step) {}
-  std::size_t Read(char* buffer, std::size_t size) override {
-    std::size_t n = bytes_.size() - pos_;
-    if (n > size) n = size;
-    if (n > step_) n = step_;
-    std::memcpy(buffer, bytes_.data() + pos_, n);
-    pos_ += n;
-    return n;
-  }
-
- private:
-  std::string bytes_;
-  std::size_t step_;
-  std::size_t pos_ = 0;
-};
-
 bool SameBits(float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
 void Check(bool ok) {
@@ -93,7 +75,7 @@ int Load(const std::string& data_bytes, const std::string& weights_bytes, std::i
   const ModelRead data = ReadModel(data_bytes, count);
   RankMatrix ranks;
   try {
-    ListReader reader(std::make_unique<PieceSource>(data_bytes, step), 10, "/fuzz/data.txt");
+    ListReader reader(korvelan::textio::StringSource(data_bytes, step), 10, "/fuzz/data.txt");
     ranks = driver::ReadRankMatrix(reader, p, s);
   } catch (const Termination& t) {
     Check(t.SevereNumber() == data.condition && data.condition != 0);
