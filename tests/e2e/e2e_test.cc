@@ -38,6 +38,8 @@
 #include <thread>
 #include <vector>
 
+#include "tests/e2e/program_runner.h"
+
 #ifndef KORVELAN_BINARY
 #error "KORVELAN_BINARY must name the program under test"
 #endif
@@ -51,6 +53,9 @@
 namespace {
 
 namespace fs = std::filesystem;
+using korvelan::e2e::OnPath;
+using korvelan::e2e::ReadBytes;
+using korvelan::e2e::WriteBytes;
 
 // A hang fails its case instead of blocking the run; KORVELAN_E2E_TIMEOUT
 // (seconds) overrides the default for slow builds.
@@ -93,18 +98,6 @@ bool Flag(const char* name) {
   return v != nullptr && std::string_view(v) == "1";
 }
 
-std::string ReadBytes(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-void WriteBytes(const fs::path& p, const std::string& bytes) {
-  fs::create_directories(p.parent_path());
-  std::ofstream(p, std::ios::binary | std::ios::trunc) << bytes;
-}
-
 std::vector<std::string> ReadLines(const fs::path& p) {
   std::vector<std::string> lines;
   if (!fs::exists(p)) return lines;
@@ -122,17 +115,6 @@ std::string ReplaceAll(std::string s, std::string_view from, std::string_view to
     s.replace(at, from.size(), to);
   }
   return s;
-}
-
-bool OnPath(const std::string& word) {
-  if (word.find('/') != std::string::npos) return access(word.c_str(), X_OK) == 0;
-  const char* path = std::getenv("PATH");
-  std::istringstream dirs(path ? path : "");
-  for (std::string dir; std::getline(dirs, dir, ':');) {
-    const fs::path candidate = fs::path(dir.empty() ? "." : dir) / word;
-    if (access(candidate.c_str(), X_OK) == 0 && !fs::is_directory(candidate)) return true;
-  }
-  return false;
 }
 
 // Bytes made readable for a failure message: CR, LF and control bytes

@@ -33,7 +33,9 @@ inline std::string ReadBytes(const fs::path& p) {
   return s.str();
 }
 
+// Writes `bytes` as the whole file, making its directory first if need be.
 inline void WriteBytes(const fs::path& p, const std::string& bytes) {
+  if (p.has_parent_path()) fs::create_directories(p.parent_path());
   std::ofstream(p, std::ios::binary | std::ios::trunc) << bytes;
 }
 
