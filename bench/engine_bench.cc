@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "driver/loading.h"
-#include "driver/model.h"
+#include "engine/model.h"
 #include "engine/class_sort.h"
 #include "engine/counting.h"
 #include "engine/runs.h"

@@ -31,6 +31,24 @@ function(korvelan_library name)
   korvelan_apply_flags(${name})
 endfunction()
 
+# korvelan_core_library(NAME SOURCES ... [DEPS ...])
+# A part of the installed library (textio, numeric, engine): its sources
+# compile once, into the object library NAME_objects, whose objects go into
+# the one static library korvelan_lib (libkorvelan.a); NAME itself stands for that library, so
+# that programs and tests link the same archive that is installed.
+function(korvelan_core_library name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  add_library(${name}_objects OBJECT ${ARG_SOURCES})
+  target_include_directories(${name}_objects PUBLIC ${PROJECT_SOURCE_DIR}
+                             ${PROJECT_SOURCE_DIR}/include ${PROJECT_BINARY_DIR}/include)
+  target_link_libraries(${name}_objects PUBLIC ${ARG_DEPS})
+  set_target_properties(${name}_objects PROPERTIES POSITION_INDEPENDENT_CODE ${KORVELAN_PIC})
+  korvelan_apply_flags(${name}_objects)
+  add_library(${name} INTERFACE)
+  target_include_directories(${name} INTERFACE ${PROJECT_SOURCE_DIR})
+  target_link_libraries(${name} INTERFACE korvelan_lib)
+endfunction()
+
 # korvelan_executable(NAME SOURCES ... [DEPS ...])
 function(korvelan_executable name)
   cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})

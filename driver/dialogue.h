@@ -14,7 +14,7 @@
 #include <array>
 #include <string_view>
 
-#include "driver/model.h"
+#include "engine/model.h"
 #include "textio/list_input.h"
 
 namespace korvelan::driver {

@@ -15,7 +15,7 @@
 #include <memory>
 #include <vector>
 
-#include "driver/model.h"
+#include "engine/model.h"
 #include "textio/channels.h"
 #include "textio/list_input.h"
 
@@ -49,16 +49,6 @@ void MoveColumnsLeft(RankMatrix& ranks, std::int32_t probes, std::int32_t studie
 // One statement of S reals into weights 1 .. S.
 void ReadStudyWeights(textio::ListReader& weights_file, std::int32_t studies,
                       StudyWeights& weights);
-
-// Per study j = 1 .. S (element j - 1): the number of probes whose rank is
-// not the missing marker, counted in single precision.
-std::vector<float> CountPresent(const RankMatrix& ranks, std::int32_t probes,
-                                std::int32_t studies);
-
-// Every present rank r of study j becomes float((P / count(j)) * r), the
-// quotient and the product in double, rounded to float once when stored.
-void ScaleRanks(RankMatrix& ranks, std::int32_t probes, std::int32_t studies,
-                const std::vector<float>& present);
 
 // Row i's record position i into column S + 2; a column outside 1 .. 100
 // (S below -1) is the array-bounds condition at the first store.

@@ -4,10 +4,10 @@
 #include <string_view>
 #include <vector>
 
+#include "driver/analysis.h"
 #include "driver/dialogue.h"
 #include "driver/loading.h"
 #include "driver/options.h"
-#include "engine/analysis.h"
 #include "textio/channels.h"
 #include "textio/list_input.h"
 #include "textio/termination.h"
@@ -32,10 +32,10 @@ void Run(const Options& options) {
                                        std::string(korvelan::textio::kConsoleInputName));
   const korvelan::DialogueParameters params = korvelan::driver::RunDialogue(console);
   korvelan::driver::LoadedInputs inputs = korvelan::driver::LoadInputs(params);
-  korvelan::engine::AnalysisOptions analysis;
+  korvelan::driver::AnalysisOptions analysis;
   analysis.initial_seed = options.seed;
   analysis.threads = options.threads;
-  korvelan::engine::Analyse(params, inputs.ranks, inputs.weights, inputs.results.get(), analysis);
+  korvelan::driver::Analyse(params, inputs.ranks, inputs.weights, inputs.results.get(), analysis);
 }
 
 }  // namespace

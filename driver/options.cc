@@ -5,11 +5,9 @@
 #include <system_error>
 #include <thread>
 
+#include "korvelan/version.h"
 #include "textio/termination.h"
 
-#ifndef KORVELAN_VERSION
-#define KORVELAN_VERSION "unknown"
-#endif
 
 namespace korvelan::driver {
 namespace {
@@ -107,6 +105,6 @@ std::vector<std::string> HelpLines() {
   };
 }
 
-std::string VersionLine() { return std::string("KORVELAN ") + KORVELAN_VERSION; }
+std::string VersionLine() { return std::string("KORVELAN ") + korvelan::kVersion; }
 
 }  // namespace korvelan::driver

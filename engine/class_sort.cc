@@ -1,6 +1,8 @@
 #include "engine/class_sort.h"
 
 #include <algorithm>
+#include <new>
+#include <stdexcept>
 #include <string>
 
 #include "numeric/row_sort.h"
@@ -39,7 +41,8 @@ void CheckClassesWithinLimit(const DialogueParameters& params, const RankMatrix&
   }
 }
 
-std::vector<std::int32_t> ClassSortOrder(std::int32_t class_column, const RankMatrix& ranks) {
+std::vector<std::int32_t> ClassSortOrder(std::int32_t class_column, const RankMatrix& ranks,
+                                         SortChecks checks) {
   std::vector<std::int32_t> iperm = ZeroedBuffer<std::int32_t>(kMaxRows);
   std::vector<std::int32_t> ngsize = ZeroedBuffer<std::int32_t>(kMaxRows);
   std::vector<float> key;
@@ -55,14 +58,26 @@ std::vector<std::int32_t> ClassSortOrder(std::int32_t class_column, const RankMa
     }
     return key.data();
   };
-  numeric::SROWR_ORDER(kMaxRows, kMaxColumns, kMaxRows, /*icomp=*/0, /*iordr=*/1,
-                       /*iret=*/0, /*nkey=*/1, indkey, key_column, iperm.data(), ngrp,
-                       ngsize.data(), nnan);
+  if (checks == SortChecks::kReported) {
+    numeric::SROWR_ORDER(kMaxRows, kMaxColumns, kMaxRows, /*icomp=*/0, /*iordr=*/1,
+                         /*iret=*/0, /*nkey=*/1, indkey, key_column, iperm.data(), ngrp,
+                         ngsize.data(), nnan);
+    return iperm;
+  }
+  if (class_column < 1 || class_column > kMaxColumns) {
+    throw std::logic_error("class column outside the rank matrix");
+  }
+  try {
+    numeric::ROW_ORDER(kMaxRows, kMaxColumns, /*icomp=*/0, /*iordr=*/1, /*iret=*/0,
+                       /*nkey=*/1, indkey, key_column, iperm.data(), ngrp, ngsize.data(), nnan);
+  } catch (const std::bad_alloc&) {
+    throw textio::Termination::SevereCondition(textio::Severe::kNoMemory);
+  }
   return iperm;
 }
 
-void ClassSort(const DialogueParameters& params, RankMatrix& ranks) {
-  const std::vector<std::int32_t> iperm = ClassSortOrder(params.class_column, ranks);
+void ClassSort(std::int32_t class_column, RankMatrix& ranks, SortChecks checks) {
+  const std::vector<std::int32_t> iperm = ClassSortOrder(class_column, ranks, checks);
   const std::int32_t rows = ranks.rows();
   std::vector<float> moved = ZeroedBuffer<float>(static_cast<std::size_t>(rows));
   for (std::int32_t c = 1; c <= ranks.cols(); ++c) {
@@ -74,6 +89,10 @@ void ClassSort(const DialogueParameters& params, RankMatrix& ranks) {
     }
     std::copy(moved.begin(), moved.end(), col);
   }
+}
+
+void ClassSort(const DialogueParameters& params, RankMatrix& ranks) {
+  ClassSort(params.class_column, ranks, SortChecks::kReported);
 }
 
 ClassRanges ComputeClassRanges(const DialogueParameters& params, const RankMatrix& ranks) {

@@ -13,7 +13,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "driver/model.h"
+#include "engine/model.h"
 #include "engine/row_array.h"
 
 namespace korvelan::engine {
@@ -28,13 +28,25 @@ namespace korvelan::engine {
 // class sort refuses that column itself).
 void CheckClassesWithinLimit(const DialogueParameters& params, const RankMatrix& ranks);
 
+// How the class sort treats a class column outside 1 .. 100.
+enum class SortChecks {
+  // The console program's way: the row sort checks its arguments, and a bad
+  // column gets its code 9 report and its stop (Termination thrown by the
+  // numerical library, through its process-wide error services).
+  kReported,
+  // The library's way: the caller has validated the column (a bad one is a
+  // std::logic_error); nothing process-wide is touched, so analyses may run
+  // on several threads at once.
+  kNone,
+};
+
 // The row order of the class sort: SROWR's IPERM for the call on the whole
 // declared matrix (NROW 500000, NCOL 100, LDX 500000, ICOMP 0, IORDR 1
 // descending, IRET 0, NKEY 1, INDKEY = (class_column)), computed by the
 // row-number form from the class column alone (zero beyond the stored
-// rows). A class column outside 1 .. 100 gets the row sort's code 9 report
-// and its stop (Termination thrown by the numerical library).
-std::vector<std::int32_t> ClassSortOrder(std::int32_t class_column, const RankMatrix& ranks);
+// rows). Both ways run the same sort; they differ only in the checks.
+std::vector<std::int32_t> ClassSortOrder(std::int32_t class_column, const RankMatrix& ranks,
+                                         SortChecks checks = SortChecks::kReported);
 
 // Sorts `ranks` in place into class-sorted order (ClassSortOrder, then each
 // stored row moved once). Rows 1 .. rows() come out exactly as the sort of
@@ -42,6 +54,8 @@ std::vector<std::int32_t> ClassSortOrder(std::int32_t class_column, const RankMa
 // the stored rows is dropped, which nothing can observe: it implies that a
 // zero row (class 0) lies within rows 1 .. P, and ComputeClassRanges then
 // ends the run with condition 161 before any later read.
+void ClassSort(std::int32_t class_column, RankMatrix& ranks, SortChecks checks);
+// The console program's call: the class column the dialogue computed.
 void ClassSort(const DialogueParameters& params, RankMatrix& ranks);
 
 // Class first row and class last row of classes 1 .. M (stored), zero for

@@ -19,11 +19,27 @@
 #define KORVELAN_ENGINE_RESTRICTED_H_
 
 #include <cstdint>
+#include <exception>
 
 #include "engine/class_sort.h"
 #include "engine/stats.h"
 
 namespace korvelan::engine {
+
+// Thrown by the per-run step when the band's lower bound is not positive:
+// the restriction limit is at least the gene's R-mean. The console program
+// answers it with "Problem with the "limit" value" and its stop.
+class LimitProblem : public std::exception {
+ public:
+  const char* what() const noexcept override { return "restriction limit too large"; }
+};
+
+// The two P-values for Q: count / band count in double (NaN for a band
+// count of 0).
+struct RestrictedPValues {
+  double right;
+  double left;
+};
 
 class RestrictedAnalysis {
  public:
@@ -34,14 +50,17 @@ class RestrictedAnalysis {
         ranges_(ranges) {}
 
   // The per-run step. A lower bound <= 0 (ordered comparison: NaN passes)
-  // writes "Problem with the "limit" value" on the console and throws
-  // Termination::Stop(1); bad indices throw condition 161.
+  // throws LimitProblem; bad indices throw condition 161.
   void CountRun(const Statistics& run);
 
-  // The two console lines "right-sided P-value for Q=" and "left-sided
-  // P-value for Q=" with count / band count in double (NaN for a band count
-  // of 0).
-  void Finish() const;
+  // Whether the per-run step would throw LimitProblem (checked reads as
+  // CountRun makes them): the band never changes, so this is known before
+  // any run.
+  bool LimitTooLarge() const;
+
+  // The P-values after the last run. The counters live in arrays indexed by
+  // the gene id, so a gene id outside 1 .. 500000 is condition 161 here.
+  RestrictedPValues Finish() const;
 
   std::int64_t band_count() const { return band_; }
   std::int64_t right_count() const { return right_; }

@@ -15,7 +15,7 @@
 #include <string_view>
 #include <string>
 
-#include "driver/model.h"
+#include "engine/model.h"
 #include "engine/counting.h"
 #include "engine/stats.h"
 #include "textio/channels.h"

@@ -14,7 +14,7 @@
 #include <span>
 #include <vector>
 
-#include "driver/model.h"
+#include "engine/model.h"
 #include "textio/termination.h"
 
 namespace korvelan::engine {

@@ -5,7 +5,6 @@
 #include <utility>
 
 #include "numeric/random.h"
-#include "textio/channels.h"
 
 namespace korvelan::engine {
 
@@ -166,10 +165,17 @@ void ShuffleColumn(float* x, std::int32_t p, DrawStream& draws) {
   shuffler.Shuffle(x, p, draws);
 }
 
+namespace {
+
+void ThrowIfStopped(const std::stop_token& stop) {
+  if (stop.stop_requested()) throw Cancelled();
+}
+
+}  // namespace
+
 void PermutationRuns(const DialogueParameters& params, RankMatrix& ranks,
                      const StudyWeights& weights, DrawStream& draws, Statistics& run,
-                     const std::function<void(std::int32_t)>& per_run, WorkerPool& pool,
-                     ExceedanceCounter* counter) {
+                     const RunHooks& hooks, WorkerPool& pool, ExceedanceCounter* counter) {
   const std::int32_t p = params.probes;
   const std::int32_t s = params.studies;
   std::vector<ColumnShuffler> shufflers;
@@ -179,18 +185,21 @@ void PermutationRuns(const DialogueParameters& params, RankMatrix& ranks,
   const std::size_t studies = shufflers.empty() ? 0 : static_cast<std::size_t>(s);
   const auto per_study = 2 * static_cast<std::uint64_t>(p > 1 ? p - 1 : 0);
   const std::size_t stats_tasks = StatsTasks(p, pool.size());
+  const std::stop_token& stop = hooks.stop;
   // The statistics of the run before, while they are counted.
   Statistics counted;
   if (counter != nullptr && params.runs > 0) counted = Statistics(p);
   bool pending = false;
   for (std::int32_t n = 1; n <= params.runs; ++n) {
-    textio::ConsoleWrite("Run=", n);
+    ThrowIfStopped(stop);
+    if (hooks.before_run) hooks.before_run(n);
     // The first draw of the program settles the starting state on this
     // thread; each study then starts from its own offset in the run.
     if (studies > 0) draws.Establish();
     const DrawStream start = draws;
     const std::size_t first = pending ? counter->FirstStageTasks() : 0;
     pool.ForEach(studies + first, [&](std::size_t i, unsigned worker) {
+      ThrowIfStopped(stop);
       if (i < studies) {
         DrawStream own = start;
         own.Skip(per_study * i);
@@ -202,6 +211,7 @@ void PermutationRuns(const DialogueParameters& params, RankMatrix& ranks,
     if (studies > 0) draws.Skip(per_study * static_cast<std::uint64_t>(s));
     const std::size_t second = pending ? counter->SecondStageTasks() : 0;
     pool.ForEach(stats_tasks + second, [&](std::size_t i, unsigned) {
+      ThrowIfStopped(stop);
       if (i < stats_tasks) {
         StatsTask(i, stats_tasks, ranks, weights, run, p, s);
       } else {
@@ -209,24 +219,25 @@ void PermutationRuns(const DialogueParameters& params, RankMatrix& ranks,
       }
     });
     if (pending) counter->EndRun();
-    per_run(n);
+    if (hooks.after_run) hooks.after_run(n);
     if (counter != nullptr) {
       std::swap(run, counted);
       pending = true;
     }
   }
   if (pending) {
+    ThrowIfStopped(stop);
     counter->CountRun(counted, pool);
     std::swap(run, counted);
   }
-  textio::ConsoleWrite(" ");
+  if (hooks.after_runs) hooks.after_runs();
 }
 
 void PermutationRuns(const DialogueParameters& params, RankMatrix& ranks,
                      const StudyWeights& weights, DrawStream& draws, Statistics& run,
-                     const std::function<void(std::int32_t)>& per_run, unsigned threads) {
+                     const RunHooks& hooks, unsigned threads) {
   WorkerPool pool(threads);
-  PermutationRuns(params, ranks, weights, draws, run, per_run, pool);
+  PermutationRuns(params, ranks, weights, draws, run, hooks, pool);
 }
 
 }  // namespace korvelan::engine

@@ -16,10 +16,12 @@
 #define KORVELAN_ENGINE_RUNS_H_
 
 #include <cstdint>
+#include <exception>
 #include <functional>
+#include <stop_token>
 #include <vector>
 
-#include "driver/model.h"
+#include "engine/model.h"
 #include "engine/counting.h"
 #include "engine/stats.h"
 #include "engine/worker_pool.h"
@@ -36,6 +38,16 @@ namespace korvelan::engine {
 class DrawStream {
  public:
   explicit DrawStream(std::int32_t saved_seed) : saved_(saved_seed) {}
+
+  // A stream whose first draw is known to start from `seed` (1 ..
+  // 2147483646) without asking the process-wide stream: SETSEED(seed)
+  // establishes exactly that state, so both give the same draws. What the
+  // library uses, since it may run on several threads at once.
+  static DrawStream Seeded(std::int32_t seed) {
+    DrawStream d(seed);
+    d.established_ = true;
+    return d;
+  }
 
   // One draw.
   float Next();
@@ -93,31 +105,52 @@ class ColumnShuffler {
 // ShuffleColumn with a buffer of its own (tests and single use).
 void ShuffleColumn(float* x, std::int32_t p, DrawStream& draws);
 
-// The run loop: for n = 1 .. N (none when N <= 0) writes "Run=" n on the
-// console, shuffles columns 1 .. S of rows 1 .. P, fills `run` with STATS
-// and calls per_run(n); after the last run (also when there was none)
-// writes the one-blank line. The studies of a run are shuffled side by side
-// on the pool's threads, study j from the stream's offset 2 (P - 1) (j - 1)
-// of the run, and STATS runs on them in blocks of probes; the results are
-// the same for every number of threads. Preconditions as for STATS; `run`
-// holds P entries.
+// What the run loop tells its caller and asks of it. The console program
+// writes its "Run=" lines and the blank line after the runs here; the
+// library reports progress and lets its caller stop. Every function is
+// called on the thread that runs the loop; an empty one is skipped. An
+// exception from one ends the loop (after the tasks under way are done).
+struct RunHooks {
+  std::function<void(std::int32_t n)> before_run;  // before run n's shuffles
+  std::function<void(std::int32_t n)> after_run;   // run n's statistics are in `run`
+  std::function<void()> after_runs;                // after the last run, also when none
+  // Polled at the start of every run and of every task of a run (a study's
+  // shuffle, a block of STATS, a piece of the counting: a few milliseconds
+  // at most on the largest inputs); once a stop is requested the loop
+  // throws Cancelled.
+  std::stop_token stop;
+};
+
+// Thrown by the run loop when its stop token asks it to stop.
+class Cancelled : public std::exception {
+ public:
+  const char* what() const noexcept override { return "analysis cancelled"; }
+};
+
+// The run loop: for n = 1 .. N (none when N <= 0) calls before_run(n),
+// shuffles columns 1 .. S of rows 1 .. P, fills `run` with STATS and calls
+// after_run(n); after the last run calls after_runs(). The studies of a run
+// are shuffled side by side on the pool's threads, study j from the
+// stream's offset 2 (P - 1) (j - 1) of the run, and STATS runs on them in
+// blocks of probes; the results are the same for every number of threads.
+// Preconditions as for STATS; `run` holds P entries.
 //
 // With a `counter`, each run's statistics are also counted there, in the
 // batches of the next run: its first stage beside the next run's shuffles,
 // its second beside the next STATS (the shuffles never touch the
 // statistics, and STATS writes a second set of them meanwhile); the last
-// run is counted after the loop, before the blank line. Nothing of this
+// run is counted after the loop, before after_runs(). Nothing of this
 // shows outside: the counts are those of counting each run at its end, and
 // when the loop returns `run` holds the last run's statistics.
 void PermutationRuns(const DialogueParameters& params, RankMatrix& ranks,
                      const StudyWeights& weights, DrawStream& draws, Statistics& run,
-                     const std::function<void(std::int32_t)>& per_run, WorkerPool& pool,
+                     const RunHooks& hooks, WorkerPool& pool,
                      ExceedanceCounter* counter = nullptr);
 
 // The same on a pool of `threads` threads of its own.
 void PermutationRuns(const DialogueParameters& params, RankMatrix& ranks,
                      const StudyWeights& weights, DrawStream& draws, Statistics& run,
-                     const std::function<void(std::int32_t)>& per_run, unsigned threads = 1);
+                     const RunHooks& hooks, unsigned threads = 1);
 
 }  // namespace korvelan::engine
 

@@ -26,7 +26,7 @@
 #include <cstdint>
 #include <span>
 
-#include "driver/model.h"
+#include "engine/model.h"
 #include "engine/row_array.h"
 #include "engine/worker_pool.h"
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <new>
 #include <vector>
 
 #include "numeric/error_services.h"
@@ -312,6 +313,16 @@ void SROWR(std::int32_t nrow, std::int32_t ncol, float* x, std::int32_t ldx,
     return x + static_cast<std::size_t>(column - 1) * static_cast<std::size_t>(ldx);
   };
   RowSort(a, columns_of_x, Outputs{iperm, ngrp, ngsize, nnan}, x);
+}
+
+void ROW_ORDER(std::int32_t nrow, std::int32_t ncol, std::int32_t icomp, std::int32_t iordr,
+               std::int32_t iret, std::int32_t nkey, const std::int32_t* indkey,
+               const KeyColumnSource& key_column, std::int32_t* iperm, std::int32_t& ngrp,
+               std::int32_t* ngsize, std::int32_t& nnan) {
+  const Arguments a{nrow, ncol, nrow, icomp, iordr, iret, nkey, indkey};
+  RowSortWorkspace ws;
+  if (!ws.Obtain(a.nrow, a.ncol)) throw std::bad_alloc();
+  Sort(a, key_column, ws, Outputs{iperm, ngrp, ngsize, nnan}, nullptr);
 }
 
 void SROWR_ORDER(std::int32_t nrow, std::int32_t ncol, std::int32_t ldx, std::int32_t icomp,

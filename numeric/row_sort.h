@@ -68,6 +68,18 @@ void SROWR_ORDER(std::int32_t nrow, std::int32_t ncol, std::int32_t ldx,
                  std::int32_t* iperm, std::int32_t& ngrp, std::int32_t* ngsize,
                  std::int32_t& nnan);
 
+// The same sort without the checks and reports, for callers that have
+// validated their arguments themselves (NROW >= 1, NCOL >= 1, ICOMP and
+// IORDR 0 or 1, IRET 0 .. 3, 1 <= NKEY, every INDKEY(k) a column of X):
+// it touches neither the error services nor any other process-wide state,
+// so any number of threads may call it at once. The comparisons, moves and
+// outputs are exactly those of SROWR_ORDER. Working storage that cannot be
+// had is std::bad_alloc.
+void ROW_ORDER(std::int32_t nrow, std::int32_t ncol, std::int32_t icomp, std::int32_t iordr,
+               std::int32_t iret, std::int32_t nkey, const std::int32_t* indkey,
+               const KeyColumnSource& key_column, std::int32_t* iperm, std::int32_t& ngrp,
+               std::int32_t* ngsize, std::int32_t& nnan);
+
 }  // namespace korvelan::numeric
 
 #endif  // KORVELAN_NUMERIC_ROW_SORT_H_

@@ -1,8 +1,7 @@
 // korvelan-prepare's command line.
-#include <CLI/CLI.hpp>
-
 #include <map>
 
+#include "tools/cli_parse.h"
 #include "tools/command_line.h"
 #include "tools/prepare.h"
 #include "tools/tool_error.h"
@@ -11,23 +10,6 @@ namespace korvelan::tools {
 namespace {
 
 constexpr const char* kProgram = "korvelan-prepare";
-
-// CLI11 parses argv-style arrays; keep the strings alive beside it.
-int Parse(CLI::App& app, const std::string& program, std::span<const std::string> args,
-          std::ostream& out, std::ostream& err) {
-  std::vector<const char*> argv{program.c_str()};
-  for (const std::string& arg : args) argv.push_back(arg.c_str());
-  try {
-    app.parse(static_cast<int>(argv.size()), argv.data());
-  } catch (const CLI::CallForHelp&) {
-    out << app.help();
-    return 0;
-  } catch (const CLI::ParseError& error) {
-    err << program << ": " << error.what() << " (see " << program << " --help)\n";
-    return 2;
-  }
-  return -1;
-}
 
 }  // namespace
 
@@ -80,7 +62,7 @@ int PrepareMain(std::span<const std::string> args, std::ostream& out, std::ostre
                  "Line order: sorted (by gene id, byte order) or first-seen")
       ->check(CLI::IsMember({"sorted", "first-seen"}));
 
-  if (int status = Parse(app, kProgram, args, out, err); status >= 0) return status;
+  if (const auto status = ParseCommandLine(app, kProgram, args, out, err)) return *status;
   if (pvalue_column.empty() == statistic_column.empty()) {
     err << kProgram << ": give exactly one of --pvalue and --statistic (see " << kProgram
         << " --help)\n";

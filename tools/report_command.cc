@@ -3,6 +3,7 @@
 
 #include <cmath>
 
+#include "tools/cli_parse.h"
 #include "tools/command_line.h"
 #include "tools/report.h"
 #include "tools/tool_error.h"
@@ -37,17 +38,7 @@ int ReportMain(std::span<const std::string> args, std::ostream& out, std::ostrea
                  "mean ranks first), p_Rwmean_right, p_Rwmean_left, p_Q_right, p_Q_left");
   app.add_option("--svg", svg, "Also write a figure: P-value histograms and Q against R-mean");
 
-  std::vector<const char*> argv{kProgram};
-  for (const std::string& arg : args) argv.push_back(arg.c_str());
-  try {
-    app.parse(static_cast<int>(argv.size()), argv.data());
-  } catch (const CLI::CallForHelp&) {
-    out << app.help();
-    return 0;
-  } catch (const CLI::ParseError& error) {
-    err << kProgram << ": " << error.what() << " (see " << kProgram << " --help)\n";
-    return 2;
-  }
+  if (const auto status = ParseCommandLine(app, kProgram, args, out, err)) return *status;
   std::optional<PValueIndex> column = PValueColumn(sort_by);
   if (!column) {
     err << kProgram << ": --sort-by " << sort_by << " is not a P-value column (see " << kProgram

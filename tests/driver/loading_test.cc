@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/scaling.h"
 #include "textio/termination.h"
 
 namespace korvelan::driver {
@@ -257,9 +258,9 @@ TEST_F(LoadingTest, StepsOnTheirOwn) {
   EXPECT_EQ(Row(m, 2, 4), (std::vector<float>{20, 4, -99, 5}));
   MoveColumnsLeft(m, 2, 2);
   EXPECT_EQ(Row(m, 1, 4), (std::vector<float>{1, 2, 3, 3}));
-  const std::vector<float> present = CountPresent(m, 2, 2);
+  const std::vector<float> present = engine::CountPresent(m, 2, 2);
   EXPECT_EQ(present, (std::vector<float>{2, 1}));
-  ScaleRanks(m, 2, 2, present);
+  engine::ScaleRanks(m, 2, 2, present);
   StoreLineNumbers(m, 2, 2);
   EXPECT_EQ(Row(m, 1, 4), (std::vector<float>{1, 4, 3, 1}));
   EXPECT_EQ(Row(m, 2, 4), (std::vector<float>{4, -99, 5, 2}));

@@ -1,3 +1,4 @@
+#include "driver/analysis.h"
 #include "engine/analysis.h"
 
 #include <gtest/gtest.h>
@@ -23,6 +24,9 @@
 #include "textio/termination.h"
 
 namespace korvelan::engine {
+
+using driver::Analyse;
+using driver::AnalysisOptions;
 namespace {
 
 namespace fs = std::filesystem;

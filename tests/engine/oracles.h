@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "driver/model.h"
+#include "engine/model.h"
 #include "numeric/random.h"
 
 namespace korvelan::engine::oracle {

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "driver/analysis.h"
 #include "engine/analysis.h"
 #include "engine/class_sort.h"
 #include "engine/counting.h"
@@ -28,6 +29,9 @@
 #include "textio/channels.h"
 
 namespace korvelan::engine {
+
+using driver::Analyse;
+using driver::AnalysisOptions;
 namespace {
 
 namespace fs = std::filesystem;

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/model.h"
+#include "engine/model.h"
 #include "engine/class_sort.h"
 #include "engine/results.h"
 #include "tests/engine/oracles.h"

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "textio/channels.h"
 #include "textio/termination.h"
 
 namespace korvelan::engine {
@@ -50,7 +51,14 @@ Outcome Analyse(std::int32_t g, std::int32_t k, std::int32_t limit, const Statis
   ::testing::internal::CaptureStdout();
   try {
     for (int n = 0; n < runs; ++n) a.CountRun(run);
-    a.Finish();
+    // The lines the console program makes of the result.
+    const RestrictedPValues p = a.Finish();
+    textio::ConsoleWrite("right-sided P-value for Q=", p.right);
+    textio::ConsoleWrite("left-sided P-value for Q=", p.left);
+  } catch (const LimitProblem&) {
+    EXPECT_TRUE(a.LimitTooLarge());
+    textio::ConsoleWrite("Problem with the \"limit\" value");
+    o.stop_status = 1;
   } catch (const textio::Termination& t) {
     if (t.SevereNumber() != 0) {
       o.severe = t.SevereNumber();

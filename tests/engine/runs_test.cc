@@ -229,12 +229,17 @@ TEST_F(RunsTest, RunsKeepEachColumnsMultisetAndMissingCells) {
   DrawStream draws(42);
   std::vector<std::int32_t> seen;
   ::testing::internal::CaptureStdout();
-  PermutationRuns(params, x, testing::Weights({1, 2, 3, 4}), draws, run,
-                  [&](std::int32_t n) { seen.push_back(n); });
-  const std::string out = ::testing::internal::GetCapturedStdout();
+  std::string calls;
+  RunHooks hooks;
+  hooks.before_run = [&](std::int32_t n) { calls += "before " + std::to_string(n) + ";"; };
+  hooks.after_run = [&](std::int32_t n) {
+    seen.push_back(n);
+    calls += "after " + std::to_string(n) + ";";
+  };
+  hooks.after_runs = [&] { calls += "end"; };
+  PermutationRuns(params, x, testing::Weights({1, 2, 3, 4}), draws, run, hooks);
   EXPECT_EQ(seen, (std::vector<std::int32_t>{1, 2, 3}));
-  EXPECT_EQ(out,
-            " Run=           1\r\n Run=           2\r\n Run=           3\r\n  \r\n");
+  EXPECT_EQ(calls, "before 1;after 1;before 2;after 2;before 3;after 3;end");
   EXPECT_EQ(draws.saved_seed(), numeric::StateAfter(42, 3 * s * 2 * (p - 1)));
   for (std::int32_t j = 1; j <= s + 2; ++j) {
     std::vector<float> a(before.column(j), before.column(j) + p);
@@ -274,11 +279,11 @@ TEST_F(RunsTest, ThreadCountDoesNotChangeTheRuns) {
       Statistics run(p);
       DrawStream draws(1000 + trial);
       std::vector<std::uint32_t> rmeans;  // bit patterns: NaN rows compare too
-      ::testing::internal::CaptureStdout();
-      PermutationRuns(params, x, w, draws, run, [&](std::int32_t) {
+      RunHooks hooks;
+      hooks.after_run = [&](std::int32_t) {
         for (float v : run.rmean.span()) rmeans.push_back(std::bit_cast<std::uint32_t>(v));
-      }, threads);
-      (void)::testing::internal::GetCapturedStdout();
+      };
+      PermutationRuns(params, x, w, draws, run, hooks, threads);
       if (threads == 1) {
         serial_rmeans = rmeans;
         serial_seed = draws.saved_seed();
@@ -295,7 +300,7 @@ TEST_F(RunsTest, ThreadCountDoesNotChangeTheRuns) {
   }
 }
 
-TEST_F(RunsTest, NoRunWritesOnlyTheBlankLineAndDrawsNothing) {
+TEST_F(RunsTest, NoRunCallsOnlyTheEndAndDrawsNothing) {
   RankMatrix x = testing::LoadedMatrix(1, {{1, 1}, {2, 1}});
   DialogueParameters params;
   params.studies = 1;
@@ -305,10 +310,13 @@ TEST_F(RunsTest, NoRunWritesOnlyTheBlankLineAndDrawsNothing) {
     Statistics run(2);
     DrawStream draws(5);
     bool called = false;
-    ::testing::internal::CaptureStdout();
-    PermutationRuns(params, x, testing::Weights({1}), draws, run,
-                    [&](std::int32_t) { called = true; });
-    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "  \r\n");
+    int ends = 0;
+    RunHooks hooks;
+    hooks.before_run = [&](std::int32_t) { called = true; };
+    hooks.after_run = [&](std::int32_t) { called = true; };
+    hooks.after_runs = [&] { ++ends; };
+    PermutationRuns(params, x, testing::Weights({1}), draws, run, hooks);
+    EXPECT_EQ(ends, 1);
     EXPECT_FALSE(called);
     EXPECT_EQ(draws.saved_seed(), 5);
     EXPECT_EQ(run.rmean.Get(1), 0.0f) << "STATS must not run without a run";
@@ -326,11 +334,11 @@ TEST_F(RunsTest, RunStatisticsAreThoseOfTheShuffledMatrix) {
   Statistics run(4);
   DrawStream draws(1);
   std::vector<float> rmeans;
-  ::testing::internal::CaptureStdout();
-  PermutationRuns(params, x, testing::Weights({1}), draws, run, [&](std::int32_t) {
+  RunHooks hooks;
+  hooks.after_run = [&](std::int32_t) {
     for (std::int32_t i = 1; i <= 4; ++i) rmeans.push_back(run.rmean.Get(i));
-  });
-  (void)::testing::internal::GetCapturedStdout();
+  };
+  PermutationRuns(params, x, testing::Weights({1}), draws, run, hooks);
   EXPECT_EQ(rmeans, (std::vector<float>{4, 2, 3, 1}));
 }
 

@@ -7,7 +7,7 @@
 #include <random>
 #include <vector>
 
-#include "driver/model.h"
+#include "engine/model.h"
 
 namespace korvelan::engine::testing {
 

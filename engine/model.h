@@ -1,13 +1,14 @@
-// The data model shared by the driver and the engine: the dialogue
-// parameters, the rank matrix and the study weights.
+// The engine's data model: the parameters of an analysis (as the console
+// dialogue sets them), the rank matrix and the study weights. The console
+// program loads its files into these; the library fills them from memory.
 //
 // The program's fixed capacities (500000 rows, 100 columns, 500000 classes)
 // are kept as bounds, not as storage: memory grows with the data, while
 // every observable effect of the capacities stays. Rows and columns beyond
 // what is stored read as zero; an index outside the declared bounds is the
 // array-bounds condition (161).
-#ifndef KORVELAN_DRIVER_MODEL_H_
-#define KORVELAN_DRIVER_MODEL_H_
+#ifndef KORVELAN_ENGINE_MODEL_H_
+#define KORVELAN_ENGINE_MODEL_H_
 
 #include <array>
 #include <cstddef>
@@ -112,4 +113,4 @@ inline RankMatrix::RankMatrix(std::int32_t rows, std::int32_t cols)
 
 }  // namespace korvelan
 
-#endif  // KORVELAN_DRIVER_MODEL_H_
+#endif  // KORVELAN_ENGINE_MODEL_H_

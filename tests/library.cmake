@@ -1,0 +1,8 @@
+# The library's API against the console program (which it must equal byte
+# for byte), on several threads at once, cancelled, and refusing bad input.
+korvelan_test(library_test
+  SOURCES library/analysis_test.cc
+  DEPS korvelan::korvelan korvelan_engine
+  LABELS threads)
+target_compile_definitions(library_test PRIVATE KORVELAN_BINARY="$<TARGET_FILE:korvelan>")
+add_dependencies(library_test korvelan)
