@@ -38,20 +38,21 @@ constexpr Question kGeneClass{"Enter the information class of the gene",
                               "The information class of the gene is"};
 constexpr Question kLimit{"Enter the restriction limit", "The restriction limit is"};
 
-// Read, echo, blank line: the part of a question after its prompt.
-std::int32_t ReadAndEcho(textio::ListReader& console, std::string_view echo) {
-  std::int32_t value = 0;
-  console.ReadInteger(value);
-  textio::ConsoleWrite(echo, value);
+// Read, echo, blank line: the part of a question after its prompt. The
+// answer goes into the parameter itself, so a null value or a slash keeps
+// what the dialogue last stored there: zero before the first answer, the
+// refused value when a limited question is asked again.
+void ReadAndEcho(textio::ListReader& console, std::string_view echo, std::int32_t& parameter) {
+  console.ReadInteger(parameter);
+  textio::ConsoleWrite(echo, parameter);
   textio::ConsoleWrite(kBlank);
-  return value;
 }
 
-std::int32_t Ask(textio::ListReader& console, const Question& q) {
+void Ask(textio::ListReader& console, const Question& q, std::int32_t& parameter) {
   for (;;) {
     textio::ConsoleWrite(q.prompt);
-    const std::int32_t value = ReadAndEcho(console, q.echo);
-    if (q.refusal.empty() || static_cast<std::int64_t>(value) + q.offset < q.bound) return value;
+    ReadAndEcho(console, q.echo, parameter);
+    if (q.refusal.empty() || static_cast<std::int64_t>(parameter) + q.offset < q.bound) return;
     textio::ConsoleWrite(q.refusal);
   }
 }
@@ -59,10 +60,10 @@ std::int32_t Ask(textio::ListReader& console, const Question& q) {
 // S, P and M, asked alike by both analyses; the class column follows from
 // the accepted number of studies.
 void AskCounts(textio::ListReader& console, const Question& studies, DialogueParameters& p) {
-  p.studies = Ask(console, studies);
+  Ask(console, studies, p.studies);
   p.class_column = p.studies + 1;
-  p.probes = Ask(console, kProbes);
-  p.classes = Ask(console, kClasses);
+  Ask(console, kProbes, p.probes);
+  Ask(console, kClasses, p.classes);
 }
 
 }  // namespace
@@ -103,20 +104,20 @@ DialogueParameters RunDialogue(textio::ListReader& console) {
   DialogueParameters p;
   // The banner's last line is the prompt of the analysis-type question.
   for (std::string_view line : BannerTexts()) textio::ConsoleWrite(line);
-  p.analysis_type = ReadAndEcho(console, "The type of analysis is");
+  ReadAndEcho(console, "The type of analysis is", p.analysis_type);
 
   // Exact tests on the stored answer, one after the other, as every later
   // branch between the analyses makes them.
   if (p.analysis_type == 1) {
     AskCounts(console, kStudies, p);
-    p.runs = Ask(console, kRuns);
+    Ask(console, kRuns, p.runs);
   }
   if (p.analysis_type == 0) {
     AskCounts(console, kStudiesRestricted, p);
-    p.gene_id = Ask(console, kGeneId);
-    p.gene_class = Ask(console, kGeneClass);
-    p.limit = Ask(console, kLimit);
-    p.runs = Ask(console, kRuns);
+    Ask(console, kGeneId, p.gene_id);
+    Ask(console, kGeneClass, p.gene_class);
+    Ask(console, kLimit, p.limit);
+    Ask(console, kRuns, p.runs);
   }
   return p;
 }

@@ -29,7 +29,11 @@ const std::array<std::string_view, kBannerLines>& BannerTexts();
 // (type 0); for any other type nothing more is asked and every other
 // parameter stays zero. A refused studies, probes or classes answer is
 // echoed, followed by the blank line and the refusal line, and the question
-// is asked again, as often as it takes.
+// is asked again, as often as it takes. Each answer is read into its
+// parameter, so a null answer, a slash or r* leaves the value last stored
+// there: zero at a question's first asking, the refused value (echoed and
+// refused again) after a refusal. The class column is S + 1 of the
+// accepted S.
 DialogueParameters RunDialogue(textio::ListReader& console);
 
 }  // namespace korvelan::driver

@@ -203,6 +203,110 @@ TEST(Dialogue, LimitsRefuseAndAskAgain) {
             -2147483647);
 }
 
+// One question of a dialogue as the null-answer test plays it: its texts,
+// the parameter it fills, an answer it accepts and, for a limited question,
+// one it refuses.
+struct Played {
+  const char* name;
+  std::string_view prompt;
+  std::string_view echo;
+  std::string_view refusal;  // empty: no limit
+  std::int32_t DialogueParameters::*field;
+  std::int32_t accepted;
+  std::int32_t refused;
+};
+
+// Every question of both dialogues, each in turn answered with a null
+// value, a slash or r* (the other questions answered normally): at its
+// first asking the parameter keeps its zero; after a refusal it keeps the
+// refused value, which is echoed and refused again before the next answer
+// is taken. The whole screen and every parameter are compared.
+TEST(Dialogue, NullAnswerKeepsWhatTheParameterHolds) {
+  using P = DialogueParameters;
+  const Played studies{"studies", "Enter the number of studies", "The number of studies is",
+                       "Number of studies cannot be greater than 100", &P::studies, 2, 99};
+  Played studies_restricted = studies;
+  studies_restricted.echo = "The number of studies=";
+  const Played probes{"probes", "Enter the number of distinct probes in total",
+                      "The number of distinct probes is",
+                      "Number of distinct probes cannot be greater than 500000", &P::probes, 3,
+                      500000};
+  const Played classes{"classes", "Enter the number of information classes",
+                       "The number of information classes is",
+                       "Number of classes cannot be greater than 500000", &P::classes, 1,
+                       2147483647};
+  const Played runs{"runs", "Enter the number runs", "The number of runs is", "", &P::runs, 4, 0};
+  // In the restricted dialogue the type's own answer is 0, so a null type
+  // answer plays that dialogue unchanged.
+  const Played type{"type", BannerTexts().back(), "The type of analysis is", "", &P::analysis_type,
+                    0, 0};
+  const Played gene_id{"gene id", "Enter the gene id", "The gene id is", "", &P::gene_id, 2, 0};
+  const Played gene_class{"gene class", "Enter the information class of the gene",
+                          "The information class of the gene is", "", &P::gene_class, 1, 0};
+  const Played limit{"limit", "Enter the restriction limit", "The restriction limit is", "",
+                     &P::limit, -5, 0};
+  struct Dialogue {
+    const char* name;
+    std::int32_t type;
+    std::vector<Played> questions;  // after the type question, except for `type`
+  };
+  const std::vector<Dialogue> dialogues = {
+      {"main", 1, {studies, probes, classes, runs}},
+      {"restricted", 0,
+       {type, studies_restricted, probes, classes, gene_id, gene_class, limit, runs}},
+  };
+  // ",9": a comma before any value is a null even with a value after it on
+  // the line, which the statement never reads.
+  const char* const nulls[] = {",", "/", "2*", "0003*", " ,9"};
+
+  for (const Dialogue& d : dialogues) {
+    const bool type_played = d.questions.front().field == &P::analysis_type;
+    for (std::size_t target = 0; target < d.questions.size(); ++target) {
+      for (const bool after_refusal : {false, true}) {
+        if (after_refusal && d.questions[target].refusal.empty()) continue;
+        for (const char* null : nulls) {
+          std::string answers = type_played ? "" : std::to_string(d.type) + "\n";
+          std::string screen =
+              Banner() + (type_played ? "" : Echo("The type of analysis is", d.type) + kBlank);
+          DialogueParameters expected;
+          expected.analysis_type = d.type;
+          for (std::size_t n = 0; n < d.questions.size(); ++n) {
+            const Played& q = d.questions[n];
+            // The type's prompt is the banner's last line, already written.
+            const std::string prompt = q.field == &P::analysis_type ? "" : Line(q.prompt);
+            std::int32_t value = q.accepted;
+            if (n != target) {
+              answers += std::to_string(q.accepted) + "\n";
+            } else if (!after_refusal) {
+              answers += std::string(null) + "\n";
+              value = 0;
+            } else {
+              answers += std::to_string(q.refused) + "\n" + null + "\n" +
+                         std::to_string(q.accepted) + "\n";
+              const std::string refused =
+                  Line(q.prompt) + Echo(q.echo, q.refused) + kBlank + Line(q.refusal);
+              screen += refused + refused;
+            }
+            screen += prompt + Echo(q.echo, value) + kBlank;
+            expected.*q.field = value;
+          }
+          expected.class_column = expected.studies + 1;
+
+          const std::string name = std::string(d.name) + ", " + d.questions[target].name +
+                                   (after_refusal ? " after a refusal" : " first asked") +
+                                   ", answer \"" + null + "\"";
+          const Transcript t = Converse(answers);
+          EXPECT_EQ(t.screen, screen) << name;
+          for (const Played& q : d.questions) {
+            EXPECT_EQ(t.params.*q.field, expected.*q.field) << name << ": " << q.name;
+          }
+          EXPECT_EQ(t.params.class_column, expected.class_column) << name;
+        }
+      }
+    }
+  }
+}
+
 TEST(Dialogue, BadAnswersEndTheRunAfterThePrompt) {
   struct Case {
     const char* name;

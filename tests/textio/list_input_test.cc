@@ -96,6 +96,15 @@ std::vector<RealsCase> RealsCases() {
       {"repeat_twice", "2*3*4", 1, Condition(59)},
       {"repeat_star_star", "2**", 1, Condition(59)},
       {"repeat_count_beyond_32_bits", "4294967297*1", 1, Condition(64)},
+      // Repeat counts: leading zeros allowed and not counted towards the
+      // limit; above 2147483647 the conversion error, with or without value.
+      {"repeat_leading_zeros", "0003*7 8", 4, Values({7, 7, 7, 8})},
+      {"repeat_null_leading_zeros", "002* 9", 3, Values({100, 101, 9})},
+      {"repeat_zero_with_leading_zeros", "000*5", 1, Condition(59)},
+      {"repeat_count_largest", "2147483647*2", 2, Values({2, 2})},
+      {"repeat_count_largest_after_zeros", "00000000002147483647*2", 2, Values({2, 2})},
+      {"repeat_count_just_beyond", "2147483648*1", 1, Condition(64)},
+      {"repeat_null_count_just_beyond", "2147483648*", 1, Condition(64)},
       // Slash.
       {"slash_ends_statement", "1 2 / 3", 4, Values({1, 2, 102, 103})},
       {"slash_right_after_value", "1/", 2, Values({1, 101})},
@@ -226,6 +235,10 @@ TEST(ListReaderInteger, Cases) {
       {"logical_true", "T", -1, 0},
       {"logical_false", ".false.", 0, 0},
       {"repeat", "3*8", 8, 0},
+      {"repeat_leading_zeros", "0003*8", 8, 0},
+      {"repeat_null_leading_zeros", "0003*", 42, 0},
+      {"repeat_count_largest", "2147483647*5", 5, 0},
+      {"repeat_count_beyond", "2147483648*5", std::nullopt, 64},
       {"null_keeps_target", ",5", 42, 0},
       {"slash_keeps_target", "/", 42, 0},
       {"second_number_ignored", "5 6", 5, 0},
