@@ -5,6 +5,7 @@
 #define KORVELAN_KORVELAN_H_
 
 #include "korvelan/analysis.h"
+#include "korvelan/meta.h"
 #include "korvelan/version.h"
 
 #endif  // KORVELAN_KORVELAN_H_
