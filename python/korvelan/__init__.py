@@ -1,0 +1,201 @@
+"""KORVELAN: rank-based meta-analysis of ranked gene lists.
+
+``korvelan.analyze`` combines the ranked gene lists of several studies and
+judges every gene's mean rank, weighted mean rank and heterogeneity Q by
+Monte Carlo permutation runs, with Benjamini-Hochberg q-values: the numbers
+of ``korvelan-meta``'s results.tsv, computed by the same library in this
+process.
+"""
+
+from __future__ import annotations
+
+import os
+import secrets
+from collections.abc import Mapping, Sequence
+from typing import Literal, Optional, Union
+
+import numpy as np
+import pandas as pd
+
+from . import _inputs
+from . import _korvelan
+
+__all__ = ["analyze", "MAX_SEED", "MAX_STUDIES", "__version__"]
+
+__version__: str = _korvelan.VERSION
+MAX_SEED: int = _korvelan.MAX_SEED
+MAX_STUDIES: int = _korvelan.MAX_STUDIES
+MAX_THREADS = 256
+
+Ranks = Union[Mapping[str, Sequence[str]], pd.DataFrame]
+Weights = Union[Sequence[float], Mapping[str, float], pd.Series, np.ndarray]
+Universe = Union[int, Sequence[str], pd.Index, np.ndarray]
+
+
+def _hardware_threads() -> int:
+    try:
+        count = len(os.sched_getaffinity(0))
+    except (AttributeError, OSError):
+        count = os.cpu_count() or 1
+    return max(1, min(count, MAX_THREADS))
+
+
+def analyze(
+    ranks: Ranks,
+    *,
+    weights: Optional[Weights] = None,
+    classes: None = None,
+    runs: int = 1000,
+    seed: Optional[int] = None,
+    threads: Optional[int] = None,
+    absent: Optional[Literal["below", "missing"]] = None,
+    universe: Optional[Universe] = None,
+    min_studies: int = 1,
+    pvalues: Literal["plus-one", "exact"] = "plus-one",
+) -> pd.DataFrame:
+    """Meta-analyse ranked gene lists; one row of results per gene.
+
+    Parameters
+    ----------
+    ranks
+        The studies, in one of three shapes (2 to 98 studies):
+
+        - a mapping of study name to that study's gene ids, best first
+          (``{"GSE1": ["TP53", "MYC", ...], ...}``); each list holds at
+          least 2 distinct ids and no missing values;
+        - a pandas DataFrame of genes x studies: the index holds the gene
+          ids, each column a study's ranks (or any values ranked smallest
+          first; equal values share their average rank), NaN where the
+          study did not rank the gene;
+        - a long pandas DataFrame with the columns ``study``, ``gene`` and
+          ``rank``: one row per ranked gene (a NaN rank means not ranked);
+          studies come in order of first appearance. A DataFrame with
+          these three columns is always read as a long table.
+
+        Study names and gene ids are strings without tab, line end or
+        double quote; a gene listed twice in one study is an error.
+    weights
+        One weight per study for the weighted mean rank R_wmean: a
+        sequence in study order, or a mapping (or Series) of study name to
+        weight naming every study. None: equal weights.
+    classes
+        Not supported: a gene's information class is always the number of
+        studies with a rank for it (the library's meta-analysis takes no
+        classes). Anything but None raises NotImplementedError.
+    runs
+        Monte Carlo permutation runs, at least 1.
+    seed
+        The random generator's seed, 1 .. 2147483646. The same data,
+        options and seed give the same numbers as ``korvelan-meta``. None:
+        a seed is drawn; ``df.attrs["seed"]`` records it.
+    threads
+        Threads for the runs, 1 .. 256; the results do not depend on it.
+        None: one per available CPU.
+    absent
+        What a study says about a gene it did not rank: ``"missing"``
+        (nothing: the gene is left out of that study's permutations) or
+        ``"below"`` (the study ranks it below its whole list, tied at the
+        average of the places after it in the universe). None:
+        ``"below"`` for a mapping of ranked lists, ``"missing"`` for
+        tables.
+    universe
+        For ``absent="below"``: the number of genes each study chose from
+        (at least the number of distinct genes), or a list of those gene
+        ids (every ranked id must be in it; the others get a row, ranked
+        below every list). None: the genes the studies name.
+    min_studies
+        Genes ranked by fewer studies get NA statistics and take no part in
+        the runs or the q-values; 1 .. the number of studies.
+    pvalues
+        ``"plus-one"``: (count + 1) / (total + 1), never 0; ``"exact"``:
+        count / total in single precision, as the console program writes.
+
+    Returns
+    -------
+    pandas.DataFrame
+        Indexed by gene (index name ``gene``), in the rows and columns of
+        ``korvelan-meta``'s results.tsv: ``n_studies``, ``rank_<study>``
+        for each study, ``R_mean``, ``R_wmean``, ``Q``, the six P-values
+        ``p_Rmean_right`` ... ``p_Q_left`` and their q-values ``q_...``;
+        NA is NaN. Rows are sorted by ``p_Rmean_left``, then ``R_mean``,
+        then gene id. ``df.attrs`` holds ``runs``, ``seed``,
+        ``universe``, ``version``, ``pvalues``, ``studies``,
+        ``genes_analysed`` and ``classes``.
+
+    Raises
+    ------
+    TypeError
+        An argument of the wrong type (a gene id that is not a string, a
+        missing value in a ranked list, non-numeric ranks or weights).
+    ValueError
+        A value the analysis refuses: duplicates, an empty or one-gene
+        list, fewer than 2 or more than 98 studies, wrong weights, runs <
+        1, a seed or thread count out of range, and the like; the message
+        names the study and gene at fault.
+    KeyboardInterrupt
+        Ctrl-C stops the analysis promptly; nothing is returned.
+
+    The GIL is released while the analysis runs, so other Python threads
+    go on, and analyses in several threads at once give the results each
+    gives alone.
+    """
+    if classes is not None:
+        raise NotImplementedError(
+            "classes: the meta-analysis takes a gene's information class from the "
+            "number of studies that rank it; other classes cannot be given"
+        )
+    if isinstance(ranks, pd.DataFrame):
+        if _inputs.is_long(ranks):
+            kind = "long"
+            study, gene, value = _inputs.from_long(ranks)
+            studies = list(dict.fromkeys(study))
+        else:
+            kind = "table"
+            genes, studies, values = _inputs.from_wide(ranks)
+    elif isinstance(ranks, Mapping):
+        kind = "lists"
+        studies, lists = _inputs.from_mapping(ranks)
+    else:
+        raise TypeError(
+            "ranks must be a mapping of study name to ranked gene ids, a genes x studies "
+            "DataFrame or a long DataFrame (study, gene, rank), "
+            f"not {type(ranks).__name__}"
+        )
+
+    if absent is None:
+        absent = "below" if kind == "lists" else "missing"
+    elif not isinstance(absent, str):
+        raise TypeError(f'absent must be "below", "missing" or None, not {absent!r}')
+    if not isinstance(pvalues, str):
+        raise TypeError(f'pvalues must be "plus-one" or "exact", not {pvalues!r}')
+    if seed is None:
+        seed = secrets.randbelow(MAX_SEED) + 1
+    universe_size, universe_ids = _inputs.universe_for(universe)
+    options = _korvelan.Options(
+        absent=absent,
+        universe_size=universe_size,
+        universe_ids=universe_ids,
+        min_studies=_inputs.whole(min_studies, "min_studies", 1, _inputs.INT32_MAX),
+        pvalues=pvalues,
+        weights=_inputs.weights_for(weights, studies),
+        runs=_inputs.whole(runs, "runs", 1, _inputs.INT32_MAX),
+        seed=_inputs.whole(seed, "seed", 1, MAX_SEED),
+        threads=_hardware_threads()
+        if threads is None
+        else _inputs.whole(threads, "threads", 1, MAX_THREADS),
+    )
+
+    if kind == "lists":
+        out = _korvelan.run_lists(studies, lists, options)
+    elif kind == "table":
+        out = _korvelan.run_table(genes, studies, values, options)
+    else:
+        out = _korvelan.run_long(study, gene, value, options)
+
+    frame = pd.DataFrame(
+        dict(zip(out["columns"], out["data"])),
+        index=pd.Index(out["index"], name="gene", dtype=object),
+        columns=out["columns"],
+    )
+    frame.attrs.update(out["attrs"])
+    return frame

@@ -1,0 +1,144 @@
+"""Shapes in: ranked lists, wide and long tables, and the options of
+korvelan.analyze, turned into the plain lists and arrays the extension
+takes. Types are checked here (TypeError); values are judged by the
+library's meta-analysis layer, whose messages come back as ValueError."""
+
+from __future__ import annotations
+
+import math
+import numbers
+import operator
+from collections.abc import Mapping, Sequence
+from typing import Any
+
+import numpy as np
+import pandas as pd
+
+LONG_COLUMNS = ("study", "gene", "rank")
+INT32_MAX = 2**31 - 1
+
+
+def whole(value: Any, name: str, low: int, high: int) -> int:
+    """An integer argument in low .. high (bool is not a number here)."""
+    if isinstance(value, (bool, np.bool_)):
+        raise TypeError(f"{name} must be a whole number, not {value!r}")
+    try:
+        number = operator.index(value)
+    except TypeError:
+        raise TypeError(
+            f"{name} must be a whole number, not {type(value).__name__} {value!r}"
+        ) from None
+    if not low <= number <= high:
+        raise ValueError(f"{name} must be a whole number from {low} to {high}, not {number}")
+    return number
+
+
+def _name(value: Any, what: str) -> str:
+    if not isinstance(value, str):
+        raise TypeError(f"{what} must be a string, not {type(value).__name__} {value!r}")
+    return value
+
+
+def _ids(values: Any, where: str) -> list[str]:
+    if isinstance(values, (pd.Series, pd.Index, np.ndarray)):
+        values = values.tolist()
+    elif isinstance(values, (str, bytes)) or not isinstance(values, Sequence):
+        raise TypeError(
+            f"{where} must be a sequence of gene ids (list, tuple, array, Series), "
+            f"not {type(values).__name__}"
+        )
+    ids = list(values)
+    for k, gene in enumerate(ids):
+        if not isinstance(gene, str):
+            if gene is None or (isinstance(gene, float) and math.isnan(gene)):
+                raise TypeError(
+                    f"{where}: entry {k + 1} is missing ({gene!r}); a ranked list holds "
+                    "gene ids only (leave unranked genes out)"
+                )
+            raise TypeError(
+                f"{where}: gene id {k + 1} is {type(gene).__name__} {gene!r}, not a string"
+            )
+    return ids
+
+
+def from_mapping(ranks: Mapping) -> tuple[list[str], list[list[str]]]:
+    """Study names and their lists, best first."""
+    names = [_name(name, "a study name") for name in ranks.keys()]
+    lists = [_ids(ranks[name], f"study {name!r}") for name in names]
+    return names, lists
+
+
+def _numbers(column: pd.Series, where: str) -> np.ndarray:
+    dtype = column.dtype
+    if pd.api.types.is_bool_dtype(dtype) or not pd.api.types.is_numeric_dtype(dtype):
+        raise TypeError(f"{where} must hold numbers (ranks, NaN for not ranked), not {dtype}")
+    return column.to_numpy(dtype="float64", na_value=np.nan)
+
+
+def is_long(table: pd.DataFrame) -> bool:
+    return all(c in table.columns for c in LONG_COLUMNS)
+
+
+def from_wide(table: pd.DataFrame) -> tuple[list[str], list[str], np.ndarray]:
+    """Gene ids, study names and the genes x studies ranks, column-major."""
+    genes = _ids(table.index, "the table's index (gene ids)")
+    studies = [_name(name, "a study name (column)") for name in table.columns]
+    values = np.empty((len(genes), len(studies)), dtype="float64", order="F")
+    for j in range(len(studies)):
+        values[:, j] = _numbers(table.iloc[:, j], f"study {studies[j]!r}")
+    return genes, studies, values
+
+
+def from_long(table: pd.DataFrame) -> tuple[list[str], list[str], np.ndarray]:
+    """The study, gene and rank columns of a long table."""
+    study = _ids(table["study"], "column 'study'")
+    gene = _ids(table["gene"], "column 'gene'")
+    return study, gene, _numbers(table["rank"], "column 'rank'")
+
+
+def weights_for(weights: Any, studies: list[str]) -> list[float]:
+    """One weight per study, in study order: from a mapping (or Series)
+    keyed by study name, or a sequence in study order."""
+    if weights is None:
+        return []
+    if isinstance(weights, (Mapping, pd.Series)):
+        keys = list(weights.keys())
+        unknown = [k for k in keys if k not in studies]
+        missing = [s for s in studies if s not in keys]
+        if unknown or missing:
+            raise ValueError(
+                "weights must name every study once: "
+                + "; ".join(
+                    part
+                    for part in (
+                        f"no study named {', '.join(map(repr, unknown))}" if unknown else "",
+                        f"no weight for {', '.join(map(repr, missing))}" if missing else "",
+                    )
+                    if part
+                )
+            )
+        values = [weights[s] for s in studies]
+    elif isinstance(weights, (np.ndarray, pd.Index)) or (
+        isinstance(weights, Sequence) and not isinstance(weights, (str, bytes))
+    ):
+        values = list(weights.tolist() if hasattr(weights, "tolist") else weights)
+    else:
+        raise TypeError(
+            "weights must be a sequence (one per study) or a mapping of study name to "
+            f"weight, not {type(weights).__name__}"
+        )
+    for k, w in enumerate(values):
+        if isinstance(w, (bool, np.bool_)) or not isinstance(w, numbers.Real):
+            raise TypeError(f"weight {k + 1} is {type(w).__name__} {w!r}, not a number")
+    return [float(w) for w in values]
+
+
+def universe_for(universe: Any) -> tuple[int, list[str]]:
+    """(size, ids): a size, a list of gene ids, or neither (None)."""
+    if universe is None:
+        return 0, []
+    if isinstance(universe, numbers.Integral) and not isinstance(universe, (bool, np.bool_)):
+        return whole(universe, "universe (a size)", 1, 2**63 - 1), []
+    if isinstance(universe, (bool, np.bool_, numbers.Real)):
+        raise TypeError(f"universe must be a whole number or a list of gene ids, not {universe!r}")
+    return 0, _ids(universe, "universe")

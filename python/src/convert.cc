@@ -1,0 +1,113 @@
+#include "src/convert.h"
+
+#include <pybind11/numpy.h>
+#include <pybind11/stl.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <stdexcept>
+#include <vector>
+
+#include "korvelan/analysis.h"
+
+namespace py = pybind11;
+
+namespace korvelan_python {
+
+namespace {
+
+// One column of the results, gathered in row order.
+template <typename Out, typename In>
+py::array_t<Out> Gather(const std::vector<In>& values, const std::vector<std::size_t>& order,
+                        std::size_t offset = 0) {
+  py::array_t<Out> column(static_cast<py::ssize_t>(order.size()));
+  auto out = column.template mutable_unchecked<1>();
+  for (std::size_t k = 0; k < order.size(); ++k) {
+    out(static_cast<py::ssize_t>(k)) = static_cast<Out>(values[offset + order[k]]);
+  }
+  return column;
+}
+
+}  // namespace
+
+korvelan::Absent ParseAbsent(const std::string& text) {
+  if (text == "below") return korvelan::Absent::kBelow;
+  if (text == "missing") return korvelan::Absent::kMissing;
+  throw py::value_error("absent must be \"below\" or \"missing\", not \"" + text + "\"");
+}
+
+korvelan::PValues ParsePValues(const std::string& text) {
+  if (text == "plus-one") return korvelan::PValues::kPlusOne;
+  if (text == "exact") return korvelan::PValues::kExact;
+  throw py::value_error("pvalues must be \"plus-one\" or \"exact\", not \"" + text + "\"");
+}
+
+py::dict ResultsToPython(const korvelan::MetaResults& r) {
+  const std::vector<std::size_t> order = korvelan::ResultOrder(r, korvelan::kRmeanLeft);
+  const std::size_t genes = r.genes.size();
+
+  py::list index;
+  for (std::size_t i : order) index.append(py::str(r.genes[i]));
+
+  py::list columns;
+  py::list data;
+  auto add = [&](const std::string& name, py::object column) {
+    columns.append(py::str(name));
+    data.append(std::move(column));
+  };
+  for (const std::string& name : korvelan::ResultColumns(r)) {
+    if (name == "gene") continue;  // the index
+    if (name == "n_studies") {
+      add(name, Gather<std::int64_t>(r.n_studies, order));
+    } else if (name == "class") {
+      add(name, Gather<std::int64_t>(r.klass, order));
+    } else if (name == "R_mean") {
+      add(name, Gather<double>(r.r_mean, order));
+    } else if (name == "R_wmean") {
+      add(name, Gather<double>(r.r_wmean, order));
+    } else if (name == "Q") {
+      add(name, Gather<double>(r.q, order));
+    } else {
+      bool found = false;
+      for (std::size_t j = 0; j < r.studies.size() && !found; ++j) {
+        if (name == "rank_" + r.studies[j]) {
+          add(name, Gather<double>(r.ranks, order, j * genes));
+          found = true;
+        }
+      }
+      for (int t = 0; t < korvelan::kPValues && !found; ++t) {
+        const auto u = static_cast<std::size_t>(t);
+        const std::string p_name(korvelan::PValueName(t));
+        if (name == p_name) {
+          add(name, Gather<double>(r.p[u], order));
+          found = true;
+        } else if (name == "q_" + p_name.substr(2)) {
+          add(name, Gather<double>(r.q_values[u], order));
+          found = true;
+        }
+      }
+      // A column the library names but this module cannot fill: a build
+      // against a newer meta layer; better to fail than to drop it.
+      if (!found) throw std::logic_error("korvelan: no data for the result column " + name);
+    }
+  }
+
+  py::dict attrs;
+  attrs["runs"] = r.runs;
+  attrs["seed"] = r.seed;
+  attrs["universe"] = r.universe;
+  attrs["version"] = r.version;
+  attrs["pvalues"] = r.pvalues == korvelan::PValues::kExact ? "exact" : "plus-one";
+  attrs["studies"] = r.studies;
+  attrs["genes_analysed"] = r.genes_analysed;
+  attrs["classes"] = r.classes;
+
+  py::dict out;
+  out["index"] = index;
+  out["columns"] = columns;
+  out["data"] = data;
+  out["attrs"] = attrs;
+  return out;
+}
+
+}  // namespace korvelan_python

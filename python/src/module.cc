@@ -1,0 +1,214 @@
+// korvelan._korvelan: korvelan::RunMeta for Python. The analysis runs on a
+// thread of its own with the GIL released, while the calling thread waits
+// in short slices and, holding the GIL for a moment, lets Python run its
+// signal handlers: Ctrl-C (KeyboardInterrupt) stops the analysis through
+// its stop token within a slice plus one piece of the engine's work.
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <exception>
+#include <mutex>
+#include <stop_token>
+#include <string>
+#include <system_error>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "korvelan/analysis.h"
+#include "korvelan/meta.h"
+#include "korvelan/version.h"
+#include "src/convert.h"
+
+namespace py = pybind11;
+
+namespace korvelan_python {
+
+namespace {
+
+// How long the calling thread waits between looks at Python's signals.
+constexpr std::chrono::milliseconds kSlice{20};
+
+// Releases the GIL for its lifetime; Hold() takes it back for a moment.
+class GilReleased {
+ public:
+  GilReleased() : state_(PyEval_SaveThread()) {}
+  ~GilReleased() { PyEval_RestoreThread(state_); }
+  GilReleased(const GilReleased&) = delete;
+  GilReleased& operator=(const GilReleased&) = delete;
+
+  // True when a Python signal handler raised (the error is then set).
+  bool SignalRaised() {
+    PyEval_RestoreThread(state_);
+    const bool raised = PyErr_CheckSignals() != 0;
+    state_ = PyEval_SaveThread();
+    return raised;
+  }
+
+ private:
+  PyThreadState* state_;
+};
+
+// RunMeta on its own thread, stoppable from the waiting caller.
+class Analysis {
+ public:
+  Analysis(std::vector<korvelan::Study> studies, korvelan::MetaOptions options)
+      : studies_(std::move(studies)), options_(std::move(options)) {
+    options_.stop = stop_.get_token();
+  }
+
+  // Runs to the end or to a raised signal; the GIL is held on entry and
+  // on return. Throws the analysis's own exception, or py::error_already_set
+  // for the signal handler's exception (KeyboardInterrupt) once the worker
+  // has stopped.
+  korvelan::MetaResults Run() {
+    bool interrupted = false;
+    {
+      GilReleased released;
+      std::thread worker;
+      try {
+        worker = std::thread([this] { Work(); });
+      } catch (const std::system_error&) {
+        // No thread to be had (a process limit): run here, without
+        // interrupts, rather than not at all.
+        Work();
+      }
+      std::unique_lock lock(mutex_);
+      while (!done_) {
+        if (cv_.wait_for(lock, kSlice, [this] { return done_; })) break;
+        lock.unlock();
+        interrupted = released.SignalRaised();
+        lock.lock();
+        if (interrupted) {
+          stop_.request_stop();
+          break;
+        }
+      }
+      lock.unlock();
+      if (worker.joinable()) worker.join();
+    }
+    if (interrupted) throw py::error_already_set();
+    if (error_) std::rethrow_exception(error_);
+    return std::move(results_);
+  }
+
+ private:
+  void Work() {
+    try {
+      results_ = korvelan::RunMeta(studies_, options_);
+    } catch (...) {
+      error_ = std::current_exception();
+    }
+    std::lock_guard lock(mutex_);
+    done_ = true;
+    cv_.notify_one();
+  }
+
+  std::vector<korvelan::Study> studies_;
+  korvelan::MetaOptions options_;
+  std::stop_source stop_;
+  korvelan::MetaResults results_;
+  std::exception_ptr error_;
+  std::mutex mutex_;
+  std::condition_variable cv_;
+  bool done_ = false;
+};
+
+struct PyOptions {
+  std::string absent;
+  std::int64_t universe_size;
+  std::vector<std::string> universe_ids;
+  std::int32_t min_studies;
+  std::string pvalues;
+  std::vector<double> weights;
+  std::int32_t runs;
+  std::int32_t seed;
+  unsigned threads;
+};
+
+korvelan::MetaOptions ToMetaOptions(PyOptions o) {
+  korvelan::MetaOptions m;
+  m.absent = ParseAbsent(o.absent);
+  m.universe_size = o.universe_size;
+  m.universe_ids = std::move(o.universe_ids);
+  m.duplicates = korvelan::Duplicates::kRefuse;
+  m.min_studies = o.min_studies;
+  m.pvalues = ParsePValues(o.pvalues);
+  m.weights = std::move(o.weights);
+  m.runs = o.runs;
+  m.seed = o.seed;
+  m.threads = o.threads;
+  return m;
+}
+
+py::dict RunAndConvert(std::vector<korvelan::Study> studies, PyOptions options) {
+  Analysis analysis(std::move(studies), ToMetaOptions(std::move(options)));
+  const korvelan::MetaResults results = analysis.Run();
+  return ResultsToPython(results);
+}
+
+py::dict RunLists(std::vector<std::string> names, std::vector<std::vector<std::string>> ids,
+                  PyOptions options) {
+  if (names.size() != ids.size()) throw py::value_error("one name per ranked list is needed");
+  std::vector<korvelan::Study> studies(names.size());
+  for (std::size_t j = 0; j < names.size(); ++j) {
+    studies[j].name = std::move(names[j]);
+    studies[j].ids = std::move(ids[j]);
+  }
+  return RunAndConvert(std::move(studies), std::move(options));
+}
+
+py::dict RunTable(std::vector<std::string> genes, std::vector<std::string> study_names,
+                  py::array_t<double, py::array::f_style | py::array::forcecast> values,
+                  PyOptions options) {
+  korvelan::GeneTable table;
+  table.genes = std::move(genes);
+  table.studies = std::move(study_names);
+  const double* data = values.data();
+  table.values.assign(data, data + values.size());
+  return RunAndConvert(korvelan::StudiesFromTable(table), std::move(options));
+}
+
+py::dict RunLong(std::vector<std::string> study, std::vector<std::string> gene,
+                 py::array_t<double, py::array::c_style | py::array::forcecast> value,
+                 PyOptions options) {
+  korvelan::LongTable table;
+  table.study = std::move(study);
+  table.gene = std::move(gene);
+  const double* data = value.data();
+  table.value.assign(data, data + value.size());
+  return RunAndConvert(korvelan::StudiesFromLong(table), std::move(options));
+}
+
+}  // namespace
+
+}  // namespace korvelan_python
+
+PYBIND11_MODULE(_korvelan, m) {
+  using namespace korvelan_python;
+  m.doc() = "KORVELAN's meta-analysis layer (korvelan::RunMeta); use korvelan.analyze().";
+  m.attr("VERSION") = korvelan::kVersion;
+  m.attr("MAX_SEED") = korvelan::kMaxSeed;
+  m.attr("MAX_STUDIES") = korvelan::kMaxStudies;
+  m.attr("MAX_GENES") = korvelan::kMaxGenes;
+
+  py::class_<PyOptions>(m, "Options")
+      .def(py::init<std::string, std::int64_t, std::vector<std::string>, std::int32_t, std::string,
+                    std::vector<double>, std::int32_t, std::int32_t, unsigned>(),
+           py::kw_only(), py::arg("absent"), py::arg("universe_size"), py::arg("universe_ids"),
+           py::arg("min_studies"), py::arg("pvalues"), py::arg("weights"), py::arg("runs"),
+           py::arg("seed"), py::arg("threads"));
+
+  // The matrix-shaped inputs may be large: their conversion from Python
+  // objects happens here, with the GIL held; only the analysis releases it.
+  m.def("run_lists", &RunLists, py::arg("names"), py::arg("ids"), py::arg("options"),
+        "Studies as ranked lists of ids, best first.");
+  m.def("run_table", &RunTable, py::arg("genes"), py::arg("studies"), py::arg("values"),
+        py::arg("options"), "A genes x studies table of ranks (column-major), NaN not ranked.");
+  m.def("run_long", &RunLong, py::arg("study"), py::arg("gene"), py::arg("value"),
+        py::arg("options"), "A long table: study, gene, rank per row.");
+}
