@@ -1,0 +1,103 @@
+"""Shared data and the C++ reference for the korvelan package's tests.
+
+The build passes KORVELAN_META_TSV (the korvelan_meta_tsv helper: the same
+studies through korvelan::RunMeta and korvelan::ResultsTsv) and
+KORVELAN_DATA (the five real studies under tests/tools/data)."""
+
+from __future__ import annotations
+
+import glob
+import math
+import os
+import subprocess
+from pathlib import Path
+
+import numpy as np
+import pandas as pd
+import pytest
+
+DATA = Path(os.environ.get("KORVELAN_DATA", Path(__file__).parents[2] / "tests/tools/data"))
+
+
+def _load_studies() -> dict[str, pd.DataFrame]:
+    paths = sorted(glob.glob(str(DATA / "GSE*.tsv")))
+    assert len(paths) == 5, f"the five studies are missing from {DATA}"
+    return {Path(p).stem: pd.read_csv(p, sep="\t", keep_default_na=False,
+                                      dtype={"Symbol": str}) for p in paths}
+
+
+@pytest.fixture(scope="session")
+def studies() -> dict[str, pd.DataFrame]:
+    return _load_studies()
+
+
+@pytest.fixture(scope="session")
+def ranked_lists(studies) -> dict[str, list[str]]:
+    """Each study's genes by ascending p-value (ties in file order)."""
+    return {name: t.sort_values("pvalue", kind="stable")["Symbol"].tolist()
+            for name, t in studies.items()}
+
+
+@pytest.fixture(scope="session")
+def long_table(studies) -> pd.DataFrame:
+    """study, gene, rank: the p-values themselves serve as ranks."""
+    parts = [pd.DataFrame({"study": name, "gene": t["Symbol"], "rank": t["pvalue"]})
+             for name, t in studies.items()]
+    return pd.concat(parts, ignore_index=True)
+
+
+@pytest.fixture(scope="session")
+def wide_table(long_table) -> pd.DataFrame:
+    """genes x studies of p-values, NaN where a study has no result."""
+    wide = long_table.pivot(index="gene", columns="study", values="rank")
+    wide.columns.name = None
+    return wide
+
+
+def _number(text: str) -> float:
+    return math.nan if text == "NA" else float(text)
+
+
+def reference(kind: str, data, tmp_path: Path, **options) -> str:
+    """results.tsv of korvelan::RunMeta on the same input and options."""
+    path = tmp_path / f"{kind}.tsv"
+    with open(path, "w", encoding="utf-8") as out:
+        if kind == "lists":
+            for name, ids in data.items():
+                out.writelines(f"{name}\t{gene}\n" for gene in ids)
+        elif kind == "table":
+            out.write("\t".join(["gene", *data.columns]) + "\n")
+            for gene, row in zip(data.index, data.to_numpy()):
+                out.write("\t".join([gene, *("NA" if math.isnan(v) else repr(float(v))
+                                             for v in row)]) + "\n")
+        else:
+            for s, g, v in zip(data["study"], data["gene"], data["rank"]):
+                out.write(f"{s}\t{g}\t{'NA' if math.isnan(v) else repr(float(v))}\n")
+    args = [os.environ["KORVELAN_META_TSV"], kind, str(path)]
+    for key, value in options.items():
+        if key == "weights":
+            value = ",".join(repr(float(w)) for w in value)
+        elif key == "universe" and not isinstance(value, int):
+            ids = tmp_path / "universe.txt"
+            ids.write_text("".join(f"{u}\n" for u in value), encoding="utf-8")
+            key, value = "universe_ids", ids
+        args += ["--" + key.replace("_", "-"), str(value)]
+    done = subprocess.run(args, capture_output=True, text=True, check=True)
+    return done.stdout
+
+
+def assert_same_as_tsv(frame: pd.DataFrame, tsv: str) -> None:
+    """Same rows in the same order, same columns, every number bit for bit."""
+    lines = tsv.rstrip("\n").split("\n")
+    header = lines[0].split("\t")
+    rows = [line.split("\t") for line in lines[1:]]
+    assert header[0] == "gene" and list(frame.columns) == header[1:]
+    assert frame.index.name == "gene"
+    assert frame.index.tolist() == [r[0] for r in rows]
+    for c, name in enumerate(header[1:], start=1):
+        expected = np.array([_number(r[c]) for r in rows])
+        got = frame[name].to_numpy(dtype="float64")
+        diff = ~((got == expected) | (np.isnan(got) & np.isnan(expected)))
+        assert not diff.any(), (
+            f"column {name}: first difference at gene {frame.index[np.argmax(diff)]}: "
+            f"{got[np.argmax(diff)]!r} != {expected[np.argmax(diff)]!r}")

@@ -1,0 +1,84 @@
+"""korvelan.analyze gives, number for number and row for row, the
+results.tsv of korvelan::RunMeta (through the korvelan_meta_tsv helper) on
+the five real studies, for each input shape and the options that change
+the rank matrix or the P-values."""
+
+from __future__ import annotations
+
+import numpy as np
+import pandas as pd
+import pytest
+
+import korvelan
+from conftest import assert_same_as_tsv, reference
+
+RUNS = 100
+
+# (case, shape, analyze options; the helper gets the same plus absent).
+CASES = [
+    ("lists default", "lists", {}),
+    ("lists missing", "lists", {"absent": "missing"}),
+    ("lists below universe size", "lists", {"universe": 20000, "min_studies": 2}),
+    ("lists exact weighted", "lists", {"pvalues": "exact", "weights": [24, 30, 18, 40, 22]}),
+    ("table default", "table", {}),
+    ("table below", "table", {"absent": "below", "min_studies": 3}),
+    ("table exact", "table", {"pvalues": "exact", "weights": [1.5, 1, 1, 2, 0.5]}),
+    ("long default", "long", {}),
+    ("long below", "long", {"absent": "below", "universe": 9000}),
+]
+
+
+@pytest.mark.parametrize("shape, options", [c[1:] for c in CASES], ids=[c[0] for c in CASES])
+def test_same_as_library(shape, options, ranked_lists, wide_table, long_table, tmp_path):
+    data = {"lists": ranked_lists, "table": wide_table, "long": long_table}[shape]
+    frame = korvelan.analyze(data, runs=RUNS, seed=2024, threads=2, **options)
+    helper_options = {"absent": "below" if shape == "lists" else "missing", **options}
+    assert_same_as_tsv(frame, reference(shape, data, tmp_path, runs=RUNS, seed=2024,
+                                        **helper_options))
+    assert frame.attrs["runs"] == RUNS and frame.attrs["seed"] == 2024
+    assert frame.attrs["version"] == korvelan.__version__
+    assert frame["n_studies"].dtype == np.int64
+    assert all(frame[c].dtype == np.float64 for c in frame.columns if c != "n_studies")
+
+
+def test_universe_list_adds_unlisted_genes(ranked_lists, tmp_path):
+    universe = sorted({g for ids in ranked_lists.values() for g in ids} | {"ZZ_NOT_LISTED"})
+    frame = korvelan.analyze(ranked_lists, runs=20, seed=7, universe=universe)
+    assert_same_as_tsv(frame, reference("lists", ranked_lists, tmp_path, runs=20, seed=7,
+                                        absent="below", universe=universe))
+    assert frame.loc["ZZ_NOT_LISTED", "n_studies"] == 0
+    assert frame.attrs["universe"] == len(universe)
+
+
+def test_thread_count_changes_nothing(ranked_lists):
+    one = korvelan.analyze(ranked_lists, runs=RUNS, seed=99, threads=1)
+    two = korvelan.analyze(ranked_lists, runs=RUNS, seed=99, threads=2)
+    pd.testing.assert_frame_equal(one, two, check_exact=True)
+
+
+def test_drawn_seed_is_recorded_and_reproduces(ranked_lists):
+    drawn = korvelan.analyze(ranked_lists, runs=10)
+    seed = drawn.attrs["seed"]
+    assert 1 <= seed <= korvelan.MAX_SEED
+    again = korvelan.analyze(ranked_lists, runs=10, seed=seed)
+    pd.testing.assert_frame_equal(drawn, again, check_exact=True)
+
+
+def test_shapes_agree_on_the_same_ranks(ranked_lists):
+    """Positions in lists, ranks in a wide table and in a long table are one
+    rank matrix, so one result."""
+    long = pd.DataFrame([(s, g, float(k + 1)) for s, ids in ranked_lists.items()
+                         for k, g in enumerate(ids)], columns=["study", "gene", "rank"])
+    wide = long.pivot(index="gene", columns="study", values="rank")
+    frames = [korvelan.analyze(ranked_lists, runs=20, seed=3, absent="missing"),
+              korvelan.analyze(long, runs=20, seed=3),
+              korvelan.analyze(wide, runs=20, seed=3)]
+    for other in frames[1:]:
+        pd.testing.assert_frame_equal(frames[0], other, check_exact=True,
+                                      check_index_type=False, check_names=False)
+
+
+def test_input_objects_are_not_changed(wide_table):
+    before = wide_table.copy()
+    korvelan.analyze(wide_table, runs=5, seed=1)
+    pd.testing.assert_frame_equal(wide_table, before, check_exact=True)
