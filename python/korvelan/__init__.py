@@ -50,6 +50,7 @@ def analyze(
     threads: Optional[int] = None,
     absent: Optional[Literal["below", "missing"]] = None,
     universe: Optional[Universe] = None,
+    duplicates: Literal["refuse", "first", "best", "mean"] = "refuse",
     min_studies: int = 1,
     pvalues: Literal["plus-one", "exact"] = "plus-one",
 ) -> pd.DataFrame:
@@ -73,7 +74,8 @@ def analyze(
           these three columns is always read as a long table.
 
         Study names and gene ids are strings without tab, line end or
-        double quote; a gene listed twice in one study is an error.
+        double quote; for a gene listed twice in one study see
+        ``duplicates``.
     weights
         One weight per study for the weighted mean rank R_wmean: a
         sequence in study order, or a mapping (or Series) of study name to
@@ -103,6 +105,11 @@ def analyze(
         (at least the number of distinct genes), or a list of those gene
         ids (every ranked id must be in it; the others get a row, ranked
         below every list). None: the genes the studies name.
+    duplicates
+        A gene listed more than once in one study: ``"refuse"`` (an
+        error), ``"first"`` (the first occurrence counts), ``"best"`` (its
+        best rank or value counts) or ``"mean"`` (the mean of its ranks or
+        values counts).
     min_studies
         Genes ranked by fewer studies get NA statistics and take no part in
         the runs or the q-values; 1 .. the number of studies.
@@ -166,6 +173,8 @@ def analyze(
         absent = "below" if kind == "lists" else "missing"
     elif not isinstance(absent, str):
         raise TypeError(f'absent must be "below", "missing" or None, not {absent!r}')
+    if not isinstance(duplicates, str):
+        raise TypeError(f'duplicates must be "refuse", "first", "best" or "mean", not {duplicates!r}')
     if not isinstance(pvalues, str):
         raise TypeError(f'pvalues must be "plus-one" or "exact", not {pvalues!r}')
     if seed is None:
@@ -175,6 +184,7 @@ def analyze(
         absent=absent,
         universe_size=universe_size,
         universe_ids=universe_ids,
+        duplicates=duplicates,
         min_studies=_inputs.whole(min_studies, "min_studies", 1, _inputs.INT32_MAX),
         pvalues=pvalues,
         weights=_inputs.weights_for(weights, studies),
@@ -185,12 +195,22 @@ def analyze(
         else _inputs.whole(threads, "threads", 1, MAX_THREADS),
     )
 
-    if kind == "lists":
-        out = _korvelan.run_lists(studies, lists, options)
-    elif kind == "table":
-        out = _korvelan.run_table(genes, studies, values, options)
-    else:
-        out = _korvelan.run_long(study, gene, value, options)
+    try:
+        if kind == "lists":
+            out = _korvelan.run_lists(studies, lists, options)
+        elif kind == "table":
+            out = _korvelan.run_table(genes, studies, values, options)
+        else:
+            out = _korvelan.run_long(study, gene, value, options)
+    except ValueError as error:
+        # The library's hint names korvelan-meta's option; here it is a keyword.
+        message = str(error).replace(
+            "(choose --duplicates first, best or mean)",
+            '(pass duplicates="first", "best" or "mean")',
+        )
+        if message == str(error):
+            raise
+        raise ValueError(message) from None
 
     frame = pd.DataFrame(
         dict(zip(out["columns"], out["data"])),

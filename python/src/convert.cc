@@ -36,6 +36,15 @@ korvelan::Absent ParseAbsent(const std::string& text) {
   throw py::value_error("absent must be \"below\" or \"missing\", not \"" + text + "\"");
 }
 
+korvelan::Duplicates ParseDuplicates(const std::string& text) {
+  if (text == "refuse") return korvelan::Duplicates::kRefuse;
+  if (text == "first") return korvelan::Duplicates::kFirst;
+  if (text == "best") return korvelan::Duplicates::kBest;
+  if (text == "mean") return korvelan::Duplicates::kMean;
+  throw py::value_error("duplicates must be \"refuse\", \"first\", \"best\" or \"mean\", not \"" +
+                        text + "\"");
+}
+
 korvelan::PValues ParsePValues(const std::string& text) {
   if (text == "plus-one") return korvelan::PValues::kPlusOne;
   if (text == "exact") return korvelan::PValues::kExact;

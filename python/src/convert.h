@@ -13,8 +13,10 @@
 
 namespace korvelan_python {
 
-// "below" / "missing"; "plus-one" / "exact". Throw ValueError otherwise.
+// "below" / "missing"; "refuse" / "first" / "best" / "mean"; "plus-one" /
+// "exact". Throw ValueError otherwise.
 korvelan::Absent ParseAbsent(const std::string& text);
+korvelan::Duplicates ParseDuplicates(const std::string& text);
 korvelan::PValues ParsePValues(const std::string& text);
 
 // {"index": genes, "columns": names, "data": arrays, "attrs": run facts}:

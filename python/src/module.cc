@@ -122,6 +122,7 @@ struct PyOptions {
   std::string absent;
   std::int64_t universe_size;
   std::vector<std::string> universe_ids;
+  std::string duplicates;
   std::int32_t min_studies;
   std::string pvalues;
   std::vector<double> weights;
@@ -135,7 +136,7 @@ korvelan::MetaOptions ToMetaOptions(PyOptions o) {
   m.absent = ParseAbsent(o.absent);
   m.universe_size = o.universe_size;
   m.universe_ids = std::move(o.universe_ids);
-  m.duplicates = korvelan::Duplicates::kRefuse;
+  m.duplicates = ParseDuplicates(o.duplicates);
   m.min_studies = o.min_studies;
   m.pvalues = ParsePValues(o.pvalues);
   m.weights = std::move(o.weights);
@@ -197,10 +198,11 @@ PYBIND11_MODULE(_korvelan, m) {
   m.attr("MAX_GENES") = korvelan::kMaxGenes;
 
   py::class_<PyOptions>(m, "Options")
-      .def(py::init<std::string, std::int64_t, std::vector<std::string>, std::int32_t, std::string,
-                    std::vector<double>, std::int32_t, std::int32_t, unsigned>(),
+      .def(py::init<std::string, std::int64_t, std::vector<std::string>, std::string,
+                    std::int32_t, std::string, std::vector<double>, std::int32_t, std::int32_t,
+                    unsigned>(),
            py::kw_only(), py::arg("absent"), py::arg("universe_size"), py::arg("universe_ids"),
-           py::arg("min_studies"), py::arg("pvalues"), py::arg("weights"), py::arg("runs"),
+           py::arg("duplicates"), py::arg("min_studies"), py::arg("pvalues"), py::arg("weights"), py::arg("runs"),
            py::arg("seed"), py::arg("threads"));
 
   // The matrix-shaped inputs may be large: their conversion from Python

@@ -3,7 +3,8 @@
 // writes korvelan::ResultsTsv on standard output.
 //
 //   korvelan_meta_tsv lists|table|long FILE [--absent below|missing]
-//     [--universe N] [--universe-ids FILE] [--min-studies K]
+//     [--universe N] [--universe-ids FILE] [--duplicates refuse|first|best|mean]
+//     [--min-studies K]
 //     [--pvalues plus-one|exact] [--weights W1,W2,...] [--runs R] [--seed S]
 //     [--threads T] [--time]
 //
@@ -110,6 +111,11 @@ int main(int argc, char** argv) {
         options.universe_size = std::stoll(value);
       } else if (arg == "--universe-ids") {
         options.universe_ids = Lines(value);
+      } else if (arg == "--duplicates") {
+        options.duplicates = value == "first"  ? korvelan::Duplicates::kFirst
+                             : value == "best" ? korvelan::Duplicates::kBest
+                             : value == "mean" ? korvelan::Duplicates::kMean
+                                               : korvelan::Duplicates::kRefuse;
       } else if (arg == "--min-studies") {
         options.min_studies = std::stoi(value);
       } else if (arg == "--pvalues") {

@@ -82,3 +82,14 @@ def test_input_objects_are_not_changed(wide_table):
     before = wide_table.copy()
     korvelan.analyze(wide_table, runs=5, seed=1)
     pd.testing.assert_frame_equal(wide_table, before, check_exact=True)
+
+
+@pytest.mark.parametrize("duplicates", ["first", "best", "mean"])
+def test_duplicates_resolved_as_the_library_does(duplicates, long_table, tmp_path):
+    # Every 50th row again, with the rank of the row after it.
+    again = long_table.iloc[::50].copy()
+    again["rank"] = long_table["rank"].shift(-1).iloc[::50].fillna(0.5).to_numpy()
+    data = pd.concat([long_table, again], ignore_index=True)
+    frame = korvelan.analyze(data, runs=20, seed=11, duplicates=duplicates)
+    assert_same_as_tsv(frame, reference("long", data, tmp_path, runs=20, seed=11,
+                                        absent="missing", duplicates=duplicates))
