@@ -77,9 +77,10 @@ def analyze(
         double quote; for a gene listed twice in one study see
         ``duplicates``.
     weights
-        One weight per study for the weighted mean rank R_wmean: a
-        sequence in study order, or a mapping (or Series) of study name to
-        weight naming every study. None: equal weights.
+        One positive weight per study for the weighted mean rank R_wmean
+        (held in single precision): a sequence in study order, or a mapping
+        (or Series) of study name to weight naming every study. None: equal
+        weights.
     classes
         Not supported: a gene's information class is always the number of
         studies with a rank for it (the library's meta-analysis takes no
@@ -173,6 +174,8 @@ def analyze(
         absent = "below" if kind == "lists" else "missing"
     elif not isinstance(absent, str):
         raise TypeError(f'absent must be "below", "missing" or None, not {absent!r}')
+    if universe is not None and absent == "missing":
+        raise ValueError(f'universe applies to absent="below", not to absent="{absent}"')
     if not isinstance(duplicates, str):
         raise TypeError(f'duplicates must be "refuse", "first", "best" or "mean", not {duplicates!r}')
     if not isinstance(pvalues, str):

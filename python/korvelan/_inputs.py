@@ -130,6 +130,14 @@ def weights_for(weights: Any, studies: list[str]) -> list[float]:
     for k, w in enumerate(values):
         if isinstance(w, (bool, np.bool_)) or not isinstance(w, numbers.Real):
             raise TypeError(f"weight {k + 1} is {type(w).__name__} {w!r}, not a number")
+        # Weights are held in single precision: one whose float is 0 or
+        # infinite would make a study count for nothing or for everything.
+        with np.errstate(over="ignore", under="ignore"):
+            single = np.float32(w)
+        if not float(w) > 0 or single == 0 or np.isinf(single):
+            raise ValueError(
+                f"weight {k + 1} ({w!r}) is not a positive number within the float range"
+            )
     return [float(w) for w in values]
 
 

@@ -1,8 +1,8 @@
 """Shared data and the C++ reference for the korvelan package's tests.
 
-The build passes KORVELAN_META_TSV (the korvelan_meta_tsv helper: the same
-studies through korvelan::RunMeta and korvelan::ResultsTsv) and
-KORVELAN_DATA (the five real studies under tests/tools/data)."""
+The build passes KORVELAN_META (the korvelan-meta program, the reference
+for every number) and KORVELAN_DATA (the five real studies under
+tests/tools/data)."""
 
 from __future__ import annotations
 
@@ -59,31 +59,44 @@ def _number(text: str) -> float:
 
 
 def reference(kind: str, data, tmp_path: Path, **options) -> str:
-    """results.tsv of korvelan::RunMeta on the same input and options."""
-    path = tmp_path / f"{kind}.tsv"
-    with open(path, "w", encoding="utf-8") as out:
-        if kind == "lists":
-            for name, ids in data.items():
-                out.writelines(f"{name}\t{gene}\n" for gene in ids)
-        elif kind == "table":
-            out.write("\t".join(["gene", *data.columns]) + "\n")
-            for gene, row in zip(data.index, data.to_numpy()):
-                out.write("\t".join([gene, *("NA" if math.isnan(v) else repr(float(v))
-                                             for v in row)]) + "\n")
-        else:
-            for s, g, v in zip(data["study"], data["gene"], data["rank"]):
-                out.write(f"{s}\t{g}\t{'NA' if math.isnan(v) else repr(float(v))}\n")
-    args = [os.environ["KORVELAN_META_TSV"], kind, str(path)]
+    """results.tsv of korvelan-meta on the same studies and options: ranked
+    lists as one list file per study, a wide table as one table per study
+    ranked by its values smallest first, a long table as one long file."""
+    inputs = tmp_path / "inputs"
+    inputs.mkdir()
+    if kind == "lists":
+        files = []
+        for name, ids in data.items():
+            files.append(inputs / f"{name}.txt")
+            files[-1].write_text("".join(f"{gene}\n" for gene in ids), encoding="utf-8")
+        args = ["--input-format", "lists"]
+    elif kind == "table":
+        files = []
+        for name in data.columns:
+            column = data[name].dropna()
+            files.append(inputs / f"{name}.tsv")
+            files[-1].write_text("gene\tvalue\n" + "".join(
+                f"{gene}\t{float(v)!r}\n" for gene, v in column.items()), encoding="utf-8")
+        args = ["--input-format", "tables", "--gene", "gene", "--statistic", "value",
+                "--first", "smallest"]
+    else:
+        files = [inputs / "long.tsv"]
+        files[0].write_text("study\tgene\trank\n" + "".join(
+            f"{s}\t{g}\t{'' if math.isnan(v) else repr(float(v))}\n"
+            for s, g, v in zip(data["study"], data["gene"], data["rank"])), encoding="utf-8")
+        args = ["--input-format", "long"]
     for key, value in options.items():
         if key == "weights":
             value = ",".join(repr(float(w)) for w in value)
         elif key == "universe" and not isinstance(value, int):
             ids = tmp_path / "universe.txt"
             ids.write_text("".join(f"{u}\n" for u in value), encoding="utf-8")
-            key, value = "universe_ids", ids
+            value = ids
         args += ["--" + key.replace("_", "-"), str(value)]
-    done = subprocess.run(args, capture_output=True, text=True, check=True)
-    return done.stdout
+    out = tmp_path / "out"
+    subprocess.run([os.environ["KORVELAN_META"], *map(str, files), "-o", str(out), "-q", *args],
+                   capture_output=True, text=True, check=True)
+    return (out / "results.tsv").read_text(encoding="utf-8")
 
 
 def assert_same_as_tsv(frame: pd.DataFrame, tsv: str) -> None:

@@ -1,7 +1,6 @@
 """korvelan.analyze gives, number for number and row for row, the
-results.tsv of korvelan::RunMeta (through the korvelan_meta_tsv helper) on
-the five real studies, for each input shape and the options that change
-the rank matrix or the P-values."""
+results.tsv of korvelan-meta on the five real studies, for each input shape
+and the options that change the rank matrix or the P-values."""
 
 from __future__ import annotations
 
@@ -14,7 +13,7 @@ from conftest import assert_same_as_tsv, reference
 
 RUNS = 100
 
-# (case, shape, analyze options; the helper gets the same plus absent).
+# (case, shape, analyze options; korvelan-meta gets the same options).
 CASES = [
     ("lists default", "lists", {}),
     ("lists missing", "lists", {"absent": "missing"}),
@@ -32,9 +31,8 @@ CASES = [
 def test_same_as_library(shape, options, ranked_lists, wide_table, long_table, tmp_path):
     data = {"lists": ranked_lists, "table": wide_table, "long": long_table}[shape]
     frame = korvelan.analyze(data, runs=RUNS, seed=2024, threads=2, **options)
-    helper_options = {"absent": "below" if shape == "lists" else "missing", **options}
-    assert_same_as_tsv(frame, reference(shape, data, tmp_path, runs=RUNS, seed=2024,
-                                        **helper_options))
+    assert_same_as_tsv(frame, reference(shape, data, tmp_path, runs=RUNS, seed=2024, threads=2,
+                                        **options))
     assert frame.attrs["runs"] == RUNS and frame.attrs["seed"] == 2024
     assert frame.attrs["version"] == korvelan.__version__
     assert frame["n_studies"].dtype == np.int64
@@ -45,7 +43,7 @@ def test_universe_list_adds_unlisted_genes(ranked_lists, tmp_path):
     universe = sorted({g for ids in ranked_lists.values() for g in ids} | {"ZZ_NOT_LISTED"})
     frame = korvelan.analyze(ranked_lists, runs=20, seed=7, universe=universe)
     assert_same_as_tsv(frame, reference("lists", ranked_lists, tmp_path, runs=20, seed=7,
-                                        absent="below", universe=universe))
+                                        universe=universe))
     assert frame.loc["ZZ_NOT_LISTED", "n_studies"] == 0
     assert frame.attrs["universe"] == len(universe)
 
@@ -92,4 +90,13 @@ def test_duplicates_resolved_as_the_library_does(duplicates, long_table, tmp_pat
     data = pd.concat([long_table, again], ignore_index=True)
     frame = korvelan.analyze(data, runs=20, seed=11, duplicates=duplicates)
     assert_same_as_tsv(frame, reference("long", data, tmp_path, runs=20, seed=11,
-                                        absent="missing", duplicates=duplicates))
+                                        duplicates=duplicates))
+
+
+def test_weights_by_name_equal_weights_in_order(ranked_lists):
+    names = list(ranked_lists)
+    weights = [24, 30, 18, 40, 22]
+    in_order = korvelan.analyze(ranked_lists, runs=10, seed=4, weights=weights)
+    by_name = korvelan.analyze(ranked_lists, runs=10, seed=4,
+                               weights=pd.Series(weights[::-1], index=names[::-1]))
+    pd.testing.assert_frame_equal(in_order, by_name, check_exact=True)
