@@ -30,6 +30,24 @@ py::array_t<Out> Gather(const std::vector<In>& values, const std::vector<std::si
 
 }  // namespace
 
+std::vector<std::string> Utf8Strings(const py::list& items, const std::string& what) {
+  std::vector<std::string> out;
+  out.reserve(items.size());
+  for (std::size_t k = 0; k < items.size(); ++k) {
+    PyObject* item = PyList_GET_ITEM(items.ptr(), static_cast<py::ssize_t>(k));
+    Py_ssize_t size = 0;
+    const char* text = PyUnicode_Check(item) ? PyUnicode_AsUTF8AndSize(item, &size) : nullptr;
+    if (text == nullptr) {
+      PyErr_Clear();
+      throw py::value_error(what + " " + std::to_string(k + 1) + " (" +
+                            py::repr(py::handle(item)).cast<std::string>() +
+                            ") is not text that UTF-8 can hold");
+    }
+    out.emplace_back(text, static_cast<std::size_t>(size));
+  }
+  return out;
+}
+
 korvelan::Absent ParseAbsent(const std::string& text) {
   if (text == "below") return korvelan::Absent::kBelow;
   if (text == "missing") return korvelan::Absent::kMissing;

@@ -8,6 +8,7 @@
 #include <pybind11/pybind11.h>
 
 #include <string>
+#include <vector>
 
 #include "korvelan/meta.h"
 
@@ -18,6 +19,11 @@ namespace korvelan_python {
 korvelan::Absent ParseAbsent(const std::string& text);
 korvelan::Duplicates ParseDuplicates(const std::string& text);
 korvelan::PValues ParsePValues(const std::string& text);
+
+// The items of a list of str as UTF-8 strings. Throws ValueError naming
+// `what` and the 1-based position for an item that is not a str or has no
+// UTF-8 form (a lone surrogate). Needs the GIL.
+std::vector<std::string> Utf8Strings(const pybind11::list& items, const std::string& what);
 
 // {"index": genes, "columns": names, "data": arrays, "attrs": run facts}:
 // the columns of korvelan::ResultColumns without "gene" (the index), rows

@@ -118,71 +118,63 @@ class Analysis {
   bool done_ = false;
 };
 
-struct PyOptions {
-  std::string absent;
-  std::int64_t universe_size;
-  std::vector<std::string> universe_ids;
-  std::string duplicates;
-  std::int32_t min_studies;
-  std::string pvalues;
-  std::vector<double> weights;
-  std::int32_t runs;
-  std::int32_t seed;
-  unsigned threads;
-};
-
-korvelan::MetaOptions ToMetaOptions(PyOptions o) {
+korvelan::MetaOptions MakeOptions(const std::string& absent, std::int64_t universe_size,
+                                  const py::list& universe_ids, const std::string& duplicates,
+                                  std::int32_t min_studies, const std::string& pvalues,
+                                  std::vector<double> weights, std::int32_t runs,
+                                  std::int32_t seed, unsigned threads) {
   korvelan::MetaOptions m;
-  m.absent = ParseAbsent(o.absent);
-  m.universe_size = o.universe_size;
-  m.universe_ids = std::move(o.universe_ids);
-  m.duplicates = ParseDuplicates(o.duplicates);
-  m.min_studies = o.min_studies;
-  m.pvalues = ParsePValues(o.pvalues);
-  m.weights = std::move(o.weights);
-  m.runs = o.runs;
-  m.seed = o.seed;
-  m.threads = o.threads;
+  m.absent = ParseAbsent(absent);
+  m.universe_size = universe_size;
+  m.universe_ids = Utf8Strings(universe_ids, "universe id");
+  m.duplicates = ParseDuplicates(duplicates);
+  m.min_studies = min_studies;
+  m.pvalues = ParsePValues(pvalues);
+  m.weights = std::move(weights);
+  m.runs = runs;
+  m.seed = seed;
+  m.threads = threads;
   return m;
 }
 
-py::dict RunAndConvert(std::vector<korvelan::Study> studies, PyOptions options) {
-  Analysis analysis(std::move(studies), ToMetaOptions(std::move(options)));
+py::dict RunAndConvert(std::vector<korvelan::Study> studies, const korvelan::MetaOptions& options) {
+  Analysis analysis(std::move(studies), options);
   const korvelan::MetaResults results = analysis.Run();
   return ResultsToPython(results);
 }
 
-py::dict RunLists(std::vector<std::string> names, std::vector<std::vector<std::string>> ids,
-                  PyOptions options) {
+py::dict RunLists(const py::list& names, const py::list& ids,
+                  const korvelan::MetaOptions& options) {
   if (names.size() != ids.size()) throw py::value_error("one name per ranked list is needed");
   std::vector<korvelan::Study> studies(names.size());
-  for (std::size_t j = 0; j < names.size(); ++j) {
-    studies[j].name = std::move(names[j]);
-    studies[j].ids = std::move(ids[j]);
+  const std::vector<std::string> study_names = Utf8Strings(names, "study name");
+  for (std::size_t j = 0; j < studies.size(); ++j) {
+    studies[j].name = study_names[j];
+    studies[j].ids = Utf8Strings(ids[j].cast<py::list>(), "study \"" + study_names[j] + "\", gene id");
   }
-  return RunAndConvert(std::move(studies), std::move(options));
+  return RunAndConvert(std::move(studies), options);
 }
 
-py::dict RunTable(std::vector<std::string> genes, std::vector<std::string> study_names,
-                  py::array_t<double, py::array::f_style | py::array::forcecast> values,
-                  PyOptions options) {
+py::dict RunTable(const py::list& genes, const py::list& study_names,
+                  const py::array_t<double, py::array::f_style | py::array::forcecast>& values,
+                  const korvelan::MetaOptions& options) {
   korvelan::GeneTable table;
-  table.genes = std::move(genes);
-  table.studies = std::move(study_names);
+  table.genes = Utf8Strings(genes, "gene id");
+  table.studies = Utf8Strings(study_names, "study name");
   const double* data = values.data();
   table.values.assign(data, data + values.size());
-  return RunAndConvert(korvelan::StudiesFromTable(table), std::move(options));
+  return RunAndConvert(korvelan::StudiesFromTable(table), options);
 }
 
-py::dict RunLong(std::vector<std::string> study, std::vector<std::string> gene,
-                 py::array_t<double, py::array::c_style | py::array::forcecast> value,
-                 PyOptions options) {
+py::dict RunLong(const py::list& study, const py::list& gene,
+                 const py::array_t<double, py::array::c_style | py::array::forcecast>& value,
+                 const korvelan::MetaOptions& options) {
   korvelan::LongTable table;
-  table.study = std::move(study);
-  table.gene = std::move(gene);
+  table.study = Utf8Strings(study, "column 'study', row");
+  table.gene = Utf8Strings(gene, "column 'gene', row");
   const double* data = value.data();
   table.value.assign(data, data + value.size());
-  return RunAndConvert(korvelan::StudiesFromLong(table), std::move(options));
+  return RunAndConvert(korvelan::StudiesFromLong(table), options);
 }
 
 }  // namespace
@@ -197,13 +189,11 @@ PYBIND11_MODULE(_korvelan, m) {
   m.attr("MAX_STUDIES") = korvelan::kMaxStudies;
   m.attr("MAX_GENES") = korvelan::kMaxGenes;
 
-  py::class_<PyOptions>(m, "Options")
-      .def(py::init<std::string, std::int64_t, std::vector<std::string>, std::string,
-                    std::int32_t, std::string, std::vector<double>, std::int32_t, std::int32_t,
-                    unsigned>(),
-           py::kw_only(), py::arg("absent"), py::arg("universe_size"), py::arg("universe_ids"),
-           py::arg("duplicates"), py::arg("min_studies"), py::arg("pvalues"), py::arg("weights"), py::arg("runs"),
-           py::arg("seed"), py::arg("threads"));
+  py::class_<korvelan::MetaOptions>(m, "Options")
+      .def(py::init(&MakeOptions), py::kw_only(), py::arg("absent"), py::arg("universe_size"),
+           py::arg("universe_ids"), py::arg("duplicates"), py::arg("min_studies"),
+           py::arg("pvalues"), py::arg("weights"), py::arg("runs"), py::arg("seed"),
+           py::arg("threads"));
 
   // The matrix-shaped inputs may be large: their conversion from Python
   // objects happens here, with the GIL held; only the analysis releases it.
