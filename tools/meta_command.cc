@@ -353,7 +353,7 @@ int MetaMain(std::span<const std::string> args, std::ostream& out, std::ostream&
     directory.Commit();
 
     out << kProgram << ": " << results.genes.size() << " genes, " << results.genes_analysed
-        << " analysed in " << ClassCount(results) << " information classes; results in " << s.out.string() << "\n";
+        << " analysed in " << ClassCount(results) << (ClassCount(results) == 1 ? " information class" : " information classes") << "; results in " << s.out.string() << "\n";
     if (!s.quiet && s.top > 0) ShowTop(out, results, sort_by, s.top);
   } catch (const Cancelled&) {
     err << kProgram << ": interrupted; nothing was written\n";

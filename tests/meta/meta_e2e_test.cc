@@ -106,7 +106,8 @@ TEST_F(MetaProgram, FiveStudiesMatchPrepareAndTheConsoleProgram) {
             0);
   ASSERT_EQ(std::system(("cd '" + work.string() + "' && '" KORVELAN_PROGRAM
                          "' --seed 4711 < answers.txt > screen.txt && '" KORVELAN_REPORT
-                         "' . > /dev/null")
+                         "' . > /dev/null && '" KORVELAN_REPORT
+                         "' . --pvalues plus-one -o plus.tsv > /dev/null")
                             .c_str()),
             0);
   std::vector<std::string> args = {"-o", "meta", "--gene", "Symbol", "--pvalue", "pvalue",
@@ -117,6 +118,14 @@ TEST_F(MetaProgram, FiveStudiesMatchPrepareAndTheConsoleProgram) {
 
   std::map<std::string, Row> reference;
   for (const Row& row : ReadResults(work / "results.tsv")) reference[row.at("gene")] = row;
+  std::map<std::string, Row> plus;
+  for (const Row& row : ReadResults(work / "plus.tsv")) plus[row.at("gene")] = row;
+  args[std::find(args.begin(), args.end(), "exact") - args.begin()] = "plus-one";
+  args[1] = "meta-plus";
+  const RunResult plus_run = Run(args);
+  ASSERT_EQ(plus_run.exit_status, 0) << e2e::Describe(plus_run);
+  std::map<std::string, Row> plus_meta;
+  for (const Row& row : ReadResults(Path("meta-plus") / "results.tsv")) plus_meta[row.at("gene")] = row;
   const std::vector<Row> rows = ReadResults(Path("meta") / "results.tsv");
   ASSERT_EQ(rows.size(), reference.size());
   for (const Row& row : rows) {
@@ -130,6 +139,13 @@ TEST_F(MetaProgram, FiveStudiesMatchPrepareAndTheConsoleProgram) {
       if (p[2] == 'Q' && row.at("n_studies") == "1") continue;
       EXPECT_EQ(static_cast<float>(Number(row.at(p))), static_cast<float>(Number(ref.at(p))))
           << row.at("gene") << " " << p;
+    }
+    // Plus-one from the counts korvelan-report recovers: the same doubles.
+    const Row& plus_ref = plus.at(row.at("gene"));
+    const Row& plus_row = plus_meta.at(row.at("gene"));
+    for (const char* p : {"p_Rmean_right", "p_Rmean_left", "p_Rwmean_right", "p_Rwmean_left", "p_Q_left"}) {
+      if (p[2] == 'Q' && row.at("n_studies") == "1") continue;
+      EXPECT_EQ(plus_row.at(p), plus_ref.at(p)) << row.at("gene") << " " << p;
     }
     // output.txt shows R-mean with four decimals.
     EXPECT_NEAR(Number(row.at("R_mean")), Number(ref.at("R_mean")), 5.1e-5) << row.at("gene");
