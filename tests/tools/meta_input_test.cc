@@ -6,8 +6,11 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <sstream>
 
 #include "tests/tools/test_support.h"
+#include "korvelan/version.h"
+#include "tools/meta_command.h"
 #include "tools/meta_progress.h"
 #include "tools/output_dir.h"
 #include "tools/sha256.h"
@@ -174,6 +177,38 @@ TEST(StagedDirectory, AppearsWholeOrNotAtAll) {
   std::size_t entries = 0;
   for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir.path())) ++entries;
   EXPECT_EQ(entries, 1u);
+}
+
+TEST(MetaCommandLine, VersionHelpAndUsageErrors) {
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string out;  // a part of standard output
+    std::string err;  // a part of standard error
+  };
+  const std::vector<Case> cases = {
+      {{"--version"}, 0, std::string("korvelan-meta (KORVELAN) ") + kVersion + "\n", ""},
+      {{"--help"}, 0, "--absent", ""},
+      {{"a", "b"}, 2, "", "korvelan-meta: --out is required"},
+      {{"a", "b", "-o", "d", "--pvalue", "p", "--statistic", "t"}, 2, "",
+       "give at most one of --pvalue and --statistic"},
+      {{"a", "b", "-o", "d", "--sign-by", "lfc"}, 2, "", "--sign-by needs --pvalue"},
+      {{"a", "b", "-o", "d", "--seed", "0"}, 2, "", "--seed"},
+      {{"a", "b", "-o", "d", "--absent", "ignore"}, 2, "", "--absent"},
+      {{"a", "b", "-o", "d", "--min-studies", "0"}, 2, "", "--min-studies"},
+  };
+  for (const Case& c : cases) {
+    std::ostringstream out, err;
+    EXPECT_EQ(MetaMain(c.args, out, err, MetaTerminal{}), c.status) << c.args.front() << err.str();
+    EXPECT_NE(out.str().find(c.out), std::string::npos) << c.args.front() << ": " << out.str();
+    EXPECT_NE(err.str().find(c.err), std::string::npos) << c.args.front() << ": " << err.str();
+  }
+  std::ostringstream help, ignored;
+  MetaMain(std::vector<std::string>{"--help"}, help, ignored, MetaTerminal{});
+  for (const char* option : {"--input-format", "--universe", "--duplicates", "--min-studies", "--pvalues",
+                             "--runs", "--seed", "--threads", "--weights", "--top", "--quiet", "--force"}) {
+    EXPECT_NE(help.str().find(option), std::string::npos) << option;
+  }
 }
 
 }  // namespace
