@@ -3,6 +3,7 @@
 #include "tools/meta_command.h"
 
 #include <algorithm>
+#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -243,7 +244,13 @@ int MetaMain(std::span<const std::string> args, std::ostream& out, std::ostream&
         return usage("--universe applies to --absent below");
       }
       if (s.universe.find_first_not_of("0123456789") == std::string::npos) {
-        options.universe_size = std::stoll(s.universe.substr(0, 18));
+        const auto [end, error] = std::from_chars(s.universe.data(), s.universe.data() + s.universe.size(),
+                                                  options.universe_size);
+        if (error != std::errc() || end != s.universe.data() + s.universe.size() ||
+            options.universe_size < 1 || options.universe_size > korvelan::kMaxUniverse) {
+          return usage("--universe N must be a whole number from 1 to " + std::to_string(korvelan::kMaxUniverse) +
+                       ", or the name of a file of ids");
+        }
       } else {
         const std::string text = ReadWholeFile(s.universe);
         universe_sha = Sha256Hex(text);
@@ -346,7 +353,7 @@ int MetaMain(std::span<const std::string> args, std::ostream& out, std::ostream&
     directory.Commit();
 
     out << kProgram << ": " << results.genes.size() << " genes, " << results.genes_analysed
-        << " analysed in " << ClassCount(results) << " information classes; results in " << s.out.string() << "\n";
+        << " analysed in " << ClassCount(results) << (ClassCount(results) == 1 ? " information class" : " information classes") << "; results in " << s.out.string() << "\n";
     if (!s.quiet && s.top > 0) ShowTop(out, results, sort_by, s.top);
   } catch (const Cancelled&) {
     err << kProgram << ": interrupted; nothing was written\n";

@@ -45,6 +45,8 @@ StagedDirectory::StagedDirectory(fs::path target, bool replace)
   if (fs::exists(target_, ec) && !fs::is_directory(target_, ec)) {
     throw ToolError(target_.string() + " exists and is not a directory");
   }
+  // Missing parents are made, as mkdir -p would (they stay after a failure).
+  if (target_.has_parent_path()) fs::create_directories(target_.parent_path(), ec);
   staging_ = Sibling(target_, "partial");
 }
 

@@ -1,6 +1,6 @@
 // An output directory that appears whole or not at all: files are written
 // into a temporary sibling directory (same parent, so the final rename
-// stays on one file system), which replaces the target only in Commit().
+// stays on one file system; missing parents are created), which replaces the target only in Commit().
 // An object destroyed without Commit() (an error, an interrupt) removes
 // the temporary directory and leaves the target as it was.
 #ifndef KORVELAN_TOOLS_OUTPUT_DIR_H_

@@ -103,8 +103,8 @@ def analyze(
         tables.
     universe
         For ``absent="below"``: the number of genes each study chose from
-        (at least the number of distinct genes), or a list of those gene
-        ids (every ranked id must be in it; the others get a row, ranked
+        (at least the number of distinct genes, at most 8388608), or a
+        list of those gene ids (every ranked id must be in it; the others get a row, ranked
         below every list). None: the genes the studies name.
     duplicates
         A gene listed more than once in one study: ``"refuse"`` (an

@@ -33,7 +33,8 @@ namespace {
 // How long the calling thread waits between looks at Python's signals.
 constexpr std::chrono::milliseconds kSlice{20};
 
-// Releases the GIL for its lifetime; Hold() takes it back for a moment.
+// Releases the GIL for its lifetime; SignalRaised() takes it back for a
+// moment.
 class GilReleased {
  public:
   GilReleased() : state_(PyEval_SaveThread()) {}
@@ -70,6 +71,18 @@ class Analysis {
     {
       GilReleased released;
       std::thread worker;
+      // However this scope is left, the worker is stopped and joined first
+      // (a joinable std::thread's destructor would end the process).
+      struct Joiner {
+        std::thread& thread;
+        std::stop_source& stop;
+        ~Joiner() {
+          if (thread.joinable()) {
+            stop.request_stop();
+            thread.join();
+          }
+        }
+      } joiner{worker, stop_};
       try {
         worker = std::thread([this] { Work(); });
       } catch (const std::system_error&) {
@@ -78,18 +91,12 @@ class Analysis {
         Work();
       }
       std::unique_lock lock(mutex_);
-      while (!done_) {
-        if (cv_.wait_for(lock, kSlice, [this] { return done_; })) break;
+      while (!cv_.wait_for(lock, kSlice, [this] { return done_; })) {
         lock.unlock();
         interrupted = released.SignalRaised();
         lock.lock();
-        if (interrupted) {
-          stop_.request_stop();
-          break;
-        }
+        if (interrupted) break;
       }
-      lock.unlock();
-      if (worker.joinable()) worker.join();
     }
     if (interrupted) throw py::error_already_set();
     if (error_) std::rethrow_exception(error_);

@@ -117,6 +117,8 @@ CASES = [
     ("universe 0", GOOD, {"universe": 0}, ValueError, "universe"),
     ("universe smaller than the genes", GOOD, {"universe": 2}, ValueError,
      "universe size 2 is smaller than the 3 genes"),
+    ("universe above 2^23", GOOD, {"universe": 2**23 + 1}, ValueError,
+     "universe may hold at most 8388608 genes"),
     ("universe without a listed gene", GOOD, {"universe": ["a", "b"]}, ValueError,
      'lists "c", which is not in the universe'),
     ("universe listing a gene twice", GOOD, {"universe": ["a", "b", "c", "c"]}, ValueError,
