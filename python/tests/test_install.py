@@ -1,6 +1,6 @@
 """`cmake --install <build> --component python` gives a package that
-Debian's interpreter imports from the install directory alone, and a plain
-install leaves it out."""
+Debian's interpreter imports from the install directory alone, a plain
+install leaves it out, and README's example runs."""
 
 from __future__ import annotations
 
@@ -9,6 +9,8 @@ import subprocess
 from pathlib import Path
 
 import korvelan
+
+ROOT = Path(__file__).resolve().parents[2]
 
 
 def install(tmp_path: Path, *component: str) -> Path:
@@ -34,3 +36,12 @@ def test_installed_package_imports_and_runs(tmp_path):
 def test_plain_install_leaves_the_package_out(tmp_path):
     prefix = install(tmp_path)
     assert not list(prefix.glob("lib/python3*")), "a plain install took the Python package"
+
+
+def test_readme_example_runs():
+    readme = (ROOT / "README.md").read_text(encoding="utf-8")
+    section = readme.split("## Use KORVELAN from Python", 1)[1]
+    example = section.split("```python\n", 1)[1].split("```", 1)[0]
+    done = subprocess.run(["/usr/bin/python3", "-c", example], cwd=ROOT, check=True,
+                          capture_output=True, text=True, env=dict(os.environ))
+    assert "FAM13A" in done.stdout and "'seed': 2024" in done.stdout, done.stdout

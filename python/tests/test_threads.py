@@ -15,6 +15,7 @@ from concurrent.futures import ThreadPoolExecutor
 import pandas as pd
 
 import korvelan
+from conftest import DATA
 
 
 def test_other_python_threads_run_during_an_analysis(ranked_lists):
@@ -77,7 +78,6 @@ CHILD = textwrap.dedent("""
 
 def test_ctrl_c_stops_the_analysis_and_the_interpreter_goes_on():
     env = dict(os.environ, PYTHONUNBUFFERED="1")
-    from conftest import DATA
     child = subprocess.Popen([sys.executable, "-c", CHILD, str(DATA)], stdout=subprocess.PIPE,
                              stderr=subprocess.PIPE, text=True, env=env)
     try:
