@@ -39,24 +39,24 @@ def _name(value: Any, what: str) -> str:
     return value
 
 
-def _ids(values: Any, where: str) -> list[str]:
+def _ids(values: Any, where: str, noun: str = "gene id") -> list[str]:
     if isinstance(values, (pd.Series, pd.Index, np.ndarray)):
         values = values.tolist()
     elif isinstance(values, (str, bytes)) or not isinstance(values, Sequence):
         raise TypeError(
-            f"{where} must be a sequence of gene ids (list, tuple, array, Series), "
+            f"{where} must be a sequence of {noun}s (list, tuple, array, Series), "
             f"not {type(values).__name__}"
         )
     ids = list(values)
-    for k, gene in enumerate(ids):
-        if not isinstance(gene, str):
-            if gene is None or (isinstance(gene, float) and math.isnan(gene)):
+    for k, item in enumerate(ids):
+        if not isinstance(item, str):
+            if pd.api.types.is_scalar(item) and pd.isna(item):
                 raise TypeError(
-                    f"{where}: entry {k + 1} is missing ({gene!r}); a ranked list holds "
-                    "gene ids only (leave unranked genes out)"
+                    f"{where}: entry {k + 1} is missing ({item!r}); {noun}s cannot be "
+                    "missing (leave unranked genes out)"
                 )
             raise TypeError(
-                f"{where}: gene id {k + 1} is {type(gene).__name__} {gene!r}, not a string"
+                f"{where}: {noun} {k + 1} is {type(item).__name__} {item!r}, not a string"
             )
     return ids
 
@@ -91,7 +91,7 @@ def from_wide(table: pd.DataFrame) -> tuple[list[str], list[str], np.ndarray]:
 
 def from_long(table: pd.DataFrame) -> tuple[list[str], list[str], np.ndarray]:
     """The study, gene and rank columns of a long table."""
-    study = _ids(table["study"], "column 'study'")
+    study = _ids(table["study"], "column 'study'", "study name")
     gene = _ids(table["gene"], "column 'gene'")
     return study, gene, _numbers(table["rank"], "column 'rank'")
 
