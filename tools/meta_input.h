@@ -4,7 +4,8 @@
 //   tables   one differential-expression table per study, ranked as
 //            korvelan-prepare ranks them (--gene with --pvalue, --statistic
 //            or --pvalue --sign-by); study name = file name without
-//            extension
+//            extension; a gene twice in one table is always refused, as
+//            korvelan-prepare refuses it (--duplicates applies to lists)
 //   lists    one file per study: one id per line, best first; blank lines
 //            and lines starting with # are skipped
 //   columns  one table, one column per study: the header names the

@@ -266,6 +266,11 @@ TEST_F(MetaProgram, OptionsChangeWhatTheyShould) {
   const std::vector<Row> plain = run("plain", {});
   EXPECT_EQ(weighted[0].at("R_mean"), plain[0].at("R_mean"));
   EXPECT_NE(weighted[0].at("R_wmean"), plain[0].at("R_wmean"));
+  // --threads and a named --input-format change no byte.
+  run("one-thread", {"--threads", "1", "--input-format", "rows"});
+  run("two-threads", {"--threads", "2"});
+  EXPECT_EQ(ReadBytes(Path("one-thread") / "results.tsv"), ReadBytes(Path("plain") / "results.tsv"));
+  EXPECT_EQ(ReadBytes(Path("two-threads") / "results.tsv"), ReadBytes(Path("plain") / "results.tsv"));
   // --sort-by
   const std::vector<Row> by_q = run("byq", {"--sort-by", "p_Q_right"});
   for (std::size_t i = 1; i < by_q.size(); ++i) {
