@@ -38,6 +38,15 @@ void CheckStudies(const std::vector<Study>& studies, const MetaOptions& options)
     Invalid("there are " + std::to_string(options.weights.size()) + " weights for " +
             std::to_string(studies.size()) + " studies");
   }
+  // A zero or negative weight can make a gene's weights add up to 0, and
+  // its R-weighted mean NaN: no P-value would mean anything there.
+  for (std::size_t j = 0; j < options.weights.size(); ++j) {
+    const double w = options.weights[j];
+    if (!(w > 0) || !std::isfinite(static_cast<float>(w))) {
+      Invalid("the weight of study \"" + studies[j].name +
+              "\" must be a positive number (single precision), not " + FormatNumber(w));
+    }
+  }
   if (options.min_studies < 1 || options.min_studies > static_cast<std::int32_t>(studies.size())) {
     Invalid("min_studies must be from 1 to the number of studies (" +
             std::to_string(studies.size()) + "), not " + std::to_string(options.min_studies));
@@ -237,9 +246,12 @@ MetaResults RunMeta(const std::vector<Study>& studies, const MetaOptions& option
       const auto u = static_cast<std::size_t>(t);
       if (!has_q && (t == kQRight || t == kQLeft)) continue;
       r.count[u][i] = g.count[u];
+      const float observed = t < kRwmeanRight ? g.r_mean : t < kQRight ? g.r_wmean : g.q;
       if (options.pvalues == PValues::kExact) {
         r.p[u][i] = g.p[u];
-      } else if (g.total > 0) {
+      } else if (g.total > 0 && !std::isnan(observed)) {
+        // A NaN statistic is compared with nothing: its count of 0 is no
+        // evidence, so plus-one gives NA there, not 1 / (total + 1).
         r.p[u][i] = (static_cast<double>(g.count[u]) + 1.0) / (static_cast<double>(g.total) + 1.0);
       }
     }

@@ -65,7 +65,7 @@ RankedStudy RankOneStudy(const Study& study, Duplicates duplicates) {
       case Duplicates::kRefuse:
         Invalid("study \"" + study.name + "\" lists \"" + id + "\" twice, at positions " +
                 std::to_string(first_position[s] + 1) + " and " + std::to_string(i + 1) +
-                " (choose --duplicates first, best or mean)");
+                " (the duplicates option chooses first, best or mean)");
       case Duplicates::kFirst:
         break;
       case Duplicates::kBest:

@@ -206,9 +206,9 @@ def analyze(
         else:
             out = _korvelan.run_long(study, gene, value, options)
     except ValueError as error:
-        # The library's hint names korvelan-meta's option; here it is a keyword.
+        # The library names the option in words; here it is a keyword.
         message = str(error).replace(
-            "(choose --duplicates first, best or mean)",
+            "(the duplicates option chooses first, best or mean)",
             '(pass duplicates="first", "best" or "mean")',
         )
         if message == str(error):

@@ -103,8 +103,8 @@ TEST(MetaRanks, DuplicatesResolvedAsAsked) {
     ADD_FAILURE() << "duplicates were accepted";
   } catch (const std::invalid_argument& e) {
     EXPECT_STREQ(e.what(),
-                 "korvelan: study \"A\" lists \"x\" twice, at positions 1 and 3 (choose "
-                 "--duplicates first, best or mean)");
+                 "korvelan: study \"A\" lists \"x\" twice, at positions 1 and 3 (the "
+                 "duplicates option chooses first, best or mean)");
   }
 }
 
@@ -259,6 +259,13 @@ TEST(MetaRefusals, EachNamesWhatIsWrong) {
       {"values length", {a, {"B", {"x", "y"}, {1}, {}}}, Options(), "study \"B\" has 2 ids but 1 values"},
       {"bad name", {a, {"B\tC", {"x", "y"}, {}, {}}}, Options(), "the name of study 2"},
       {"weights", {a, b}, with([](MetaOptions& o) { o.weights = {1, 2, 3}; }), "3 weights for 2 studies"},
+      {"zero weight", {a, b}, with([](MetaOptions& o) { o.weights = {1, 0}; }),
+       "the weight of study \"B\" must be a positive number (single precision), not 0"},
+      {"negative weight", {a, b}, with([](MetaOptions& o) { o.weights = {-1, 1}; }),
+       "the weight of study \"A\" must be a positive number"},
+      {"NaN weight", {a, b}, with([](MetaOptions& o) { o.weights = {1, kNaN}; }), "not NA"},
+      {"weight beyond float", {a, b}, with([](MetaOptions& o) { o.weights = {1e300, 1}; }),
+       "the weight of study \"A\""},
       {"min studies", {a, b}, with([](MetaOptions& o) { o.min_studies = 3; }),
        "min_studies must be from 1 to the number of studies (2), not 3"},
       {"runs", {a, b}, with([](MetaOptions& o) { o.runs = 0; }), "runs must be at least 1, not 0"},
