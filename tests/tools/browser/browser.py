@@ -40,8 +40,17 @@ class Browser:
             "offline": True, "latency": 0, "downloadThroughput": -1, "uploadThroughput": -1})
 
     def open(self, path):
+        # The first tab starts on Chromium's own new-tab page, whose requests
+        # are none of the report's: leave it, then forget its log.
+        self.driver.get("about:blank")
+        self.driver.get_log("performance")
+        self.driver.get_log("browser")
         self.driver.get("file://" + os.path.abspath(path))
         return self.driver
+
+    def allow_downloads(self, directory):
+        self.driver.execute_cdp_cmd("Browser.setDownloadBehavior", {
+            "behavior": "allow", "downloadPath": os.path.abspath(directory)})
 
     def wait_ready(self, timeout=300):
         """Seconds from navigation start to the page's first complete
