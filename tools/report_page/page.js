@@ -577,7 +577,7 @@
       let note = 'not ranked';
       if (!Number.isNaN(rank)) {
         root.append(svg('rect', { class: 'mark', x: x(rank) - 2, y: y + 2, width: 4, height: 20 }));
-        note = `${show(rank)} of ${D.sizes[s]} (${show((100 * rank) / D.sizes[s])}%)`;
+        note = `${show(rank)} of ${D.sizes[s]} (top ${((100 * rank) / D.sizes[s]).toFixed(1)}%)`;
       }
       root.append(svg('text', { x: W - R + 6, y: y + 15 }, note));
     });
