@@ -6,6 +6,7 @@ The built programs and the data come from the environment (CTest sets
 them): KORVELAN_PREPARE, KORVELAN_PROGRAM, KORVELAN_REPORT and
 KORVELAN_TOOLS_TEST_DATA."""
 
+import base64
 import csv
 import math
 import os
@@ -248,6 +249,17 @@ def test_export_writes_the_filtered_rows(browser, page, analysis, tmp_path):
     for got, want in zip(exported_rows, expected):
         for name in ["p_" + n for n in P_NAMES] + ["q_" + n for n in P_NAMES]:
             assert value(got[name]) == value(want[name]) or math.isnan(value(want[name]))
+
+
+def test_printing_lays_out_the_first_rows_shown(page):
+    page.find_element(By.ID, "filter-n").send_keys("3")
+    wait_for(lambda: "of 7894" in row_count_text(page) and not row_count_text(page).startswith("7894"))
+    pdf = page.execute_cdp_cmd("Page.printToPDF", {})
+    assert base64.b64decode(pdf["data"]).startswith(b"%PDF")
+    printed = page.execute_script("""
+        return [...document.querySelectorAll('#print-table tbody tr')]
+            .map((tr) => tr.cells[0].textContent);""")
+    assert printed == view_genes(page)[:200]
 
 
 def test_hostile_gene_ids_stay_text(browser, tmp_path):
