@@ -45,3 +45,10 @@ add_test(NAME korvelan_report_page_browser
           /usr/bin/python3 -m pytest -q -p no:cacheprovider
           ${CMAKE_CURRENT_SOURCE_DIR}/tools/browser)
 set_tests_properties(korvelan_report_page_browser PROPERTIES LABELS "e2e;browser" TIMEOUT 600)
+
+# The same page at 499999 genes (label big: left out of the default run).
+add_test(NAME korvelan_report_page_browser_largest
+  COMMAND ${CMAKE_COMMAND} -E env KORVELAN_REPORT=$<TARGET_FILE:korvelan-report>
+          /usr/bin/python3 ${CMAKE_CURRENT_SOURCE_DIR}/tools/browser/big_report_page.py)
+set_tests_properties(korvelan_report_page_browser_largest PROPERTIES
+  LABELS "big;browser" TIMEOUT 900)
