@@ -142,6 +142,7 @@
     const state = { order: null, view: null, sortColumn: -1, descending: false, selected: -1 };
     const lower = D.gene.map((g) => g.toLowerCase());
 
+    head.setAttribute('aria-rowindex', '1');
     cols.forEach((col, c) => {
       const th = el('th', { scope: 'col', 'aria-sort': 'none' });
       th.style.width = col.text ? '8.5em' : col.study ? '6em' : '7.5em';
@@ -258,10 +259,14 @@
         kept[m++] = i;
       }
       state.view = kept.subarray(0, m);
-      const hidden = state.selected >= 0 && state.view.indexOf(state.selected) < 0;
-      $('row-count').textContent = m + ' of ' + D.count + ' genes shown' +
-        (hidden ? '; the selected gene is hidden by the filters' : '');
+      count();
       render();
+    }
+
+    function count() {
+      const hidden = state.selected >= 0 && state.view.indexOf(state.selected) < 0;
+      $('row-count').textContent = state.view.length + ' of ' + D.count + ' genes shown' +
+        (hidden ? '; the selected gene is hidden by the filters' : '');
     }
 
     let timer = 0;
@@ -333,7 +338,7 @@
     applyFilter();
     return {
       state, render, reveal, sortBy, applyFilter,
-      select(i) { state.selected = i; applyFilter(); reveal(i); render(); },
+      select(i) { state.selected = i; count(); reveal(i); render(); },
     };
   }
 
