@@ -158,7 +158,12 @@ namespace {
 std::string RunsFromAnswers(const std::filesystem::path& answers) {
   std::error_code error;
   if (!std::filesystem::is_regular_file(answers, error)) return "";
-  std::string text = ReadWholeFile(answers);
+  std::string text;
+  try {
+    text = ReadWholeFile(answers);
+  } catch (const ToolError&) {
+    return "";  // only a fact for the page: an unreadable file does not stop the report
+  }
   std::vector<std::string_view> lines;
   std::string_view rest = text;
   while (!rest.empty()) {

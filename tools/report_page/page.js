@@ -392,6 +392,7 @@
     P_NAMES.forEach((name, c) => choice.append(el('option', { value: String(c) }, '-log10 p_' + name)));
     const px = new Float32Array(D.count), py = new Float32Array(D.count);
     let cells = null, cellStart = null, selected = -1, columnsX = 0;
+    const hiddenClasses = new Set();
     const rgb = colours.map((hex) => [1, 3, 5].map((k) => parseInt(hex.slice(k, k + 2), 16)));
 
     function draw() {
@@ -423,7 +424,10 @@
         const x = D.rmean[i];
         let y = ys[i];
         if (y === Infinity) { y = zeroLine; anyZero = true; }
-        if (!Number.isFinite(x) || !Number.isFinite(y)) { px[i] = py[i] = NaN; continue; }
+        if (!Number.isFinite(x) || !Number.isFinite(y) || hiddenClasses.has(D.klass[i])) {
+          px[i] = py[i] = NaN;
+          continue;
+        }
         px[i] = L + (x - x0) * sx;
         py[i] = H - B - (y - y0) * sy;
         const [r, g, b] = rgb[(D.klass[i] - 1 + rgb.length) % rgb.length];
@@ -521,8 +525,8 @@
     }
 
     function at(event) {
-      const box = canvas.getBoundingClientRect();
-      return nearest(event.clientX - box.left, event.clientY - box.top);
+      const box = canvas.getBoundingClientRect();  // border box: the drawing starts inside the border
+      return nearest(event.clientX - box.left - canvas.clientLeft, event.clientY - box.top - canvas.clientTop);
     }
     canvas.addEventListener('mousemove', (event) => {
       const i = at(event);
@@ -540,11 +544,18 @@
     });
     choice.addEventListener('change', draw);
 
+    // Each class's legend entry shows or hides its genes.
     const legend = $('legend');
     const present = new Set(D.klass);
     [...present].sort((a, b) => a - b).forEach((k) => {
-      const item = el('span', {}, 'class ' + k);
-      item.style.setProperty('--swatch', colours[(k - 1 + colours.length) % colours.length]);
+      const item = el('button', { type: 'button', 'aria-pressed': 'true', title: 'Show or hide class ' + k });
+      item.append(el('span', {}, 'class ' + k));
+      item.firstChild.style.setProperty('--swatch', colours[(k - 1 + colours.length) % colours.length]);
+      item.addEventListener('click', () => {
+        if (hiddenClasses.has(k)) hiddenClasses.delete(k); else hiddenClasses.add(k);
+        item.setAttribute('aria-pressed', String(!hiddenClasses.has(k)));
+        draw();
+      });
       legend.append(item);
     });
 

@@ -209,11 +209,14 @@ def test_clicking_a_point_selects_its_gene(page):
                              if isolated(k) and points[k][0] != "ABHD5")]
     canvas = page.find_element(By.ID, "scatter")
     page.execute_script("arguments[0].scrollIntoView({block: 'center'})", canvas)
+    # Offsets count from the centre of the element's border box.
     size = canvas.size
+    border = page.execute_script("return [arguments[0].clientLeft, arguments[0].clientTop]", canvas)
     ActionChains(page).move_to_element_with_offset(
-        canvas, int(round(x - size["width"] / 2)), int(round(y - size["height"] / 2))).perform()
+        canvas, int(round(x + border[0] - size["width"] / 2)),
+        int(round(y + border[1] - size["height"] / 2))).perform()
     tooltip = page.find_element(By.ID, "tooltip")
-    wait_for(tooltip.is_displayed)
+    wait_for(tooltip.is_displayed, timeout=5)
     assert tooltip.text.startswith(gene + " ")
     ActionChains(page).click().perform()
     selected = wait_for(lambda: page.find_elements(By.CSS_SELECTOR, "#gene-body tr[aria-selected=true]"))
@@ -224,6 +227,18 @@ def test_clicking_a_point_selects_its_gene(page):
     assert all(study in labels for study in STUDIES)
 
 
+def test_legend_hides_and_shows_a_class(page, analysis):
+    classes = {r["gene"]: r["class"] for r in analysis[1]}
+    drawn = lambda: {gene for gene, _, _ in page.execute_script("return window.korvelanReport.points()")}
+    before = drawn()
+    toggle = page.find_element(By.XPATH, "//div[@id='legend']/button[span='class 5']")
+    toggle.click()
+    assert toggle.get_attribute("aria-pressed") == "false"
+    assert drawn() == {gene for gene in before if classes[gene] != "5"}
+    toggle.click()
+    assert drawn() == before
+
+
 def test_keyboard_moves_the_selection(page, analysis):
     page.find_element(By.ID, "table-scroll").send_keys(Keys.ARROW_DOWN, Keys.ARROW_DOWN)
     selected = wait_for(lambda: page.find_elements(By.CSS_SELECTOR, "#gene-body tr[aria-selected=true]"))
@@ -231,6 +246,11 @@ def test_keyboard_moves_the_selection(page, analysis):
     page.find_element(By.ID, "table-scroll").send_keys(Keys.END)
     wait_for(lambda: "Selected gene: " + analysis[1][-1]["gene"] + " " in
              page.find_element(By.ID, "selected-caption").text)
+    # The selected row is drawn, and stays so once the scrolling settles.
+    time.sleep(0.3)
+    selected = page.find_elements(By.CSS_SELECTOR, "#gene-body tr[aria-selected=true]")
+    assert [row.find_element(By.TAG_NAME, "td").get_attribute("title") for row in selected] == [
+        analysis[1][-1]["gene"]]
 
 
 def test_export_writes_the_filtered_rows(browser, page, analysis, tmp_path):
