@@ -37,7 +37,7 @@ add_dependencies(korvelan_tools_chain_test korvelan-prepare korvelan-report korv
 # chromedriver through python3-selenium (all installed by .ci/run and the
 # README's test command; a missing one fails the test, it never skips).
 add_test(NAME korvelan_report_page_browser
-  COMMAND ${CMAKE_COMMAND} -E env
+  COMMAND ${CMAKE_COMMAND} -E env PYTHONDONTWRITEBYTECODE=1
           KORVELAN_PREPARE=$<TARGET_FILE:korvelan-prepare>
           KORVELAN_PROGRAM=$<TARGET_FILE:korvelan>
           KORVELAN_REPORT=$<TARGET_FILE:korvelan-report>
@@ -48,7 +48,7 @@ set_tests_properties(korvelan_report_page_browser PROPERTIES LABELS "e2e;browser
 
 # The same page at 499999 genes (label big: left out of the default run).
 add_test(NAME korvelan_report_page_browser_largest
-  COMMAND ${CMAKE_COMMAND} -E env KORVELAN_REPORT=$<TARGET_FILE:korvelan-report>
+  COMMAND ${CMAKE_COMMAND} -E env PYTHONDONTWRITEBYTECODE=1 KORVELAN_REPORT=$<TARGET_FILE:korvelan-report>
           /usr/bin/python3 ${CMAKE_CURRENT_SOURCE_DIR}/tools/browser/big_report_page.py)
 set_tests_properties(korvelan_report_page_browser_largest PROPERTIES
   LABELS "big;browser" TIMEOUT 900)
