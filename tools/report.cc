@@ -186,8 +186,11 @@ std::vector<ReportRow> Report(const ReportOptions& options) {
   GeneKey key = ParseGenesFile(ReadWholeFile(options.genes_file), genes_source);
   std::vector<ReportRow> rows = JoinResults(records, key, results_source, genes_source);
   SortRows(rows, options.sort_by);
-  WriteFileAtomically(options.table, ResultsTable(rows));
-  if (options.svg) WriteFileAtomically(*options.svg, SvgFigure(rows));
+  // The table, figure and page describe one analysis: all of them are
+  // replaced, or none (a full disk while writing the page keeps the old set).
+  FileSet files;
+  files.Stage(options.table, ResultsTable(rows));
+  if (options.svg) files.Stage(*options.svg, SvgFigure(rows));
   if (options.html) {
     std::vector<std::pair<std::string, std::string>> facts = {
         {"results file", results_source}, {"genes file", genes_source}};
@@ -196,8 +199,9 @@ std::vector<ReportRow> Report(const ReportOptions& options) {
     facts.emplace_back("seed", options.seed.empty() ? "not recorded" : options.seed);
     facts.emplace_back("sorted by", std::string(PValueColumnName(options.sort_by)));
     facts.emplace_back("version", std::string("korvelan-report ") + kVersion);
-    WriteFileAtomically(*options.html, HtmlReport(PageData(rows, key, std::move(facts))));
+    files.Stage(*options.html, HtmlReport(PageData(rows, key, std::move(facts))));
   }
+  files.Commit();
   return rows;
 }
 

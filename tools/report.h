@@ -75,7 +75,8 @@ struct ReportOptions {
   PValueIndex sort_by = kRmeanLeft;
 };
 
-// Reads, joins, writes; returns the rows as written. Throws ToolError.
+// Reads, joins, writes (results.tsv, the figure and the page replaced
+// together, or none of them); returns the rows as written. Throws ToolError.
 std::vector<ReportRow> Report(const ReportOptions& options);
 
 }  // namespace korvelan::tools

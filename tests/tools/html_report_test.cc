@@ -196,5 +196,20 @@ TEST(ReportMain, WritesThePageWithRunsAndSeedInItsSummary) {
   EXPECT_EQ(ReportMain(args, out, err), 2);
 }
 
+TEST(ReportMain, APageThatCannotBeWrittenLeavesTheTableAsItWas) {
+  ScratchDirectory scratch;
+  WriteText(scratch.path() / "output.txt",
+            ResultsLegend() + ResultsRecord(1, 1.5, {0.5, 0.25, 0.5, 0.25, 0.75, 0.5}, 0.5));
+  WriteText(scratch.path() / "genes.tsv", "line\tgene\tclass\tS1\n1\tA\t1\t1\n");
+  WriteText(scratch.path() / "results.tsv", "old");
+  std::ostringstream out;
+  std::ostringstream err;
+  std::vector<std::string> args = {scratch.path().string(), "--html",
+                                   (scratch.path() / "missing" / "report.html").string()};
+  EXPECT_EQ(ReportMain(args, out, err), 1);
+  EXPECT_THAT(err.str(), HasSubstr("report.html"));
+  EXPECT_EQ(ReadText(scratch.path() / "results.tsv"), "old");
+}
+
 }  // namespace
 }  // namespace korvelan::tools
