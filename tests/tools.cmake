@@ -17,9 +17,11 @@ korvelan_test(korvelan_tools_test
     tools/bh_test.cc
     tools/report_test.cc
     tools/svg_figure_test.cc
+    tools/html_report_test.cc
   DEPS korvelan_tools korvelan_textio EXPAT::EXPAT GTest::gmock)
 target_compile_definitions(korvelan_tools_test PRIVATE
-  KORVELAN_TOOLS_TEST_DATA="${CMAKE_CURRENT_SOURCE_DIR}/tools/data")
+  KORVELAN_TOOLS_TEST_DATA="${CMAKE_CURRENT_SOURCE_DIR}/tools/data"
+  KORVELAN_REPORT_PAGE_DIR="${PROJECT_SOURCE_DIR}/tools/report_page")
 
 korvelan_test(korvelan_tools_chain_test
   SOURCES tools/chain_test.cc
@@ -30,3 +32,23 @@ target_compile_definitions(korvelan_tools_chain_test PRIVATE
   KORVELAN_REPORT="$<TARGET_FILE:korvelan-report>"
   KORVELAN_PROGRAM="$<TARGET_FILE:korvelan>")
 add_dependencies(korvelan_tools_chain_test korvelan-prepare korvelan-report korvelan)
+
+# The HTML report in a real browser: Debian's headless Chromium driven by
+# chromedriver through python3-selenium (all installed by .ci/run and the
+# README's test command; a missing one fails the test, it never skips).
+add_test(NAME korvelan_report_page_browser
+  COMMAND ${CMAKE_COMMAND} -E env PYTHONDONTWRITEBYTECODE=1
+          KORVELAN_PREPARE=$<TARGET_FILE:korvelan-prepare>
+          KORVELAN_PROGRAM=$<TARGET_FILE:korvelan>
+          KORVELAN_REPORT=$<TARGET_FILE:korvelan-report>
+          KORVELAN_TOOLS_TEST_DATA=${CMAKE_CURRENT_SOURCE_DIR}/tools/data
+          /usr/bin/python3 -m pytest -q -p no:cacheprovider
+          ${CMAKE_CURRENT_SOURCE_DIR}/tools/browser)
+set_tests_properties(korvelan_report_page_browser PROPERTIES LABELS "e2e;browser" TIMEOUT 600)
+
+# The same page at 499999 genes (label big: left out of the default run).
+add_test(NAME korvelan_report_page_browser_largest
+  COMMAND ${CMAKE_COMMAND} -E env PYTHONDONTWRITEBYTECODE=1 KORVELAN_REPORT=$<TARGET_FILE:korvelan-report>
+          /usr/bin/python3 ${CMAKE_CURRENT_SOURCE_DIR}/tools/browser/big_report_page.py)
+set_tests_properties(korvelan_report_page_browser_largest PROPERTIES
+  LABELS "big;browser" TIMEOUT 900)

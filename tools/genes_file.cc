@@ -1,6 +1,8 @@
 #include "tools/genes_file.h"
 
 #include <charconv>
+#include <cmath>
+#include <optional>
 
 #include "tools/number_text.h"
 #include "tools/table.h"
@@ -41,6 +43,18 @@ GeneKey ParseGenesFile(std::string_view text, const std::string& source) {
     if (!ParseWhole(row.fields[2], klass) || klass < 1 || klass > studies) {
       throw ToolError(where + ": class \"" + row.fields[2] + "\" is not 1 .. " +
                       std::to_string(studies));
+    }
+    for (std::size_t s = 3; s < table.columns.size(); ++s) {
+      std::string_view cell = TrimBlanks(row.fields[s]);
+      std::optional<double> rank = ParseDecimal(cell);
+      if (cell == "-99") {
+        key.ranks.push_back(std::nan(""));
+      } else if (rank && *rank >= 1 && std::isfinite(*rank)) {
+        key.ranks.push_back(*rank);
+      } else {
+        throw ToolError(where + ": rank \"" + std::string(cell) + "\" in study " +
+                        table.columns[s] + " is neither -99 nor a rank of 1 or more");
+      }
     }
     key.genes.push_back(std::move(gene));
     key.classes.push_back(static_cast<std::int32_t>(klass));

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <map>
 
+#include "korvelan/version.h"
 #include "tools/bh.h"
 #include "tools/file_io.h"
 #include "tools/number_text.h"
@@ -154,6 +155,68 @@ std::string ResultsTable(const std::vector<ReportRow>& rows) {
   return text;
 }
 
+HtmlReportData PageData(const std::vector<ReportRow>& rows, const GeneKey& key,
+                        std::vector<std::pair<std::string, std::string>> facts) {
+  HtmlReportData data;
+  data.title = "KORVELAN results";
+  data.facts = std::move(facts);
+  data.studies = key.study_names;
+  const std::size_t studies = key.study_names.size();
+  data.study_sizes.assign(studies, 0);
+  data.genes.reserve(rows.size());
+  for (const ReportRow& row : rows) {
+    HtmlReportGene gene;
+    gene.gene = row.gene;
+    gene.klass = row.klass;
+    const std::size_t first = (row.line - 1) * studies;
+    if (first + studies <= key.ranks.size()) {
+      gene.ranks.assign(key.ranks.begin() + static_cast<std::ptrdiff_t>(first),
+                        key.ranks.begin() + static_cast<std::ptrdiff_t>(first + studies));
+    } else {
+      gene.ranks.assign(studies, std::nan(""));
+    }
+    for (std::size_t s = 0; s < studies; ++s) {
+      if (std::isnan(gene.ranks[s])) continue;
+      ++gene.n_studies;
+      ++data.study_sizes[s];
+    }
+    gene.r_mean = row.r_mean;
+    gene.r_wmean = std::nan("");
+    gene.q = row.q;
+    gene.p = row.p;
+    gene.q_values = row.q_values;
+    data.genes.push_back(std::move(gene));
+  }
+  return data;
+}
+
+namespace {
+
+// The runs of a main analysis: the last answer of korvelan-prepare's
+// answers.txt. Empty when the file is absent or is not such a file.
+std::string RunsFromAnswers(const std::filesystem::path& answers) {
+  std::error_code error;
+  if (!std::filesystem::is_regular_file(answers, error)) return "";
+  std::string text;
+  try {
+    text = ReadWholeFile(answers);
+  } catch (const ToolError&) {
+    return "";  // only a fact for the page: an unreadable file does not stop the report
+  }
+  std::vector<std::string_view> lines;
+  std::string_view rest = text;
+  while (!rest.empty()) {
+    std::size_t end = rest.find('\n');
+    std::string_view line = TrimBlanks(rest.substr(0, end));
+    if (!line.empty()) lines.push_back(line);
+    rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
+  }
+  if (lines.size() != 5 || lines[0] != "1") return "";
+  return std::string(lines[4]);
+}
+
+}  // namespace
+
 std::vector<ReportRow> Report(const ReportOptions& options) {
   const std::string results_source = options.results_file.string();
   const std::string genes_source = options.genes_file.string();
@@ -166,8 +229,22 @@ std::vector<ReportRow> Report(const ReportOptions& options) {
     AddQValues(rows);
   }
   SortRows(rows, options.sort_by);
-  WriteFileAtomically(options.table, ResultsTable(rows));
-  if (options.svg) WriteFileAtomically(*options.svg, SvgFigure(rows));
+  // The table, figure and page describe one analysis: all of them are
+  // replaced, or none (a full disk while writing the page keeps the old set).
+  FileSet files;
+  files.Stage(options.table, ResultsTable(rows));
+  if (options.svg) files.Stage(*options.svg, SvgFigure(rows));
+  if (options.html) {
+    std::vector<std::pair<std::string, std::string>> facts = {
+        {"results file", results_source}, {"genes file", genes_source}};
+    std::string runs = options.answers ? RunsFromAnswers(*options.answers) : "";
+    facts.emplace_back("runs", runs.empty() ? "not recorded" : runs);
+    facts.emplace_back("seed", options.seed.empty() ? "not recorded" : options.seed);
+    facts.emplace_back("sorted by", std::string(PValueColumnName(options.sort_by)));
+    facts.emplace_back("version", std::string("korvelan-report ") + kVersion);
+    files.Stage(*options.html, HtmlReport(PageData(rows, key, std::move(facts))));
+  }
+  files.Commit();
   return rows;
 }
 

@@ -1,6 +1,6 @@
 // korvelan-report's work, callable in-process: join output.txt with
 // genes.tsv, add Benjamini-Hochberg q-values and write results.tsv, sorted,
-// and optionally the SVG figure.
+// and optionally the SVG figure and the interactive HTML page.
 //
 // results.tsv is tab-separated with a header:
 //
@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "tools/genes_file.h"
+#include "tools/html_report.h"
 #include "tools/results_file.h"
 
 namespace korvelan::tools {
@@ -68,16 +69,28 @@ void PlusOnePValues(std::vector<ReportRow>& rows, std::int64_t runs, const std::
 
 std::string ResultsTable(const std::vector<ReportRow>& rows);
 
+// The HTML page's data: `rows` in their order, each with its ranks from
+// `key` (R_wmean is not in output.txt: NaN), study sizes counted from the
+// ranks, and `facts` for the summary.
+HtmlReportData PageData(const std::vector<ReportRow>& rows, const GeneKey& key,
+                        std::vector<std::pair<std::string, std::string>> facts);
+
 struct ReportOptions {
   std::filesystem::path results_file;  // output.txt
   std::filesystem::path genes_file;    // genes.tsv
   std::filesystem::path table;         // results.tsv to write
   std::optional<std::filesystem::path> svg;
+  std::optional<std::filesystem::path> html;
+  // Shown in the page's summary after the inputs: the runs (read from the
+  // answers.txt beside output.txt, where there is one) and the seed.
+  std::optional<std::filesystem::path> answers;
+  std::string seed;  // empty: not given
   PValueIndex sort_by = kRmeanLeft;
   std::optional<std::int64_t> plus_one_runs;  // set: plus-one P-values
 };
 
-// Reads, joins, writes; returns the rows as written. Throws ToolError.
+// Reads, joins, writes (results.tsv, the figure and the page replaced
+// together, or none of them); returns the rows as written. Throws ToolError.
 std::vector<ReportRow> Report(const ReportOptions& options);
 
 }  // namespace korvelan::tools

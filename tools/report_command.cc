@@ -27,6 +27,8 @@ int ReportMain(std::span<const std::string> args, std::ostream& out, std::ostrea
   std::filesystem::path genes_file;
   std::filesystem::path table;
   std::filesystem::path svg;
+  std::filesystem::path html;
+  std::int64_t seed = 0;
   std::string sort_by = "p_Rmean_left";
   app.add_option("directory", directory,
                  "Directory holding output.txt and genes.tsv; results.tsv goes there too "
@@ -49,6 +51,14 @@ int ReportMain(std::span<const std::string> args, std::ostream& out, std::ostrea
                  "answer of DIR/answers.txt)")
       ->check(CLI::Range(std::int64_t{1}, std::int64_t{2147483647}));
 
+  app.add_option("--html", html,
+                 "Also write an interactive, self-contained HTML page: summary, gene table, "
+                 "plots");
+  app.add_option("--seed", seed,
+                 "The seed the program ran with, for the HTML page's summary (it is not in "
+                 "output.txt)")
+      ->check(CLI::Range(std::int64_t{1}, std::int64_t{2147483646}));
+
   if (const auto status = ParseCommandLine(app, kProgram, args, out, err)) return *status;
   std::optional<PValueIndex> column = PValueColumn(sort_by);
   if (!column) {
@@ -61,6 +71,10 @@ int ReportMain(std::span<const std::string> args, std::ostream& out, std::ostrea
   options.genes_file = genes_file.empty() ? directory / "genes.tsv" : genes_file;
   options.table = table.empty() ? directory / "results.tsv" : table;
   if (!svg.empty()) options.svg = svg;
+  if (!html.empty()) options.html = html;
+  // The answers korvelan-prepare wrote beside output.txt name the runs.
+  options.answers = options.results_file.parent_path() / "answers.txt";
+  if (seed != 0) options.seed = std::to_string(seed);
   options.sort_by = *column;
   if (pvalues == "plus-one") {
     if (runs == 0) {
@@ -100,6 +114,7 @@ int ReportMain(std::span<const std::string> args, std::ostream& out, std::ostrea
     }
     out << "\n";
     if (options.svg) out << "  figure: " << options.svg->string() << "\n";
+    if (options.html) out << "  page: " << options.html->string() << "\n";
   } catch (const std::exception& error) {
     err << kProgram << ": " << error.what() << "\n";
     return 1;

@@ -147,6 +147,11 @@ TEST(ParseGenesFile, RefusesAnotherFileOrBrokenRows) {
       {"line\tgene\tclass\tS\n2\tA\t1\t1\n", "g line 2: line number \"2\" where 1 is due"},
       {"line\tgene\tclass\tS\n1\tA\t2\t1\n", "g line 2: class \"2\" is not 1 .. 1"},
       {"line\tgene\tclass\tS\n1\t\t1\t1\n", "g line 2: the gene id is empty"},
+      {"line\tgene\tclass\tS\n1\tA\t1\tx\n",
+       "g line 2: rank \"x\" in study S is neither -99 nor a rank of 1 or more"},
+      {"line\tgene\tclass\tS\n1\tA\t1\t0\n", "g line 2: rank \"0\" in study S"},
+      {"line\tgene\tclass\tS\n1\tA\t1\tNaN\n", "g line 2: rank \"NaN\" in study S"},
+      {"line\tgene\tclass\tS\n1\tA\t1\t-98\n", "g line 2: rank \"-98\" in study S"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);

@@ -1,0 +1,215 @@
+#include "tools/html_report.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <sstream>
+
+#include "tests/tools/test_support.h"
+#include "tools/command_line.h"
+#include "tools/report.h"
+
+namespace korvelan::tools {
+namespace {
+
+using ::testing::HasSubstr;
+using testing::ReadText;
+using testing::ResultsLegend;
+using testing::ResultsRecord;
+using testing::ScratchDirectory;
+using testing::WriteText;
+
+const double kNaN = std::nan("");
+const std::filesystem::path kPageDir = KORVELAN_REPORT_PAGE_DIR;
+
+TEST(JsonString, EscapesWhatCouldEndTheScriptBlockAndRepairsBadUtf8) {
+  struct Case {
+    const char* name;
+    std::string text;
+    std::string json;
+  };
+  const Case cases[] = {
+      {"plain", "TP53", "\"TP53\""},
+      {"quote and backslash", "a\"b\\c", "\"a\\\"b\\\\c\""},
+      {"control characters", "a\nb\tc\x01", "\"a\\u000ab\\u0009c\\u0001\""},
+      {"end of script", "</script>", "\"\\u003c/script\\u003e\""},
+      {"comment opener", "<!--x-->", "\"\\u003c!--x--\\u003e\""},
+      {"ampersand", "Q&A", "\"Q\\u0026A\""},
+      {"line and paragraph separators", "a\xE2\x80\xA8" "b\xE2\x80\xA9", "\"a\\u2028b\\u2029\""},
+      {"two-, three- and four-byte UTF-8 kept", "\xC3\xA9\xE2\x82\xAC\xF0\x9F\xA7\xAC",
+       "\"\xC3\xA9\xE2\x82\xAC\xF0\x9F\xA7\xAC\""},
+      {"stray byte", "a\xFF" "b", "\"a\\ufffdb\""},
+      {"truncated sequence", "a\xC3", "\"a\\ufffd\""},
+      {"overlong slash", "\xC0\xAF", "\"\\ufffd\\ufffd\""},
+      {"surrogate", "\xED\xA0\x80", "\"\\ufffd\\ufffd\\ufffd\""},
+      {"above U+10FFFF", "\xF4\x90\x80\x80", "\"\\ufffd\\ufffd\\ufffd\\ufffd\""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(JsonString(c.text), c.json);
+  }
+}
+
+TEST(JsonNumber, ShortestRoundTripNullForNaNHugeForInfinity) {
+  EXPECT_EQ(JsonNumber(kNaN), "null");
+  EXPECT_EQ(JsonNumber(HUGE_VAL), "1e999");
+  EXPECT_EQ(JsonNumber(-HUGE_VAL), "-1e999");
+  EXPECT_EQ(JsonNumber(0.1), "0.1");
+  EXPECT_EQ(JsonNumber(352.5), "352.5");
+  EXPECT_EQ(JsonNumber(0.0500000007450581), "0.0500000007450581");
+  EXPECT_EQ(JsonNumber(3.360215146e-07), "3.360215146e-07");
+  EXPECT_EQ(std::stod(JsonNumber(0.1 + 0.2)), 0.1 + 0.2);
+}
+
+HtmlReportData TwoGenes() {
+  HtmlReportData data;
+  data.title = "Results <b>&</b>";
+  data.facts = {{"inputs", "a</script>"}, {"seed", "7"}};
+  data.studies = {"S1", "S2"};
+  data.study_sizes = {2, 1};
+  HtmlReportGene first;
+  first.gene = "</script><!--";
+  first.klass = 2;
+  first.n_studies = 2;
+  first.ranks = {1, 2.5};
+  first.r_mean = 1.75;
+  first.r_wmean = kNaN;
+  first.q = 0.5;
+  first.p = {0.25, 1, kNaN, kNaN, 0.5, 0.5};
+  first.q_values = {0.5, 1, kNaN, kNaN, 1, 1};
+  HtmlReportGene second = first;
+  second.gene = "B";
+  second.klass = 1;
+  second.n_studies = 1;
+  second.ranks = {2};  // one short: the second study shows "not ranked"
+  data.genes = {first, second};
+  return data;
+}
+
+std::string DataBlock(const std::string& page) {
+  const std::string open = "<script type=\"application/json\" id=\"korvelan-data\">";
+  const std::size_t from = page.find(open);
+  if (from == std::string::npos) return "";
+  const std::size_t start = from + open.size();
+  return page.substr(start, page.find("</script>", start) - start);
+}
+
+TEST(HtmlReport, PutsTheDataInOnceAsColumnsThatNoStringCanBreakOutOf) {
+  const std::string page = HtmlReport(TwoGenes());
+  EXPECT_EQ(DataBlock(page),
+            "{\"title\":\"Results \\u003cb\\u003e\\u0026\\u003c/b\\u003e\","
+            "\"facts\":[[\"inputs\",\"a\\u003c/script\\u003e\"],[\"seed\",\"7\"]],"
+            "\"studies\":[\"S1\",\"S2\"],\"sizes\":[2,1],"
+            "\"gene\":[\"\\u003c/script\\u003e\\u003c!--\",\"B\"],\"klass\":[2,1],\"n\":[2,1],"
+            "\"ranks\":[1,2.5,2,null],\"rmean\":[1.75,1.75],\"rwmean\":[null,null],"
+            "\"q\":[0.5,0.5],"
+            "\"p\":[[0.25,0.25],[1,1],[null,null],[null,null],[0.5,0.5],[0.5,0.5]],"
+            "\"qv\":[[0.5,0.5],[1,1],[null,null],[null,null],[1,1],[1,1]]}");
+  EXPECT_THAT(page, HasSubstr("<title>Results &lt;b&gt;&amp;&lt;/b&gt;</title>"));
+  // The data block and the script: two blocks, each closed once.
+  std::size_t closes = 0;
+  for (std::size_t at = page.find("</script"); at != std::string::npos;
+       at = page.find("</script", at + 1)) {
+    ++closes;
+  }
+  EXPECT_EQ(closes, 2u);
+}
+
+TEST(HtmlReport, CarriesThePageFilesByteForByteAndNothingFromOutside) {
+  const std::string page = HtmlReport(HtmlReportData{});
+  for (const char* file : {"page.css", "page.js"}) {
+    SCOPED_TRACE(file);
+    const std::string text = ReadText(kPageDir / file);
+    ASSERT_FALSE(text.empty());
+    EXPECT_THAT(page, HasSubstr(text));
+    // Either would end its block early and show the rest as text.
+    std::string lower = text;
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    EXPECT_EQ(lower.find("</script"), std::string::npos);
+    EXPECT_EQ(lower.find("</style"), std::string::npos);
+  }
+  EXPECT_THAT(page, HasSubstr("default-src 'none'"));
+  // The SVG namespace is a name, not an address that is fetched.
+  std::string rest = page;
+  const std::string svg_namespace = "http://www.w3.org/2000/svg";
+  for (std::size_t at; (at = rest.find(svg_namespace)) != std::string::npos;) {
+    rest.erase(at, svg_namespace.size());
+  }
+  for (const char* remote : {"http://", "https://", "//cdn", "src=\"", "@import", "url("}) {
+    SCOPED_TRACE(remote);
+    EXPECT_EQ(rest.find(remote), std::string::npos);
+  }
+}
+
+TEST(PageData, RanksFromGenesTsvStudySizesAndRowOrder) {
+  const GeneKey key = ParseGenesFile(
+      "line\tgene\tclass\tS1\tS2\n1\tA\t2\t1\t2.5\n2\tB\t1\t-99\t1\n3\tC\t1\t2\t-99\n", "g");
+  std::vector<ReportRow> rows(3);
+  for (std::size_t i = 0; i < 3; ++i) {
+    rows[i].line = 3 - i;  // the table's order: C, B, A
+    rows[i].gene = key.genes[2 - i];
+    rows[i].klass = key.classes[2 - i];
+    rows[i].r_mean = static_cast<double>(i);
+  }
+  const HtmlReportData data = PageData(rows, key, {{"seed", "1"}});
+  EXPECT_EQ(data.studies, (std::vector<std::string>{"S1", "S2"}));
+  EXPECT_EQ(data.study_sizes, (std::vector<std::int64_t>{2, 2}));
+  ASSERT_EQ(data.genes.size(), 3u);
+  EXPECT_EQ(data.genes[0].gene, "C");
+  EXPECT_EQ(data.genes[0].ranks[0], 2);
+  EXPECT_TRUE(std::isnan(data.genes[0].ranks[1]));
+  EXPECT_EQ(data.genes[0].n_studies, 1);
+  EXPECT_EQ(data.genes[2].gene, "A");
+  EXPECT_EQ(data.genes[2].ranks, (std::vector<double>{1, 2.5}));
+  EXPECT_EQ(data.genes[2].n_studies, 2);
+  EXPECT_TRUE(std::isnan(data.genes[2].r_wmean));
+  EXPECT_EQ(data.facts.front().first, "seed");
+}
+
+TEST(ReportMain, WritesThePageWithRunsAndSeedInItsSummary) {
+  ScratchDirectory scratch;
+  WriteText(scratch.path() / "output.txt",
+            ResultsLegend() + ResultsRecord(1, 1.5, {0.5, 0.25, 0.5, 0.25, 0.75, 0.5}, 0.5) +
+                ResultsRecord(2, 2, {1, 1, 1, 1, 1, 1}, 0));
+  WriteText(scratch.path() / "genes.tsv", "line\tgene\tclass\tS1\tS2\n1\tA\t2\t1\t2\n2\tB\t1\t2\t-99\n");
+  WriteText(scratch.path() / "answers.txt", "1\n2\n2\n2\n250\n");
+  std::ostringstream out;
+  std::ostringstream err;
+  const std::filesystem::path html = scratch.path() / "report.html";
+  std::vector<std::string> args = {scratch.path().string(), "--html", html.string(), "--seed",
+                                   "4711"};
+  ASSERT_EQ(ReportMain(args, out, err), 0) << err.str();
+  EXPECT_THAT(out.str(), HasSubstr("page: " + html.string()));
+  const std::string block = DataBlock(ReadText(html));
+  EXPECT_THAT(block, HasSubstr("[\"runs\",\"250\"],[\"seed\",\"4711\"]"));
+  EXPECT_THAT(block, HasSubstr("\"gene\":[\"A\",\"B\"]"));
+  EXPECT_THAT(block, HasSubstr("\"ranks\":[1,2,2,null]"));
+
+  // Without answers.txt the runs are unknown; a seed out of range is refused.
+  std::filesystem::remove(scratch.path() / "answers.txt");
+  args = {scratch.path().string(), "--html", html.string()};
+  ASSERT_EQ(ReportMain(args, out, err), 0) << err.str();
+  EXPECT_THAT(DataBlock(ReadText(html)),
+              HasSubstr("[\"runs\",\"not recorded\"],[\"seed\",\"not recorded\"]"));
+  args = {scratch.path().string(), "--html", html.string(), "--seed", "0"};
+  EXPECT_EQ(ReportMain(args, out, err), 2);
+}
+
+TEST(ReportMain, APageThatCannotBeWrittenLeavesTheTableAsItWas) {
+  ScratchDirectory scratch;
+  WriteText(scratch.path() / "output.txt",
+            ResultsLegend() + ResultsRecord(1, 1.5, {0.5, 0.25, 0.5, 0.25, 0.75, 0.5}, 0.5));
+  WriteText(scratch.path() / "genes.tsv", "line\tgene\tclass\tS1\n1\tA\t1\t1\n");
+  WriteText(scratch.path() / "results.tsv", "old");
+  std::ostringstream out;
+  std::ostringstream err;
+  std::vector<std::string> args = {scratch.path().string(), "--html",
+                                   (scratch.path() / "missing" / "report.html").string()};
+  EXPECT_EQ(ReportMain(args, out, err), 1);
+  EXPECT_THAT(err.str(), HasSubstr("report.html"));
+  EXPECT_EQ(ReadText(scratch.path() / "results.tsv"), "old");
+}
+
+}  // namespace
+}  // namespace korvelan::tools

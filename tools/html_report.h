@@ -1,0 +1,63 @@
+// The interactive report: one self-contained HTML page (summary, gene
+// table, P-value histograms, R-mean against Q or -log10 P, and the selected
+// gene's rank in each study) that opens offline from a file.
+//
+// The page's script and style live in tools/report_page/ and are compiled
+// in (tools/report_page_assets.h); the data goes in once, as one compact
+// JSON object in a <script type="application/json"> block, column by column:
+//
+//   {"title", "facts": [[name, value]...], "studies", "sizes",
+//    "gene", "klass", "n", "ranks" (gene-major, studies per gene),
+//    "rmean", "rwmean", "q", "p": [6 columns], "qv": [6 columns]}
+//
+// Numbers are the shortest decimals that read back as the same double (so
+// the page's TSV export carries the values given); NaN is null, +-Inf is
+// +-1e999 (which JSON readers take as infinity). Strings are JSON-escaped
+// with <, >, & and U+2028/2029 as \u escapes, so no text can end the
+// <script> block or open a comment; bytes that are not UTF-8 become U+FFFD.
+// The page shows gene ids and every other string as text, never as HTML.
+// A Content-Security-Policy forbids the page any network request.
+#ifndef KORVELAN_TOOLS_HTML_REPORT_H_
+#define KORVELAN_TOOLS_HTML_REPORT_H_
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace korvelan::tools {
+
+struct HtmlReportGene {
+  std::string gene;
+  std::int32_t klass = 0;          // information class
+  std::int32_t n_studies = 0;      // studies that ranked it
+  std::vector<double> ranks;       // per study, NaN = not ranked
+  double r_mean = 0, r_wmean = 0, q = 0;      // NaN = NA
+  std::array<double, 6> p{};       // p_Rmean_right, p_Rmean_left, p_Rwmean_right, p_Rwmean_left, p_Q_right, p_Q_left; NaN = NA
+  std::array<double, 6> q_values{};// the BH q-values of those, NaN = NA
+};
+
+struct HtmlReportData {
+  std::string title;                                          // e.g. "KORVELAN results"
+  std::vector<std::pair<std::string, std::string>> facts;     // shown in the summary in this order: inputs, runs, seed, version, ...
+  std::vector<std::string> studies;                           // study names
+  std::vector<std::int64_t> study_sizes;                      // genes each study ranked (or listed)
+  std::vector<HtmlReportGene> genes;                          // in the table's initial order
+};
+
+// The whole self-contained page. A gene with fewer or more ranks than
+// `studies` has its missing ranks shown as not ranked and extra ones
+// dropped, so the page's table stays rectangular.
+std::string HtmlReport(const HtmlReportData& data);
+
+// `text` as a JSON string literal (with quotes), escaped as described above.
+std::string JsonString(std::string_view text);
+
+// `value` as a JSON number as described above ("null" for NaN).
+std::string JsonNumber(double value);
+
+}  // namespace korvelan::tools
+
+#endif  // KORVELAN_TOOLS_HTML_REPORT_H_
