@@ -24,7 +24,7 @@
 #include "tools/output_dir.h"
 #include "tools/report.h"
 #include "tools/sha256.h"
-#include "tools/svg_figure.h"
+#include "tools/html_report.h"
 #include "tools/tool_error.h"
 
 namespace korvelan::tools {
@@ -152,25 +152,37 @@ std::string UtcNow() {
   return text;
 }
 
-std::vector<ReportRow> FigureRows(const MetaResults& r, int sort_by) {
-  std::vector<ReportRow> rows;
-  std::size_t line = 0;
-  for (std::size_t i : ResultOrder(r, sort_by)) {
-    ++line;
-    if (!r.analysed[i]) continue;
-    ReportRow row;
-    row.gene = r.genes[i];
-    row.line = line;
-    row.klass = r.klass[i];
-    row.r_mean = r.r_mean[i];
-    row.q = r.q[i];
-    for (std::size_t t = 0; t < kPValueCount; ++t) {
-      row.p[t] = r.p[t][i];
-      row.q_values[t] = r.q_values[t][i];
-    }
-    rows.push_back(std::move(row));
+// The interactive page: every gene of results.tsv in its order, with the
+// run's facts. The numbers are the results' own, so the page's export
+// gives the values of results.tsv.
+HtmlReportData PageData(const MetaResults& r, int sort_by,
+                        std::vector<std::pair<std::string, std::string>> facts) {
+  HtmlReportData data;
+  data.title = "KORVELAN meta-analysis";
+  data.facts = std::move(facts);
+  data.studies = r.studies;
+  const std::size_t genes = r.genes.size();
+  const std::size_t studies = r.studies.size();
+  data.study_sizes.assign(studies, 0);
+  for (std::size_t j = 0; j < studies; ++j) {
+    for (std::size_t i = 0; i < genes; ++i) data.study_sizes[j] += !std::isnan(r.ranks[j * genes + i]);
   }
-  return rows;
+  for (std::size_t i : ResultOrder(r, sort_by)) {
+    HtmlReportGene g;
+    g.gene = r.genes[i];
+    g.klass = r.klass[i];
+    g.n_studies = r.n_studies[i];
+    for (std::size_t j = 0; j < studies; ++j) g.ranks.push_back(r.ranks[j * genes + i]);
+    g.r_mean = r.r_mean[i];
+    g.r_wmean = r.r_wmean[i];
+    g.q = r.q[i];
+    for (std::size_t t = 0; t < kPValueCount; ++t) {
+      g.p[t] = r.p[t][i];
+      g.q_values[t] = r.q_values[t][i];
+    }
+    data.genes.push_back(std::move(g));
+  }
+  return data;
 }
 
 // Four significant digits: the screen is for reading, results.tsv keeps
@@ -215,7 +227,7 @@ int MetaMain(std::span<const std::string> args, std::ostream& out, std::ostream&
   const auto started = std::chrono::steady_clock::now();
   CLI::App app{
       "Rank-based meta-analysis in one command: reads ranked gene lists or per-study tables, "
-      "runs the Monte Carlo permutation analysis and writes results.tsv, report.svg and "
+      "runs the Monte Carlo permutation analysis and writes results.tsv, report.html and "
       "run.json into the -o directory. Exit status: 0 done, 1 data error, 2 usage error, "
       "130 interrupted.",
       kProgram};
@@ -292,7 +304,24 @@ int MetaMain(std::span<const std::string> args, std::ostream& out, std::ostream&
 
     const int sort_by = SortIndex(s.sort_by);
     directory.Write("results.tsv", ResultsTsv(results, sort_by));
-    directory.Write("report.svg", SvgFigure(FigureRows(results, sort_by)));
+    {
+      std::string inputs;
+      for (const auto& f : s.inputs) inputs += (inputs.empty() ? "" : ", ") + f.filename().string();
+      std::vector<std::pair<std::string, std::string>> facts = {
+          {"inputs", inputs},
+          {"input format", std::string(InputShapeName(input.shape))},
+          {"absent genes", absent},
+          {"universe", std::to_string(results.universe)},
+          {"runs", std::to_string(results.runs)},
+          {"seed", std::to_string(results.seed) + (drawn ? " (drawn)" : "")},
+          {"P-values", s.pvalues},
+          {"min studies", std::to_string(s.min_studies)},
+          {"genes analysed", std::to_string(results.genes_analysed)},
+          {"sorted by", std::string(PValueName(sort_by))},
+          {"version", std::string(kProgram) + " " + results.version},
+      };
+      directory.Write("report.html", HtmlReport(PageData(results, sort_by, std::move(facts))));
+    }
 
     Json run;
     run["program"] = kProgram;

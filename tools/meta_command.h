@@ -1,5 +1,5 @@
 // korvelan-meta's command line, callable in-process: from input files to a
-// results directory (results.tsv, report.svg, run.json) in one call.
+// results directory (results.tsv, report.html, run.json) in one call.
 //
 // Exit statuses: 0 done (and --help, --version); 1 a data error (one line
 // "korvelan-meta: <message>" naming the file and line where one is at

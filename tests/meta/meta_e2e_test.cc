@@ -223,7 +223,7 @@ TEST_F(MetaProgram, BreastColumnsAndTheRunRecord) {
   const RunResult again = Run({kBreast.string(), "-o", "again", "--runs", "20", "--seed", seed});
   ASSERT_EQ(again.exit_status, 0);
   EXPECT_EQ(ReadBytes(Path("again") / "results.tsv"), ReadBytes(Path("breast") / "results.tsv"));
-  EXPECT_TRUE(fs::exists(Path("breast") / "report.svg"));
+  EXPECT_TRUE(fs::exists(Path("breast") / "report.html"));
 }
 
 TEST_F(MetaProgram, OptionsChangeWhatTheyShould) {
