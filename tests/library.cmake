@@ -6,3 +6,8 @@ korvelan_test(library_test
   LABELS threads)
 target_compile_definitions(library_test PRIVATE KORVELAN_BINARY="$<TARGET_FILE:korvelan>")
 add_dependencies(library_test korvelan)
+
+# The meta-analysis layer (korvelan/meta.h), table-driven.
+korvelan_test(library_meta_test
+  SOURCES library/meta_test.cc
+  DEPS korvelan::korvelan)

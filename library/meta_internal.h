@@ -1,0 +1,39 @@
+// Pieces of the meta-analysis layer shared by its source files (not
+// installed): one study's ranks and the results table's statistics.
+#ifndef KORVELAN_LIBRARY_META_INTERNAL_H_
+#define KORVELAN_LIBRARY_META_INTERNAL_H_
+
+#include <cstddef>
+#include <span>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "korvelan/meta.h"
+
+namespace korvelan::meta {
+
+[[noreturn]] void Invalid(const std::string& message);
+
+// Not empty, and free of tabs, line ends and double quotes: an id that
+// stands as one field in results.tsv and in every front end's table.
+bool IsUsableId(const std::string& id);
+
+// One study after duplicates are resolved and its ids ranked: rank of each
+// ranked id (1-based, ties averaged, exact halves), by id.
+struct RankedStudy {
+  std::unordered_map<std::string, double> rank;  // ranked ids only
+  std::vector<std::string> ids;                  // every distinct id, first seen
+  std::size_t ranked = 0;
+};
+
+// Throws std::invalid_argument naming the study and the id and positions
+// (1-based) at fault.
+RankedStudy RankOneStudy(const Study& study, Duplicates duplicates);
+
+// Benjamini-Hochberg q-values over the non-NaN P-values (NaN stays NaN).
+std::vector<double> BenjaminiHochberg(std::span<const double> p);
+
+}  // namespace korvelan::meta
+
+#endif  // KORVELAN_LIBRARY_META_INTERNAL_H_

@@ -1,0 +1,87 @@
+// The results table as text: column names, row order and numbers.
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <cmath>
+#include <numeric>
+
+#include "korvelan/meta.h"
+
+namespace korvelan {
+
+namespace {
+
+constexpr std::array<std::string_view, kPValues> kNames = {
+    "p_Rmean_right", "p_Rmean_left", "p_Rwmean_right", "p_Rwmean_left", "p_Q_right", "p_Q_left"};
+
+// Ascending with NaN after every number; 0 when equal or both NaN.
+int CompareWithNaNLast(double a, double b) {
+  if (std::isnan(a) || std::isnan(b)) return std::isnan(a) == std::isnan(b) ? 0 : (std::isnan(a) ? 1 : -1);
+  return a < b ? -1 : (a > b ? 1 : 0);
+}
+
+}  // namespace
+
+std::string_view PValueName(int index) { return kNames.at(static_cast<std::size_t>(index)); }
+
+std::vector<std::string> ResultColumns(const MetaResults& results) {
+  std::vector<std::string> columns = {"gene", "n_studies"};
+  for (const std::string& s : results.studies) columns.push_back("rank_" + s);
+  for (const char* c : {"R_mean", "R_wmean", "Q"}) columns.emplace_back(c);
+  for (std::string_view n : kNames) columns.emplace_back(n);
+  for (std::string_view n : kNames) columns.push_back("q" + std::string(n.substr(1)));
+  return columns;
+}
+
+std::vector<std::size_t> ResultOrder(const MetaResults& results, int sort_by) {
+  const std::vector<double>& p = results.p.at(static_cast<std::size_t>(sort_by));
+  std::vector<std::size_t> order(results.genes.size());
+  std::iota(order.begin(), order.end(), std::size_t{0});
+  std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+    if (int c = CompareWithNaNLast(p[a], p[b]); c != 0) return c < 0;
+    if (int c = CompareWithNaNLast(results.r_mean[a], results.r_mean[b]); c != 0) return c < 0;
+    return results.genes[a] < results.genes[b];
+  });
+  return order;
+}
+
+std::string FormatNumber(double value) {
+  if (std::isnan(value)) return "NA";
+  if (std::isinf(value)) return value > 0 ? "Inf" : "-Inf";
+  std::array<char, 32> buffer{};
+  const auto end = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value).ptr;
+  return std::string(buffer.data(), end);
+}
+
+std::string ResultsTsv(const MetaResults& results, int sort_by) {
+  std::string out;
+  const std::vector<std::string> columns = ResultColumns(results);
+  for (std::size_t c = 0; c < columns.size(); ++c) {
+    out += columns[c];
+    out += c + 1 < columns.size() ? '\t' : '\n';
+  }
+  const std::size_t genes = results.genes.size();
+  for (std::size_t i : ResultOrder(results, sort_by)) {
+    out += results.genes[i];
+    out += '\t';
+    out += std::to_string(results.n_studies[i]);
+    for (std::size_t j = 0; j < results.studies.size(); ++j) {
+      out += '\t';
+      out += FormatNumber(results.ranks[j * genes + i]);
+    }
+    for (double v : {results.r_mean[i], results.r_wmean[i], results.q[i]}) {
+      out += '\t';
+      out += FormatNumber(v);
+    }
+    for (const auto* column : {&results.p, &results.q_values}) {
+      for (const std::vector<double>& values : *column) {
+        out += '\t';
+        out += FormatNumber(values[i]);
+      }
+    }
+    out += '\n';
+  }
+  return out;
+}
+
+}  // namespace korvelan

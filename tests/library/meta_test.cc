@@ -1,0 +1,315 @@
+// The meta-analysis layer: lists to the rank matrix (positions, values,
+// ties, duplicates, "below" ranks and universes), the gene exclusions and
+// NA rules, plus-one against the exact counts, q-values, the table's order
+// and numbers, and every refused input with its message.
+#include "korvelan/meta.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <limits>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace korvelan {
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+MetaOptions Options(std::int32_t runs = 20, std::int32_t seed = 17) {
+  MetaOptions o;
+  o.runs = runs;
+  o.seed = seed;
+  return o;
+}
+
+// The rank study `s` gave gene `id` (NaN for none).
+double RankOf(const MetaResults& r, const std::string& study, const std::string& id) {
+  const auto j = static_cast<std::size_t>(
+      std::find(r.studies.begin(), r.studies.end(), study) - r.studies.begin());
+  const auto i = static_cast<std::size_t>(std::find(r.genes.begin(), r.genes.end(), id) - r.genes.begin());
+  EXPECT_LT(i, r.genes.size()) << id;
+  return r.ranks[j * r.genes.size() + i];
+}
+
+bool SameNumber(double a, double b) { return (std::isnan(a) && std::isnan(b)) || a == b; }
+
+TEST(MetaRanks, PositionsValuesTiesAndBelow) {
+  struct Case {
+    const char* name;
+    std::vector<Study> studies;
+    Absent absent;
+    std::int64_t universe_size;
+    std::map<std::string, std::vector<double>> expected;  // gene -> rank per study
+  };
+  const std::vector<Case> cases = {
+      {"plain lists, missing",
+       {{"A", {"x", "y", "z"}, {}, Order::kSmallestFirst}, {"B", {"y", "w"}, {}, Order::kSmallestFirst}},
+       Absent::kMissing, 0,
+       {{"x", {1, kNaN}}, {"y", {2, 1}}, {"z", {3, kNaN}}, {"w", {kNaN, 2}}}},
+      {"plain lists, below the union of 4",
+       {{"A", {"x", "y", "z"}, {}, Order::kSmallestFirst}, {"B", {"y", "w"}, {}, Order::kSmallestFirst}},
+       Absent::kBelow, 0,
+       {{"x", {1, 3.5}}, {"y", {2, 1}}, {"z", {3, 3.5}}, {"w", {4, 2}}}},
+      {"plain lists, below a universe of 10",
+       {{"A", {"x", "y", "z"}, {}, Order::kSmallestFirst}, {"B", {"y", "w"}, {}, Order::kSmallestFirst}},
+       Absent::kBelow, 10,
+       {{"x", {1, 6.5}}, {"y", {2, 1}}, {"z", {3, 6.5}}, {"w", {7, 2}}}},
+      {"values: ties averaged, NaN unranked, both directions",
+       {{"A", {"x", "y", "z", "w"}, {0.5, 0.1, 0.5, kNaN}, Order::kSmallestFirst},
+        {"B", {"x", "y", "z", "w"}, {3, 3, 3, 9}, Order::kLargestFirst}},
+       Absent::kMissing, 0,
+       {{"x", {2.5, 3}}, {"y", {1, 3}}, {"z", {2.5, 3}}, {"w", {kNaN, 1}}}},
+  };
+  for (const Case& c : cases) {
+    MetaOptions o = Options();
+    o.absent = c.absent;
+    o.universe_size = c.universe_size;
+    const MetaResults r = RunMeta(c.studies, o);
+    for (const auto& [gene, ranks] : c.expected) {
+      for (std::size_t j = 0; j < ranks.size(); ++j) {
+        EXPECT_TRUE(SameNumber(RankOf(r, r.studies[j], gene), ranks[j]))
+            << c.name << ": " << gene << " in " << r.studies[j] << " is "
+            << RankOf(r, r.studies[j], gene) << ", expected " << ranks[j];
+      }
+    }
+  }
+}
+
+TEST(MetaRanks, DuplicatesResolvedAsAsked) {
+  // "x" at positions 1 and 3 of A; in B with values 4 and 2.
+  const std::vector<Study> studies = {
+      {"A", {"x", "y", "x", "z"}, {}, Order::kSmallestFirst},
+      {"B", {"x", "y", "x", "z"}, {4, 1, 2, 3}, Order::kSmallestFirst}};
+  struct Case {
+    Duplicates duplicates;
+    double rank_a, rank_b;  // of x
+  };
+  for (const Case& c : {Case{Duplicates::kFirst, 1, 3}, Case{Duplicates::kBest, 1, 2},
+                        // mean position 2 (a tie with y at 2), mean value 3 (a tie with z)
+                        Case{Duplicates::kMean, 1.5, 2.5}}) {
+    MetaOptions o = Options();
+    o.duplicates = c.duplicates;
+    const MetaResults r = RunMeta(studies, o);
+    EXPECT_EQ(RankOf(r, "A", "x"), c.rank_a) << static_cast<int>(c.duplicates);
+    EXPECT_EQ(RankOf(r, "B", "x"), c.rank_b) << static_cast<int>(c.duplicates);
+  }
+  try {
+    RunMeta(studies, Options());
+    ADD_FAILURE() << "duplicates were accepted";
+  } catch (const std::invalid_argument& e) {
+    EXPECT_STREQ(e.what(),
+                 "korvelan: study \"A\" lists \"x\" twice, at positions 1 and 3 (choose "
+                 "--duplicates first, best or mean)");
+  }
+}
+
+TEST(MetaResultsTable, NaRulesExclusionsAndPlusOne) {
+  // g1..g6 in all three studies, "solo" in one only, "pair" in two.
+  std::vector<Study> studies = {{"A", {"g1", "g2", "g3", "g4", "g5", "g6", "solo", "pair"}, {}, {}},
+                                {"B", {"g2", "g1", "g4", "g3", "g6", "g5", "pair"}, {}, {}},
+                                {"C", {"g1", "g3", "g2", "g5", "g4", "g6"}, {}, {}}};
+  MetaOptions o = Options(50, 99);
+  const MetaResults plus = RunMeta(studies, o);
+  o.pvalues = PValues::kExact;
+  const MetaResults exact = RunMeta(studies, o);
+  const std::size_t solo = 6, pair = 7;
+  EXPECT_EQ(plus.n_studies[solo], 1);
+  EXPECT_TRUE(std::isnan(plus.q[solo]));
+  EXPECT_TRUE(std::isnan(plus.p[kQRight][solo]) && std::isnan(plus.q_values[kQLeft][solo]));
+  EXPECT_FALSE(std::isnan(plus.p[kRmeanLeft][solo]));
+  EXPECT_FALSE(std::isnan(plus.q[pair]));
+  for (std::size_t i = 0; i < plus.genes.size(); ++i) {
+    for (std::size_t t = 0; t < kPValues; ++t) {
+      if (std::isnan(plus.p[t][i])) continue;
+      // Plus-one from the same counts the exact values come from.
+      EXPECT_EQ(plus.p[t][i], (static_cast<double>(plus.count[t][i]) + 1) /
+                                  (static_cast<double>(plus.total[i]) + 1));
+      EXPECT_GT(plus.p[t][i], 0.0);
+      EXPECT_EQ(exact.p[t][i], static_cast<double>(static_cast<float>(
+                                   static_cast<double>(exact.count[t][i]) /
+                                   static_cast<double>(exact.total[i]))));
+    }
+  }
+  // Q's adjustment counts 7 genes, R-mean's 8.
+  EXPECT_EQ(std::count_if(plus.q_values[kQRight].begin(), plus.q_values[kQRight].end(),
+                          [](double v) { return !std::isnan(v); }), 7);
+
+  o.min_studies = 2;
+  const MetaResults two = RunMeta(studies, o);
+  EXPECT_FALSE(two.analysed[solo]);
+  EXPECT_EQ(two.genes_analysed, 7);
+  EXPECT_EQ(two.klass[solo], 0);
+  for (std::size_t t = 0; t < kPValues; ++t) EXPECT_TRUE(std::isnan(two.p[t][solo]));
+  EXPECT_TRUE(std::isnan(two.r_mean[solo]));
+  EXPECT_EQ(two.ranks[solo], 7.0);  // its rank stays in the table
+}
+
+TEST(MetaResultsTable, InputOrderDoesNotChangeANumber) {
+  std::mt19937 rng(5);
+  std::vector<std::string> ids;
+  for (int i = 0; i < 40; ++i) ids.push_back("gene" + std::to_string(i));
+  std::vector<Study> studies;
+  for (const char* name : {"s1", "s2", "s3"}) {
+    Study s{name, ids, {}, Order::kLargestFirst};
+    for (std::size_t i = 0; i < ids.size(); ++i) {
+      s.values.push_back(i % 7 == 0 ? kNaN : std::uniform_int_distribution<int>(0, 20)(rng));
+    }
+    studies.push_back(s);
+  }
+  MetaOptions o = Options(30, 2024);
+  o.threads = 2;
+  const MetaResults a = RunMeta(studies, o);
+  for (Study& s : studies) {  // the same pairs, reversed
+    std::reverse(s.ids.begin(), s.ids.end());
+    std::reverse(s.values.begin(), s.values.end());
+  }
+  o.threads = 1;
+  const MetaResults b = RunMeta(studies, o);
+  for (std::size_t i = 0; i < a.genes.size(); ++i) {
+    const auto k = static_cast<std::size_t>(std::find(b.genes.begin(), b.genes.end(), a.genes[i]) - b.genes.begin());
+    for (std::size_t t = 0; t < kPValues; ++t) {
+      EXPECT_TRUE(SameNumber(a.p[t][i], b.p[t][k])) << a.genes[i];
+    }
+    EXPECT_TRUE(SameNumber(a.r_mean[i], b.r_mean[k]));
+  }
+}
+
+TEST(MetaResultsTable, OrderNumbersAndColumns) {
+  MetaResults r;
+  r.studies = {"A", "B"};
+  r.genes = {"b", "a", "c", "d"};
+  r.n_studies = {2, 2, 1, 2};
+  r.ranks = {1, 2, 3, kNaN, 2, 1, kNaN, 3};
+  r.r_mean = {1.5, 1.5, 3, 2};
+  r.r_wmean = r.r_mean;
+  r.q = {0.25, 0.25, kNaN, 1};
+  for (auto& column : r.p) column = {0.1, 0.1, kNaN, 0.1};
+  for (auto& column : r.q_values) column = {0.1, 0.1, kNaN, 0.1};
+  // Equal P: R-mean, then the id; NA last.
+  const std::vector<std::size_t> order = ResultOrder(r, kRmeanLeft);
+  EXPECT_EQ(order, (std::vector<std::size_t>{1, 0, 3, 2}));
+  const std::vector<std::string> columns = ResultColumns(r);
+  EXPECT_EQ(columns.size(), 2u + 2 + 3 + 12);
+  EXPECT_EQ(columns[2], "rank_A");
+  EXPECT_EQ(columns[7], "p_Rmean_right");
+  EXPECT_EQ(columns.back(), "q_Q_left");
+  const std::string tsv = ResultsTsv(r);
+  EXPECT_EQ(tsv.substr(tsv.find('\n') + 1, tsv.find('\n', tsv.find('\n') + 1) - tsv.find('\n')),
+            "a\t2\t2\t1\t1.5\t1.5\t0.25\t0.1\t0.1\t0.1\t0.1\t0.1\t0.1\t0.1\t0.1\t0.1\t0.1\t0.1\t0.1\n");
+  for (double v : {0.1, 1.0 / 3.0, 1e-300, 12345678.5, static_cast<double>(0.05f), 7.0}) {
+    const std::string text = FormatNumber(v);
+    double back = 0;
+    std::from_chars(text.data(), text.data() + text.size(), back);
+    EXPECT_EQ(back, v) << text;
+  }
+  EXPECT_EQ(FormatNumber(kNaN), "NA");
+  EXPECT_EQ(FormatNumber(7.0), "7");
+}
+
+TEST(MetaResultsTable, BenjaminiHochbergOverTheGenesThatTookPart) {
+  // Five genes in three studies; q by hand from the written P-values.
+  const std::vector<Study> studies = {{"A", {"a", "b", "c", "d", "e"}, {}, {}},
+                                      {"B", {"b", "a", "c", "e", "d"}, {}, {}},
+                                      {"C", {"a", "c", "b", "d", "e"}, {}, {}}};
+  const MetaResults r = RunMeta(studies, Options(40, 3));
+  for (std::size_t t = 0; t < kPValues; ++t) {
+    const std::vector<double>& p = r.p[t];
+    for (std::size_t i = 0; i < p.size(); ++i) {
+      double q = 1.0;
+      for (std::size_t j = 0; j < p.size(); ++j) {
+        if (p[j] < p[i]) continue;
+        const auto rank = static_cast<double>(std::count_if(p.begin(), p.end(), [&](double v) { return v <= p[j]; }));
+        q = std::min(q, 5.0 / rank * p[j]);
+      }
+      EXPECT_DOUBLE_EQ(r.q_values[t][i], q) << PValueName(static_cast<int>(t)) << " " << r.genes[i];
+    }
+  }
+}
+
+TEST(MetaRefusals, EachNamesWhatIsWrong) {
+  const Study a{"A", {"x", "y", "z"}, {}, {}};
+  const Study b{"B", {"y", "x"}, {}, {}};
+  struct Case {
+    const char* name;
+    std::vector<Study> studies;
+    MetaOptions options;
+    const char* message;
+  };
+  auto with = [](auto change) {
+    MetaOptions o = Options();
+    change(o);
+    return o;
+  };
+  const std::vector<Case> cases = {
+      {"one study", {a}, Options(), "a meta-analysis takes 2 to 98 studies, not 1"},
+      {"99 studies", std::vector<Study>(99, a), Options(), "takes 2 to 98 studies, not 99"},
+      {"same name", {a, a}, Options(), "two studies are named \"A\""},
+      {"empty list", {a, {"B", {}, {}, {}}}, Options(), "study \"B\" ranks 0 ids; a study must rank at least 2"},
+      {"one gene", {a, {"B", {"x"}, {}, {}}}, Options(), "study \"B\" ranks 1 id; a study must rank at least 2"},
+      {"all NaN", {a, {"B", {"x", "y"}, {kNaN, kNaN}, {}}}, Options(), "study \"B\" ranks 0 ids"},
+      {"tab in id", {a, {"B", {"x", "p\tq"}, {}, {}}}, Options(),
+       "study \"B\", position 2: the id \"p\tq\" is empty or holds a tab"},
+      {"quote in id", {a, {"B", {"x\"", "y"}, {}, {}}}, Options(), "study \"B\", position 1: the id"},
+      {"empty id", {a, {"B", {"x", ""}, {}, {}}}, Options(), "position 2: the id \"\" is empty"},
+      {"values length", {a, {"B", {"x", "y"}, {1}, {}}}, Options(), "study \"B\" has 2 ids but 1 values"},
+      {"bad name", {a, {"B\tC", {"x", "y"}, {}, {}}}, Options(), "the name of study 2"},
+      {"weights", {a, b}, with([](MetaOptions& o) { o.weights = {1, 2, 3}; }), "3 weights for 2 studies"},
+      {"min studies", {a, b}, with([](MetaOptions& o) { o.min_studies = 3; }),
+       "min_studies must be from 1 to the number of studies (2), not 3"},
+      {"runs", {a, b}, with([](MetaOptions& o) { o.runs = 0; }), "runs must be at least 1, not 0"},
+      {"no seed", {a, b}, with([](MetaOptions& o) { o.seed = 0; }), "the seed must be a whole number"},
+      {"small universe", {a, b}, with([](MetaOptions& o) { o.universe_size = 2; }),
+       "the universe size 2 is smaller than the 3 genes"},
+      {"id outside universe", {a, b}, with([](MetaOptions& o) { o.universe_ids = {"x", "y"}; }),
+       "study \"A\" lists \"z\", which is not in the universe"},
+      {"universe twice", {a, b}, with([](MetaOptions& o) { o.universe_ids = {"x", "y", "z", "x"}; }),
+       "the universe lists \"x\" twice"},
+  };
+  for (const Case& c : cases) {
+    try {
+      RunMeta(c.studies, c.options);
+      ADD_FAILURE() << c.name << ": accepted";
+    } catch (const std::invalid_argument& e) {
+      EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos)
+          << c.name << ": " << e.what();
+    }
+  }
+  EXPECT_THROW(StudiesFromTable({{"x", "y"}, {"A"}, {1}, {}}), std::invalid_argument);
+  EXPECT_THROW(StudiesFromLong({{"A"}, {"x", "y"}, {1}, {}}), std::invalid_argument);
+}
+
+TEST(MetaShapes, TableAndLongTableGiveTheStudiesOfTheirColumns) {
+  const std::vector<Study> t = StudiesFromTable({{"x", "y"}, {"A", "B"}, {1, 2, kNaN, 5}, Order::kLargestFirst});
+  ASSERT_EQ(t.size(), 2u);
+  EXPECT_EQ(t[1].name, "B");
+  EXPECT_EQ(t[1].ids, (std::vector<std::string>{"x", "y"}));
+  EXPECT_TRUE(std::isnan(t[1].values[0]));
+  EXPECT_EQ(t[1].order, Order::kLargestFirst);
+  const std::vector<Study> l = StudiesFromLong({{"B", "A", "B"}, {"x", "y", "z"}, {1, 2, 3}, {}});
+  ASSERT_EQ(l.size(), 2u);
+  EXPECT_EQ(l[0].name, "B");
+  EXPECT_EQ(l[0].ids, (std::vector<std::string>{"x", "z"}));
+  EXPECT_EQ(l[0].values, (std::vector<double>{1, 3}));
+}
+
+TEST(MetaRun, StopTokenCancels) {
+  std::vector<std::string> ids;
+  for (int i = 0; i < 200; ++i) ids.push_back("g" + std::to_string(i));
+  std::vector<Study> studies = {{"A", ids, {}, {}}, {"B", ids, {}, {}}};
+  std::reverse(studies[1].ids.begin(), studies[1].ids.end());
+  std::stop_source stop;
+  MetaOptions o = Options(100000, 1);
+  o.stop = stop.get_token();
+  o.progress = [&](std::int32_t done, std::int32_t) {
+    if (done == 3) stop.request_stop();
+  };
+  EXPECT_THROW(RunMeta(studies, o), Cancelled);
+}
+
+}  // namespace
+}  // namespace korvelan
