@@ -83,7 +83,7 @@ korvelan <- function(x, weights = NULL, classes = NULL, runs = 1000L, seed = NUL
   attr(result, "universe") <- out$universe
   attr(result, "version") <- out$version
   attr(result, "settings") <- list(absent = absent, pvalues = pvalues,
-                                   min_studies = min_studies, threads = threads,
+                                   min_studies = min_studies,
                                    weighted = length(weights) > 0L,
                                    genes_analysed = out$genes_analysed,
                                    classes = out$classes)
@@ -216,3 +216,7 @@ korvelan <- function(x, weights = NULL, classes = NULL, runs = 1000L, seed = NUL
   list(shape = "long", study = enc2utf8(study), gene = gene, value = rank,
        n_studies = length(unique(study)))
 }
+
+# The library's shortest exact decimal of each value, as results.tsv writes
+# it ("NA" for NA): for comparing with the library's text digit for digit.
+.format_number <- function(x) .Call(korvelan_format_number, as.double(x))
