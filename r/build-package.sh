@@ -27,13 +27,18 @@ stage=$out/korvelan
 rm -rf "$stage"
 mkdir -p "$stage/src"
 cp -R "$root/r/R" "$root/r/man" "$root/r/tests" "$root/r/NAMESPACE" "$root/r/LICENSE" \
-  "$stage/"
+  "$root/r/configure" "$root/r/cleanup" "$stage/"
 sed "s/@VERSION@/$version/" "$root/r/DESCRIPTION.in" > "$stage/DESCRIPTION"
 cp "$root/r/src/"*.cpp "$stage/src/"
 
 # The library: the public headers as korvelan/*.h (the path its sources
 # include them by), and every source of the parts libkorvelan.a is made of.
-# Each part's folder holds only that part's sources.
+# Each part's folder holds only that part's sources. Left out: the console
+# program's process endings (exit statuses, signal handlers), which no
+# library call reaches and which a package must not hold (they could end
+# R's process); should a library source come to need them, loading the
+# package fails on the undefined symbol.
+not_vendored=" textio/endings.cc "
 mkdir -p "$stage/src/korvelan"
 cp "$root/include/korvelan/"*.h "$stage/src/korvelan/"
 sed -e "s/@PROJECT_VERSION@/$version/" -e "s/@PROJECT_VERSION_MAJOR@/$major/" \
@@ -44,13 +49,15 @@ for part in library engine numeric textio; do
   mkdir -p "$stage/src/$part"
   for f in "$root/$part/"*.cc "$root/$part/"*.h; do
     [ -e "$f" ] || continue
+    [[ $not_vendored == *" $part/$(basename "$f") "* ]] && continue
     cp "$f" "$stage/src/$part/"
     case $f in *.cc) objects+=" $part/$(basename "${f%.cc}").o" ;; esac
   done
 done
 for f in "$root/r/src/"*.cpp; do objects+=" $(basename "${f%.cpp}").o"; done
 # Makevars names every object: R compiles only src/ itself otherwise.
-sed "s|@OBJECTS@|${objects# }|" "$root/r/src/Makevars.in" > "$stage/src/Makevars"
+# configure makes src/Makevars of it when the package is installed.
+sed "s|@OBJECTS@|${objects# }|" "$root/r/src/Makevars.in" > "$stage/src/Makevars.in"
 
 (cd "$out" && R CMD build --no-manual korvelan)
 echo "$out/korvelan_$version.tar.gz"

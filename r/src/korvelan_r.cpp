@@ -27,6 +27,12 @@
 
 #include "korvelan/korvelan.h"
 
+// configure puts -fno-fast-math before R's and the user's flags, which come
+// last and could still switch fast-math on: refuse to build then.
+#ifdef __FAST_MATH__
+#error "korvelan must not be compiled with -ffast-math: its P-values need exact IEEE arithmetic"
+#endif
+
 namespace {
 
 std::vector<std::string> Strings(SEXP x) {
