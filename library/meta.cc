@@ -50,6 +50,10 @@ void CheckStudies(const std::vector<Study>& studies, const MetaOptions& options)
   if (options.universe_size < 0) {
     Invalid("the universe size must not be negative, not " + std::to_string(options.universe_size));
   }
+  if (options.universe_size > kMaxUniverse ||
+      options.universe_ids.size() > static_cast<std::size_t>(kMaxUniverse)) {
+    Invalid("the universe may hold at most " + std::to_string(kMaxUniverse) + " genes");
+  }
   if (options.universe_size > 0 && !options.universe_ids.empty()) {
     Invalid("give the universe as a size or as a list of ids, not both");
   }

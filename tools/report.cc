@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <map>
 
 #include "tools/bh.h"
 #include "tools/file_io.h"
@@ -66,13 +67,46 @@ std::vector<ReportRow> JoinResults(const std::vector<ResultRecord>& records, con
     row.p = record.p;
     rows.push_back(std::move(row));
   }
+  AddQValues(rows);
+  return rows;
+}
+
+void AddQValues(std::vector<ReportRow>& rows) {
   std::vector<double> column(rows.size());
   for (std::size_t c = 0; c < kPValueCount; ++c) {
     for (std::size_t r = 0; r < rows.size(); ++r) column[r] = rows[r].p[c];
     std::vector<double> adjusted = BenjaminiHochberg(column);
     for (std::size_t r = 0; r < rows.size(); ++r) rows[r].q_values[c] = adjusted[r];
   }
-  return rows;
+}
+
+void PlusOnePValues(std::vector<ReportRow>& rows, std::int64_t runs, const std::string& source) {
+  std::map<std::int32_t, std::int64_t> class_size;
+  for (const ReportRow& row : rows) ++class_size[row.klass];
+  for (ReportRow& row : rows) {
+    const std::int64_t total = runs * class_size[row.klass];
+    const auto totals = static_cast<double>(total);
+    for (double& p : row.p) {
+      if (std::isnan(p)) continue;
+      // The program wrote float(count / total); the count is the nearest
+      // whole number to p x total, provided no neighbour gives that float
+      // too (totals beyond about 2^24 can make neighbours collide).
+      const auto written = static_cast<float>(p);
+      const auto count = static_cast<std::int64_t>(std::llround(p * totals));
+      auto as_written = [&](std::int64_t c) {
+        return c >= 0 && c <= total &&
+               static_cast<float>(static_cast<double>(c) / totals) == written;
+      };
+      if (!as_written(count) || as_written(count - 1) || as_written(count + 1)) {
+        throw ToolError(source + ": the P-value " + FormatShortest(p) + " of line " +
+                        std::to_string(row.line) + " is not count / " + std::to_string(total) +
+                        " for one whole count (" + std::to_string(runs) + " runs x " +
+                        std::to_string(class_size[row.klass]) +
+                        " genes of its class): give the analysis's --runs, or use --pvalues exact");
+      }
+      p = (static_cast<double>(count) + 1.0) / (totals + 1.0);
+    }
+  }
 }
 
 void SortRows(std::vector<ReportRow>& rows, PValueIndex by) {
@@ -81,6 +115,11 @@ void SortRows(std::vector<ReportRow>& rows, PValueIndex by) {
     bool b_missing = std::isnan(b.p[by]);
     if (a_missing != b_missing) return b_missing;
     if (!a_missing && a.p[by] != b.p[by]) return a.p[by] < b.p[by];
+    // Equal P-values: the smaller mean rank first (NaN last), then line.
+    const bool a_nan = std::isnan(a.r_mean);
+    const bool b_nan = std::isnan(b.r_mean);
+    if (a_nan != b_nan) return b_nan;
+    if (!a_nan && a.r_mean != b.r_mean) return a.r_mean < b.r_mean;
     return a.line < b.line;
   });
 }
@@ -122,6 +161,10 @@ std::vector<ReportRow> Report(const ReportOptions& options) {
       ParseResultsFile(ReadWholeFile(options.results_file), results_source);
   GeneKey key = ParseGenesFile(ReadWholeFile(options.genes_file), genes_source);
   std::vector<ReportRow> rows = JoinResults(records, key, results_source, genes_source);
+  if (options.plus_one_runs) {
+    PlusOnePValues(rows, *options.plus_one_runs, results_source);
+    AddQValues(rows);
+  }
   SortRows(rows, options.sort_by);
   WriteFileAtomically(options.table, ResultsTable(rows));
   if (options.svg) WriteFileAtomically(*options.svg, SvgFigure(rows));

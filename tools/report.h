@@ -11,8 +11,12 @@
 // one row per gene. Numbers are the shortest decimals of the values read
 // (P-values exactly as output.txt shows them, trailing zeros dropped); NaN
 // is written NA. Each q column adjusts its P column across all genes. Rows
-// are sorted by the chosen P column, ascending; equal P-values by line
-// number; NA last.
+// are sorted by the chosen P column, ascending; equal P-values by R-mean,
+// then by line number; NA last.
+//
+// With plus-one P-values, each written P-value count / total (total = runs
+// x the size of the gene's class) is turned back into its count and
+// replaced by (count + 1) / (total + 1) before the adjustment.
 #ifndef KORVELAN_TOOLS_REPORT_H_
 #define KORVELAN_TOOLS_REPORT_H_
 
@@ -53,6 +57,15 @@ std::vector<ReportRow> JoinResults(const std::vector<ResultRecord>& records, con
 
 void SortRows(std::vector<ReportRow>& rows, PValueIndex by);
 
+// The q-value columns from the P-value columns (JoinResults does this).
+void AddQValues(std::vector<ReportRow>& rows);
+
+// Replaces every P-value by its plus-one form. Throws ToolError naming
+// `source` and the line when a P-value is not float(count / total) for
+// exactly one whole count: another number of runs, or a total too large
+// for single precision to tell neighbouring counts apart.
+void PlusOnePValues(std::vector<ReportRow>& rows, std::int64_t runs, const std::string& source);
+
 std::string ResultsTable(const std::vector<ReportRow>& rows);
 
 struct ReportOptions {
@@ -61,6 +74,7 @@ struct ReportOptions {
   std::filesystem::path table;         // results.tsv to write
   std::optional<std::filesystem::path> svg;
   PValueIndex sort_by = kRmeanLeft;
+  std::optional<std::int64_t> plus_one_runs;  // set: plus-one P-values
 };
 
 // Reads, joins, writes; returns the rows as written. Throws ToolError.

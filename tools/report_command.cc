@@ -2,6 +2,7 @@
 #include <CLI/CLI.hpp>
 
 #include <cmath>
+#include <fstream>
 
 #include "tools/cli_parse.h"
 #include "tools/command_line.h"
@@ -37,6 +38,16 @@ int ReportMain(std::span<const std::string> args, std::ostream& out, std::ostrea
                  "P-value column to sort by: p_Rmean_right, p_Rmean_left (default: small "
                  "mean ranks first), p_Rwmean_right, p_Rwmean_left, p_Q_right, p_Q_left");
   app.add_option("--svg", svg, "Also write a figure: P-value histograms and Q against R-mean");
+  std::string pvalues = "exact";
+  std::int64_t runs = 0;
+  app.add_option("--pvalues", pvalues,
+                 "exact: as output.txt holds them (default); plus-one: (count + 1) / (total + 1), "
+                 "never 0, the counts recovered from the P-values and the runs")
+      ->check(CLI::IsMember({"exact", "plus-one"}));
+  app.add_option("--runs", runs,
+                 "With --pvalues plus-one: the analysis's Monte Carlo runs (default: the last "
+                 "answer of DIR/answers.txt)")
+      ->check(CLI::Range(std::int64_t{1}, std::int64_t{2147483647}));
 
   if (const auto status = ParseCommandLine(app, kProgram, args, out, err)) return *status;
   std::optional<PValueIndex> column = PValueColumn(sort_by);
@@ -51,6 +62,30 @@ int ReportMain(std::span<const std::string> args, std::ostream& out, std::ostrea
   options.table = table.empty() ? directory / "results.tsv" : table;
   if (!svg.empty()) options.svg = svg;
   options.sort_by = *column;
+  if (pvalues == "plus-one") {
+    if (runs == 0) {
+      // korvelan-prepare's answers.txt ends with the number of runs.
+      std::ifstream answers(directory / "answers.txt");
+      std::string line, last;
+      while (std::getline(answers, line)) {
+        if (line.find_first_not_of(" \t\r") != std::string::npos) last = line;
+      }
+      try {
+        runs = std::stoll(last);
+      } catch (const std::exception&) {
+        runs = 0;
+      }
+      if (runs < 1) {
+        err << kProgram << ": --pvalues plus-one needs --runs (no runs in "
+            << (directory / "answers.txt").string() << ") (see " << kProgram << " --help)\n";
+        return 2;
+      }
+    }
+    options.plus_one_runs = runs;
+  } else if (runs != 0) {
+    err << kProgram << ": --runs applies to --pvalues plus-one (see " << kProgram << " --help)\n";
+    return 2;
+  }
 
   try {
     std::vector<ReportRow> rows = Report(options);

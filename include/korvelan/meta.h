@@ -89,6 +89,10 @@ std::vector<Study> StudiesFromTable(const GeneTable& table);
 std::vector<Study> StudiesFromLong(const LongTable& table);
 
 enum class Absent { kMissing, kBelow };
+// The largest universe: every "below" rank (a whole number or a half up to
+// N) stays exact in single precision, where the analysis holds ranks.
+inline constexpr std::int64_t kMaxUniverse = 8388608;  // 2^23
+
 enum class Duplicates {
   kRefuse,  // an id twice in one study is an error
   kFirst,   // the first occurrence counts, the others are dropped
@@ -104,6 +108,7 @@ struct MetaOptions {
   // The universe for kBelow: a size N (at least the number of genes), or a
   // list of ids (every id a study ranks must be in it; ids of no study are
   // genes that every study places below its list). Both empty/0: the union.
+  // At most kMaxUniverse.
   std::int64_t universe_size = 0;
   std::vector<std::string> universe_ids;
   Duplicates duplicates = Duplicates::kRefuse;

@@ -267,6 +267,8 @@ TEST(MetaRefusals, EachNamesWhatIsWrong) {
        "the universe size 2 is smaller than the 3 genes"},
       {"id outside universe", {a, b}, with([](MetaOptions& o) { o.universe_ids = {"x", "y"}; }),
        "study \"A\" lists \"z\", which is not in the universe"},
+      {"huge universe", {a, b}, with([](MetaOptions& o) { o.universe_size = kMaxUniverse + 1; }),
+       "the universe may hold at most 8388608 genes"},
       {"universe twice", {a, b}, with([](MetaOptions& o) { o.universe_ids = {"x", "y", "z", "x"}; }),
        "the universe lists \"x\" twice"},
   };

@@ -92,7 +92,7 @@ TEST(Chain, StudyTablesToRankedResultsOnTheFiveStudySet) {
   prepared.erase("gene");
   EXPECT_EQ(genes, prepared);
 
-  // Default order: p_Rmean_left ascending, ties by line, NA last.
+  // Default order: p_Rmean_left ascending, ties by R-mean, then line, NA last.
   const std::size_t sort_column = 6;
   ASSERT_EQ(header[sort_column], "p_Rmean_left");
   for (std::size_t r = 1; r < rows.size(); ++r) {
@@ -103,7 +103,12 @@ TEST(Chain, StudyTablesToRankedResultsOnTheFiveStudySet) {
     } else if (!std::isnan(here)) {
       ASSERT_LE(before, here) << r;
       if (before == here) {
-        ASSERT_LT(std::stoul(rows[r - 1][1]), std::stoul(rows[r][1])) << r;
+        const double mean_before = Value(rows[r - 1][3]);
+        const double mean_here = Value(rows[r][3]);
+        ASSERT_LE(mean_before, mean_here) << r;
+        if (mean_before == mean_here) {
+          ASSERT_LT(std::stoul(rows[r - 1][1]), std::stoul(rows[r][1])) << r;
+        }
       }
     }
   }

@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "tests/tools/test_support.h"
+#include "korvelan/version.h"
 #include "tools/command_line.h"
 
 namespace korvelan::tools {
@@ -160,6 +161,27 @@ TEST(PrepareMain, HelpGoesToStandardOutput) {
   EXPECT_EQ(run.status, 0);
   EXPECT_THAT(run.out, HasSubstr("--sign-by"));
   EXPECT_EQ(run.err, "");
+}
+
+}  // namespace
+}  // namespace korvelan::tools
+
+namespace korvelan::tools {
+namespace {
+
+// Every companion program answers --version with the project's version.
+TEST(CommandLines, VersionIsTheProjectsEverywhere) {
+  const struct {
+    const char* program;
+    int (*main)(std::span<const std::string>, std::ostream&, std::ostream&);
+  } programs[] = {{"korvelan-prepare", PrepareMain}, {"korvelan-report", ReportMain}};
+  for (const auto& p : programs) {
+    std::ostringstream out, err;
+    const std::vector<std::string> args = {"--version"};
+    EXPECT_EQ(p.main(args, out, err), 0) << p.program;
+    EXPECT_EQ(out.str(), std::string(p.program) + " (KORVELAN) " + kVersion + "\n") << p.program;
+    EXPECT_EQ(err.str(), "") << p.program;
+  }
 }
 
 }  // namespace

@@ -71,6 +71,40 @@ TEST(SortRows, AscendingByTheChosenColumnTiesByLineNaLast) {
   EXPECT_EQ(lines(), (std::vector<std::size_t>{1, 3, 2, 4}));
 }
 
+TEST(SortRows, EqualPValuesGoBySmallerMeanRankBeforeLine) {
+  std::vector<ReportRow> rows(3);
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    rows[i].line = i + 1;
+    rows[i].p.fill(0.5);
+  }
+  rows[0].r_mean = 9;
+  rows[1].r_mean = kNaN;
+  rows[2].r_mean = 4;
+  SortRows(rows, kRmeanLeft);
+  EXPECT_EQ(rows[0].line, 3u);
+  EXPECT_EQ(rows[1].line, 1u);
+  EXPECT_EQ(rows[2].line, 2u);
+}
+
+TEST(PlusOnePValues, CountsRecoveredFromTheWrittenValues) {
+  std::vector<ReportRow> rows = JoinResults(ParseResultsFile(Output(), "o"),
+                                            ParseGenesFile(kGenes, "g"), "o", "g");
+  // 8 runs: class 2 (three genes) has 24 comparisons, class 1 has 8.
+  PlusOnePValues(rows, 8, "o");
+  EXPECT_EQ(rows[0].p[kRmeanLeft], 7.0 / 25.0);    // 0.25 = 6 / 24
+  EXPECT_EQ(rows[2].p[kRmeanRight], 4.0 / 25.0);   // 0.125 = 3 / 24
+  EXPECT_EQ(rows[3].p[kRmeanLeft], 9.0 / 9.0);     // 1 = 8 / 8
+  EXPECT_TRUE(std::isnan(rows[2].p[kQRight]));
+  // 5 runs: 0.5 x 15 is no whole count.
+  rows = JoinResults(ParseResultsFile(Output(), "o"), ParseGenesFile(kGenes, "g"), "o", "g");
+  try {
+    PlusOnePValues(rows, 5, "o");
+    ADD_FAILURE() << "accepted";
+  } catch (const ToolError& e) {
+    EXPECT_THAT(e.what(), HasSubstr("o: the P-value 0.5 of line 1 is not count / 15 for one whole count (5 runs x 3 genes"));
+  }
+}
+
 TEST(JoinResults, RefusesFilesThatDoNotBelongTogether) {
   std::string swapped_classes =
       "line\tgene\tclass\tS1\tS2\n1\tA1BG\t1\t1\t-99\n2\tTP53\t2\t2\t1\n3\tMYC\t2\t3\t1\n"

@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# Installs a configured build into a temporary prefix, then builds and runs
+# a consumer project against it (CMake package and pkg-config), and builds
+# the Debian package and checks its file list.
+#   check_install.sh BUILD_DIR
+set -euo pipefail
+build=$(realpath "$1")
+here=$(cd "$(dirname "$0")" && pwd)
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+cmake --install "$build" --prefix "$work/prefix" > "$work/install.log"
+for f in bin/korvelan bin/korvelan-prepare bin/korvelan-report bin/korvelan-meta lib/libkorvelan.a \
+         include/korvelan/korvelan.h include/korvelan/analysis.h include/korvelan/meta.h include/korvelan/version.h \
+         lib/cmake/korvelan/korvelanConfig.cmake lib/pkgconfig/korvelan.pc \
+         share/man/man1/korvelan.1; do
+  [ -e "$work/prefix/$f" ] || { echo "not installed: $f" >&2; exit 1; }
+done
+
+# The CMake package.
+cmake -S "$here/consumer" -B "$work/consumer" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+      -DCMAKE_PREFIX_PATH="$work/prefix" > "$work/consumer.log"
+cmake --build "$work/consumer" > "$work/consumer-build.log"
+"$work/consumer/consumer" | tee "$work/consumer.out"
+grep -q '^gene 1: class 3, R-mean 1.4167' "$work/consumer.out"
+
+# pkg-config.
+PKG_CONFIG_PATH="$work/prefix/lib/pkgconfig" \
+  g++ -std=c++20 "$here/consumer/main.cc" -o "$work/consumer-pc" \
+  $(PKG_CONFIG_PATH="$work/prefix/lib/pkgconfig" pkg-config --cflags --libs korvelan)
+"$work/consumer-pc" | cmp - "$work/consumer.out"
+
+# The Debian package.
+(cd "$build" && cpack -G DEB -B "$work/deb" > "$work/cpack.log")
+deb=$(ls "$work"/deb/*.deb)
+dpkg-deb -c "$deb" | awk '{print $NF}' > "$work/deb.list"
+for f in ./usr/bin/korvelan ./usr/bin/korvelan-prepare ./usr/bin/korvelan-report \
+         ./usr/lib/libkorvelan.a ./usr/include/korvelan/korvelan.h \
+         ./usr/lib/cmake/korvelan/korvelanConfig.cmake ./usr/lib/pkgconfig/korvelan.pc \
+         ./usr/share/man/man1/korvelan.1 ./usr/share/man/man1/korvelan-prepare.1 \
+         ./usr/share/man/man1/korvelan-report.1 ./usr/bin/korvelan-meta \
+         ./usr/share/man/man1/korvelan-meta.1; do
+  grep -qx "$f" "$work/deb.list" || { echo "not in $(basename "$deb"): $f" >&2; exit 1; }
+done
+echo "install check passed: $(basename "$deb"), $(wc -l < "$work/deb.list") entries"

@@ -1,0 +1,377 @@
+// korvelan-meta end to end, through the built binary: the shipped data sets
+// in every input shape (fixed seeds), against korvelan-prepare and
+// `korvelan --seed` on the five real studies, every option, every refused
+// input with its message and status, and an interrupt during the runs.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <map>
+#include <set>
+#include <sstream>
+
+#include <nlohmann/json.hpp>
+
+#include "tests/e2e/program_runner.h"
+#include "tools/sha256.h"
+
+namespace korvelan {
+namespace {
+
+namespace fs = std::filesystem;
+using e2e::ReadBytes;
+using e2e::RunResult;
+using e2e::RunSpec;
+using e2e::ScratchDir;
+using e2e::WriteBytes;
+
+const fs::path kMetaData = KORVELAN_META_TEST_DATA;
+const fs::path kTools = KORVELAN_TOOLS_TEST_DATA;
+const fs::path kProstate = kMetaData / "rankaggreg-prostate5" / "geneLists.tsv";
+const fs::path kBreast = kMetaData / "topklists-breast3" / "breast.tsv";
+const char* const kFive[] = {"GSE12050", "GSE24883", "GSE25401", "GSE27949", "GSE29718"};
+
+using Row = std::map<std::string, std::string>;
+
+// results.tsv as rows keyed by column name, in file order.
+std::vector<Row> ReadResults(const fs::path& file) {
+  std::istringstream lines(ReadBytes(file));
+  std::vector<std::string> header;
+  std::vector<Row> rows;
+  for (std::string line; std::getline(lines, line);) {
+    std::vector<std::string> fields;
+    std::istringstream cells(line);
+    for (std::string cell; std::getline(cells, cell, '\t');) fields.push_back(cell);
+    if (header.empty()) {
+      header = fields;
+      continue;
+    }
+    EXPECT_EQ(fields.size(), header.size()) << line;
+    Row row;
+    for (std::size_t c = 0; c < header.size() && c < fields.size(); ++c) row[header[c]] = fields[c];
+    rows.push_back(row);
+  }
+  return rows;
+}
+
+double Number(const std::string& cell) { return cell == "NA" ? std::nan("") : std::stod(cell); }
+
+class MetaProgram : public ::testing::Test {
+ protected:
+  RunResult Run(std::vector<std::string> args, int signal = 0) {
+    RunSpec spec;
+    spec.args = std::move(args);
+    spec.signal = signal;
+    spec.signal_after = "running";
+    spec.signal_delay = std::chrono::milliseconds(300);
+    const fs::path io = scratch_.path() / ("io" + std::to_string(++runs_));
+    fs::create_directories(io);
+    return e2e::RunProgram(scratch_.path(), io, spec);
+  }
+  fs::path Path(const std::string& name) const { return scratch_.path() / name; }
+  std::vector<std::string> FiveTables() const {
+    std::vector<std::string> files;
+    for (const char* s : kFive) files.push_back((kTools / (std::string(s) + ".tsv")).string());
+    return files;
+  }
+  // Writes the prostate rows as one list file per study.
+  std::vector<std::string> ProstateLists() {
+    std::istringstream lines(ReadBytes(kProstate));
+    std::string line;
+    std::getline(lines, line);  // header
+    std::vector<std::string> files;
+    while (std::getline(lines, line)) {
+      std::istringstream cells(line);
+      std::string name, id, list = "# top 25\n";
+      std::getline(cells, name, '\t');
+      while (std::getline(cells, id, '\t')) list += id + "\n\n";
+      files.push_back(Path(name + ".txt").string());
+      WriteBytes(files.back(), list);
+    }
+    return files;
+  }
+
+  ScratchDir scratch_;
+  int runs_ = 0;
+};
+
+TEST_F(MetaProgram, FiveStudiesMatchPrepareAndTheConsoleProgram) {
+  const fs::path work = Path("work");
+  std::string tables;
+  for (const std::string& f : FiveTables()) tables += " '" + f + "'";
+  ASSERT_EQ(std::system(("'" KORVELAN_PREPARE "' -o '" + work.string() +
+                         "' --gene Symbol --pvalue pvalue --runs 7" + tables + " > /dev/null")
+                            .c_str()),
+            0);
+  ASSERT_EQ(std::system(("cd '" + work.string() + "' && '" KORVELAN_PROGRAM
+                         "' --seed 4711 < answers.txt > screen.txt && '" KORVELAN_REPORT
+                         "' . > /dev/null && '" KORVELAN_REPORT
+                         "' . --pvalues plus-one -o plus.tsv > /dev/null")
+                            .c_str()),
+            0);
+  std::vector<std::string> args = {"-o", "meta", "--gene", "Symbol", "--pvalue", "pvalue",
+                                   "--runs", "7", "--seed", "4711", "--pvalues", "exact", "-q"};
+  for (const std::string& f : FiveTables()) args.push_back(f);
+  const RunResult r = Run(args);
+  ASSERT_EQ(r.exit_status, 0) << e2e::Describe(r);
+
+  std::map<std::string, Row> reference;
+  for (const Row& row : ReadResults(work / "results.tsv")) reference[row.at("gene")] = row;
+  std::map<std::string, Row> plus;
+  for (const Row& row : ReadResults(work / "plus.tsv")) plus[row.at("gene")] = row;
+  args[std::find(args.begin(), args.end(), "exact") - args.begin()] = "plus-one";
+  args[1] = "meta-plus";
+  const RunResult plus_run = Run(args);
+  ASSERT_EQ(plus_run.exit_status, 0) << e2e::Describe(plus_run);
+  std::map<std::string, Row> plus_meta;
+  for (const Row& row : ReadResults(Path("meta-plus") / "results.tsv")) plus_meta[row.at("gene")] = row;
+  const std::vector<Row> rows = ReadResults(Path("meta") / "results.tsv");
+  ASSERT_EQ(rows.size(), reference.size());
+  for (const Row& row : rows) {
+    const Row& ref = reference.at(row.at("gene"));
+    EXPECT_EQ(row.at("n_studies"), ref.at("class")) << row.at("gene");
+    // output.txt holds single-precision P-values in as many digits as
+    // tell them apart: both texts read back to the same float.
+    for (const char* p : {"p_Rmean_right", "p_Rmean_left", "p_Rwmean_right", "p_Rwmean_left",
+                          "p_Q_right", "p_Q_left"}) {
+      // One-study genes have Q NA here; the console program writes its P.
+      if (p[2] == 'Q' && row.at("n_studies") == "1") continue;
+      EXPECT_EQ(static_cast<float>(Number(row.at(p))), static_cast<float>(Number(ref.at(p))))
+          << row.at("gene") << " " << p;
+    }
+    // Plus-one from the counts korvelan-report recovers: the same doubles.
+    const Row& plus_ref = plus.at(row.at("gene"));
+    const Row& plus_row = plus_meta.at(row.at("gene"));
+    for (const char* p : {"p_Rmean_right", "p_Rmean_left", "p_Rwmean_right", "p_Rwmean_left", "p_Q_left"}) {
+      if (p[2] == 'Q' && row.at("n_studies") == "1") continue;
+      EXPECT_EQ(plus_row.at(p), plus_ref.at(p)) << row.at("gene") << " " << p;
+    }
+    // output.txt shows R-mean with four decimals.
+    EXPECT_NEAR(Number(row.at("R_mean")), Number(ref.at("R_mean")), 5.1e-5) << row.at("gene");
+  }
+}
+
+TEST_F(MetaProgram, ProstateListsBelowPutHpnAndAmacrOnTopInEveryShape) {
+  // The same five lists as rows, as one list file per study and as a long
+  // table: the same results.tsv byte for byte.
+  const RunResult rows = Run({kProstate.string(), "-o", "rows", "--seed", "11", "--runs", "200"});
+  ASSERT_EQ(rows.exit_status, 0) << e2e::Describe(rows);
+  EXPECT_NE(rows.out.find("(rows), absent genes below"), std::string::npos) << rows.out;
+  const std::vector<Row> top = ReadResults(Path("rows") / "results.tsv");
+  ASSERT_EQ(top.size(), 89u);
+  EXPECT_EQ(top[0].at("gene"), "HPN");
+  EXPECT_EQ(top[1].at("gene"), "AMACR");
+  EXPECT_EQ(top[1].at("rank_Singh"), "57.5");  // below 25 of 89: (26 + 89) / 2
+
+  std::vector<std::string> args = ProstateLists();
+  for (const char* a : {"-o", "lists", "--seed", "11", "--runs", "200"}) args.push_back(a);
+  const RunResult lists = Run(args);
+  ASSERT_EQ(lists.exit_status, 0) << e2e::Describe(lists);
+  EXPECT_NE(lists.out.find("(lists)"), std::string::npos);
+  EXPECT_EQ(ReadBytes(Path("lists") / "results.tsv"), ReadBytes(Path("rows") / "results.tsv"));
+
+  std::string long_table = "study,gene,rank\n";
+  for (const Row& row : top) {
+    for (const char* s : {"Luo", "Welsh", "Dhana", "True", "Singh"}) {
+      const std::string rank = row.at(std::string("rank_") + s);
+      if (Number(rank) <= 25) long_table += std::string(s) + "," + row.at("gene") + "," + rank + "\n";
+    }
+  }
+  WriteBytes(Path("long.csv"), long_table);
+  const RunResult lng = Run({"long.csv", "-o", "long", "--seed", "11", "--runs", "200", "--absent", "below"});
+  ASSERT_EQ(lng.exit_status, 0) << e2e::Describe(lng);
+  // Studies come in order of first appearance in the long table.
+  const std::vector<Row> long_rows = ReadResults(Path("long") / "results.tsv");
+  EXPECT_EQ(long_rows[0].at("gene"), "HPN");
+  EXPECT_EQ(long_rows[0].at("p_Rmean_left"), top[0].at("p_Rmean_left"));
+
+  // Absent as missing: OGT, first in one list only, is scaled to the
+  // third-best R-mean and sits among the top genes; below, it falls away.
+  const RunResult missing = Run({kProstate.string(), "-o", "missing", "--seed", "11", "--runs", "200",
+                                 "--absent", "missing"});
+  ASSERT_EQ(missing.exit_status, 0);
+  const std::vector<Row> m = ReadResults(Path("missing") / "results.tsv");
+  const auto ogt = std::find_if(m.begin(), m.end(), [](const Row& row) { return row.at("gene") == "OGT"; });
+  ASSERT_NE(ogt, m.end());
+  EXPECT_LT(ogt - m.begin(), 5);
+  EXPECT_EQ(ogt->at("R_mean"), "3.559999942779541");  // float(89 / 25 x 1)
+  EXPECT_EQ(ogt->at("Q"), "NA");
+  EXPECT_EQ(ogt->at("p_Q_right"), "NA");
+  for (std::size_t i = 0; i < 10; ++i) EXPECT_NE(top[i].at("gene"), "OGT");
+}
+
+TEST_F(MetaProgram, BreastColumnsAndTheRunRecord) {
+  const RunResult r = Run({kBreast.string(), "-o", "breast", "--runs", "20", "--top", "3"});
+  ASSERT_EQ(r.exit_status, 0) << e2e::Describe(r);
+  EXPECT_NE(r.out.find("(columns), absent genes below"), std::string::npos);
+  EXPECT_NE(r.out.find("\nESR1 "), std::string::npos) << r.out;
+  const std::vector<Row> rows = ReadResults(Path("breast") / "results.tsv");
+  ASSERT_EQ(rows.size(), 917u);
+  EXPECT_EQ(rows[0].at("gene"), "ESR1");
+  for (const Row& row : rows) ASSERT_EQ(row.at("n_studies"), "3");
+  for (const Row& row : rows) ASSERT_GT(Number(row.at("p_Rmean_left")), 0.0);  // plus-one
+
+  const auto run = nlohmann::json::parse(ReadBytes(Path("breast") / "run.json"));
+  EXPECT_TRUE(run["options"]["seed_drawn"].get<bool>());
+  EXPECT_EQ(run["inputs"][0]["sha256"], tools::Sha256Hex(ReadBytes(kBreast)));
+  EXPECT_EQ(run["counts"]["genes"], 917);
+  EXPECT_EQ(run["options"]["absent"], "below");
+  EXPECT_EQ(run["command_line"][0], "korvelan-meta");
+  // The recorded seed repeats the run.
+  const std::string seed = std::to_string(run["seed"].get<int>());
+  const RunResult again = Run({kBreast.string(), "-o", "again", "--runs", "20", "--seed", seed});
+  ASSERT_EQ(again.exit_status, 0);
+  EXPECT_EQ(ReadBytes(Path("again") / "results.tsv"), ReadBytes(Path("breast") / "results.tsv"));
+  EXPECT_TRUE(fs::exists(Path("breast") / "report.svg"));
+}
+
+TEST_F(MetaProgram, OptionsChangeWhatTheyShould) {
+  std::vector<std::string> lists = ProstateLists();
+  auto run = [&](const std::string& dir, std::vector<std::string> extra) {
+    std::vector<std::string> args = {kProstate.string(), "-o", dir, "--seed", "5", "--runs", "50", "-q"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    const RunResult r = Run(args);
+    EXPECT_EQ(r.exit_status, 0) << dir << ": " << e2e::Describe(r);
+    return ReadResults(Path(dir) / "results.tsv");
+  };
+  // --min-studies: genes of fewer studies are NA and last.
+  const std::vector<Row> min3 = run("min3", {"--min-studies", "3"});
+  std::size_t na = 0;
+  for (const Row& row : min3) {
+    if (std::stoi(row.at("n_studies")) < 3) {
+      ++na;
+      EXPECT_EQ(row.at("p_Rmean_left"), "NA");
+      EXPECT_EQ(row.at("q_Rmean_left"), "NA");
+    }
+  }
+  EXPECT_GT(na, 70u);
+  EXPECT_EQ(min3.back().at("p_Rmean_left"), "NA");
+  // --universe N: the below rank spreads over N.
+  const std::vector<Row> wide = run("wide", {"--universe", "1000"});
+  EXPECT_EQ(wide[1].at("rank_Singh"), "513");  // (26 + 1000) / 2
+  // --universe FILE: the ids of a file; the extra ids are listed by none.
+  std::string universe;
+  for (const Row& row : wide) universe += row.at("gene") + "\n";
+  universe += "EXTRA1\nEXTRA2\n";
+  WriteBytes(Path("universe.txt"), universe);
+  const std::vector<Row> file = run("file", {"--universe", "universe.txt"});
+  EXPECT_EQ(file.size(), 91u);
+  EXPECT_EQ(file.back().at("n_studies"), "0");
+  // --pvalues exact: count / total, zero allowed.
+  const std::vector<Row> exact = run("exact", {"--pvalues", "exact"});
+  EXPECT_EQ(exact[0].at("p_Rmean_left"), "0");
+  // --weights change R_wmean only.
+  const std::vector<Row> weighted = run("weighted", {"--weights", "1,2,3,4,5"});
+  const std::vector<Row> plain = run("plain", {});
+  EXPECT_EQ(weighted[0].at("R_mean"), plain[0].at("R_mean"));
+  EXPECT_NE(weighted[0].at("R_wmean"), plain[0].at("R_wmean"));
+  // --threads and a named --input-format change no byte.
+  run("one-thread", {"--threads", "1", "--input-format", "rows"});
+  run("two-threads", {"--threads", "2"});
+  EXPECT_EQ(ReadBytes(Path("one-thread") / "results.tsv"), ReadBytes(Path("plain") / "results.tsv"));
+  EXPECT_EQ(ReadBytes(Path("two-threads") / "results.tsv"), ReadBytes(Path("plain") / "results.tsv"));
+  // --sort-by
+  const std::vector<Row> by_q = run("byq", {"--sort-by", "p_Q_right"});
+  for (std::size_t i = 1; i < by_q.size(); ++i) {
+    if (by_q[i].at("p_Q_right") == "NA") break;
+    EXPECT_LE(Number(by_q[i - 1].at("p_Q_right")), Number(by_q[i].at("p_Q_right")));
+  }
+  // --duplicates: an id twice in one list.
+  WriteBytes(Path("dup.txt"), "A\nB\nA\nC\n");
+  WriteBytes(Path("other.txt"), "C\nA\nB\n");
+  for (const char* mode : {"first", "best", "mean"}) {
+    const RunResult r = Run({"dup.txt", "other.txt", "-o", std::string("dup-") + mode,
+                             "--duplicates", mode, "--seed", "1", "--runs", "5", "-q"});
+    EXPECT_EQ(r.exit_status, 0) << mode << ": " << e2e::Describe(r);
+  }
+  // --force replaces an existing directory.
+  const RunResult forced = Run({kProstate.string(), "-o", "plain", "--force", "--seed", "6", "--runs", "5", "-q"});
+  EXPECT_EQ(forced.exit_status, 0) << e2e::Describe(forced);
+  EXPECT_NE(ReadBytes(Path("plain") / "run.json").find("\"seed\": 6"), std::string::npos);
+}
+
+TEST_F(MetaProgram, RefusedInputsNameWhatIsWrong) {
+  WriteBytes(Path("a.txt"), "x\ny\nz\n");
+  WriteBytes(Path("dup.txt"), "x\ny\n# note\nx\n");
+  WriteBytes(Path("empty.txt"), "# nothing\n\n");
+  WriteBytes(Path("one.txt"), "x\n");
+  WriteBytes(Path("tab.csv"), "A,B\nx,y\n\"p\tq\",z\n");
+  WriteBytes(Path("quote.txt"), "x\ny\"z\n");
+  WriteBytes(Path("gap.tsv"), "A\tB\nx\ty\n\tz\nw\tv\n");
+  WriteBytes(Path("long.csv"), "study,gene,score\nA,x,1\n");
+  std::string many = "study\tr1\tr2";
+  for (int s = 0; s < 99; ++s) many += "\n" + std::string("s") + std::to_string(s) + "\tx\ty";
+  WriteBytes(Path("many.tsv"), many + "\n");
+  WriteBytes(Path("table1.tsv"), "Symbol\tpvalue\nx\t0.1\ny\t0.2\n");
+  fs::create_directories(Path("exists"));
+  struct Case {
+    const char* name;
+    std::vector<std::string> args;
+    int status;
+    const char* message;
+  };
+  const std::vector<Case> cases = {
+      {"missing file", {"nofile.txt", "a.txt"}, 1, "cannot open nofile.txt"},
+      {"unknown format", {"--input-format", "xml", "a.txt", "a.txt"}, 2, "--input-format"},
+      {"duplicates", {"dup.txt", "a.txt"}, 1, "dup.txt: study \"dup\" lists \"x\" twice, on lines 1 and 4"},
+      {"empty list", {"empty.txt", "a.txt"}, 1, "the file holds no ids"},
+      {"empty list second", {"a.txt", "empty.txt"}, 1, "study \"empty\" ranks 0 ids"},
+      {"one gene", {"a.txt", "one.txt"}, 1, "study \"one\" ranks 1 id; a study must rank at least 2"},
+      {"one list", {"a.txt"}, 1, "takes 2 to 98 studies, not 1"},
+      {"99 studies", {"many.tsv"}, 1, "takes 2 to 98 studies, not 99"},
+      {"tab in id", {"tab.csv"}, 1, "tab.csv line 3: the id \"p\tq\" of study \"A\" is not usable"},
+      {"quote in id", {"quote.txt", "a.txt"}, 1, "quote.txt line 2: the id \"y\"z\""},
+      {"cell after the end", {"gap.tsv"}, 1, "gap.tsv line 4: column \"A\" holds \"w\" after its list ended"},
+      {"long without rank column", {"long.csv"}, 1, "no column \"rank\""},
+      {"table without ranking", {"table1.tsv", "table1.tsv"}, 1, "needs --gene and one of --pvalue"},
+      {"wrong gene column", {"--gene", "Gene", "--pvalue", "pvalue", "table1.tsv", "table1.tsv"}, 1,
+       "no column \"Gene\""},
+      {"existing directory", {"a.txt", "a.txt", "-o", "exists"}, 2, "exists already exists"},
+      {"universe with missing", {"a.txt", "one.txt", "--absent", "missing", "--universe", "9"}, 2,
+       "--universe applies to --absent below"},
+      {"small universe", {"a.txt", "dup.txt", "--duplicates", "first", "--universe", "2"}, 1,
+       "the universe size 2 is smaller than the 3 genes"},
+      {"weights count", {"a.txt", "a.txt", "--weights", "1,2,3"}, 1, "weight"},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args = c.args;
+    if (std::find(args.begin(), args.end(), "-o") == args.end()) {
+      args.push_back("-o");
+      args.push_back("out");
+    }
+    args.push_back("--seed");
+    args.push_back("3");
+    const RunResult r = Run(args);
+    EXPECT_EQ(r.exit_status, c.status) << c.name << ": " << e2e::Describe(r);
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << c.name << ": " << r.err;
+    EXPECT_FALSE(fs::exists(Path("out"))) << c.name;
+  }
+  EXPECT_TRUE(fs::is_empty(Path("exists")));
+}
+
+TEST_F(MetaProgram, InterruptLeavesNoResults) {
+  // Enough runs to be in the middle of them when the signal comes.
+  std::vector<std::string> args = {kBreast.string(), "-o", "big", "--runs", "2000000", "--seed", "9",
+                                   "--threads", "1"};
+  const auto start = std::chrono::steady_clock::now();
+  const RunResult r = Run(args, SIGINT);
+  ASSERT_TRUE(r.signal_sent);
+  EXPECT_EQ(r.exit_status, 130) << e2e::Describe(r);
+  EXPECT_NE(r.err.find("interrupted; nothing was written"), std::string::npos);
+  EXPECT_FALSE(fs::exists(Path("big")));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(60));
+  for (const auto& e : fs::directory_iterator(scratch_.path())) {
+    EXPECT_EQ(e.path().filename().string().find(".big."), std::string::npos) << e.path();
+  }
+  // An existing directory replaced with --force stays as it was.
+  fs::create_directories(Path("kept"));
+  WriteBytes(Path("kept") / "results.tsv", "old\n");
+  const RunResult term = Run({kBreast.string(), "-o", "kept", "--force", "--runs", "2000000", "--seed", "9"},
+                             SIGTERM);
+  EXPECT_EQ(term.exit_status, 143) << e2e::Describe(term);
+  EXPECT_EQ(ReadBytes(Path("kept") / "results.tsv"), "old\n");
+}
+
+}  // namespace
+}  // namespace korvelan

@@ -1,0 +1,373 @@
+// korvelan-meta's command line: options to the readers and the meta layer,
+// the seed, the progress bar, and the staged output directory.
+#include "tools/meta_command.h"
+
+#include <algorithm>
+#include <charconv>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <ctime>
+#include <iomanip>
+#include <map>
+#include <random>
+#include <thread>
+
+#include <nlohmann/json.hpp>
+
+#include "korvelan/meta.h"
+#include "tools/cli_parse.h"
+#include "tools/file_io.h"
+#include "tools/input_files.h"
+#include "tools/meta_input.h"
+#include "tools/meta_progress.h"
+#include "tools/output_dir.h"
+#include "tools/report.h"
+#include "tools/sha256.h"
+#include "tools/svg_figure.h"
+#include "tools/tool_error.h"
+
+namespace korvelan::tools {
+namespace {
+
+constexpr const char* kProgram = "korvelan-meta";
+using Json = nlohmann::ordered_json;
+using Seconds = std::chrono::duration<double>;
+
+// Everything read from the command line, before defaults that depend on
+// the input (--absent) are settled.
+struct Settings {
+  std::vector<std::filesystem::path> inputs;
+  std::filesystem::path out;
+  std::string shape = "auto";
+  std::string gene, pvalue, statistic, sign_by, first = "largest", delimiter = "auto";
+  std::string study_column = "study";
+  std::string absent;  // empty: by the input's shape
+  std::string universe;
+  std::string duplicates = "refuse";
+  std::int32_t min_studies = 1;
+  std::string pvalues = "plus-one";
+  std::int32_t runs = 1000;
+  std::optional<std::int64_t> seed;
+  unsigned threads = 0;
+  std::string weights = "equal";
+  std::string sort_by = "p_Rmean_left";
+  std::int32_t top = 10;
+  bool quiet = false;
+  bool force = false;
+};
+
+void AddOptions(CLI::App& app, Settings& s) {
+  app.add_option("inputs", s.inputs, "Input files: study tables, lists, or one table of all studies")
+      ->required();
+  app.add_option("-o,--out", s.out, "Results directory (created; refused if it exists unless --force)")
+      ->required();
+  app.add_option("--input-format", s.shape, "auto, tables, lists, columns, rows or long")
+      ->check(CLI::IsMember({"auto", "tables", "lists", "columns", "rows", "long"}));
+  app.add_option("--gene", s.gene, "tables: column with the gene id; long: default \"gene\"");
+  app.add_option("--pvalue", s.pvalue, "tables and long: rank by this p-value column, smallest first");
+  app.add_option("--statistic", s.statistic, "tables and long: rank by this statistic (see --first)");
+  app.add_option("--sign-by", s.sign_by,
+                 "tables, with --pvalue: rank by sign(COLUMN) x -log10(p) (see --first)");
+  app.add_option("--first", s.first, "With --statistic or --sign-by: largest or smallest gets rank 1")
+      ->check(CLI::IsMember({"largest", "smallest"}));
+  app.add_option("--delimiter", s.delimiter, "auto, tab, comma or semicolon")
+      ->check(CLI::IsMember({"auto", "tab", "comma", "semicolon"}));
+  app.add_option("--study-column", s.study_column, "long: the study column (default study)");
+  app.add_option("--absent", s.absent,
+                 "missing: a gene a study did not rank is not ranked by it (default for tables); "
+                 "below: ranked below its list, tied over the rest of the universe (default for lists)")
+      ->check(CLI::IsMember({"missing", "below"}));
+  app.add_option("--universe", s.universe,
+                 "With --absent below: the number of genes N, or a file of ids one per line "
+                 "(default: the union of all inputs)");
+  app.add_option("--duplicates", s.duplicates, "An id twice in one study: refuse, first, best or mean")
+      ->check(CLI::IsMember({"refuse", "first", "best", "mean"}));
+  app.add_option("--min-studies", s.min_studies,
+                 "Genes ranked by fewer studies are listed with NA and left out (default 1)")
+      ->check(CLI::Range(1, korvelan::kMaxStudies));
+  app.add_option("--pvalues", s.pvalues,
+                 "plus-one: (count + 1) / (total + 1), never 0 (default); exact: count / total")
+      ->check(CLI::IsMember({"plus-one", "exact"}));
+  app.add_option("--runs", s.runs, "Monte Carlo runs (default 1000)")->check(CLI::Range(1, 2147483647));
+  app.add_option("--seed", s.seed, "Seed 1 .. 2147483646 (default: drawn and recorded in run.json)")
+      ->check(CLI::Range(std::int64_t{1}, std::int64_t{kMaxSeed}));
+  app.add_option("--threads", s.threads, "Threads (default: one per hardware thread)")
+      ->check(CLI::Range(1u, 256u));
+  app.add_option("--weights", s.weights, "equal, or one positive weight per study, comma-separated");
+  app.add_option("--sort-by", s.sort_by, "P-value column that orders results.tsv (default p_Rmean_left)")
+      ->check(CLI::IsMember({"p_Rmean_right", "p_Rmean_left", "p_Rwmean_right", "p_Rwmean_left",
+                             "p_Q_right", "p_Q_left"}));
+  app.add_option("--top", s.top, "Genes shown on screen (default 10; 0: none)")->check(CLI::Range(0, 1000000));
+  app.add_flag("-q,--quiet", s.quiet, "No progress bar and no table on screen");
+  app.add_flag("--force", s.force, "Replace an existing results directory");
+}
+
+MetaReadOptions ReadOptions(const Settings& s, Duplicates duplicates) {
+  MetaReadOptions r;
+  r.shape = *InputShapeNamed(s.shape);
+  r.rule.gene_column = s.gene;
+  r.value_given = !s.pvalue.empty() || !s.statistic.empty();
+  r.rule.value_column = s.statistic.empty() ? s.pvalue : s.statistic;
+  r.rule.sign_column = s.sign_by;
+  r.rule.kind = !s.statistic.empty() ? RankingRule::Kind::kStatistic
+                : !s.sign_by.empty() ? RankingRule::Kind::kSignedPValue
+                                     : RankingRule::Kind::kPValue;
+  r.rule.first = s.first == "largest" ? RankFirst::kLargest : RankFirst::kSmallest;
+  static const std::map<std::string, char> kDelimiters{{"tab", '\t'}, {"comma", ','}, {"semicolon", ';'}};
+  if (s.delimiter != "auto") r.delimiter = kDelimiters.at(s.delimiter);
+  r.study_column = s.study_column;
+  r.duplicates = duplicates;
+  return r;
+}
+
+Duplicates DuplicatesNamed(const std::string& name) {
+  if (name == "first") return Duplicates::kFirst;
+  if (name == "best") return Duplicates::kBest;
+  if (name == "mean") return Duplicates::kMean;
+  return Duplicates::kRefuse;
+}
+
+int SortIndex(const std::string& name) {
+  for (int t = 0; t < kPValues; ++t) {
+    if (PValueName(t) == name) return t;
+  }
+  return korvelan::kRmeanLeft;
+}
+
+// The seed when none is given: from the system's entropy source, never
+// from the clock, so that two runs started together differ.
+std::int32_t DrawSeed() {
+  std::random_device device;
+  std::uniform_int_distribution<std::int32_t> pick(1, kMaxSeed);
+  return pick(device);
+}
+
+std::string UtcNow() {
+  const std::time_t now = std::time(nullptr);
+  std::tm utc{};
+  gmtime_r(&now, &utc);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+  return text;
+}
+
+std::vector<ReportRow> FigureRows(const MetaResults& r, int sort_by) {
+  std::vector<ReportRow> rows;
+  std::size_t line = 0;
+  for (std::size_t i : ResultOrder(r, sort_by)) {
+    ++line;
+    if (!r.analysed[i]) continue;
+    ReportRow row;
+    row.gene = r.genes[i];
+    row.line = line;
+    row.klass = r.klass[i];
+    row.r_mean = r.r_mean[i];
+    row.q = r.q[i];
+    for (std::size_t t = 0; t < kPValueCount; ++t) {
+      row.p[t] = r.p[t][i];
+      row.q_values[t] = r.q_values[t][i];
+    }
+    rows.push_back(std::move(row));
+  }
+  return rows;
+}
+
+// Four significant digits: the screen is for reading, results.tsv keeps
+// every digit.
+std::string Short(double value) {
+  if (std::isnan(value)) return "NA";
+  char text[32];
+  std::snprintf(text, sizeof text, "%.4g", value);
+  return text;
+}
+
+void ShowTop(std::ostream& out, const MetaResults& r, int sort_by, std::int32_t top) {
+  const std::string p = std::string(PValueName(sort_by));
+  const auto t = static_cast<std::size_t>(sort_by);
+  std::size_t width = 4;
+  const std::vector<std::size_t> order = ResultOrder(r, sort_by);
+  const std::size_t shown = std::min(order.size(), static_cast<std::size_t>(top));
+  for (std::size_t k = 0; k < shown; ++k) width = std::max(width, r.genes[order[k]].size());
+  out << std::left << std::setw(static_cast<int>(width + 2)) << "gene" << std::setw(11) << "n_studies"
+      << std::setw(12) << "R_mean" << std::setw(16) << p << "q" << p.substr(1) << "\n";
+  for (std::size_t k = 0; k < shown; ++k) {
+    const std::size_t i = order[k];
+    out << std::setw(static_cast<int>(width + 2)) << r.genes[i] << std::setw(11) << r.n_studies[i]
+        << std::setw(12) << Short(r.r_mean[i]) << std::setw(16) << Short(r.p[t][i])
+        << Short(r.q_values[t][i]) << "\n";
+  }
+}
+
+// Distinct information classes of the genes that took part.
+std::size_t ClassCount(const MetaResults& r) {
+  std::vector<std::int32_t> seen;
+  for (std::size_t i = 0; i < r.genes.size(); ++i) {
+    if (r.analysed[i] && std::find(seen.begin(), seen.end(), r.klass[i]) == seen.end()) seen.push_back(r.klass[i]);
+  }
+  return seen.size();
+}
+
+}  // namespace
+
+int MetaMain(std::span<const std::string> args, std::ostream& out, std::ostream& err,
+             const MetaTerminal& terminal) {
+  const auto started = std::chrono::steady_clock::now();
+  CLI::App app{
+      "Rank-based meta-analysis in one command: reads ranked gene lists or per-study tables, "
+      "runs the Monte Carlo permutation analysis and writes results.tsv, report.svg and "
+      "run.json into the -o directory. Exit status: 0 done, 1 data error, 2 usage error, "
+      "130 interrupted.",
+      kProgram};
+  Settings s;
+  AddOptions(app, s);
+  if (const auto status = ParseCommandLine(app, kProgram, args, out, err)) return *status;
+  auto usage = [&](const std::string& message) {
+    err << kProgram << ": " << message << " (see " << kProgram << " --help)\n";
+    return 2;
+  };
+  if (!s.pvalue.empty() && !s.statistic.empty()) return usage("give at most one of --pvalue and --statistic");
+  if (!s.sign_by.empty() && s.pvalue.empty()) return usage("--sign-by needs --pvalue");
+
+  try {
+    // Refused before any work: an existing directory.
+    StagedDirectory directory(s.out, s.force);
+    const Duplicates duplicates = DuplicatesNamed(s.duplicates);
+    const MetaInput input = ReadMetaInput(s.inputs, ReadOptions(s, duplicates));
+
+    MetaOptions options;
+    const std::string absent = !s.absent.empty() ? s.absent : (input.top_lists ? "below" : "missing");
+    options.absent = absent == "below" ? Absent::kBelow : Absent::kMissing;
+    std::string universe_sha;
+    if (!s.universe.empty()) {
+      if (options.absent != Absent::kBelow) {
+        return usage("--universe applies to --absent below");
+      }
+      if (s.universe.find_first_not_of("0123456789") == std::string::npos) {
+        const auto [end, error] = std::from_chars(s.universe.data(), s.universe.data() + s.universe.size(),
+                                                  options.universe_size);
+        if (error != std::errc() || end != s.universe.data() + s.universe.size() ||
+            options.universe_size < 1 || options.universe_size > korvelan::kMaxUniverse) {
+          return usage("--universe N must be a whole number from 1 to " + std::to_string(korvelan::kMaxUniverse) +
+                       ", or the name of a file of ids");
+        }
+      } else {
+        const std::string text = ReadWholeFile(s.universe);
+        universe_sha = Sha256Hex(text);
+        options.universe_ids = ParseList(text, s.universe, "universe", Duplicates::kRefuse).ids;
+      }
+    }
+    options.duplicates = duplicates;
+    options.min_studies = s.min_studies;
+    options.pvalues = s.pvalues == "exact" ? PValues::kExact : PValues::kPlusOne;
+    if (s.weights != "equal") {
+      for (float w : ParseWeights(s.weights, input.studies.size())) options.weights.push_back(w);
+    }
+    options.runs = s.runs;
+    const bool drawn = !s.seed.has_value();
+    options.seed = drawn ? DrawSeed() : static_cast<std::int32_t>(*s.seed);
+    options.threads = s.threads > 0 ? s.threads : std::max(1u, std::thread::hardware_concurrency());
+    options.stop = terminal.stop;
+    std::optional<ProgressBar> bar;
+    if (terminal.progress_bar && !s.quiet) {
+      bar.emplace(err);
+      options.progress = [&bar](std::int32_t done, std::int32_t total) { bar->Update(done, total); };
+    }
+    const auto read_done = std::chrono::steady_clock::now();
+    out << kProgram << ": " << input.studies.size() << " studies (" << InputShapeName(input.shape)
+        << "), absent genes " << absent << ", seed " << options.seed
+        << (drawn ? " (drawn; --seed " + std::to_string(options.seed) + " repeats this run)" : "")
+        << "; running " << options.runs << " runs\n"
+        << std::flush;
+
+    MetaResults results;
+    try {
+      results = RunMeta(input.studies, options);
+    } catch (...) {
+      if (bar) bar->Finish();
+      throw;
+    }
+    if (bar) bar->Finish();
+    const auto run_done = std::chrono::steady_clock::now();
+
+    const int sort_by = SortIndex(s.sort_by);
+    directory.Write("results.tsv", ResultsTsv(results, sort_by));
+    directory.Write("report.svg", SvgFigure(FigureRows(results, sort_by)));
+
+    Json run;
+    run["program"] = kProgram;
+    run["version"] = results.version;
+    Json command = Json::array({kProgram});
+    for (const std::string& a : args) command.push_back(a);
+    run["command_line"] = command;
+    run["started_utc"] = UtcNow();
+    Json files = Json::array();
+    for (std::size_t f = 0; f < s.inputs.size(); ++f) {
+      files.push_back({{"file", s.inputs[f].string()}, {"sha256", input.sha256[f]}});
+    }
+    run["inputs"] = files;
+    Json o;
+    o["input_format"] = InputShapeName(input.shape);
+    o["gene"] = s.gene;
+    o["pvalue"] = s.pvalue;
+    o["statistic"] = s.statistic;
+    o["sign_by"] = s.sign_by;
+    o["first"] = s.first;
+    o["delimiter"] = s.delimiter;
+    o["study_column"] = s.study_column;
+    o["absent"] = absent;
+    if (!universe_sha.empty()) {
+      o["universe"] = {{"file", s.universe}, {"sha256", universe_sha}, {"ids", options.universe_ids.size()}};
+    } else {
+      o["universe"] = results.universe;
+    }
+    o["duplicates"] = s.duplicates;
+    o["min_studies"] = s.min_studies;
+    o["pvalues"] = s.pvalues;
+    o["runs"] = s.runs;
+    o["seed"] = options.seed;
+    o["seed_drawn"] = drawn;
+    o["threads"] = options.threads;
+    Json weights = Json::array();
+    for (std::size_t j = 0; j < input.studies.size(); ++j) {
+      weights.push_back(options.weights.empty() ? 1.0 : options.weights[j]);
+    }
+    o["weights"] = weights;
+    o["sort_by"] = s.sort_by;
+    run["options"] = o;
+    run["seed"] = options.seed;
+    Json studies = Json::array();
+    for (const Study& study : input.studies) studies.push_back(study.name);
+    run["studies"] = studies;
+    run["counts"] = {{"studies", results.studies.size()},
+                     {"genes", results.genes.size()},
+                     {"genes_analysed", results.genes_analysed},
+                     {"classes", results.classes},
+                     {"universe", results.universe}};
+    const auto written = std::chrono::steady_clock::now();
+    run["timings_seconds"] = {{"read", Seconds(read_done - started).count()},
+                              {"analysis", Seconds(run_done - read_done).count()},
+                              {"write", Seconds(written - run_done).count()}};
+    directory.Write("run.json", run.dump(2) + "\n");
+    if (terminal.stop.stop_requested()) throw Cancelled();
+    directory.Commit();
+
+    out << kProgram << ": " << results.genes.size() << " genes, " << results.genes_analysed
+        << " analysed in " << ClassCount(results) << (ClassCount(results) == 1 ? " information class" : " information classes") << "; results in " << s.out.string() << "\n";
+    if (!s.quiet && s.top > 0) ShowTop(out, results, sort_by, s.top);
+  } catch (const Cancelled&) {
+    err << kProgram << ": interrupted; nothing was written\n";
+    return kInterrupted;
+  } catch (const ToolError& error) {
+    const std::string what = error.what();
+    // The directory refusal is a command-line matter; the rest is data.
+    err << kProgram << ": " << what << "\n";
+    return what.find("already exists; choose another -o") != std::string::npos ? 2 : 1;
+  } catch (const std::exception& error) {
+    err << kProgram << ": " << error.what() << "\n";
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace korvelan::tools

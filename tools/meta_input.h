@@ -1,0 +1,92 @@
+// korvelan-meta's input files in their five shapes, read into studies for
+// the meta-analysis layer (korvelan/meta.h):
+//
+//   tables   one differential-expression table per study, ranked as
+//            korvelan-prepare ranks them (--gene with --pvalue, --statistic
+//            or --pvalue --sign-by); study name = file name without
+//            extension; a gene twice in one table is always refused, as
+//            korvelan-prepare refuses it (--duplicates applies to lists)
+//   lists    one file per study: one id per line, best first; blank lines
+//            and lines starting with # are skipped
+//   columns  one table, one column per study: the header names the
+//            studies, row r holds rank r; an empty cell ends a column's
+//            list; a first column named "rank" is ignored
+//   rows     one table, one row per study: the study's name, then its ids
+//            best first (rows may differ in length); a first line whose
+//            first field is "study" is a header
+//   long     one table with columns study, gene and a value: "rank" (rank 1
+//            best), or the column of --pvalue / --statistic
+//
+// Detection (kAuto): several files are tables when their first line has
+// more than one field, lists otherwise; one file is long when its header
+// has both a study and a gene column, rows when its first header field is
+// "study", a list (refused: one study) when every line holds one field,
+// columns otherwise.
+//
+// Every error is a ToolError naming the file and, where one is at fault,
+// the line: unreadable files, ids that are empty or hold a tab or double
+// quote, an id listed twice in one study (both lines; only when duplicates
+// are refused), a cell after the end of a column's list, a value that is
+// not a number.
+#ifndef KORVELAN_TOOLS_META_INPUT_H_
+#define KORVELAN_TOOLS_META_INPUT_H_
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "korvelan/meta.h"
+#include "tools/study.h"
+
+namespace korvelan::tools {
+
+enum class InputShape { kAuto, kTables, kLists, kColumns, kRows, kLong };
+
+// "auto", "tables", "lists", "columns", "rows", "long".
+std::optional<InputShape> InputShapeNamed(std::string_view name);
+std::string_view InputShapeName(InputShape shape);
+
+struct MetaReadOptions {
+  InputShape shape = InputShape::kAuto;
+  // tables: gene and value columns as korvelan-prepare takes them. long:
+  // gene_column defaults to "gene", value_column to "rank" (kind kPValue:
+  // smallest first; kStatistic: by `first`).
+  RankingRule rule;
+  bool value_given = false;  // --pvalue or --statistic was given
+  std::string study_column = "study";  // long
+  std::optional<char> delimiter;       // nullopt: detected
+  Duplicates duplicates = Duplicates::kRefuse;
+};
+
+struct MetaInput {
+  InputShape shape = InputShape::kAuto;  // as detected
+  std::vector<Study> studies;
+  // Whether the inputs are lists of top genes rather than tables of every
+  // gene measured: lists, columns and rows (the default of --absent).
+  bool top_lists = false;
+  std::vector<std::string> sha256;  // of each file's bytes as read
+};
+
+// Reads and checks `files` (1 .. any; the meta layer checks the counts).
+MetaInput ReadMetaInput(const std::vector<std::filesystem::path>& files,
+                        const MetaReadOptions& options);
+
+// Shape detection on the files' texts (file names for messages).
+InputShape DetectShape(const std::vector<std::string>& texts,
+                       const std::vector<std::string>& sources);
+
+// Parsers of one text each (exposed for tests).
+Study ParseList(std::string_view text, const std::string& source, const std::string& name,
+                Duplicates duplicates);
+std::vector<Study> ParseColumns(std::string_view text, const std::string& source,
+                                std::optional<char> delimiter, Duplicates duplicates);
+std::vector<Study> ParseRows(std::string_view text, const std::string& source,
+                             std::optional<char> delimiter, Duplicates duplicates);
+std::vector<Study> ParseLong(std::string_view text, const std::string& source,
+                             const MetaReadOptions& options);
+
+}  // namespace korvelan::tools
+
+#endif  // KORVELAN_TOOLS_META_INPUT_H_
