@@ -54,6 +54,9 @@ korvelan <- function(x, weights = NULL, classes = NULL, runs = 1000L, seed = NUL
 
   universe_size <- 0
   universe_ids <- character(0)
+  if (!is.null(universe) && absent != "below") {
+    fail("`universe` applies to absent = \"below\" only")
+  }
   if (!is.null(universe)) {
     if (is.character(universe) || is.factor(universe)) {
       universe_ids <- .gene_ids(universe, "`universe`", fail)

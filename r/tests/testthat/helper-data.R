@@ -41,3 +41,23 @@ gse_tables <- function() {
   names(tables) <- sub("[.]tsv$", "", basename(files))
   tables
 }
+
+# `res` (a korvelan() result) against a results.tsv read as text: same
+# columns, same row order by results.tsv's sort, and every number the same
+# double (the library's shortest decimal of each value, digit for digit).
+expect_same_results <- function(res, expected) {
+  expect_identical(names(res), names(expected))
+  # print()'s order is results.tsv's row order.
+  expect_identical(res$gene[korvelan:::.result_order(res)], expected$gene)
+  rows <- match(expected$gene, res$gene)
+  for (col in names(expected)[-1L]) {
+    mine <- res[[col]][rows]
+    text <- if (is.integer(mine)) as.character(mine) else korvelan:::.format_number(mine)
+    differ <- which(text != expected[[col]])
+    expect(length(differ) == 0L,
+           sprintf("column %s differs in %d rows, first gene %s: %s here, %s in results.tsv",
+                   col, length(differ), expected$gene[differ[1L]], text[differ[1L]],
+                   expected[[col]][differ[1L]]))
+  }
+}
+

@@ -55,6 +55,8 @@ bad <- list(
   list("bad absent", quote(korvelan(x, absent = "above")), "`absent` must be"),
   list("bad pvalues", quote(korvelan(x, pvalues = "two")), "should be one of"),
   list("universe too small", quote(korvelan(x, universe = 5)), "universe"),
+  list("universe with absent missing", quote(korvelan(m, universe = 100)), "absent = \"below\" only"),
+  list("universe above 2^23 genes", quote(korvelan(x, universe = 1e7)), "universe"),
   list("gene outside the universe", quote(korvelan(x, universe = c("g0001", "g0002"))), "not in the universe")
 )
 
