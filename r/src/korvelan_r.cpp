@@ -14,10 +14,10 @@
 
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <cstdint>
 #include <exception>
-#include <limits>
 #include <mutex>
 #include <stdexcept>
 #include <stop_token>
@@ -238,17 +238,16 @@ extern "C" SEXP korvelan_format_number(SEXP x_sexp) {
   END_RCPP
 }
 
-extern "C" SEXP korvelan_version() {
-  BEGIN_RCPP
-  return Rcpp::wrap(std::string(korvelan::kVersion));
-  END_RCPP
-}
-
 namespace {
+// R's registration table stores every entry point as DL_FUNC; going through
+// void (*)() is the cast compilers accept as deliberate.
+template <typename F>
+DL_FUNC Entry(F* f) {
+  return reinterpret_cast<DL_FUNC>(reinterpret_cast<void (*)()>(f));
+}
 const R_CallMethodDef kCallMethods[] = {
-    {"korvelan_run", reinterpret_cast<DL_FUNC>(&korvelan_run), 3},
-    {"korvelan_format_number", reinterpret_cast<DL_FUNC>(&korvelan_format_number), 1},
-    {"korvelan_version", reinterpret_cast<DL_FUNC>(&korvelan_version), 0},
+    {"korvelan_run", Entry(&korvelan_run), 3},
+    {"korvelan_format_number", Entry(&korvelan_format_number), 1},
     {nullptr, nullptr, 0}};
 }  // namespace
 
