@@ -1,0 +1,225 @@
+# korvelan(): shapes R's inputs into studies and options for the library's
+# RunMeta and its results table into a data.frame. Every statistic is
+# computed by the library; the checks here exist to give R users messages in
+# R's terms (argument names, list elements) before the library is called.
+
+korvelan <- function(x, weights = NULL, classes = NULL, runs = 1000L, seed = NULL,
+                     threads = 1L, absent = NULL, universe = NULL, min_studies = 1L,
+                     pvalues = c("plus-one", "exact"), verbose = interactive()) {
+  call <- match.call()
+  fail <- function(...) stop(simpleError(paste0(...), call))
+
+  if (!is.null(classes)) {
+    fail("`classes` cannot be given: a gene's information class is the number of ",
+         "studies that rank it, which the analysis computes itself")
+  }
+  input <- .korvelan_input(x, fail)
+  n_studies <- input$n_studies
+  if (n_studies < 2L) {
+    fail("a meta-analysis needs at least 2 studies; `x` has ", n_studies)
+  }
+  if (n_studies > 98L) {
+    fail("a meta-analysis takes at most 98 studies; `x` has ", n_studies)
+  }
+
+  if (is.null(absent)) {
+    absent <- if (input$shape == "lists") "below" else "missing"
+  }
+  if (!is.character(absent) || length(absent) != 1L || !(absent %in% c("below", "missing"))) {
+    fail("`absent` must be \"below\" or \"missing\"")
+  }
+  pvalues <- match.arg(pvalues)
+
+  if (is.null(weights)) {
+    weights <- numeric(0)
+  } else {
+    if (!is.numeric(weights)) fail("`weights` must be numeric")
+    if (length(weights) != n_studies) {
+      fail("`weights` must have one value per study (", n_studies, "), not ",
+           length(weights))
+    }
+    if (!all(is.finite(weights))) fail("`weights` must be finite numbers (no NA)")
+    weights <- as.double(weights)
+  }
+
+  runs <- .whole_number(runs, "runs", 1, 2147483647, fail)
+  threads <- .whole_number(threads, "threads", 1, 256, fail)
+  min_studies <- .whole_number(min_studies, "min_studies", 1, n_studies, fail)
+  if (is.null(seed)) {
+    # From R's generator, so that set.seed() makes the analysis reproducible.
+    seed <- sample.int(2147483646L, 1L)
+  } else {
+    seed <- .whole_number(seed, "seed", 1, 2147483646, fail)
+  }
+
+  universe_size <- 0
+  universe_ids <- character(0)
+  if (!is.null(universe) && absent != "below") {
+    fail("`universe` applies to absent = \"below\" only")
+  }
+  if (!is.null(universe)) {
+    if (is.character(universe) || is.factor(universe)) {
+      universe_ids <- .gene_ids(universe, "`universe`", fail)
+    } else if (is.numeric(universe) && length(universe) == 1L && is.finite(universe) &&
+               universe >= 1 && universe == round(universe)) {
+      universe_size <- as.double(universe)
+    } else {
+      fail("`universe` must be a number of genes or a character vector of gene ids")
+    }
+  }
+  if (!is.logical(verbose) || length(verbose) != 1L || is.na(verbose)) {
+    fail("`verbose` must be TRUE or FALSE")
+  }
+
+  options <- list(absent = absent, universe_size = universe_size,
+                  universe_ids = universe_ids, min_studies = min_studies,
+                  pvalues = pvalues, weights = weights, runs = runs, seed = seed,
+                  threads = threads)
+  out <- tryCatch(.Call(korvelan_run, input, options, verbose),
+                  error = function(e) fail(conditionMessage(e)))
+  if (identical(out$status, "interrupted")) .signal_interrupt()
+
+  result <- as.data.frame(out$columns, stringsAsFactors = FALSE, optional = TRUE)
+  names(result) <- names(out$columns)
+  attr(result, "runs") <- out$runs
+  attr(result, "seed") <- out$seed
+  attr(result, "universe") <- out$universe
+  attr(result, "version") <- out$version
+  attr(result, "settings") <- list(absent = absent, pvalues = pvalues,
+                                   min_studies = min_studies,
+                                   weighted = length(weights) > 0L,
+                                   genes_analysed = out$genes_analysed,
+                                   classes = out$classes)
+  class(result) <- c("korvelan_result", "data.frame")
+  result
+}
+
+# The analysis was stopped by the user's interrupt, which the C++ side
+# consumed while polling for it: hand it on as R's own interrupt would come,
+# to interrupt handlers first, otherwise back to the top level.
+.signal_interrupt <- function() {
+  cond <- structure(list(message = "korvelan() was interrupted", call = NULL),
+                    class = c("interrupt", "condition"))
+  signalCondition(cond)
+  invokeRestart("abort")
+}
+
+.whole_number <- function(value, name, lower, upper, fail) {
+  if (!is.numeric(value) || length(value) != 1L || is.na(value) || !is.finite(value) ||
+      value != round(value) || value < lower || value > upper) {
+    fail("`", name, "` must be a whole number from ", format(lower, scientific = FALSE),
+         " to ", format(upper, scientific = FALSE))
+  }
+  as.integer(value)
+}
+
+.gene_ids <- function(ids, what, fail) {
+  if (is.factor(ids)) ids <- as.character(ids)
+  if (!is.character(ids)) fail(what, " must hold gene ids as character strings")
+  if (anyNA(ids)) fail(what, " has an NA gene id (at position ", which(is.na(ids))[1L], ")")
+  enc2utf8(ids)
+}
+
+.first_duplicate <- function(ids) ids[anyDuplicated(ids)]
+
+# The three input shapes, as the list korvelan_run reads.
+.korvelan_input <- function(x, fail) {
+  if (is.data.frame(x) && all(c("study", "gene", "rank") %in% names(x))) {
+    return(.long_input(x, fail))
+  }
+  if (is.matrix(x) || is.data.frame(x)) return(.table_input(x, fail))
+  if (is.list(x)) return(.lists_input(x, fail))
+  fail("`x` must be a named list of ranked gene ids, a numeric matrix or data.frame of ",
+       "genes x studies, or a data.frame with columns study, gene and rank")
+}
+
+.lists_input <- function(x, fail) {
+  if (length(x) == 0L) fail("`x` is an empty list: give at least 2 studies")
+  studies <- names(x)
+  if (is.null(studies) || anyNA(studies) || any(studies == "")) {
+    fail("`x` must be a named list: every study needs a name")
+  }
+  if (anyDuplicated(studies)) fail("two studies in `x` are named \"", .first_duplicate(studies), "\"")
+  lists <- vector("list", length(x))
+  for (j in seq_along(x)) {
+    what <- paste0("x[[\"", studies[j], "\"]]")
+    ids <- x[[j]]
+    if (!(is.character(ids) || is.factor(ids))) {
+      fail(what, " must be a character vector of gene ids, best first")
+    }
+    ids <- .gene_ids(ids, what, fail)
+    if (length(ids) == 0L) fail(what, " is empty")
+    if (anyDuplicated(ids)) fail(what, " lists gene \"", .first_duplicate(ids), "\" twice")
+    lists[[j]] <- ids
+  }
+  list(shape = "lists", lists = lists, names = enc2utf8(studies), n_studies = length(x))
+}
+
+.table_input <- function(x, fail) {
+  genes <- rownames(x)
+  if (is.data.frame(x)) {
+    numeric_columns <- vapply(x, is.numeric, logical(1))
+    if (!all(numeric_columns)) {
+      fail("every column of `x` must be numeric ranks; not numeric: ",
+           paste(names(x)[!numeric_columns], collapse = ", "),
+           " (a long table needs the columns study, gene and rank)")
+    }
+    if (.row_names_info(x) < 0L) fail("`x` needs row names: the gene ids")
+    x <- as.matrix(x)
+  } else if (!is.numeric(x)) {
+    fail("`x` is a ", typeof(x), " matrix: it must be a numeric matrix of ranks ",
+         "(genes x studies, NA for not ranked)")
+  }
+  if (ncol(x) == 0L) fail("`x` has no studies (no columns)")
+  if (nrow(x) == 0L) fail("`x` has no genes (no rows)")
+  if (is.null(genes)) fail("`x` needs row names: the gene ids")
+  genes <- .gene_ids(genes, "the row names of `x`", fail)
+  if (anyDuplicated(genes)) {
+    fail("gene \"", .first_duplicate(genes), "\" is listed twice in every study of `x` (duplicated row name)")
+  }
+  studies <- colnames(x)
+  if (is.null(studies) || anyNA(studies) || any(studies == "")) {
+    fail("`x` needs column names: the study names")
+  }
+  if (anyDuplicated(studies)) fail("two studies in `x` are named \"", .first_duplicate(studies), "\"")
+  values <- as.double(x)
+  bad <- which(is.infinite(values))
+  if (length(bad)) {
+    i <- (bad[1L] - 1L) %% nrow(x) + 1L
+    j <- (bad[1L] - 1L) %/% nrow(x) + 1L
+    fail("`x` has a non-finite rank (", values[bad[1L]], ") for gene \"", genes[i],
+         "\" in study \"", studies[j], "\"; use NA for not ranked")
+  }
+  list(shape = "table", genes = genes, studies = enc2utf8(studies), values = values,
+       n_studies = ncol(x))
+}
+
+.long_input <- function(x, fail) {
+  if (nrow(x) == 0L) fail("`x` has no rows")
+  study <- x$study
+  if (is.factor(study) || is.numeric(study)) study <- as.character(study)
+  if (!is.character(study) || anyNA(study) || any(study == "")) {
+    fail("the study column of `x` must name a study in every row (no NA)")
+  }
+  gene <- .gene_ids(x$gene, "the gene column of `x`", fail)
+  rank <- x$rank
+  if (!is.numeric(rank)) fail("the rank column of `x` must be numeric")
+  rank <- as.double(rank)
+  bad <- which(!is.finite(rank))
+  if (length(bad)) {
+    fail("the rank column of `x` has ", rank[bad[1L]], " in row ", bad[1L],
+         " (study \"", study[bad[1L]], "\", gene \"", gene[bad[1L]],
+         "\"): every row needs a finite rank; leave out genes a study did not rank")
+  }
+  key <- paste(study, gene, sep = "\r")
+  if (anyDuplicated(key)) {
+    k <- anyDuplicated(key)
+    fail("study \"", study[k], "\" lists gene \"", gene[k], "\" twice (row ", k, ")")
+  }
+  list(shape = "long", study = enc2utf8(study), gene = gene, value = rank,
+       n_studies = length(unique(study)))
+}
+
+# The library's shortest exact decimal of each value, as results.tsv writes
+# it ("NA" for NA): for comparing with the library's text digit for digit.
+.format_number <- function(x) .Call(korvelan_format_number, as.double(x))

@@ -1,0 +1,112 @@
+\name{korvelan}
+\alias{korvelan}
+\title{Rank-based meta-analysis of ranked gene lists}
+\description{
+  Combines the ranks several studies give their genes into each gene's mean
+  rank (R-mean), weighted mean rank (R-wmean) and heterogeneity statistic
+  Q, judges each by Monte Carlo permutation runs within the gene's
+  information class (the number of studies that rank it), and adjusts the
+  six P-values by Benjamini-Hochberg. The analysis is the KORVELAN library's
+  (its \code{RunMeta}); the same data, options and seed give the same
+  numbers as the command-line program \command{korvelan-meta}.
+}
+\usage{
+korvelan(x, weights = NULL, classes = NULL, runs = 1000L, seed = NULL,
+         threads = 1L, absent = NULL, universe = NULL, min_studies = 1L,
+         pvalues = c("plus-one", "exact"), verbose = interactive())
+}
+\arguments{
+  \item{x}{the studies, in one of three shapes:
+    \itemize{
+      \item a named list of character vectors (or factors), one per study:
+        its gene ids, best first;
+      \item a numeric matrix or data.frame of genes x studies: row names
+        are the gene ids, column names the studies, each value the gene's
+        rank (or any score where smaller is better) in that study;
+        \code{NA} where the study did not rank the gene;
+      \item a data.frame with the columns \code{study}, \code{gene} and
+        \code{rank}, one row per ranked gene of each study (leave out the
+        genes a study did not rank).
+    }
+    Equal ranks (or scores) share the average of the places they span.
+    2 to 98 studies, each ranking at least 2 genes, no gene twice in one
+    study.}
+  \item{weights}{one weight per study (finite numbers), used by R-wmean
+    only; \code{NULL}: equal weights.}
+  \item{classes}{not supported: a gene's information class is always the
+    number of studies that rank it. Giving anything but \code{NULL} is an
+    error.}
+  \item{runs}{the number of Monte Carlo runs, at least 1.}
+  \item{seed}{the generator's starting state, a whole number from 1 to
+    2147483646. \code{NULL} draws one from R's random number generator,
+    so that \code{\link{set.seed}} makes the analysis reproducible; the
+    seed used is the result's attribute \code{"seed"}.}
+  \item{threads}{threads to run on (1 to 256). The results are the same
+    for every number of threads.}
+  \item{absent}{what a gene a study did not rank is to that study:
+    \code{"missing"} (not ranked; the default for matrices and tables) or
+    \code{"below"} (ranked below the study's list, tied at the average of
+    the remaining places of the universe: \eqn{(n + 1 + N) / 2} for a
+    study ranking \eqn{n} of \eqn{N} genes; the default for ranked lists).}
+  \item{universe}{for \code{absent = "below"}: the number of genes
+    \eqn{N}, or a character vector of all gene ids (genes no study lists
+    are placed below every list). \code{NULL}: the genes of all studies.}
+  \item{min_studies}{genes listed by fewer studies get \code{NA}
+    statistics and take no part in the runs or the adjustment.}
+  \item{pvalues}{\code{"plus-one"}: \eqn{(count + 1) / (total + 1)},
+    never 0; \code{"exact"}: \eqn{count / total} in single precision,
+    the values the console program \command{korvelan} writes.}
+  \item{verbose}{show a progress bar (on by default in interactive
+    sessions).}
+}
+\details{
+  The analysis runs on a thread of its own while R waits; an interrupt
+  (Ctrl-C, or \code{SIGINT}) stops it within a fraction of a second and
+  reaches R as an ordinary interrupt condition, leaving the session
+  usable.
+
+  A gene's Q is \code{NA} (with its two Q P-values) when fewer than two
+  studies rank it. q-values are Benjamini-Hochberg adjusted per P-value
+  column over the genes with a P-value in that column, as
+  \code{p.adjust(p, "BH")}.
+}
+\value{
+  A data.frame of class \code{c("korvelan_result", "data.frame")}, one row
+  per gene in the order of the input (the genes in order of first
+  appearance across the studies, then universe ids no study lists), with
+  the columns of \command{korvelan-meta}'s \file{results.tsv}:
+  \code{gene}, \code{n_studies} (studies that list the gene),
+  \code{rank_<study>} (the rank each study gives the gene, including the
+  \dQuote{below} rank, before the ranks are put on one scale),
+  \code{R_mean}, \code{R_wmean}, \code{Q}, the P-values
+  \code{p_Rmean_right}, \code{p_Rmean_left}, \code{p_Rwmean_right},
+  \code{p_Rwmean_left}, \code{p_Q_right}, \code{p_Q_left} and their
+  q-values \code{q_...}. Small left P-values of R-mean mark genes
+  consistently ranked at the top.
+
+  Attributes: \code{runs}, \code{seed} (the seed used), \code{universe}
+  (\eqn{N} of the \dQuote{below} rank), \code{version} (of the package and
+  library) and \code{settings} (the other options, the number of genes
+  analysed and the largest information class).
+}
+\seealso{\code{\link{print.korvelan_result}} for printing, summarising
+  and plotting the result.}
+\examples{
+lists <- list(
+  study1 = c("TP53", "MYC", "EGFR", "KRAS", "BRCA1", "PTEN"),
+  study2 = c("MYC", "TP53", "KRAS", "PTEN", "EGFR"),
+  study3 = c("TP53", "EGFR", "MYC", "BRCA1", "CDK4", "KRAS"))
+res <- korvelan(lists, runs = 200, seed = 1)
+res
+summary(res)
+
+# The same studies as a matrix of ranks (NA: not ranked) and as a long table.
+genes <- unique(unlist(lists))
+m <- sapply(lists, function(ids) match(genes, ids))
+rownames(m) <- genes
+korvelan(m, runs = 200, seed = 1)
+long <- data.frame(study = rep(names(lists), lengths(lists)),
+                   gene = unlist(lists), rank = unlist(lapply(lists, seq_along)))
+head(korvelan(long, runs = 200, seed = 1, absent = "below"))
+}
+\keyword{htest}

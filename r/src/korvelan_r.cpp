@@ -1,0 +1,257 @@
+// The R package's one entry into the library: studies and options in (as
+// R's korvelan() has shaped them), korvelan::RunMeta, the results table out
+// as a list of columns named by korvelan::ResultColumns.
+//
+// R may only be called from the thread R runs on. RunMeta therefore runs on
+// a thread of its own, with only C++ data (every R object is read before it
+// starts and built after it ends); R's thread waits in slices of 50 ms,
+// drawing the progress bar and polling R's interrupt flag. An interrupt
+// requests the stop through the worker's stop token, the worker is joined,
+// and only then, with no C++ object of this call alive, does R code signal
+// the interrupt: nothing here longjmps across C++ frames.
+#include <Rcpp.h>
+#include <R_ext/Rdynload.h>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <cstdint>
+#include <exception>
+#include <mutex>
+#include <stdexcept>
+#include <stop_token>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "korvelan/korvelan.h"
+
+// configure puts -fno-fast-math before R's and the user's flags, which come
+// last and could still switch fast-math on: refuse to build then.
+#ifdef __FAST_MATH__
+#error "korvelan must not be compiled with -ffast-math: its P-values need exact IEEE arithmetic"
+#endif
+
+namespace {
+
+std::vector<std::string> Strings(SEXP x) {
+  Rcpp::CharacterVector v(x);
+  std::vector<std::string> out;
+  out.reserve(static_cast<std::size_t>(v.size()));
+  for (R_xlen_t i = 0; i < v.size(); ++i) out.emplace_back(Rcpp::as<std::string>(v[i]));
+  return out;
+}
+
+// R's NA (a NaN with a payload) and NaN both mean "not ranked": the library
+// takes any NaN.
+std::vector<double> Doubles(SEXP x) { return Rcpp::as<std::vector<double>>(x); }
+
+// The studies, from one of the three shapes korvelan() passes on.
+std::vector<korvelan::Study> ReadStudies(const Rcpp::List& input) {
+  const std::string shape = Rcpp::as<std::string>(input["shape"]);
+  if (shape == "lists") {
+    const Rcpp::List lists = input["lists"];
+    const std::vector<std::string> names = Strings(input["names"]);
+    std::vector<korvelan::Study> studies(names.size());
+    for (std::size_t j = 0; j < names.size(); ++j) {
+      studies[j].name = names[j];
+      studies[j].ids = Strings(lists[static_cast<R_xlen_t>(j)]);
+    }
+    return studies;
+  }
+  if (shape == "table") {
+    korvelan::GeneTable table;
+    table.genes = Strings(input["genes"]);
+    table.studies = Strings(input["studies"]);
+    table.values = Doubles(input["values"]);
+    return korvelan::StudiesFromTable(table);
+  }
+  if (shape == "long") {
+    korvelan::LongTable table;
+    table.study = Strings(input["study"]);
+    table.gene = Strings(input["gene"]);
+    table.value = Doubles(input["value"]);
+    return korvelan::StudiesFromLong(table);
+  }
+  throw std::invalid_argument("unknown input shape \"" + shape + "\"");
+}
+
+korvelan::MetaOptions ReadOptions(const Rcpp::List& o) {
+  korvelan::MetaOptions options;
+  const std::string absent = Rcpp::as<std::string>(o["absent"]);
+  options.absent = absent == "below" ? korvelan::Absent::kBelow : korvelan::Absent::kMissing;
+  // R passes the size as a double: it may exceed R's integers.
+  options.universe_size = static_cast<std::int64_t>(Rcpp::as<double>(o["universe_size"]));
+  options.universe_ids = Strings(o["universe_ids"]);
+  options.min_studies = Rcpp::as<std::int32_t>(o["min_studies"]);
+  options.pvalues = Rcpp::as<std::string>(o["pvalues"]) == "exact" ? korvelan::PValues::kExact
+                                                                     : korvelan::PValues::kPlusOne;
+  options.weights = Doubles(o["weights"]);
+  options.runs = Rcpp::as<std::int32_t>(o["runs"]);
+  options.seed = Rcpp::as<std::int32_t>(o["seed"]);
+  options.threads = Rcpp::as<unsigned>(o["threads"]);
+  return options;
+}
+
+// R_CheckUserInterrupt longjmps when an interrupt is pending; R_ToplevelExec
+// turns that jump into a FALSE return inside R's own context machinery.
+void CheckInterrupt(void*) { R_CheckUserInterrupt(); }
+bool InterruptPending() { return R_ToplevelExec(CheckInterrupt, nullptr) == FALSE; }
+
+// A text bar on R's console (standard error side), redrawn when it moves.
+class ProgressBar {
+ public:
+  explicit ProgressBar(bool shown) : shown_(shown) {}
+  void Show(std::int32_t done, std::int32_t total) {
+    if (!shown_ || total <= 0) return;
+    const int width = 40;
+    const int filled = static_cast<int>(static_cast<std::int64_t>(done) * width / total);
+    const int percent = static_cast<int>(static_cast<std::int64_t>(done) * 100 / total);
+    if (percent == last_percent_) return;
+    last_percent_ = percent;
+    std::string bar(static_cast<std::size_t>(filled), '=');
+    bar.append(static_cast<std::size_t>(width - filled), ' ');
+    REprintf("\r|%s| %3d%% (%d of %d runs)", bar.c_str(), percent, done, total);
+  }
+  void Finish() {
+    if (shown_ && last_percent_ >= 0) REprintf("\n");
+  }
+
+ private:
+  bool shown_;
+  int last_percent_ = -1;
+};
+
+// Runs RunMeta on its own thread; returns false when R's interrupt stopped it.
+bool RunWatched(const std::vector<korvelan::Study>& studies, korvelan::MetaOptions options,
+                bool verbose, korvelan::MetaResults& results) {
+  std::mutex mutex;
+  std::condition_variable finished_cv;
+  bool finished = false;
+  std::atomic<std::int32_t> done{0};
+  std::exception_ptr failure;
+  options.progress = [&done](std::int32_t d, std::int32_t) { done.store(d); };
+  ProgressBar bar(verbose);
+  const std::int32_t total = options.runs;
+  bool interrupted = false;
+  {
+    // A jthread: should anything below throw, its destructor still stops
+    // and joins the worker before the data it reads go away.
+    std::jthread worker([&](std::stop_token stop) {
+      options.stop = stop;
+      try {
+        results = korvelan::RunMeta(studies, options);
+      } catch (...) {
+        failure = std::current_exception();
+      }
+      std::lock_guard<std::mutex> lock(mutex);
+      finished = true;
+      finished_cv.notify_one();
+    });
+    for (;;) {
+      {
+        std::unique_lock<std::mutex> lock(mutex);
+        if (finished_cv.wait_for(lock, std::chrono::milliseconds(50), [&] { return finished; })) break;
+      }
+      bar.Show(done.load(), total);
+      if (!interrupted && InterruptPending()) {
+        interrupted = true;
+        worker.request_stop();
+      }
+    }
+    worker.join();
+  }
+  if (interrupted) {
+    bar.Finish();
+    return false;
+  }
+  if (failure) std::rethrow_exception(failure);
+  bar.Show(total, total);
+  bar.Finish();
+  return true;
+}
+
+Rcpp::NumericVector NumericColumn(const std::vector<double>& v) {
+  Rcpp::NumericVector out(v.size());
+  for (std::size_t i = 0; i < v.size(); ++i) {
+    out[static_cast<R_xlen_t>(i)] = std::isnan(v[i]) ? NA_REAL : v[i];
+  }
+  return out;
+}
+
+// The columns of results.tsv, in its order and with its names.
+Rcpp::List ResultList(const korvelan::MetaResults& r) {
+  const std::vector<std::string> names = korvelan::ResultColumns(r);
+  const std::size_t genes = r.genes.size();
+  const std::size_t studies = r.studies.size();
+  Rcpp::List columns(names.size());
+  std::size_t c = 0;
+  columns[c++] = Rcpp::wrap(r.genes);
+  columns[c++] = Rcpp::wrap(r.n_studies);
+  for (std::size_t j = 0; j < studies; ++j) {
+    const auto first = r.ranks.begin() + static_cast<std::ptrdiff_t>(j * genes);
+    columns[c++] = NumericColumn(std::vector<double>(first, first + static_cast<std::ptrdiff_t>(genes)));
+  }
+  columns[c++] = NumericColumn(r.r_mean);
+  columns[c++] = NumericColumn(r.r_wmean);
+  columns[c++] = NumericColumn(r.q);
+  for (int k = 0; k < korvelan::kPValues; ++k) columns[c++] = NumericColumn(r.p[k]);
+  for (int k = 0; k < korvelan::kPValues; ++k) columns[c++] = NumericColumn(r.q_values[k]);
+  if (c != names.size()) {
+    throw std::logic_error("korvelan: the results have " + std::to_string(c) +
+                           " columns, their names " + std::to_string(names.size()));
+  }
+  columns.names() = Rcpp::wrap(names);
+  return Rcpp::List::create(
+      Rcpp::Named("status") = "ok", Rcpp::Named("columns") = columns,
+      Rcpp::Named("runs") = r.runs, Rcpp::Named("seed") = r.seed,
+      Rcpp::Named("universe") = static_cast<double>(r.universe),
+      Rcpp::Named("genes_analysed") = r.genes_analysed, Rcpp::Named("classes") = r.classes,
+      Rcpp::Named("version") = r.version);
+}
+
+}  // namespace
+
+extern "C" SEXP korvelan_run(SEXP input_sexp, SEXP options_sexp, SEXP verbose_sexp) {
+  BEGIN_RCPP
+  const std::vector<korvelan::Study> studies = ReadStudies(Rcpp::List(input_sexp));
+  korvelan::MetaOptions options = ReadOptions(Rcpp::List(options_sexp));
+  const bool verbose = Rcpp::as<bool>(verbose_sexp);
+  korvelan::MetaResults results;
+  if (!RunWatched(studies, std::move(options), verbose, results)) {
+    return Rcpp::List::create(Rcpp::Named("status") = "interrupted");
+  }
+  return ResultList(results);
+  END_RCPP
+}
+
+// The library's shortest exact decimal of each value ("NA" for NA and NaN):
+// lets tests compare R's numbers with results.tsv text digit for digit.
+extern "C" SEXP korvelan_format_number(SEXP x_sexp) {
+  BEGIN_RCPP
+  const std::vector<double> x = Doubles(x_sexp);
+  std::vector<std::string> out;
+  out.reserve(x.size());
+  for (double v : x) out.push_back(korvelan::FormatNumber(v));
+  return Rcpp::wrap(out);
+  END_RCPP
+}
+
+namespace {
+// R's registration table stores every entry point as DL_FUNC; going through
+// void (*)() is the cast compilers accept as deliberate.
+template <typename F>
+DL_FUNC Entry(F* f) {
+  return reinterpret_cast<DL_FUNC>(reinterpret_cast<void (*)()>(f));
+}
+const R_CallMethodDef kCallMethods[] = {
+    {"korvelan_run", Entry(&korvelan_run), 3},
+    {"korvelan_format_number", Entry(&korvelan_format_number), 1},
+    {nullptr, nullptr, 0}};
+}  // namespace
+
+extern "C" void R_init_korvelan(DllInfo* dll) {
+  R_registerRoutines(dll, nullptr, kCallMethods, nullptr, nullptr);
+  R_useDynamicSymbols(dll, FALSE);
+}

@@ -1,0 +1,4 @@
+library(testthat)
+library(korvelan)
+
+test_check("korvelan")
