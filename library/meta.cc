@@ -256,7 +256,7 @@ MetaResults RunMeta(const std::vector<Study>& studies, const MetaOptions& option
       }
     }
   }
-  for (std::size_t t = 0; t < kPValues; ++t) r.q_values[t] = meta::BenjaminiHochberg(r.p[t]);
+  for (std::size_t t = 0; t < kPValues; ++t) r.q_values[t] = BenjaminiHochberg(r.p[t]);
   r.runs = out.runs;
   r.seed = out.seed;
   r.classes = out.classes;

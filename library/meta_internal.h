@@ -31,8 +31,6 @@ struct RankedStudy {
 // (1-based) at fault.
 RankedStudy RankOneStudy(const Study& study, Duplicates duplicates);
 
-// Benjamini-Hochberg q-values over the non-NaN P-values (NaN stays NaN).
-std::vector<double> BenjaminiHochberg(std::span<const double> p);
 
 }  // namespace korvelan::meta
 

@@ -109,8 +109,12 @@ RankedStudy RankOneStudy(const Study& study, Duplicates duplicates) {
   return out;
 }
 
+}  // namespace korvelan::meta
+
+namespace korvelan {
+
 std::vector<double> BenjaminiHochberg(std::span<const double> p) {
-  std::vector<double> q(p.size(), kNaN);
+  std::vector<double> q(p.size(), std::numeric_limits<double>::quiet_NaN());
   std::vector<std::size_t> order;
   for (std::size_t i = 0; i < p.size(); ++i) {
     if (!std::isnan(p[i])) order.push_back(i);
@@ -129,4 +133,4 @@ std::vector<double> BenjaminiHochberg(std::span<const double> p) {
   return q;
 }
 
-}  // namespace korvelan::meta
+}  // namespace korvelan

@@ -4,8 +4,8 @@
 #include <cmath>
 #include <map>
 
+#include "korvelan/meta.h"
 #include "korvelan/version.h"
-#include "tools/bh.h"
 #include "tools/file_io.h"
 #include "tools/number_text.h"
 #include "tools/svg_figure.h"
@@ -76,7 +76,7 @@ void AddQValues(std::vector<ReportRow>& rows) {
   std::vector<double> column(rows.size());
   for (std::size_t c = 0; c < kPValueCount; ++c) {
     for (std::size_t r = 0; r < rows.size(); ++r) column[r] = rows[r].p[c];
-    std::vector<double> adjusted = BenjaminiHochberg(column);
+    std::vector<double> adjusted = korvelan::BenjaminiHochberg(column);
     for (std::size_t r = 0; r < rows.size(); ++r) rows[r].q_values[c] = adjusted[r];
   }
 }

@@ -44,6 +44,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <span>
 #include <stop_token>
 #include <string>
 #include <string_view>
@@ -155,6 +156,14 @@ struct MetaResults {
 // or position at fault) for bad studies or options, Error / Cancelled as
 // Analyze does.
 MetaResults RunMeta(const std::vector<Study>& studies, const MetaOptions& options);
+
+// Benjamini-Hochberg q-values (false discovery rates) of P-values, the
+// step-up procedure: q(i) = min over j with p(j) >= p(i) of
+// min(1, m / rank(j) x p(j)), rank the position in ascending order and m
+// the number of P-values that take part. NaN P-values take no part (they
+// do not count in m) and get NaN. The arithmetic is m / rank, then times
+// p, in double, so the values agree bit for bit with R's p.adjust(p, "BH").
+std::vector<double> BenjaminiHochberg(std::span<const double> p_values);
 
 // "p_Rmean_right" ... "p_Q_left" (index in PValueIndex order); the q-value
 // column is the same with "q_" in front.

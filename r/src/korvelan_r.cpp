@@ -30,7 +30,7 @@
 // configure puts -fno-fast-math before R's and the user's flags, which come
 // last and could still switch fast-math on: refuse to build then.
 #ifdef __FAST_MATH__
-#error "korvelan must not be compiled with -ffast-math: its P-values need exact IEEE arithmetic"
+#error "korvelan must not be compiled with fast math: its P-values need exact IEEE arithmetic"
 #endif
 
 namespace {

@@ -1,4 +1,4 @@
-#include "tools/bh.h"
+#include "korvelan/meta.h"
 
 #include <gtest/gtest.h>
 
