@@ -43,6 +43,12 @@ function(korvelan_core_library name)
                              ${PROJECT_SOURCE_DIR}/include ${PROJECT_BINARY_DIR}/include)
   target_link_libraries(${name}_objects PUBLIC ${ARG_DEPS})
   set_target_properties(${name}_objects PROPERTIES POSITION_INDEPENDENT_CODE ${KORVELAN_PIC})
+  if(KORVELAN_PIC)
+    # -fPIC alone lets every global function be interposed, which stops the
+    # compiler from inlining them or calling them directly: the console
+    # program linked with these objects ran 7 % more instructions.
+    target_compile_options(${name}_objects PRIVATE -fno-semantic-interposition)
+  endif()
   korvelan_apply_flags(${name}_objects)
   add_library(${name} INTERFACE)
   target_include_directories(${name} INTERFACE ${PROJECT_SOURCE_DIR})
