@@ -58,7 +58,7 @@ int Run(const std::string& dir, unsigned threads, std::int32_t seed) {
   const double bytes = static_cast<double>(std::filesystem::file_size("data.txt"));
 
   auto t = Clock::now();
-  korvelan::driver::LoadedInputs in = korvelan::driver::LoadInputs(params);
+  korvelan::driver::LoadedInputs in = korvelan::driver::LoadInputs(params, threads);
   const double loading = Since(t);
 
   engine::WorkerPool pool(threads);
