@@ -11,6 +11,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <condition_variable>
+#include <mutex>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -94,6 +96,80 @@ class StrSource : public ByteSource {
   std::size_t pos_ = 0;
 };
 
+// Helper threads for the blocks of one statement: Run(n, task) calls
+// task(0 .. n-1), task 0 on the calling thread, task k on helper k (the
+// caller takes those beyond the helpers the system granted), and returns
+// when all are done. The helpers wait on a condition variable between
+// blocks; nothing spins. Tasks throw nothing.
+class Crew {
+ public:
+  explicit Crew(unsigned helpers) {
+    for (unsigned k = 1; k <= helpers; ++k) {
+      try {
+        threads_.emplace_back([this, k] { Loop(k); });
+      } catch (const std::system_error&) {
+        break;  // fewer helpers; the caller does their share
+      }
+    }
+  }
+  ~Crew() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stopping_ = true;
+    }
+    wake_.notify_all();
+  }
+  Crew(const Crew&) = delete;
+  Crew& operator=(const Crew&) = delete;
+
+  template <class Task>
+  void Run(std::size_t n, const Task& task) {
+    const std::size_t helpers = threads_.size();
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      object_ = &task;
+      call_ = [](const void* t, std::size_t k) { (*static_cast<const Task*>(t))(k); };
+      count_ = n;
+      pending_ = n > 1 ? std::min(helpers, n - 1) : 0;
+      ++generation_;
+    }
+    wake_.notify_all();
+    if (n > 0) task(0);
+    for (std::size_t k = helpers + 1; k < n; ++k) task(k);
+    std::unique_lock<std::mutex> lock(mutex_);
+    done_.wait(lock, [this] { return pending_ == 0; });
+  }
+
+ private:
+  void Loop(std::size_t k) {
+    std::uint64_t seen = 0;
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+      wake_.wait(lock, [&] { return stopping_ || generation_ != seen; });
+      if (stopping_) return;
+      seen = generation_;
+      if (k >= count_) continue;
+      const void* object = object_;
+      void (*call)(const void*, std::size_t) = call_;
+      lock.unlock();
+      call(object, k);
+      lock.lock();
+      if (--pending_ == 0) done_.notify_one();
+    }
+  }
+
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  std::condition_variable done_;
+  const void* object_ = nullptr;
+  void (*call_)(const void*, std::size_t) = nullptr;
+  std::size_t count_ = 0;
+  std::size_t pending_ = 0;
+  std::uint64_t generation_ = 0;
+  bool stopping_ = false;
+  std::vector<std::jthread> threads_;  // last: joined before the rest goes
+};
+
 // What a value token turned out to be.
 struct Value {
   enum Kind { kLogical, kInteger, kReal } kind;  // kInteger: no point, no exponent
@@ -153,6 +229,7 @@ class ListReader::Impl {
   // cut (a token not yet complete, the last one of the data).
   std::size_t Plain(std::size_t count, RealSink& sink, unsigned threads) {
     std::size_t done = 0;
+    Crew crew(threads > 1 ? threads - 1 : 0);
     while (done < count) {
       FillBlock();
       const char* b = buf_.data() + pos_;
@@ -179,7 +256,7 @@ class ListReader::Impl {
       }
       if (floats_.size() < room[np]) floats_.resize(room[np]);
       std::vector<PlainScan> scans(np);
-      Parallel(np, [&](std::size_t k) {
+      crew.Run(np, [&](std::size_t k) {
         scans[k] = ScanPlainReals(cut[k], cut[k + 1], remaining, floats_.data() + room[k]);
       });
       // In order: whole pieces while they are plain and the list needs
@@ -200,7 +277,7 @@ class ListReader::Impl {
           break;
         }
       }
-      Parallel(taken, [&](std::size_t k) {
+      crew.Run(taken, [&](std::size_t k) {
         sink.PutRange(first[k], std::span<const float>(floats_.data() + room[k], scans[k].values));
       });
       if (first[taken] > done) after_value_ = true;
@@ -306,22 +383,6 @@ class ListReader::Impl {
 
   // After these a piece of plain text may begin: no token runs across them.
   static bool EndsPiece(char c) { return c == ' ' || c == '\t' || c == '\n'; }
-
-  // Runs task(0 .. n-1), task 0 on this thread and each other one on a
-  // thread of its own (or here, when the system refuses a thread). The
-  // tasks throw nothing.
-  template <class Task>
-  static void Parallel(std::size_t n, const Task& task) {
-    std::vector<std::jthread> others;
-    for (std::size_t k = 1; k < n; ++k) {
-      try {
-        others.emplace_back([&task, k] { task(k); });
-      } catch (const std::system_error&) {
-        task(k);
-      }
-    }
-    if (n > 0) task(0);
-  }
 
   // Moves the unread bytes to the front and reads until the buffer is full
   // or the data end; the buffer doubles on every block up to kBlock.
