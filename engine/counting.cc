@@ -30,9 +30,9 @@ constexpr std::int32_t kDirectGroups = 8;
 
 // The bucket table: the key range of a class is cut into cells of equal
 // key width (about kGroupsPerCell groups each on average), and each cell
-// into a power of two of buckets, at least twice as many as the groups it
-// holds, so that a bucket rarely holds more than two groups however
-// unevenly the values spread over the key range.
+// into a power of two of buckets, at least as many as the groups it holds,
+// so that a bucket rarely holds more than two groups however unevenly the
+// values spread over the key range.
 constexpr std::int32_t kGroupsPerCell = 4;
 constexpr std::int32_t kMaxCells = 4096;
 
@@ -284,7 +284,7 @@ void ExceedanceCounter::BuildLayout(Segment& seg, int s) {
   const std::uint32_t ncells = (l.span >> l.cell_shift) + 1;
   l.within_mask = l.cell_shift == 0 ? 0 : (std::uint32_t{1} << (l.cell_shift - 1) << 1) - 1;
   // Groups per cell, then each cell's buckets: a power of two of at least
-  // twice its groups, but no finer than one key per bucket.
+  // its groups, but no finer than one key per bucket.
   std::vector<std::uint32_t> per_cell(ncells, 0);
   const auto cell_of = [&l](std::uint32_t k) {
     std::uint32_t d = k >= l.low_key ? k - l.low_key : 0;

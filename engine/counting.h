@@ -19,22 +19,25 @@
 // (slot 2g), "equal to x(g)" (slot 2g + 1), "above x(G-1)" (slot 2G) and
 // "NaN" (slot 2G + 1). One prefix sum over the slots then gives, for each
 // group, the number of run values below x(g) and at most x(g). The slot of
-// a value is found through a bucket table built once per class: any
-// function of the value that never decreases as the value grows may cut
-// the value range into buckets, and the table gives the groups each bucket
-// can hold, so a lookup is one table read and a step or two along the
-// observed keys (a binary search only in an overfull bucket). The bucket
-// function is chosen per class and statistic by how evenly it spreads the
-// observed values: the value itself on a linear scale (ranks and their
-// means spread evenly) or the key's leading bits (values spread over many
-// powers of two). Classes with few distinct values compare directly.
+// a value is found through a bucket table built once per class and
+// statistic: the key range is cut into cells of equal key width, and each
+// cell into as many buckets (a power of two) as it holds groups, so that
+// uneven spreads (values over many powers of two, clusters) still give
+// buckets of one or two groups; a lookup is one cell read, one table read
+// and at most two steps along the observed keys (a binary search only in an
+// overfull bucket). Classes with at most 8 distinct observed values
+// compare each run value with all of them. Classes with more than 32768
+// distinct observed values sort their run keys (LSD radix) and merge them
+// with the observed keys in one pass, as their tables would be visited at
+// random beyond the caches.
 // Counts and totals are 64-bit integers, so no number of runs overflows
 // them, and every count below 2^53 converts to double exactly, as a double
 // counter incremented by 1 would hold it.
 //
 // The work of a run is shared among a pool's threads by class and
-// statistic; a large class is split into parts of its run values, each
-// with a histogram of its own, and their sum is taken in the second stage.
+// statistic; a large class counted through its table is split into parts
+// of its run values, each with a histogram of its own, and their sum is
+// taken in the second stage.
 // Every count has one writer.
 #ifndef KORVELAN_ENGINE_COUNTING_H_
 #define KORVELAN_ENGINE_COUNTING_H_
