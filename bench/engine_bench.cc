@@ -129,6 +129,26 @@ void BM_CountingFast(benchmark::State& state) {
 BENCHMARK(BM_CountingFast)->Args({100000, 1})->Args({100000, 2})->Args({20000, 1})
     ->Args({10000, 1})->UseRealTime()->Unit(benchmark::kMicrosecond);
 
+// Per run value: P probes in M classes of equal size (7894 in 5 is the
+// real example's shape), three statistics, one thread; the time per item
+// is the time per run value.
+void BM_CountingPerRunValue(benchmark::State& state) {
+  const auto n = static_cast<std::int32_t>(state.range(0));
+  const auto m = static_cast<std::int32_t>(state.range(1));
+  const OneClass c(n);
+  ClassRanges ranges{RowArray<std::int32_t>(m, kMaxClasses), RowArray<std::int32_t>(m, kMaxClasses)};
+  for (std::int32_t k = 1; k <= m; ++k) {
+    ranges.first.Set(k, (k - 1) * (n / m) + 1);
+    ranges.last.Set(k, k == m ? n : k * (n / m));
+  }
+  ExceedanceCounter counter(c.observed, ranges, m, n);
+  WorkerPool pool(1);
+  for (auto _ : state) counter.CountRun(c.run, pool);
+  state.SetItemsProcessed(state.iterations() * 3 * n);
+}
+BENCHMARK(BM_CountingPerRunValue)->Args({7894, 5})->Args({100000, 1})->Args({499999, 10})
+    ->Unit(benchmark::kMicrosecond);
+
 // The pair oracle: every observed value against every run value, three
 // statistics. Quadratic: 10000 probes stand in for the 100000 of the
 // one-big-class workload (multiply the time by 100).
@@ -199,18 +219,35 @@ std::string DataText(std::int32_t p, std::int32_t s) {
   return text;
 }
 
-// Arguments: P, S.
+// Arguments: P, S, threads (0: the general reader alone).
 void BM_Loading(benchmark::State& state) {
   const auto p = static_cast<std::int32_t>(state.range(0));
   const auto s = static_cast<std::int32_t>(state.range(1));
+  const auto threads = static_cast<unsigned>(state.range(2));
   const std::string text = DataText(p, s);
+  struct Cells : textio::ListReader::RealSink {
+    Cells(std::int32_t rows, std::int32_t w) : m(rows, w), width(w) {}
+    RankMatrix m;
+    std::int32_t width;
+    void Put(std::size_t index, float value) override {
+      m.Set(static_cast<std::int32_t>(index) / width + 1, static_cast<std::int32_t>(index) % width + 1, value);
+    }
+  };
   for (auto _ : state) {
     textio::ListReader reader(textio::StringSource(text), 10, "data.txt");
-    benchmark::DoNotOptimize(driver::ReadRankMatrix(reader, p, s));
+    if (threads == 0) {
+      Cells cells(p, s + 2);
+      reader.ReadReals(static_cast<std::size_t>(p) * static_cast<std::size_t>(s + 2), cells);
+      benchmark::DoNotOptimize(cells.m);
+    } else {
+      benchmark::DoNotOptimize(driver::ReadRankMatrix(reader, p, s, threads));
+    }
   }
   state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(text.size()));
 }
-BENCHMARK(BM_Loading)->Args({20000, 10})->Args({50000, 98})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Loading)
+    ->Args({20000, 10, 0})->Args({20000, 10, 1})->Args({50000, 98, 0})->Args({50000, 98, 1})
+    ->Args({50000, 98, 2})->UseRealTime()->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace korvelan::engine

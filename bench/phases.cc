@@ -8,7 +8,11 @@
 // statistics, the runs' shuffles, STATS and counting, the results file),
 // on one pool of THREADS threads (default 1), without the console dialogue
 // and the "Run=" lines, and prints one "name seconds" line per phase plus
-// the derived rates. The results file it writes is the program's.
+// the derived rates. The results file it writes is the program's. Then,
+// side by side, the program's whole main analysis (the runs overlapped as
+// in the program) and the bare exchange-step loop of the same steps on one
+// thread, with their ratio.
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -22,6 +26,7 @@
 #include <vector>
 
 #include "driver/loading.h"
+#include "engine/analysis.h"
 #include "engine/class_sort.h"
 #include "engine/counting.h"
 #include "engine/results.h"
@@ -58,7 +63,7 @@ int Run(const std::string& dir, unsigned threads, std::int32_t seed) {
   const double bytes = static_cast<double>(std::filesystem::file_size("data.txt"));
 
   auto t = Clock::now();
-  korvelan::driver::LoadedInputs in = korvelan::driver::LoadInputs(params);
+  korvelan::driver::LoadedInputs in = korvelan::driver::LoadInputs(params, threads);
   const double loading = Since(t);
 
   engine::WorkerPool pool(threads);
@@ -116,6 +121,40 @@ int Run(const std::string& dir, unsigned threads, std::int32_t seed) {
   std::printf("counting       %8.3f s  %7.3f ms per run\n", counting,
               counting * 1e3 / params.runs);
   std::printf("results file   %8.3f s\n", results);
+
+  // Side by side: the program's whole main analysis (loading to results
+  // file, the runs' work overlapped as in the program, "Run=" lines sent
+  // to /dev/null), then the bare exchange-step loop of the same steps (every
+  // study of every run shuffled in turn from one stream, one thread).
+  std::fflush(stdout);
+  const int saved_stdout = ::dup(1);
+  const int null_fd = ::open("/dev/null", O_WRONLY);
+  ::dup2(null_fd, 1);
+  t = Clock::now();
+  {
+    korvelan::driver::LoadedInputs whole = korvelan::driver::LoadInputs(params, threads);
+    engine::AnalysisOptions options;
+    options.initial_seed = seed;
+    options.threads = threads;
+    engine::Analyse(params, whole.ranks, whole.weights, whole.results.get(), options);
+  }
+  const double analysis = Since(t);
+  ::dup2(saved_stdout, 1);
+  ::close(null_fd);
+  ::close(saved_stdout);
+  korvelan::driver::LoadedInputs bare = korvelan::driver::LoadInputs(params, 1);
+  engine::DrawStream bare_draws(seed);
+  engine::ColumnShuffler shuffler;
+  t = Clock::now();
+  for (std::int32_t n = 1; n <= params.runs; ++n) {
+    for (std::int32_t j = 1; j <= s; ++j) shuffler.Shuffle(bare.ranks.column(j), p, bare_draws);
+  }
+  const double bare_loop = Since(t);
+  std::printf("whole analysis %8.3f s  (%u threads, loading to results file)\n", analysis,
+              pool.size());
+  std::printf("bare shuffles  %8.3f s  (the same %.1f M exchange steps alone, 1 thread)\n",
+              bare_loop, steps / 1e6);
+  std::printf("ratio          %8.2f\n", analysis / bare_loop);
   return 0;
 }
 

@@ -1,6 +1,7 @@
 #include "driver/loading.h"
 
 #include <algorithm>
+#include <span>
 #include <string>
 
 #include "engine/scaling.h"
@@ -40,6 +41,18 @@ class MatrixSink final : public textio::ListReader::RealSink {
       ++row_;
     }
   }
+  // Touches no member that changes: ranges may be stored side by side.
+  void PutRange(std::size_t first, std::span<const float> values) override {
+    std::size_t row = first / width_;
+    std::size_t col = first % width_;
+    for (const float v : values) {
+      base_[col * rows_ + row] = v;
+      if (++col == width_) {
+        col = 0;
+        ++row;
+      }
+    }
+  }
 
  private:
   float* base_;  // element (1, 1); the columns follow each other
@@ -63,7 +76,8 @@ class WeightsSink final : public textio::ListReader::RealSink {
 
 }  // namespace
 
-RankMatrix ReadRankMatrix(textio::ListReader& data, std::int32_t probes, std::int32_t studies) {
+RankMatrix ReadRankMatrix(textio::ListReader& data, std::int32_t probes, std::int32_t studies,
+                          unsigned threads) {
   // The record loop runs for i = 1 .. P and k = 1 .. S + 2; when either
   // range is empty nothing is read (two negative counts make no product).
   const std::int64_t width = static_cast<std::int64_t>(studies) + 2;
@@ -71,7 +85,7 @@ RankMatrix ReadRankMatrix(textio::ListReader& data, std::int32_t probes, std::in
   RankMatrix ranks(any ? probes : 0, any ? static_cast<std::int32_t>(width) : 0);
   const std::int64_t count = any ? static_cast<std::int64_t>(probes) * width : 0;
   MatrixSink sink(ranks, any ? static_cast<std::size_t>(width) : 1);
-  data.ReadReals(static_cast<std::size_t>(count), sink);
+  data.ReadReals(static_cast<std::size_t>(count), sink, threads);
   return ranks;
 }
 
@@ -97,14 +111,14 @@ void StoreLineNumbers(RankMatrix& ranks, std::int32_t probes, std::int32_t studi
   }
 }
 
-LoadedInputs LoadInputs(const DialogueParameters& params) {
+LoadedInputs LoadInputs(const DialogueParameters& params, unsigned threads) {
   textio::PhaseScope scope("Loading");
   const std::int32_t p = params.probes;
   const std::int32_t s = params.studies;
   LoadedInputs in;
   {
     textio::ListReader data = OpenForReading(kDataName, textio::kDataUnit);
-    in.ranks = ReadRankMatrix(data, p, s);
+    in.ranks = ReadRankMatrix(data, p, s, threads);
   }
   MoveColumnsLeft(in.ranks, p, s);
   if (params.analysis_type == 1) {

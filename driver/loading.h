@@ -32,15 +32,19 @@ struct LoadedInputs {
 // The whole loading phase on the files of the working directory, in order:
 // read "data.txt" (unit 10), move the columns, read "weights.txt" (unit 18)
 // if the analysis type is 1, count and scale, open "output.txt" (unit 3) if
-// the analysis type is 1, store the line numbers.
-LoadedInputs LoadInputs(const DialogueParameters& params);
+// the analysis type is 1, store the line numbers. "data.txt" is read on
+// `threads` threads (the results are the same for every number).
+LoadedInputs LoadInputs(const DialogueParameters& params, unsigned threads = 1);
 
 // The steps, on P probes and S studies as answered (any values: negative
 // counts read and touch nothing, except as the steps' own indices demand).
 
 // One statement of P x (S + 2) reals, probe after probe, value k of probe i
 // into cell (i, k). The matrix stores rows 1 .. P and columns 1 .. S + 2.
-RankMatrix ReadRankMatrix(textio::ListReader& data, std::int32_t probes, std::int32_t studies);
+// Plain text is tokenized on `threads` threads (ListReader::ReadReals);
+// values, reports and the reader's position are those of one thread.
+RankMatrix ReadRankMatrix(textio::ListReader& data, std::int32_t probes, std::int32_t studies,
+                          unsigned threads = 1);
 
 // Columns 1 .. S + 1 take the next column's value: the first value of each
 // record is dropped; column S + 2 keeps a copy of the class.

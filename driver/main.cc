@@ -31,7 +31,7 @@ void Run(const Options& options) {
                                        korvelan::textio::kConsoleInputUnit,
                                        std::string(korvelan::textio::kConsoleInputName));
   const korvelan::DialogueParameters params = korvelan::driver::RunDialogue(console);
-  korvelan::driver::LoadedInputs inputs = korvelan::driver::LoadInputs(params);
+  korvelan::driver::LoadedInputs inputs = korvelan::driver::LoadInputs(params, options.threads);
   korvelan::driver::AnalysisOptions analysis;
   analysis.initial_seed = options.seed;
   analysis.threads = options.threads;

@@ -11,8 +11,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <condition_variable>
+#include <mutex>
+#include <system_error>
+#include <thread>
 #include <vector>
 
+#include "textio/plain_reals.h"
 #include "textio/termination.h"
 
 namespace korvelan::textio {
@@ -23,6 +28,9 @@ namespace {
 // beyond that only for a token longer than a chunk.
 constexpr std::size_t kFirstChunk = 4096;
 constexpr std::size_t kChunk = 1 << 20;
+// The plain-text path reads blocks of up to this many bytes (the buffer
+// doubles up to it, so that short data never get a large buffer).
+constexpr std::size_t kBlock = 8 << 20;
 
 enum CharClass : unsigned char {
   kCharOrdinary,
@@ -88,6 +96,80 @@ class StrSource : public ByteSource {
   std::size_t pos_ = 0;
 };
 
+// Helper threads for the blocks of one statement: Run(n, task) calls
+// task(0 .. n-1), task 0 on the calling thread, task k on helper k (the
+// caller takes those beyond the helpers the system granted), and returns
+// when all are done. The helpers wait on a condition variable between
+// blocks; nothing spins. Tasks throw nothing.
+class Crew {
+ public:
+  explicit Crew(unsigned helpers) {
+    for (unsigned k = 1; k <= helpers; ++k) {
+      try {
+        threads_.emplace_back([this, k] { Loop(k); });
+      } catch (const std::system_error&) {
+        break;  // fewer helpers; the caller does their share
+      }
+    }
+  }
+  ~Crew() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stopping_ = true;
+    }
+    wake_.notify_all();
+  }
+  Crew(const Crew&) = delete;
+  Crew& operator=(const Crew&) = delete;
+
+  template <class Task>
+  void Run(std::size_t n, const Task& task) {
+    const std::size_t helpers = threads_.size();
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      object_ = &task;
+      call_ = [](const void* t, std::size_t k) { (*static_cast<const Task*>(t))(k); };
+      count_ = n;
+      pending_ = n > 1 ? std::min(helpers, n - 1) : 0;
+      ++generation_;
+    }
+    wake_.notify_all();
+    if (n > 0) task(0);
+    for (std::size_t k = helpers + 1; k < n; ++k) task(k);
+    std::unique_lock<std::mutex> lock(mutex_);
+    done_.wait(lock, [this] { return pending_ == 0; });
+  }
+
+ private:
+  void Loop(std::size_t k) {
+    std::uint64_t seen = 0;
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+      wake_.wait(lock, [&] { return stopping_ || generation_ != seen; });
+      if (stopping_) return;
+      seen = generation_;
+      if (k >= count_) continue;
+      const void* object = object_;
+      void (*call)(const void*, std::size_t) = call_;
+      lock.unlock();
+      call(object, k);
+      lock.lock();
+      if (--pending_ == 0) done_.notify_one();
+    }
+  }
+
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  std::condition_variable done_;
+  const void* object_ = nullptr;
+  void (*call_)(const void*, std::size_t) = nullptr;
+  std::size_t count_ = 0;
+  std::size_t pending_ = 0;
+  std::uint64_t generation_ = 0;
+  bool stopping_ = false;
+  std::vector<std::jthread> threads_;  // last: joined before the rest goes
+};
+
 // What a value token turned out to be.
 struct Value {
   enum Kind { kLogical, kInteger, kReal } kind;  // kInteger: no point, no exponent
@@ -112,7 +194,12 @@ class ListReader::Impl {
   template <class Convert, class Store>
   void Run(std::size_t count, Convert convert, Store store) {
     Begin();
-    std::size_t i = 0;
+    Continue(0, count, convert, store);
+  }
+
+  // The rest of a statement from target i on.
+  template <class Convert, class Store>
+  void Continue(std::size_t i, std::size_t count, Convert convert, Store store) {
     while (i < count) {
       const Item item = NextItem();
       if (item.kind == Item::kSlash) break;
@@ -124,6 +211,81 @@ class ListReader::Impl {
       }
       i += n;
     }
+  }
+
+  // A real statement through the plain-text path first.
+  void RunPlainFirst(std::size_t count, RealSink& sink, unsigned threads) {
+    Begin();
+    const std::size_t done = Plain(count, sink, threads);
+    Continue(
+        done, count, [this](const char* b, const char* e) { return ToFloat(b, e); },
+        [&sink](std::size_t i, float v) { sink.Put(i, v); });
+  }
+
+  // The plain-text path of a real statement that has begun: returns how
+  // many of the `count` targets it filled. It leaves pos_ where the general
+  // reader goes on: after the last value's token, or in front of the first
+  // token or separator that is not plain, or at a block's end it could not
+  // cut (a token not yet complete, the last one of the data).
+  std::size_t Plain(std::size_t count, RealSink& sink, unsigned threads) {
+    std::size_t done = 0;
+    Crew crew(threads > 1 ? threads - 1 : 0);
+    while (done < count) {
+      FillBlock();
+      const char* b = buf_.data() + pos_;
+      const char* e = buf_.data() + end_;
+      // Up to the last separator that ends a token for sure.
+      const char* usable = e;
+      while (usable != b && !EndsPiece(usable[-1])) --usable;
+      if (usable == b) break;
+      const std::size_t remaining = count - done;
+      // Pieces cut after a separator; each scans into its own part of
+      // floats_, room for one value per two bytes.
+      const std::size_t np = std::max(1u, threads);
+      std::vector<const char*> cut(np + 1);
+      std::vector<std::size_t> room(np + 1, 0);
+      cut[0] = b;
+      for (std::size_t k = 1; k < np; ++k) {
+        const char* c = std::max(cut[k - 1], b + static_cast<std::size_t>(usable - b) * k / np);
+        while (c != b && c != usable && !EndsPiece(c[-1])) ++c;
+        cut[k] = c;
+      }
+      cut[np] = usable;
+      for (std::size_t k = 0; k < np; ++k) {
+        room[k + 1] = room[k] + static_cast<std::size_t>(cut[k + 1] - cut[k] + 1) / 2;
+      }
+      if (floats_.size() < room[np]) floats_.resize(room[np]);
+      std::vector<PlainScan> scans(np);
+      crew.Run(np, [&](std::size_t k) {
+        scans[k] = ScanPlainReals(cut[k], cut[k + 1], remaining, floats_.data() + room[k]);
+      });
+      // In order: whole pieces while they are plain and the list needs
+      // them; the piece that fills the list is scanned again to its exact
+      // last value.
+      std::vector<std::size_t> first(np + 1, done);
+      std::size_t taken = 0;  // pieces taken
+      const char* stop = usable;
+      for (std::size_t k = 0; k < np; ++k) {
+        const std::size_t need = count - first[k];
+        if (scans[k].values >= need) {
+          scans[k] = ScanPlainReals(cut[k], cut[k + 1], need, floats_.data() + room[k]);
+        }
+        first[k + 1] = first[k] + scans[k].values;
+        taken = k + 1;
+        if (scans[k].stop != cut[k + 1] || first[k + 1] == count) {
+          stop = scans[k].stop;
+          break;
+        }
+      }
+      crew.Run(taken, [&](std::size_t k) {
+        sink.PutRange(first[k], std::span<const float>(floats_.data() + room[k], scans[k].values));
+      });
+      if (first[taken] > done) after_value_ = true;
+      done = first[taken];
+      pos_ = static_cast<std::size_t>(stop - buf_.data());
+      if (stop != usable) break;  // not plain, or the list is full
+    }
+    return done;
   }
 
   std::int32_t ToInteger(const char* b, const char* e) const {
@@ -218,6 +380,28 @@ class ListReader::Impl {
   };
 
   [[noreturn]] void Fail(Severe n) const { throw Termination::SevereIo(n, unit_, name_); }
+
+  // After these a piece of plain text may begin: no token runs across them.
+  static bool EndsPiece(char c) { return c == ' ' || c == '\t' || c == '\n'; }
+
+  // Moves the unread bytes to the front and reads until the buffer is full
+  // or the data end; the buffer doubles on every block up to kBlock.
+  void FillBlock() {
+    if (pos_ > 0) {
+      std::memmove(buf_.data(), buf_.data() + pos_, end_ - pos_);
+      end_ -= pos_;
+      pos_ = 0;
+    }
+    if (!eof_ && buf_.size() < kBlock) buf_.resize(std::min(kBlock, buf_.size() * 2));
+    while (!eof_ && end_ < buf_.size()) {
+      const std::size_t n = source_->Read(buf_.data() + end_, buf_.size() - end_);
+      if (n == 0) {
+        eof_ = true;
+        break;
+      }
+      end_ += n;
+    }
+  }
 
   double ToDouble(const char* b, const char* e) const {
     Normalised n(b, e);
@@ -404,6 +588,7 @@ class ListReader::Impl {
   bool last_read_filled_ = false;
   bool started_ = false;      // a statement has read a record
   bool after_value_ = false;  // a value since the last separating comma
+  std::vector<float> floats_;  // the plain-text path's values of a block
 };
 
 ListReader::ListReader(std::unique_ptr<ByteSource> source, int unit, std::string name)
@@ -429,6 +614,10 @@ void ListReader::ReadReals(std::size_t count, RealSink& sink) {
   impl_->Run(
       count, [this](const char* b, const char* e) { return impl_->ToFloat(b, e); },
       [&sink](std::size_t i, float v) { sink.Put(i, v); });
+}
+
+void ListReader::ReadReals(std::size_t count, RealSink& sink, unsigned threads) {
+  impl_->RunPlainFirst(count, sink, threads);
 }
 
 }  // namespace korvelan::textio

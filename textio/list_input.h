@@ -81,8 +81,22 @@ class ListReader {
    public:
     virtual ~RealSink() = default;
     virtual void Put(std::size_t index, float value) = 0;
+    // values[k] goes to index first + k. Only the ReadReals below with
+    // more than one thread calls it, then from several threads at once for
+    // disjoint ranges: a sink used there must allow that.
+    virtual void PutRange(std::size_t first, std::span<const float> values) {
+      for (std::size_t k = 0; k < values.size(); ++k) Put(first + k, values[k]);
+    }
   };
   void ReadReals(std::size_t count, RealSink& sink);
+
+  // The same statement for a long list, with the same values, reports and
+  // position afterwards: runs of plain text (blanks, tabs, record ends and
+  // plain numbers, see plain_reals.h) are read ahead in large blocks, each
+  // cut at separators into `threads` pieces scanned side by side and
+  // handed to sink.PutRange; from the first token that is not plain the
+  // general reader goes on.
+  void ReadReals(std::size_t count, RealSink& sink, unsigned threads);
 
  private:
   class Impl;

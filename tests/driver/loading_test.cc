@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
+#include <random>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -264,6 +267,122 @@ TEST_F(LoadingTest, StepsOnTheirOwn) {
   StoreLineNumbers(m, 2, 2);
   EXPECT_EQ(Row(m, 1, 4), (std::vector<float>{1, 4, 3, 1}));
   EXPECT_EQ(Row(m, 2, 4), (std::vector<float>{4, -99, 5, 2}));
+}
+
+// The matrix's bits, column by column, or the report that ended the read.
+struct Loaded {
+  std::vector<std::uint32_t> bits;
+  std::string report;
+  bool operator==(const Loaded&) const = default;
+};
+
+Loaded Bits(const RankMatrix& m) {
+  Loaded l;
+  for (std::int32_t k = 1; k <= m.cols(); ++k) {
+    for (std::int32_t i = 1; i <= m.rows(); ++i) {
+      const float v = m.Get(i, k);
+      std::uint32_t b;
+      std::memcpy(&b, &v, sizeof b);
+      l.bits.push_back(b);
+    }
+  }
+  return l;
+}
+
+// Oracle: the general reader alone, one value at a time into the cells.
+Loaded ReadByGeneralReader(const std::string& bytes, std::int32_t p, std::int32_t s) {
+  const std::int32_t width = s + 2;
+  RankMatrix m(p, width);
+  struct Cells : textio::ListReader::RealSink {
+    RankMatrix& m;
+    std::int32_t width;
+    Cells(RankMatrix& matrix, std::int32_t w) : m(matrix), width(w) {}
+    void Put(std::size_t index, float value) override {
+      const auto i = static_cast<std::int32_t>(index) / width;
+      const auto k = static_cast<std::int32_t>(index) % width;
+      m.Set(i + 1, k + 1, value);
+    }
+  } cells(m, width);
+  textio::ListReader reader(textio::StringSource(bytes), textio::kDataUnit, "/w/data.txt");
+  try {
+    reader.ReadReals(static_cast<std::size_t>(p) * static_cast<std::size_t>(width), cells);
+  } catch (const textio::Termination& t) {
+    return Loaded{{}, t.ReportLine()};
+  }
+  return Bits(m);
+}
+
+// Data files of many records, plain or with one odd token at a given
+// record: every thread count reads the same cells, or ends with the same
+// report, as the general reader.
+TEST_F(LoadingTest, EveryThreadCountReadsDataAsTheGeneralReader) {
+  struct Case {
+    const char* name;
+    const char* odd;     // inserted before record `at`
+    std::int32_t at;
+    std::int32_t cut;    // bytes dropped at the end
+  };
+  const std::vector<Case> cases = {
+      {"plain", "", 0, 0},
+      {"exponent", "1.5e2 ", 1500, 0},
+      {"repeat count", "2*7 ", 2999, 0},
+      {"null values", ",, ", 10, 0},
+      {"slash ends the read", "/ ", 2500, 0},
+      {"overflow is 64", "1e39 ", 1200, 0},
+      {"word is 59", "probe ", 2000, 0},
+      {"logical", "T ", 700, 0},
+      {"truncated is 24", "", 0, 40},
+      {"last record without LF", "", 0, 1},
+  };
+  const std::int32_t p = 3000, s = 6;
+  std::mt19937 rng(7);
+  std::vector<std::string> records;
+  for (std::int32_t i = 0; i < p; ++i) {
+    std::string r = std::to_string(i + 1);
+    for (std::int32_t k = 0; k < s; ++k) {
+      r += rng() % 5 == 0 ? " -99" : " " + std::to_string(rng() % 3000);
+    }
+    r += " " + std::to_string(1 + rng() % 4) + ".0";
+    r += rng() % 3 == 0 ? "\r\n" : "\n";
+    records.push_back(r);
+  }
+  for (const Case& c : cases) {
+    std::string bytes;
+    for (std::int32_t i = 0; i < p; ++i) {
+      if (i == c.at) bytes += c.odd;
+      bytes += records[static_cast<std::size_t>(i)];
+    }
+    bytes.resize(bytes.size() - static_cast<std::size_t>(c.cut));
+    const Loaded want = ReadByGeneralReader(bytes, p, s);
+    for (unsigned threads : {1u, 2u, 7u}) {
+      Loaded got;
+      textio::ListReader data(textio::StringSource(bytes, 65536), textio::kDataUnit, "/w/data.txt");
+      try {
+        got = Bits(ReadRankMatrix(data, p, s, threads));
+      } catch (const textio::Termination& t) {
+        got.report = t.ReportLine();
+      }
+      EXPECT_EQ(got, want) << c.name << ", " << threads << " threads: " << got.report;
+    }
+    // And the whole loading phase on the file gives the same matrix (or
+    // report) on every thread count.
+    Write("data.txt", bytes);
+    Write("weights.txt", "1 1 1 1 1 1\n");
+    Loaded first;
+    for (unsigned threads : {1u, 2u, 7u}) {
+      Loaded got;
+      try {
+        got = Bits(LoadInputs(Params(1, s, p), threads).ranks);
+      } catch (const textio::Termination& t) {
+        got.report = t.ReportLine();
+      }
+      if (threads == 1) {
+        first = got;
+      } else {
+        EXPECT_EQ(got, first) << c.name << ", " << threads << " threads";
+      }
+    }
+  }
 }
 
 }  // namespace

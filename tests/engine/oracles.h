@@ -4,7 +4,9 @@
 #ifndef KORVELAN_TESTS_ENGINE_ORACLES_H_
 #define KORVELAN_TESTS_ENGINE_ORACLES_H_
 
+#include <algorithm>
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -108,6 +110,29 @@ inline void CountPairs(const std::vector<float>& observed, const std::vector<flo
       if (r >= o) right[static_cast<std::size_t>(i - 1)] += 1.0;
       if (r <= o) left[static_cast<std::size_t>(i - 1)] += 1.0;
     }
+  }
+}
+
+// ORACLE: the same counts for large classes, from the class's run values
+// sorted as floats (NaN left out; -0 and +0 are equivalent under <), each
+// observed value looked up by binary search. A NaN observed value matches
+// nothing.
+inline void CountBySearch(const std::vector<float>& observed, const std::vector<float>& run,
+                          std::int32_t a, std::int32_t b, std::vector<double>& right,
+                          std::vector<double>& left) {
+  std::vector<float> sorted;
+  for (std::int32_t v = a; v <= b; ++v) {
+    const float r = run[static_cast<std::size_t>(v - 1)];
+    if (r == r) sorted.push_back(r);
+  }
+  std::sort(sorted.begin(), sorted.end());
+  for (std::int32_t i = a; i <= b; ++i) {
+    const float o = observed[static_cast<std::size_t>(i - 1)];
+    if (o != o) continue;
+    const auto below = std::lower_bound(sorted.begin(), sorted.end(), o) - sorted.begin();
+    const auto up_to = std::upper_bound(sorted.begin(), sorted.end(), o) - sorted.begin();
+    right[static_cast<std::size_t>(i - 1)] += static_cast<double>(static_cast<std::ptrdiff_t>(sorted.size()) - below);
+    left[static_cast<std::size_t>(i - 1)] += static_cast<double>(up_to);
   }
 }
 

@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <atomic>
 #include <bit>
+#include <cmath>
+#include <limits>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -130,6 +132,111 @@ TEST(ParallelStats, MatchesTheProbeByProbeOracleOnEveryThreadCount) {
       EXPECT_EQ(Bits(out.rmean), Bits(expect.rmean)) << "P " << p << ", " << threads << " threads";
       EXPECT_EQ(Bits(out.rwmean), Bits(expect.rwmean)) << "P " << p << ", " << threads << " threads";
       EXPECT_EQ(Bits(out.q), Bits(expect.q)) << "P " << p << ", " << threads << " threads";
+    }
+  }
+}
+
+// Class shapes that take each way of counting: few distinct values
+// (compared directly), a bucket table (values spread evenly, over many
+// powers of two, clustered with far outliers and infinities, split into
+// parts when the class is large), and sorting (very many distinct values).
+// The classes lie next to each other, so a lookup that strayed past a
+// class's last observed value into the next class's would show.
+TEST(ParallelCounting, EveryWayOfCountingMatchesTheSearchOracleOnEveryThreadCount) {
+  struct Shape {
+    const char* name;
+    std::int32_t size;
+    float (*value)(std::mt19937&);
+  };
+  const auto special = [](std::mt19937& r, float otherwise) {
+    switch (r() % 64) {
+      case 0: return std::numeric_limits<float>::quiet_NaN();
+      case 1: return -std::numeric_limits<float>::quiet_NaN();
+      case 2: return 0.0f;
+      case 3: return -0.0f;
+      case 4: return std::numeric_limits<float>::infinity();
+      case 5: return -std::numeric_limits<float>::infinity();
+      default: return otherwise;
+    }
+  };
+  static const std::vector<Shape> shapes = {
+      {"few values", 3000, [](std::mt19937& r) { return static_cast<float>(r() % 4) - 2.0f; }},
+      {"even spread", 2500,
+       [](std::mt19937& r) { return static_cast<float>(1 + r() % 2500) / 2.5f; }},
+      {"many powers of two", 4000,
+       [](std::mt19937& r) { return std::ldexp(1.0f + static_cast<float>(r() % 1000) / 1000.0f,
+                                               static_cast<int>(r() % 60) - 30); }},
+      {"cluster and outliers", 3000,
+       [](std::mt19937& r) {
+         const auto u = r() % 100;
+         if (u == 0) return 1e30f;
+         if (u == 1) return -1e30f;
+         return 5.0f + static_cast<float>(r() % 3000) * 1e-6f;
+       }},
+      {"only below zero", 1500,
+       [](std::mt19937& r) { return -static_cast<float>(1 + r() % 100000) / 8.0f; }},
+      {"large class in parts", 70000,
+       [](std::mt19937& r) { return static_cast<float>(r() % 5000) / 4.0f; }},
+      {"very many values", 40000,
+       [](std::mt19937& r) { return static_cast<float>(static_cast<std::int32_t>(r() % 4000000) - 2000000) / 64.0f; }},
+  };
+  std::mt19937 rng(91);
+  const auto m = static_cast<std::int32_t>(shapes.size());
+  std::int32_t p = 0;
+  for (const Shape& sh : shapes) p += sh.size;
+  ClassRanges ranges{RowArray<std::int32_t>(m, kMaxClasses), RowArray<std::int32_t>(m, kMaxClasses)};
+  std::int32_t row = 0;
+  for (std::int32_t k = m; k >= 1; --k) {  // shape 0 is class M, the first rows
+    const std::int32_t n = shapes[static_cast<std::size_t>(m - k)].size;
+    ranges.first.Set(k, row + 1);
+    ranges.last.Set(k, row + n);
+    row += n;
+  }
+  const auto fill = [&](Statistics& st) {
+    for (RowArray<float>* a : {&st.rmean, &st.rwmean, &st.q}) {
+      std::int32_t r = 0;
+      for (const Shape& sh : shapes) {
+        for (std::int32_t i = 0; i < sh.size; ++i, ++r) {
+          a->span()[static_cast<std::size_t>(r)] = special(rng, sh.value(rng));
+        }
+      }
+    }
+  };
+  Statistics observed(p);
+  fill(observed);
+  std::vector<Statistics> runs(3, Statistics(p));
+  for (Statistics& run : runs) fill(run);
+  // The last run puts values beyond every observed value of each class.
+  for (RowArray<float>* a : {&runs[2].rmean, &runs[2].rwmean, &runs[2].q}) {
+    for (std::size_t i = 0; i < a->span().size(); i += 3) a->span()[i] = 3e38f;
+  }
+  std::vector<const char*> shape_of_row;
+  for (const Shape& sh : shapes) shape_of_row.insert(shape_of_row.end(), static_cast<std::size_t>(sh.size), sh.name);
+  const auto column = [](const RowArray<float>& a) {
+    return std::vector<float>(a.span().begin(), a.span().end());
+  };
+  std::vector<std::vector<double>> right(3, std::vector<double>(static_cast<std::size_t>(p)));
+  std::vector<std::vector<double>> left = right;
+  for (const Statistics& run : runs) {
+    for (std::int32_t k = 1; k <= m; ++k) {
+      const std::int32_t a = ranges.first.Get(k), b = ranges.last.Get(k);
+      oracle::CountBySearch(column(observed.rmean), column(run.rmean), a, b, right[0], left[0]);
+      oracle::CountBySearch(column(observed.rwmean), column(run.rwmean), a, b, right[1], left[1]);
+      oracle::CountBySearch(column(observed.q), column(run.q), a, b, right[2], left[2]);
+    }
+  }
+  for (unsigned threads : kThreadCounts) {
+    WorkerPool pool(threads);
+    ExceedanceCounter counter(observed, ranges, m, p);
+    for (const Statistics& run : runs) counter.CountRun(run, pool);
+    for (int s = 0; s < kStatistics; ++s) {
+      for (std::int32_t i = 1; i <= p; ++i) {
+        const auto r = static_cast<std::size_t>(i - 1);
+        ASSERT_EQ(static_cast<double>(counter.right(s, i)), right[static_cast<std::size_t>(s)][r])
+            << threads << " threads, statistic " << s << ", row " << i << " (" << shape_of_row[r] << ")";
+        ASSERT_EQ(static_cast<double>(counter.left(s, i)), left[static_cast<std::size_t>(s)][r])
+            << threads << " threads, statistic " << s << ", row " << i << " (" << shape_of_row[r] << ")";
+      }
     }
   }
 }

@@ -6,7 +6,8 @@
 // Layout of the input: byte 0 gives P (-3 .. 12), byte 1 gives S (-3 .. 8),
 // byte 2 the size of the pieces the data source hands out and, in its top
 // bit, the analysis type (1: the weights are read), byte 3 how many of the
-// last bytes are "weights.txt". The rest is "data.txt".
+// last bytes are "weights.txt". The rest is "data.txt". The piece size also
+// picks the number of threads that read "data.txt" (1 .. 3).
 //
 // Every step is checked against a plain recomputation from the values the
 // model of list_model.h reads from the same bytes (strtof, whole records):
@@ -77,7 +78,8 @@ int Load(const std::string& data_bytes, const std::string& weights_bytes, std::i
   RankMatrix ranks;
   try {
     ListReader reader(korvelan::textio::StringSource(data_bytes, step), 10, "/fuzz/data.txt");
-    ranks = driver::ReadRankMatrix(reader, p, s);
+    // The plain-text path on 1 .. 3 threads, chosen by the piece size.
+    ranks = driver::ReadRankMatrix(reader, p, s, static_cast<unsigned>(1 + step % 3));
   } catch (const Termination& t) {
     Check(t.SevereNumber() == data.condition && data.condition != 0);
     return data.condition;

@@ -6,8 +6,10 @@
 // byte 1 the length of the real statement (0-255), byte 2 the size of the
 // pieces the source hands out (0: all at once). The rest is the data.
 //
-// Every input is read twice, whole and in pieces: the two readings must end
-// the same way with the same values, whatever the refill boundaries.
+// Every input is read three times, whole and in pieces, and in pieces with
+// the plain-text path (1 .. 4 threads, from the top bits of byte 0) for the
+// sink's statement: the readings must end the same way with the same
+// values, whatever the refill boundaries.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -48,7 +50,10 @@ struct Outcome {
   bool operator==(const Outcome&) const = default;
 };
 
-Outcome ReadAll(std::unique_ptr<ByteSource> source, int integers, std::size_t reals) {
+// threads > 0: the sink's statement goes through the plain-text path on
+// that many threads.
+Outcome ReadAll(std::unique_ptr<ByteSource> source, int integers, std::size_t reals,
+                unsigned threads = 0) {
   Outcome o;
   ListReader reader(std::move(source), 10, "/fuzz/data.txt");
   try {
@@ -66,7 +71,11 @@ Outcome ReadAll(std::unique_ptr<ByteSource> source, int integers, std::size_t re
     }
     std::vector<std::uint32_t> sunk(reals / 2 + 1, 0);
     Sink sink(sunk);
-    reader.ReadReals(sunk.size(), sink);
+    if (threads > 0) {
+      reader.ReadReals(sunk.size(), sink, threads);
+    } else {
+      reader.ReadReals(sunk.size(), sink);
+    }
     o.values.insert(o.values.end(), sunk.begin(), sunk.end());
     std::int32_t last = 0;
     reader.ReadInteger(last);
@@ -92,5 +101,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const Outcome pieces =
       ReadAll(StringSource(bytes, step), integers, reals);
   if (!(whole == pieces)) std::abort();
+  const Outcome plain = ReadAll(StringSource(bytes, step), integers, reals,
+                                static_cast<unsigned>(1 + data[0] / 4 % 4));
+  if (!(whole == plain)) std::abort();
   return 0;
 }

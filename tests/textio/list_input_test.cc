@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
+#include <ostream>
 #include <cstring>
 #include <limits>
 #include <optional>
@@ -323,6 +325,153 @@ TEST(ListReaderStatements, SinkGetsIndicesInListOrder) {
   ListReader reader(StringSource("1,,2*3 4 / 9"), 10, "d");
   reader.ReadReals(6, sink);
   EXPECT_EQ(sink.puts, (std::vector<std::pair<std::size_t, float>>{{0, 1}, {2, 3}, {3, 3}, {4, 4}}));
+}
+
+// The plain-text path (ReadReals on threads) against the general reader as
+// oracle: the same values, the same report, and the same place for the next
+// statement (an integer statement after it reads the same record).
+struct Reading {
+  std::vector<std::uint32_t> bits;
+  std::string report;
+  bool operator==(const Reading&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& os, const Reading& r) {
+  os << r.bits.size() << " values";
+  if (!r.report.empty()) os << ", " << r.report;
+  return os;
+}
+
+// Writes every index it is given, from any thread (disjoint indices).
+class BitsSink : public ListReader::RealSink {
+ public:
+  explicit BitsSink(std::vector<std::uint32_t>& out) : out_(out) {}
+  void Put(std::size_t index, float value) override {
+    std::memcpy(&out_.at(index), &value, sizeof value);
+  }
+
+ private:
+  std::vector<std::uint32_t>& out_;
+};
+
+// threads == 0: the general reader alone.
+Reading ReadThenNext(const std::string& input, std::size_t count, std::size_t step,
+                     unsigned threads) {
+  Reading r;
+  r.bits.assign(count, 0xDEADBEEFu);
+  ListReader reader(Source(input, step), 10, "/w/data.txt");
+  BitsSink sink(r.bits);
+  try {
+    if (threads == 0) {
+      reader.ReadReals(count, sink);
+    } else {
+      reader.ReadReals(count, sink, threads);
+    }
+    std::int32_t next = 0;
+    reader.ReadInteger(next);
+    r.bits.push_back(static_cast<std::uint32_t>(next));
+  } catch (const Termination& t) {
+    r.report = t.ReportLine();
+  }
+  return r;
+}
+
+TEST(ListReaderPlainPath, EveryCaseAsTheGeneralReader) {
+  for (const RealsCase& c : RealsCases()) {
+    for (std::size_t step : {0, 1, 3}) {
+      const Reading want = ReadThenNext(c.input + "\n77\n", c.count, step, 0);
+      for (unsigned threads : {1u, 2u, 7u}) {
+        EXPECT_EQ(ReadThenNext(c.input + "\n77\n", c.count, step, threads), want)
+            << c.name << ", " << step << " bytes at a time, " << threads << " threads";
+      }
+    }
+  }
+}
+
+// Token shapes the plain path takes and those it hands back, one per row.
+struct ShapeCase {
+  const char* name;
+  std::string token;
+};
+
+std::vector<ShapeCase> Shapes() {
+  return {
+      {"integer", "201381"},         {"missing", "-99"},
+      {"decimal", "3.25"},           {"point first", ".5"},
+      {"point last", "7."},          {"plus", "+12"},
+      {"minus zero", "-0"},          {"minus zero point", "-0.0"},
+      {"seven digits", "1234567"},   {"eight digits", "16777217"},
+      {"many digits", "123456789012345678901234567890"},
+      {"long fraction", "0.1000000000000000055511151231257827"},
+      {"tiny", "0.0000000000000000000000000000000000000000000001"},
+      {"huge", "999999999999999999999999999999999999999999"},
+      {"exponent", "1e5"},           {"d exponent", "2.5D-3"},
+      {"overflow", "1e39"},          {"repeat", "3*4"},
+      {"repeat null", "2*"},         {"logical", "T"},
+      {"dot logical", ".false."},    {"word", "abc"},
+      {"trailing letters", "12abc"}, {"two points", "1.2.3"},
+      {"sign alone", "-"},           {"point alone", "."},
+      {"null", ","},                 {"slash", "/"},
+      {"lone cr", "5\r6"},           {"nul byte", std::string("4\0", 2) + "2"},
+  };
+}
+
+TEST(ListReaderPlainPath, EveryTokenShapeAmongPlainTokens) {
+  const std::string plain = "1 -99 23.5\n4 5\r\n";
+  for (const ShapeCase& c : Shapes()) {
+    for (const std::string& around : {std::string(" "), std::string("\n"), std::string("\r\n")}) {
+      const std::string input = plain + plain + c.token + around + plain + "\n";
+      for (std::size_t count : {5u, 10u, 11u, 14u, 30u}) {
+        const Reading want = ReadThenNext(input, count, 0, 0);
+        for (unsigned threads : {1u, 2u, 7u}) {
+          for (std::size_t step : {0, 2}) {
+            EXPECT_EQ(ReadThenNext(input, count, step, threads), want)
+                << c.name << ", count " << count << ", " << threads << " threads, step " << step;
+          }
+        }
+      }
+    }
+  }
+}
+
+// Large random documents, mostly plain (so that blocks and pieces form),
+// with damage at a random place: every way the statement can end.
+TEST(ListReaderPlainPath, LargeDamagedDocumentsAsTheGeneralReader) {
+  std::mt19937 rng(20261208);
+  const std::vector<ShapeCase> shapes = Shapes();
+  for (int trial = 0; trial < 24; ++trial) {
+    std::string doc;
+    std::size_t values = 0;
+    const std::size_t records = 2000 + rng() % 20000;
+    for (std::size_t r = 0; r < records; ++r) {
+      const std::size_t width = 1 + rng() % 12;
+      for (std::size_t k = 0; k < width; ++k) {
+        if (rng() % 5 == 0) {
+          doc += "-99";
+        } else if (rng() % 3 == 0) {
+          doc += std::to_string(rng() % 100000) + "." + std::to_string(rng() % 1000);
+        } else {
+          doc += std::to_string(rng() % 500000);
+        }
+        doc += rng() % 7 == 0 ? "\t" : " ";
+        ++values;
+      }
+      doc += rng() % 4 == 0 ? "\r\n" : "\n";
+    }
+    if (trial % 4 != 0) {  // damage: one odd token somewhere
+      const std::size_t at = rng() % doc.size();
+      const std::size_t cut = doc.find_first_of(" \t\n", at);
+      doc.insert(cut == std::string::npos ? doc.size() : cut + 1,
+                 shapes[rng() % shapes.size()].token + " ");
+    }
+    if (trial % 3 == 0) doc.pop_back();  // the last record without LF
+    const std::size_t count = trial % 2 == 0 ? values : values - rng() % values;
+    const Reading want = ReadThenNext(doc, count, 0, 0);
+    for (unsigned threads : {1u, 2u, 7u}) {
+      EXPECT_EQ(ReadThenNext(doc, count, trial % 5 == 0 ? 4093 : 0, threads), want)
+          << "trial " << trial << ", " << threads << " threads";
+    }
+  }
 }
 
 }  // namespace
