@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "driver/analysis.h"
 #include "driver/loading.h"
 #include "engine/analysis.h"
 #include "engine/class_sort.h"
@@ -133,10 +134,10 @@ int Run(const std::string& dir, unsigned threads, std::int32_t seed) {
   t = Clock::now();
   {
     korvelan::driver::LoadedInputs whole = korvelan::driver::LoadInputs(params, threads);
-    engine::AnalysisOptions options;
+    korvelan::driver::AnalysisOptions options;
     options.initial_seed = seed;
     options.threads = threads;
-    engine::Analyse(params, whole.ranks, whole.weights, whole.results.get(), options);
+    korvelan::driver::Analyse(params, whole.ranks, whole.weights, whole.results.get(), options);
   }
   const double analysis = Since(t);
   ::dup2(saved_stdout, 1);
