@@ -121,10 +121,10 @@ int Load(const std::string& data_bytes, const std::string& weights_bytes, std::i
   }
 
   // 4. Present counts and 5. scaling.
-  const std::vector<float> present = engine::CountPresent(ranks, p, s);
+  const std::vector<float> present = korvelan::engine::CountPresent(ranks, p, s);
   Check(present.size() == static_cast<std::size_t>(s > 0 ? s : 0));
   const RankMatrix moved = ranks;
-  engine::ScaleRanks(ranks, p, s, present);
+  korvelan::engine::ScaleRanks(ranks, p, s, present);
   for (std::int32_t j = 1; j <= s; ++j) {
     std::int64_t n = 0;
     for (std::int32_t i = 1; i <= p; ++i) n += moved.Get(i, j) != -99.0f;
