@@ -106,6 +106,9 @@ int Run(const std::string& dir, unsigned threads, std::int32_t seed) {
   }
 
   t = Clock::now();
+  counter.Settle();
+  counting += Since(t);
+  t = Clock::now();
   engine::WriteResultsFile(*in.results, in.ranks, s + 2, observed, counter, p);
   const double results = Since(t);
 

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <cstring>
+#include <stdexcept>
 #include <utility>
 
 namespace korvelan::engine {
@@ -28,46 +30,56 @@ constexpr std::size_t kRadixThreshold = 384;
 // value with all of them instead of using a bucket table.
 constexpr std::int32_t kDirectGroups = 8;
 
-// The bucket table: the key range of a class is cut into cells of equal
-// key width (about kGroupsPerCell groups each on average), and each cell
-// into a power of two of buckets, at least as many as the groups it holds,
-// so that a bucket rarely holds more than two groups however unevenly the
-// values spread over the key range.
-constexpr std::int32_t kGroupsPerCell = 4;
-constexpr std::int32_t kMaxCells = 4096;
+// Buckets per distinct observed value. With the groups spread evenly, a
+// bucket holds a Poisson number of groups of mean 1/2: more than three
+// (the slow path) in about 0.2 % of the buckets. Where the values crowd
+// (the middle of a bell), a bucket holds more, and the next doubling of
+// the table measured slower: it no longer stays in the caches beside the
+// run's other data.
+constexpr std::int32_t kBucketsPerGroup = 2;
+
+// The keys a bucket's entry holds; a bucket of more groups has kCrowded
+// added to its base (a base is at most 2 x 500000).
+constexpr std::int32_t kEntryKeys = 3;
+constexpr std::uint32_t kCrowded = 0x80000000u;
 
 // Classes with more distinct observed values than this sort their run
 // values instead: their tables would be visited at random beyond the
 // caches, which costs more than a radix sort that streams.
 constexpr std::int32_t kSortingGroups = 32768;
 
-// Work per task of a run: rows per first-stage task (small classes are
-// gathered up to it); a class with more than kPartRows values is counted
-// in parts of about that size, at most kMaxParts (each part has a
-// histogram of its own, 8 bytes per distinct observed value).
-constexpr std::int32_t kSortGrain = 4096;
+// Work per task of a run: rows per task (small classes are gathered up to
+// it); a class with more than kPartRows values is counted in parts of about
+// that size, at most kMaxParts (each part has a histogram of its own, 8
+// bytes per distinct observed value).
+constexpr std::int32_t kTaskGrain = 4096;
 constexpr std::int32_t kPartRows = 32768;
 constexpr std::int32_t kMaxParts = 4;
 
-// The bucket of a key: d = key - low key, kept within 0 .. span; cell d >>
-// cell_shift; within the cell, the cell's first bucket + (the bits of d
-// below the cell) >> the cell's own shift. cells[] holds (first bucket,
-// shift) pairs. It never decreases as the key grows, which is all the table
-// needs: the groups in buckets before a key's bucket are below it, those
-// in buckets after it above.
-struct Buckets {
-  std::uint32_t low_key;
-  std::uint32_t span;
-  int cell_shift;
-  std::uint32_t within_mask;  // the bits of d below the cell
-  const std::uint32_t* cells;
-  std::uint32_t operator()(std::uint32_t k) const {
-    std::uint32_t d = (k - low_key) & (0u - static_cast<std::uint32_t>(k >= low_key));
-    d = std::min(d, span);
-    const std::uint32_t* c = cells + 2 * (d >> cell_shift);
-    return c[0] + ((d & within_mask) >> c[1]);
-  }
-};
+// The float whose order key is k (for the key of the zeros, +0).
+float KeyValue(std::uint32_t k) {
+  const std::uint32_t b = (k & 0x80000000u) != 0 ? k ^ 0x80000000u : ~k;
+  return std::bit_cast<float>(b);
+}
+
+// The bucket of a non-NaN value: floor((v - low) * scale) in double, held
+// within 0 .. last. Every step (the subtraction, the product, the limits,
+// the truncation) is monotone, and the table is built with this very
+// function, so a larger value never gets an earlier bucket; that is all the
+// table needs: the groups in buckets before a value's bucket lie below it,
+// those in buckets after it above. low is finite and scale finite and
+// positive, so no step makes a NaN: -infinity lands in bucket 0, +infinity
+// and anything far above in the last. -0 and +0 share their bucket.
+inline std::uint32_t BucketOf(float v, const BucketTable& t) {
+  double x = (static_cast<double>(v) - t.low) * t.scale;
+  x = std::max(x, 0.0);
+  x = std::min(x, t.last);
+  return static_cast<std::uint32_t>(x);
+}
+
+// Four unsigned 32-bit lanes, and the masks their comparisons give.
+using Lanes = std::uint32_t __attribute__((vector_size(16)));
+using Signed = std::int32_t __attribute__((vector_size(16)));
 
 // Adds values x[0 .. n) to hist (2 G + 2 slots), each compared with every
 // distinct observed key. A NaN is looked up as 0 and then sent to its own
@@ -87,27 +99,33 @@ void AddDirect(const float* x, std::int32_t n, const std::uint32_t* keys, std::u
   }
 }
 
-// The group of a non-NaN key through the bucket table (bucket b may hold
-// groups table[b] .. table[b + 1]), and whether the key equals the
-// group's key, as a histogram slot.
-inline std::uint32_t SlotOf(std::uint32_t k, const std::uint32_t* keys, std::uint32_t groups,
-                            const Buckets& buckets, const std::int32_t* table) {
-  auto g = static_cast<std::uint32_t>(table[buckets(k)]);
-  // The group starting the next bucket is at least k (the end marker
-  // closes the last), so the answer is at most that group. The next three
-  // keys are loaded at once (the keys array has room for two beyond the
-  // last end marker; what lies after a marker never counts, as the marker
-  // is at least k).
-  const std::uint32_t a = keys[g], b = keys[g + 1], c = keys[g + 2];
-  const bool past_a = a < k;
-  const bool past_b = past_a && b < k;
-  std::uint32_t at = past_b ? c : past_a ? b : a;
-  g += (past_a ? 1u : 0u) + (past_b ? 1u : 0u);
-  if (at < k) [[unlikely]] {
-    g = static_cast<std::uint32_t>(std::lower_bound(keys + g, keys + groups, k) - keys);
-    at = keys[g];
+// The histogram slot of a non-NaN value v with key k. A bucket's entry holds
+// the keys of its (at most three) groups, the end marker for a missing one,
+// which no key reaches; counting the comparisons "at least" and "above"
+// with each gives the slot within the bucket: below the first group, equal
+// to it, between the first two, ..., above all of them (the slot "below"
+// of the group after them). A bucket of more groups has its base marked
+// and is searched.
+inline std::uint32_t SlotOf(float v, std::uint32_t k, const BucketTable& t,
+                            const BucketEntry* table, const std::uint32_t* keys) {
+  const std::uint32_t b = BucketOf(v, t);
+  const BucketEntry& e = table[b];
+  if (e.base >= kCrowded) [[unlikely]] {
+    const std::uint32_t first = (e.base - kCrowded) / 2;
+    const std::uint32_t end = (table[b + 1].base & (kCrowded - 1)) / 2;
+    const auto g = static_cast<std::uint32_t>(std::lower_bound(keys + first, keys + end, k) - keys);
+    // keys[g] is the next group's key or the end marker when g is past the
+    // bucket: above k either way.
+    return 2 * g + (keys[g] == k ? 1u : 0u);
   }
-  return 2 * g + (at == k ? 1u : 0u);
+  // The comparisons as vector masks (-1 where true), so that none becomes
+  // a branch, which the random run values would mispredict: each key adds
+  // 1 + [k > x] - [k < x] (the fourth lane, the base, is left out).
+  Lanes x;
+  std::memcpy(&x, &e, sizeof x);
+  const Lanes kv = {k, k, k, k};
+  const Signed d = (x > kv) - (x < kv);
+  return e.base + static_cast<std::uint32_t>(kEntryKeys + d[0] + d[1] + d[2]);
 }
 
 // Adds values x[0 .. n) to hist through the bucket table. Without NaN
@@ -115,7 +133,7 @@ inline std::uint32_t SlotOf(std::uint32_t k, const std::uint32_t* keys, std::uin
 // first is far cheaper than the care).
 template <bool kMayHoldNaN>
 void AddByTable(const float* x, std::int32_t n, const std::uint32_t* keys, std::uint32_t groups,
-                const Buckets& buckets, const std::int32_t* table, std::uint32_t* hist) {
+                const BucketTable& t, const BucketEntry* table, std::uint32_t* hist) {
   const std::uint32_t nan_slot = 2 * groups + 1;
   for (std::int32_t i = 0; i < n; ++i) {
     float v = x[i];
@@ -124,7 +142,7 @@ void AddByTable(const float* x, std::int32_t n, const std::uint32_t* keys, std::
       nan = std::isnan(v);
       v = nan ? 0.0f : v;
     }
-    const std::uint32_t slot = SlotOf(OrderKey(v), keys, groups, buckets, table);
+    const std::uint32_t slot = SlotOf(v, OrderKey(v), t, table, keys);
     if constexpr (kMayHoldNaN) {
       ++hist[nan ? nan_slot : slot];
     } else {
@@ -158,8 +176,6 @@ bool AnyNaN(const float* x, std::int32_t n) {
   for (std::int32_t i = 0; i < n; ++i) count += std::isnan(x[i]) ? 1 : 0;
   return count != 0;
 }
-
-std::uint32_t CeilPow2(std::uint32_t n) { return n <= 1 ? 1 : std::bit_ceil(n); }
 
 }  // namespace
 
@@ -222,7 +238,7 @@ ExceedanceCounter::ExceedanceCounter(const Statistics& observed, const ClassRang
     if (b < a) continue;
     const std::int32_t size = b - a + 1;
     const std::int32_t parts = std::clamp(size / kPartRows, 1, kMaxParts);
-    segments_.push_back(Segment{a - 1, size, k, parts, {}, {}, {}, {}});
+    segments_.push_back(Segment{a - 1, size, k, parts, 0, {}, {}, {}, {}});
   }
   std::int32_t largest = 0;
   for (const Segment& seg : segments_) largest = std::max(largest, seg.size);
@@ -254,115 +270,90 @@ ExceedanceCounter::ExceedanceCounter(const Statistics& observed, const ClassRang
       extra += static_cast<std::int64_t>(PartsOf(seg, s) - 1) * (2 * seg.groups[s] + 2);
     }
     // Only as much as the distinct values need.
-    keys_[s] = ZeroedBuffer<std::uint32_t>(nkeys + 2);
+    keys_[s] = ZeroedBuffer<std::uint32_t>(nkeys);
     std::copy_n(keys.begin(), nkeys, keys_[s].begin());
     right_[s] = ZeroedBuffer<std::int64_t>(nkeys);
     left_[s] = ZeroedBuffer<std::int64_t>(nkeys);
     hist_[s] = ZeroedBuffer<std::uint32_t>(2 * nkeys);
     extra_hist_[s] = ZeroedBuffer<std::uint32_t>(static_cast<std::size_t>(extra));
-    for (Segment& seg : segments_) BuildLayout(seg, s);
+    for (Segment& seg : segments_) BuildTable(seg, s);
   }
   BuildItems();
 }
 
-void ExceedanceCounter::BuildLayout(Segment& seg, int s) {
-  seg.layout[s] = -1;
+void ExceedanceCounter::BuildTable(Segment& seg, int s) {
+  seg.table[s] = -1;
   const std::int32_t groups = seg.groups[s];
-  if (groups <= kDirectGroups || groups > kSortingGroups) return;
+  if (groups <= kDirectGroups || Sorted(seg, s)) return;
   const std::uint32_t* keys = keys_[s].data() + seg.group_first[s];
-  // The cells span the keys without the outermost few (an infinity or a
-  // lone far value would otherwise squeeze all the others into one cell);
-  // keys beyond go to the first or the last cell, whose end buckets then
-  // hold those few groups.
-  const std::int32_t trim = groups / 512;
-  Layout l{};
-  l.low_key = keys[trim];
-  l.span = keys[groups - 1 - trim] - l.low_key;
-  const auto cells = static_cast<std::uint32_t>(std::clamp(groups / kGroupsPerCell, 2, kMaxCells));
-  // At least 2 cells: the shift stays below 32.
-  while ((l.span >> l.cell_shift) >= cells) ++l.cell_shift;
-  const std::uint32_t ncells = (l.span >> l.cell_shift) + 1;
-  l.within_mask = l.cell_shift == 0 ? 0 : (std::uint32_t{1} << (l.cell_shift - 1) << 1) - 1;
-  // Groups per cell, then each cell's buckets: a power of two of at least
-  // its groups, but no finer than one key per bucket.
-  std::vector<std::uint32_t> per_cell(ncells, 0);
-  const auto cell_of = [&l](std::uint32_t k) {
-    std::uint32_t d = k >= l.low_key ? k - l.low_key : 0;
-    return (d < l.span ? d : l.span) >> l.cell_shift;
-  };
-  for (std::int32_t g = 0; g < groups; ++g) ++per_cell[cell_of(keys[g])];
-  std::vector<std::uint32_t>& cell_table = cells_[s];
-  l.cells_first = static_cast<std::int64_t>(cell_table.size());
-  std::uint32_t buckets = 0;
-  for (std::uint32_t c = 0; c < ncells; ++c) {
-    const std::uint32_t want = CeilPow2(per_cell[c]);
-    // The cell is 2^cell_shift keys wide: a shift of cell_shift - log2(want)
-    // gives `want` buckets.
-    const int fine = std::bit_width(want) - 1;
-    const int shift = fine >= l.cell_shift ? 0 : l.cell_shift - fine;
-    cell_table.push_back(buckets);
-    cell_table.push_back(static_cast<std::uint32_t>(shift));
-    buckets += std::uint32_t{1} << (l.cell_shift - shift);
-  }
-  l.buckets = buckets;
-  // table[b] = the first group whose bucket is at least b (b >= 1),
-  // table[0] = 0 (keys below the cells land in bucket 0), table[buckets] =
-  // groups.
-  std::vector<std::int32_t>& tables = tables_[s];
-  l.table_first = static_cast<std::int64_t>(tables.size());
-  tables.resize(tables.size() + buckets + 1);
-  std::int32_t* table = tables.data() + l.table_first;
-  const Buckets f{l.low_key, l.span, l.cell_shift, l.within_mask,
-                  cell_table.data() + l.cells_first};
-  table[0] = 0;
-  std::uint32_t next = 1;
+  // The buckets span the values without the outermost few (an infinity or
+  // a lone far value would otherwise squeeze all the others into one
+  // bucket) and without the infinities; values beyond go to the first or
+  // the last bucket, which then hold those few groups. With more than 8
+  // distinct values at least 6 finite ones remain, so low < high.
+  std::int32_t lo = groups / 512;
+  std::int32_t hi = groups - 1 - lo;
+  if (std::isinf(KeyValue(keys[lo]))) ++lo;
+  if (std::isinf(KeyValue(keys[hi]))) --hi;
+  const double low = KeyValue(keys[lo]);
+  const double high = KeyValue(keys[hi]);
+  const auto buckets = static_cast<std::uint32_t>(groups) * kBucketsPerGroup;
+  BucketTable t{low, static_cast<double>(buckets) / (high - low),
+                static_cast<double>(buckets - 1), static_cast<std::int64_t>(entries_[s].size())};
+  // first[b] = the first group whose bucket is at least b.
+  std::vector<std::int32_t> first(buckets + 1, groups);
+  std::uint32_t next = 0;
   for (std::int32_t g = 0; g < groups; ++g) {
-    const std::uint32_t b = f(keys[g]);
-    while (next <= b) table[next++] = g;
+    const std::uint32_t b = BucketOf(KeyValue(keys[g]), t);
+    while (next <= b) first[next++] = g;
   }
-  while (next <= buckets) table[next++] = groups;
-  seg.layout[s] = static_cast<std::int32_t>(layouts_[s].size());
-  layouts_[s].push_back(l);
+  // One entry more closes the last bucket.
+  entries_[s].resize(entries_[s].size() + buckets + 1);
+  BucketEntry* table = entries_[s].data() + t.entries_first;
+  for (std::uint32_t b = 0; b <= buckets; ++b) {
+    const std::int32_t a = first[b];
+    const std::int32_t n = b < buckets ? first[b + 1] - a : 0;
+    BucketEntry& e = table[b];
+    e.base = 2 * static_cast<std::uint32_t>(a) + (n > kEntryKeys ? kCrowded : 0u);
+    for (std::int32_t j = 0; j < kEntryKeys; ++j) e.x[j] = j < n ? keys[a + j] : kEndMarker;
+  }
+  seg.table[s] = static_cast<std::int32_t>(tables_[s].size());
+  tables_[s].push_back(t);
 }
 
 void ExceedanceCounter::BuildItems() {
   const auto nseg = static_cast<std::int32_t>(segments_.size());
   for (int s = 0; s < kStatistics; ++s) {
     std::int64_t scratch = 0;
-    const auto own = [&](std::int32_t a, std::int32_t part, std::int32_t rows) {
-      const bool sorted = Sorted(segments_[static_cast<std::size_t>(a)], s);
-      sort_items_.push_back(Item{s, a, a + 1, part, sorted ? scratch : -1});
-      if (sorted) scratch += 2 * static_cast<std::int64_t>(rows) + 2;
-    };
     for (std::int32_t a = 0; a < nseg;) {
       const Segment& seg = segments_[static_cast<std::size_t>(a)];
       if (seg.groups[s] == 0) {  // nothing to count
         ++a;
         continue;
       }
-      if (PartsOf(seg, s) > 1) {
-        for (std::int32_t part = 0; part < seg.parts; ++part) {
-          own(a, part, seg.size / seg.parts + 1);
-        }
-        merge_items_.push_back(Item{s, a, a + 1, -1, -1});
+      if (Sorted(seg, s)) {
+        items_.push_back(Item{s, a, a + 1, -1, scratch});
+        scratch += 2 * static_cast<std::int64_t>(seg.size) + 2;
         ++a;
         continue;
       }
-      if (Sorted(seg, s)) {
-        own(a, -1, seg.size);
+      if (seg.parts > 1) {
+        for (std::int32_t part = 0; part < seg.parts; ++part) {
+          items_.push_back(Item{s, a, a + 1, part, -1});
+        }
         ++a;
         continue;
       }
       // Whole segments, small ones gathered up to the grain.
       std::int32_t b = a;
       std::int32_t rows = 0;
-      while (b < nseg && (b == a || rows < kSortGrain)) {
+      while (b < nseg && (b == a || rows < kTaskGrain)) {
         const Segment& next = segments_[static_cast<std::size_t>(b)];
-        if (b > a && (PartsOf(next, s) > 1 || Sorted(next, s))) break;
+        if (b > a && (next.parts > 1 || Sorted(next, s))) break;
         rows += next.size;
         ++b;
       }
-      sort_items_.push_back(Item{s, a, b, -1, -1});
+      items_.push_back(Item{s, a, b, -1, -1});
       a = b;
     }
     scratch_[s] = ZeroedBuffer<std::uint32_t>(static_cast<std::size_t>(scratch));
@@ -374,64 +365,8 @@ bool ExceedanceCounter::Sorted(const Segment& seg, int s) const {
 }
 
 std::int32_t ExceedanceCounter::PartsOf(const Segment& seg, int s) const {
-  // Each part of a sorted class would merge with all its groups.
+  // A sorted class is counted in one piece.
   return Sorted(seg, s) ? 1 : seg.parts;
-}
-
-void ExceedanceCounter::Histogram(const Segment& seg, int s, const float* run, std::int32_t r0,
-                                  std::int32_t r1, std::uint32_t* hist) const {
-  const std::uint32_t* keys = keys_[s].data() + seg.group_first[s];
-  const auto groups = static_cast<std::uint32_t>(seg.groups[s]);
-  if (seg.layout[s] < 0) {
-    AddDirect(run + r0, r1 - r0, keys, groups, hist);
-    return;
-  }
-  const Layout& l = layouts_[s][static_cast<std::size_t>(seg.layout[s])];
-  const Buckets buckets{l.low_key, l.span, l.cell_shift, l.within_mask,
-                        cells_[s].data() + l.cells_first};
-  const std::int32_t* table = tables_[s].data() + l.table_first;
-  if (AnyNaN(run + r0, r1 - r0)) {
-    AddByTable<true>(run + r0, r1 - r0, keys, groups, buckets, table, hist);
-  } else {
-    AddByTable<false>(run + r0, r1 - r0, keys, groups, buckets, table, hist);
-  }
-}
-
-void ExceedanceCounter::Accumulate(const Segment& seg, int s) {
-  const auto gf = static_cast<std::size_t>(seg.group_first[s]);
-  const std::int32_t groups = seg.groups[s];
-  const std::size_t slots = 2 * static_cast<std::size_t>(groups) + 2;
-  std::uint32_t* parts[kMaxParts];
-  parts[0] = hist_[s].data() + 2 * gf;
-  const std::int32_t nparts = PartsOf(seg, s);
-  for (std::int32_t p = 1; p < nparts; ++p) {
-    parts[p] = extra_hist_[s].data() + seg.extra_first[s] +
-               static_cast<std::ptrdiff_t>(p - 1) * static_cast<std::ptrdiff_t>(slots);
-  }
-  // The parts first fold into the first (a part holds at most a class's
-  // values, so no sum overflows 32 bits).
-  std::uint32_t* h = parts[0];
-  for (std::int32_t p = 1; p < nparts; ++p) {
-    std::uint32_t* q = parts[p];
-    for (std::size_t i = 0; i < slots; ++i) h[i] += q[i];
-    std::fill(q, q + slots, 0u);
-  }
-  // Values above every group are only part of `present`.
-  const std::int64_t present = seg.size - std::int64_t{h[slots - 1]};  // the NaN slot
-  h[slots - 2] = 0;
-  h[slots - 1] = 0;
-  std::int64_t* right = right_[s].data() + gf;
-  std::int64_t* left = left_[s].data() + gf;
-  std::int64_t below = 0;  // run values below the current group's key
-  for (std::int32_t g = 0; g < groups; ++g) {
-    below += h[2 * g];
-    const std::int64_t equal = h[2 * g + 1];
-    h[2 * g] = 0;
-    h[2 * g + 1] = 0;
-    right[g] += present - below;
-    left[g] += below + equal;
-    below += equal;
-  }
 }
 
 void ExceedanceCounter::SortAndCount(const Segment& seg, int s, const float* run,
@@ -457,16 +392,63 @@ void ExceedanceCounter::SortAndCount(const Segment& seg, int s, const float* run
   }
 }
 
-void ExceedanceCounter::MergeItem(const Item& item) {
-  Accumulate(segments_[static_cast<std::size_t>(item.seg_begin)], item.statistic);
+void ExceedanceCounter::Histogram(const Segment& seg, int s, const float* run, std::int32_t r0,
+                                  std::int32_t r1, std::uint32_t* hist) const {
+  const std::uint32_t* keys = keys_[s].data() + seg.group_first[s];
+  const auto groups = static_cast<std::uint32_t>(seg.groups[s]);
+  if (seg.table[s] < 0) {
+    AddDirect(run + r0, r1 - r0, keys, groups, hist);
+    return;
+  }
+  const BucketTable& t = tables_[s][static_cast<std::size_t>(seg.table[s])];
+  const BucketEntry* table = entries_[s].data() + t.entries_first;
+  if (AnyNaN(run + r0, r1 - r0)) {
+    AddByTable<true>(run + r0, r1 - r0, keys, groups, t, table, hist);
+  } else {
+    AddByTable<false>(run + r0, r1 - r0, keys, groups, t, table, hist);
+  }
 }
 
-std::uint32_t* ExceedanceCounter::Scratch(const Item& item) {
-  return item.scratch_first < 0 ? nullptr : scratch_[item.statistic].data() + item.scratch_first;
+void ExceedanceCounter::Accumulate(const Segment& seg, int s) {
+  const auto gf = static_cast<std::size_t>(seg.group_first[s]);
+  const std::int32_t groups = seg.groups[s];
+  const std::size_t slots = 2 * static_cast<std::size_t>(groups) + 2;
+  const std::int32_t nparts = PartsOf(seg, s);
+  std::uint32_t* parts[kMaxParts];
+  parts[0] = hist_[s].data() + 2 * gf;
+  for (std::int32_t p = 1; p < nparts; ++p) {
+    parts[p] = extra_hist_[s].data() + seg.extra_first[s] +
+               static_cast<std::ptrdiff_t>(p - 1) * static_cast<std::ptrdiff_t>(slots);
+  }
+  // The parts first fold into the first (together they hold at most the
+  // values since the last settling, fewer than 2^32).
+  std::uint32_t* h = parts[0];
+  for (std::int32_t p = 1; p < nparts; ++p) {
+    std::uint32_t* q = parts[p];
+    for (std::size_t i = 0; i < slots; ++i) h[i] += q[i];
+    std::fill(q, q + slots, 0u);
+  }
+  // Values above every group are only part of `present`.
+  const std::int64_t present =
+      static_cast<std::int64_t>(seg.unsettled) - std::int64_t{h[slots - 1]};  // the NaN slot
+  h[slots - 2] = 0;
+  h[slots - 1] = 0;
+  std::int64_t* right = right_[s].data() + gf;
+  std::int64_t* left = left_[s].data() + gf;
+  std::int64_t below = 0;  // run values below the current group's key
+  for (std::int32_t g = 0; g < groups; ++g) {
+    below += h[2 * g];
+    const std::int64_t equal = h[2 * g + 1];
+    h[2 * g] = 0;
+    h[2 * g + 1] = 0;
+    right[g] += present - below;
+    left[g] += below + equal;
+    below += equal;
+  }
 }
 
-void ExceedanceCounter::FirstStage(std::size_t task, const Statistics& run) {
-  const Item& item = sort_items_[task];
+void ExceedanceCounter::CountTask(std::size_t task, const Statistics& run) {
+  const Item& item = items_[task];
   const int s = item.statistic;
   const float* values = Values(run, s);
   if (item.part >= 0) {
@@ -487,22 +469,45 @@ void ExceedanceCounter::FirstStage(std::size_t task, const Statistics& run) {
     const Segment& seg = segments_[static_cast<std::size_t>(i)];
     if (seg.groups[s] == 0) continue;
     if (Sorted(seg, s)) {
-      SortAndCount(seg, s, values, Scratch(item));
+      SortAndCount(seg, s, values, scratch_[s].data() + item.scratch_first);
       continue;
     }
     Histogram(seg, s, values, seg.first, seg.first + seg.size,
               hist_[s].data() + 2 * static_cast<std::size_t>(seg.group_first[s]));
-    Accumulate(seg, s);
   }
 }
 
 void ExceedanceCounter::EndRun() {
-  for (const Segment& seg : segments_) totals_[static_cast<std::size_t>(seg.k - 1)] += seg.size;
+  for (Segment& seg : segments_) {
+    totals_[static_cast<std::size_t>(seg.k - 1)] += seg.size;
+    seg.unsettled += static_cast<std::uint64_t>(seg.size);
+    // A histogram slot holds at most the values added since the last
+    // settling: settle before the next run could carry one past 32 bits.
+    if (seg.unsettled + static_cast<std::uint64_t>(seg.size) > settle_limit_) Settle(seg);
+  }
+  settled_ = std::all_of(segments_.begin(), segments_.end(),
+                         [](const Segment& seg) { return seg.unsettled == 0; });
+}
+
+void ExceedanceCounter::Settle(Segment& seg) {
+  for (int s = 0; s < kStatistics; ++s) {
+    // A sorted class counts each run as it comes.
+    if (seg.groups[s] > 0 && !Sorted(seg, s)) Accumulate(seg, s);
+  }
+  seg.unsettled = 0;
+}
+
+void ExceedanceCounter::Settle() {
+  for (Segment& seg : segments_) Settle(seg);
+  settled_ = true;
+}
+
+void ExceedanceCounter::RequireSettled() const {
+  if (!settled_) throw std::logic_error("exceedance counts read before Settle()");
 }
 
 void ExceedanceCounter::CountRun(const Statistics& run, WorkerPool& pool) {
-  pool.ForEach(FirstStageTasks(), [&](std::size_t i, unsigned) { FirstStage(i, run); });
-  pool.ForEach(SecondStageTasks(), [&](std::size_t i, unsigned) { SecondStage(i); });
+  pool.ForEach(Tasks(), [&](std::size_t i, unsigned) { CountTask(i, run); });
   EndRun();
 }
 
@@ -520,11 +525,13 @@ std::int32_t ExceedanceCounter::SegmentOf(std::int32_t r) const {
 }
 
 std::int64_t ExceedanceCounter::right(int statistic, std::int32_t row) const {
+  RequireSettled();
   const std::int32_t g = group_of_row_[statistic][static_cast<std::size_t>(row - 1)];
   return g < 0 ? 0 : right_[statistic][static_cast<std::size_t>(g)];
 }
 
 std::int64_t ExceedanceCounter::left(int statistic, std::int32_t row) const {
+  RequireSettled();
   const std::int32_t g = group_of_row_[statistic][static_cast<std::size_t>(row - 1)];
   return g < 0 ? 0 : left_[statistic][static_cast<std::size_t>(g)];
 }

@@ -17,27 +17,32 @@
 // counts are kept per distinct observed value. Every run value falls into
 // one slot of a histogram of 2 G + 2 slots: "between x(g-1) and x(g)"
 // (slot 2g), "equal to x(g)" (slot 2g + 1), "above x(G-1)" (slot 2G) and
-// "NaN" (slot 2G + 1). One prefix sum over the slots then gives, for each
-// group, the number of run values below x(g) and at most x(g). The slot of
-// a value is found through a bucket table built once per class and
-// statistic: the key range is cut into cells of equal key width, and each
-// cell into as many buckets (a power of two) as it holds groups, so that
-// uneven spreads (values over many powers of two, clusters) still give
-// buckets of one or two groups; a lookup is one cell read, one table read
-// and at most two steps along the observed keys (a binary search only in an
-// overfull bucket). Classes with at most 8 distinct observed values
+// "NaN" (slot 2G + 1). A run only adds to the histograms; one prefix sum
+// over the slots, when the counts are settled, gives for each group the
+// number of run values below x(g) and at most x(g) over all the runs since
+// the last settling. The counts are linear in the runs, so settling after
+// every run or after many gives the same integers; it happens before a
+// 32-bit slot could overflow and at the end.
+// The slot of a value is found through a bucket table built once per class
+// and statistic: about two buckets per group, of equal width in value (the
+// range of the observed values without the outermost few), each entry
+// holding the keys of its first three groups and its first slot, so that a
+// lookup is a few arithmetic steps, one 16-byte read and the comparisons
+// with three keys, done as vector lanes (no branch for random values to
+// mispredict); a bucket of more than three groups (a cluster of observed
+// values) is searched. Classes with at most 8 distinct observed values
 // compare each run value with all of them. Classes with more than 32768
 // distinct observed values sort their run keys (LSD radix) and merge them
 // with the observed keys in one pass, as their tables would be visited at
-// random beyond the caches.
+// random beyond the caches; they count each run as it comes.
 // Counts and totals are 64-bit integers, so no number of runs overflows
 // them, and every count below 2^53 converts to double exactly, as a double
 // counter incremented by 1 would hold it.
 //
 // The work of a run is shared among a pool's threads by class and
 // statistic; a large class counted through its table is split into parts
-// of its run values, each with a histogram of its own, and their sum is
-// taken in the second stage.
+// of its run values, each with a histogram of its own, added up when the
+// counts are settled.
 // Every count has one writer.
 #ifndef KORVELAN_ENGINE_COUNTING_H_
 #define KORVELAN_ENGINE_COUNTING_H_
@@ -64,8 +69,28 @@ struct PValues {
   std::array<RowArray<double>, kStatistics> left;
 };
 
+// The bucket table of one class and statistic (the counter's own layout):
+// value v goes to bucket floor((v - low) * scale) in double, held within
+// 0 .. last, whose entry is entries_first + bucket; one more entry closes
+// the last bucket. An entry holds the keys of the bucket's first three
+// groups (the end marker where there are fewer) and the histogram slot
+// "below" its first group, plus 2^31 when the bucket holds more groups.
+struct BucketTable {
+  double low;
+  double scale;
+  double last;
+  std::int64_t entries_first;
+};
+struct alignas(16) BucketEntry {
+  std::uint32_t x[3];
+  std::uint32_t base;
+};
+
 class ExceedanceCounter {
  public:
+  // The most values a histogram slot may gather between two settlings.
+  static constexpr std::uint64_t kHistogramLimit = 0xFFFFFFFFu;
+
   // Counters at zero for rows 1 .. P and classes 1 .. M; the observed
   // values of every non-empty class range are sorted here. `observed` must
   // hold P entries; it is read here only. The ranges are those of
@@ -77,21 +102,27 @@ class ExceedanceCounter {
   void CountRun(const Statistics& run, WorkerPool& pool);
   void CountRun(const Statistics& run);
 
-  // The same step in pieces, for running beside other work: every task of
-  // the first stage (any order, any threads), then every task of the
-  // second, then EndRun() once. `run` must stay unchanged until the second
-  // stage is over. The first stage counts the classes that are counted in
-  // one piece and fills the part histograms of the large ones; the second
-  // adds up the parts of each large class and counts it.
-  std::size_t FirstStageTasks() const { return sort_items_.size(); }
-  void FirstStage(std::size_t task, const Statistics& run);
-  std::size_t SecondStageTasks() const { return merge_items_.size(); }
-  void SecondStage(std::size_t task) { MergeItem(merge_items_[task]); }
+  // The same step in pieces, for running beside other work: every task
+  // (any order, any threads), then EndRun() once. `run` must stay unchanged
+  // until the tasks are over.
+  std::size_t Tasks() const { return items_.size(); }
+  void CountTask(std::size_t task, const Statistics& run);
   void EndRun();
+
+  // Brings the counts up to date with every run so far. The histograms
+  // gather many runs between two settlings (a run only adds to them), so
+  // the counts below may only be read after this.
+  void Settle();
+
+  // Settles whenever the values gathered since the last settling would
+  // pass `limit` (at most kHistogramLimit) with one more run: for tests,
+  // which cannot make 2^32 run values.
+  void set_settle_limit(std::uint64_t limit) { settle_limit_ = limit; }
 
   // count / class comparison total in double for row 1 .. P of a class
   // range (NaN when the total is 0, i.e. no run was made); 0 for rows
-  // outside every class range.
+  // outside every class range. This and the three below throw
+  // std::logic_error when runs were counted since the last Settle().
   double PValue(int statistic, bool right, std::int32_t row) const;
   // All of them at once.
   PValues Finish() const;
@@ -107,36 +138,22 @@ class ExceedanceCounter {
     std::int32_t size;
     std::int32_t k;      // class number
     std::int32_t parts;  // histograms of a run's values (1: not split)
+    // Run values added to the histograms since they were last settled.
+    std::uint64_t unsettled;
     // Per statistic: the class's distinct observed keys are entries
     // group_first .. group_first + groups - 1 of keys_ and the counts, and
     // entry group_first + groups is an end marker above every key; its
     // histogram is entries 2 group_first .. 2 (group_first + groups) + 1 of
     // hist_, parts 2, 3, ... follow each other from extra_first in
-    // extra_hist_; its bucket layout is layouts_[layout] (-1: none, the
+    // extra_hist_; its bucket table is tables_[table] (-1: none, the
     // groups are few and compared directly).
     std::array<std::int32_t, kStatistics> group_first;
     std::array<std::int32_t, kStatistics> groups;
-    std::array<std::int32_t, kStatistics> layout;
+    std::array<std::int32_t, kStatistics> table;
     std::array<std::int64_t, kStatistics> extra_first;
   };
-  // The bucket table of one class and statistic: cells of 2^cell_shift
-  // keys from low_key on (keys beyond low_key + span count as that), each
-  // cell a pair (first bucket, shift) in cells_ from cells_first; bucket b
-  // may hold groups table[b] .. table[b + 1] (entries of tables_ from
-  // table_first, group numbers within the class).
-  struct Layout {
-    std::int64_t cells_first;
-    std::int64_t table_first;
-    std::uint32_t buckets;
-    std::uint32_t low_key;
-    std::uint32_t span;
-    std::uint32_t within_mask;
-    int cell_shift;
-  };
-  // A piece of one run's work for one statistic. First stage: segments
-  // [seg_begin, seg_end) whole, or part `part` of the split segment
-  // seg_begin. Second stage: the sum of the split segment seg_begin's
-  // histograms and its counts.
+  // A piece of one run's work for one statistic: segments [seg_begin,
+  // seg_end) whole, or part `part` of the split segment seg_begin.
   struct Item {
     int statistic;
     std::int32_t seg_begin, seg_end;
@@ -146,7 +163,7 @@ class ExceedanceCounter {
     std::int64_t scratch_first;
   };
 
-  void BuildLayout(Segment& seg, int statistic);
+  void BuildTable(Segment& seg, int statistic);
   void BuildItems();
   // Adds the run values of rows [r0, r1) of a segment to a histogram.
   void Histogram(const Segment& seg, int statistic, const float* run, std::int32_t r0,
@@ -156,21 +173,22 @@ class ExceedanceCounter {
   bool Sorted(const Segment& seg, int statistic) const;
   // The number of part histograms of a class and statistic.
   std::int32_t PartsOf(const Segment& seg, int statistic) const;
-  std::uint32_t* Scratch(const Item& item);
   // Counts a class with many distinct observed values by sorting its run
   // values and merging them with the observed ones.
   void SortAndCount(const Segment& seg, int statistic, const float* run,
                     std::uint32_t* scratch);
   // Turns a segment's histograms into counts and clears them.
   void Accumulate(const Segment& seg, int statistic);
-  void MergeItem(const Item& item);
+  void Settle(Segment& seg);
+  void RequireSettled() const;
   // The segment holding 0-based row r, or -1.
   std::int32_t SegmentOf(std::int32_t r) const;
 
   std::int32_t probes_;
   std::vector<Segment> segments_;  // ascending rows (class M first)
-  std::vector<Item> sort_items_;
-  std::vector<Item> merge_items_;
+  std::vector<Item> items_;
+  bool settled_ = true;
+  std::uint64_t settle_limit_ = kHistogramLimit;
   // Per statistic: the distinct observed keys, ascending within each
   // segment; per row the index of its group (-1: NaN or outside every
   // class); the counts per group; the histograms and bucket tables.
@@ -180,10 +198,9 @@ class ExceedanceCounter {
   std::array<std::vector<std::int64_t>, kStatistics> left_;
   std::array<std::vector<std::uint32_t>, kStatistics> hist_;
   std::array<std::vector<std::uint32_t>, kStatistics> extra_hist_;
-  std::array<std::vector<std::uint32_t>, kStatistics> cells_;
-  std::array<std::vector<std::int32_t>, kStatistics> tables_;
+  std::array<std::vector<BucketTable>, kStatistics> tables_;
+  std::array<std::vector<BucketEntry>, kStatistics> entries_;
   std::array<std::vector<std::uint32_t>, kStatistics> scratch_;
-  std::array<std::vector<Layout>, kStatistics> layouts_;
   std::vector<std::int64_t> totals_;  // per class 1 .. M
 };
 

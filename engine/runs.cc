@@ -197,7 +197,7 @@ void PermutationRuns(const DialogueParameters& params, RankMatrix& ranks,
     // thread; each study then starts from its own offset in the run.
     if (studies > 0) draws.Establish();
     const DrawStream start = draws;
-    const std::size_t first = pending ? counter->FirstStageTasks() : 0;
+    const std::size_t first = pending ? counter->Tasks() : 0;
     pool.ForEach(studies + first, [&](std::size_t i, unsigned worker) {
       ThrowIfStopped(stop);
       if (i < studies) {
@@ -205,18 +205,13 @@ void PermutationRuns(const DialogueParameters& params, RankMatrix& ranks,
         own.Skip(per_study * i);
         shufflers[worker].Shuffle(ranks.column(static_cast<std::int32_t>(i) + 1), p, own);
       } else {
-        counter->FirstStage(i - studies, counted);
+        counter->CountTask(i - studies, counted);
       }
     });
     if (studies > 0) draws.Skip(per_study * static_cast<std::uint64_t>(s));
-    const std::size_t second = pending ? counter->SecondStageTasks() : 0;
-    pool.ForEach(stats_tasks + second, [&](std::size_t i, unsigned) {
+    pool.ForEach(stats_tasks, [&](std::size_t i, unsigned) {
       ThrowIfStopped(stop);
-      if (i < stats_tasks) {
-        StatsTask(i, stats_tasks, ranks, weights, run, p, s);
-      } else {
-        counter->SecondStage(i - stats_tasks);
-      }
+      StatsTask(i, stats_tasks, ranks, weights, run, p, s);
     });
     if (pending) counter->EndRun();
     if (hooks.after_run) hooks.after_run(n);
@@ -230,6 +225,7 @@ void PermutationRuns(const DialogueParameters& params, RankMatrix& ranks,
     counter->CountRun(counted, pool);
     std::swap(run, counted);
   }
+  if (counter != nullptr) counter->Settle();
   if (hooks.after_runs) hooks.after_runs();
 }
 

@@ -97,6 +97,7 @@ TEST(Counting, MatchesPairCountingOracleOnRandomClasses) {
         }
       }
     }
+    counter.Settle();
     for (int s = 0; s < kStatistics; ++s) {
       for (std::int32_t i = 1; i <= p; ++i) {
         ASSERT_EQ(static_cast<double>(counter.right(s, i)), right[static_cast<std::size_t>(s)][static_cast<std::size_t>(i - 1)])
@@ -127,6 +128,7 @@ TEST_P(PValuesOfOneClass, AreCountsOverTheClassTotal) {
   const ClassRanges ranges = Ranges({{1, p}});
   ExceedanceCounter counter(observed, ranges, 1, p);
   for (const auto& values : c.runs) counter.CountRun(Same(values));
+  counter.Settle();
   const PValues pv = counter.Finish();
   for (int s = 0; s < kStatistics; ++s) {
     for (std::int32_t i = 1; i <= p; ++i) {
@@ -164,6 +166,7 @@ TEST(Counting, RowsOutsideEveryClassGetZeroAndEmptyClassesAreSkipped) {
   const ClassRanges ranges = Ranges({{2, 3}, {2, 1}, {1, 1}});
   ExceedanceCounter counter(observed, ranges, 3, 5);
   counter.CountRun(Same({5, 4, 3, 2, 1}));
+  counter.Settle();
   const PValues pv = counter.Finish();
   EXPECT_EQ(counter.total(1), 2);
   EXPECT_EQ(counter.total(2), 0);
@@ -195,6 +198,7 @@ TEST(Counting, RightPlusLeftExceedsOneByTheTieFraction) {
       for (float v : run.q.span()) ties[static_cast<std::size_t>(i)] += v == observed.q.span()[static_cast<std::size_t>(i)];
     }
   }
+  counter.Settle();
   const PValues pv = counter.Finish();
   for (std::int32_t i = 1; i <= p; ++i) {
     const double excess = pv.right[kQ].Get(i) + pv.left[kQ].Get(i) - 1.0;

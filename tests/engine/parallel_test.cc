@@ -225,17 +225,26 @@ TEST(ParallelCounting, EveryWayOfCountingMatchesTheSearchOracleOnEveryThreadCoun
       oracle::CountBySearch(column(observed.q), column(run.q), a, b, right[2], left[2]);
     }
   }
-  for (unsigned threads : kThreadCounts) {
-    WorkerPool pool(threads);
-    ExceedanceCounter counter(observed, ranges, m, p);
-    for (const Statistics& run : runs) counter.CountRun(run, pool);
-    for (int s = 0; s < kStatistics; ++s) {
-      for (std::int32_t i = 1; i <= p; ++i) {
-        const auto r = static_cast<std::size_t>(i - 1);
-        ASSERT_EQ(static_cast<double>(counter.right(s, i)), right[static_cast<std::size_t>(s)][r])
-            << threads << " threads, statistic " << s << ", row " << i << " (" << shape_of_row[r] << ")";
-        ASSERT_EQ(static_cast<double>(counter.left(s, i)), left[static_cast<std::size_t>(s)][r])
-            << threads << " threads, statistic " << s << ", row " << i << " (" << shape_of_row[r] << ")";
+  // The histograms gather runs until they are settled; a low limit settles
+  // the large classes after every run and the small ones only at the end.
+  for (const std::uint64_t limit : {ExceedanceCounter::kHistogramLimit, std::uint64_t{100000}}) {
+    for (unsigned threads : kThreadCounts) {
+      WorkerPool pool(threads);
+      ExceedanceCounter counter(observed, ranges, m, p);
+      counter.set_settle_limit(limit);
+      for (const Statistics& run : runs) counter.CountRun(run, pool);
+      EXPECT_THROW(counter.right(0, 1), std::logic_error) << "counts read before settling";
+      counter.Settle();
+      for (int s = 0; s < kStatistics; ++s) {
+        for (std::int32_t i = 1; i <= p; ++i) {
+          const auto r = static_cast<std::size_t>(i - 1);
+          ASSERT_EQ(static_cast<double>(counter.right(s, i)), right[static_cast<std::size_t>(s)][r])
+              << threads << " threads, limit " << limit << ", statistic " << s << ", row " << i
+              << " (" << shape_of_row[r] << ")";
+          ASSERT_EQ(static_cast<double>(counter.left(s, i)), left[static_cast<std::size_t>(s)][r])
+              << threads << " threads, limit " << limit << ", statistic " << s << ", row " << i
+              << " (" << shape_of_row[r] << ")";
+        }
       }
     }
   }
@@ -297,6 +306,7 @@ TEST(ParallelCounting, LargeClassesMatchThePairOracleOnEveryThreadCount) {
     WorkerPool pool(threads);
     ExceedanceCounter counter(observed, ranges, 4, p);
     for (const Statistics& run : runs) counter.CountRun(run, pool);
+    counter.Settle();
     for (int s = 0; s < kStatistics; ++s) {
       for (std::int32_t i = 1; i <= p; ++i) {
         const auto r = static_cast<std::size_t>(i - 1);
