@@ -77,7 +77,7 @@ int Run(const std::string& dir, unsigned threads, std::int32_t seed) {
   engine::Statistics observed(p);
   engine::STATS(in.ranks, in.weights, observed, p, s, pool);
   const engine::ClassRanges ranges = engine::ComputeClassRanges(params, in.ranks);
-  engine::ExceedanceCounter counter(observed, ranges, params.classes, p);
+  engine::ExceedanceCounter counter(observed, ranges, params.classes, p, &pool);
   const double setup = Since(t);
 
   // The run loop of the program, with a clock on each of its steps.
@@ -109,7 +109,7 @@ int Run(const std::string& dir, unsigned threads, std::int32_t seed) {
   counter.Settle();
   counting += Since(t);
   t = Clock::now();
-  engine::WriteResultsFile(*in.results, in.ranks, s + 2, observed, counter, p);
+  engine::WriteResultsFile(*in.results, in.ranks, s + 2, observed, counter, p, pool.size());
   const double results = Since(t);
 
   const double steps = static_cast<double>(params.runs) * s * (p - 1);

@@ -41,7 +41,7 @@ void Analyse(const DialogueParameters& params, RankMatrix& ranks, const StudyWei
   if (outcome->counter) {
     textio::PhaseScope scope("WriteResultsFile");
     engine::WriteResultsFile(*results, ranks, params.studies + 2, outcome->observed,
-                             *outcome->counter, params.probes);
+                             *outcome->counter, params.probes, options.threads);
   }
   if (outcome->restricted) {
     textio::ConsoleWrite("right-sided P-value for Q=", outcome->restricted->p.right);

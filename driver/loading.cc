@@ -22,19 +22,22 @@ textio::ListReader OpenForReading(const char* name, int unit) {
 // Values arrive probe after probe but are stored column by column; a
 // record of `width` values is one row. Values nearly always come one index
 // after the other (only nulls and the slash skip some), so the cell is
-// stepped along instead of divided out for each value.
+// stepped along instead of divided out for each value. With `rotated`,
+// value k of a record goes to column k - 1 and the first value to the last
+// column.
 class MatrixSink final : public textio::ListReader::RealSink {
  public:
-  MatrixSink(RankMatrix& m, std::size_t width)
+  MatrixSink(RankMatrix& m, std::size_t width, bool rotated)
       : base_(m.rows() > 0 ? m.column(1) : nullptr),
         rows_(static_cast<std::size_t>(m.rows())),
-        width_(width) {}
+        width_(width),
+        rotated_(rotated) {}
   void Put(std::size_t index, float value) override {
     if (index != next_) {
       row_ = index / width_;
       col_ = index % width_;
     }
-    base_[col_ * rows_ + row_] = value;
+    base_[Column(col_) * rows_ + row_] = value;
     next_ = index + 1;
     if (++col_ == width_) {
       col_ = 0;
@@ -46,7 +49,7 @@ class MatrixSink final : public textio::ListReader::RealSink {
     std::size_t row = first / width_;
     std::size_t col = first % width_;
     for (const float v : values) {
-      base_[col * rows_ + row] = v;
+      base_[Column(col) * rows_ + row] = v;
       if (++col == width_) {
         col = 0;
         ++row;
@@ -55,9 +58,15 @@ class MatrixSink final : public textio::ListReader::RealSink {
   }
 
  private:
+  std::size_t Column(std::size_t col) const {
+    if (!rotated_) return col;
+    return col == 0 ? width_ - 1 : col - 1;
+  }
+
   float* base_;  // element (1, 1); the columns follow each other
   std::size_t rows_;
   std::size_t width_;
+  bool rotated_;
   std::size_t next_ = 0;  // the index that (row_, col_) stands for
   std::size_t row_ = 0;
   std::size_t col_ = 0;
@@ -76,17 +85,31 @@ class WeightsSink final : public textio::ListReader::RealSink {
 
 }  // namespace
 
-RankMatrix ReadRankMatrix(textio::ListReader& data, std::int32_t probes, std::int32_t studies,
-                          unsigned threads) {
+namespace {
+
+RankMatrix ReadRecords(textio::ListReader& data, std::int32_t probes, std::int32_t studies,
+                       unsigned threads, bool rotated) {
   // The record loop runs for i = 1 .. P and k = 1 .. S + 2; when either
   // range is empty nothing is read (two negative counts make no product).
   const std::int64_t width = static_cast<std::int64_t>(studies) + 2;
   const bool any = probes > 0 && width > 0;
   RankMatrix ranks(any ? probes : 0, any ? static_cast<std::int32_t>(width) : 0);
   const std::int64_t count = any ? static_cast<std::int64_t>(probes) * width : 0;
-  MatrixSink sink(ranks, any ? static_cast<std::size_t>(width) : 1);
+  MatrixSink sink(ranks, any ? static_cast<std::size_t>(width) : 1, rotated);
   data.ReadReals(static_cast<std::size_t>(count), sink, threads);
   return ranks;
+}
+
+}  // namespace
+
+RankMatrix ReadRankMatrix(textio::ListReader& data, std::int32_t probes, std::int32_t studies,
+                          unsigned threads) {
+  return ReadRecords(data, probes, studies, threads, false);
+}
+
+RankMatrix ReadRankRecords(textio::ListReader& data, std::int32_t probes, std::int32_t studies,
+                           unsigned threads) {
+  return ReadRecords(data, probes, studies, threads, true);
 }
 
 void MoveColumnsLeft(RankMatrix& ranks, std::int32_t probes, std::int32_t studies) {
@@ -118,14 +141,18 @@ LoadedInputs LoadInputs(const DialogueParameters& params, unsigned threads) {
   LoadedInputs in;
   {
     textio::ListReader data = OpenForReading(kDataName, textio::kDataUnit);
-    in.ranks = ReadRankMatrix(data, p, s, threads);
+    // Read straight into the places the column move would give (the
+    // dropped first values wait in column S + 2 for the line numbers).
+    in.ranks = ReadRankRecords(data, p, s, threads);
   }
-  MoveColumnsLeft(in.ranks, p, s);
   if (params.analysis_type == 1) {
     textio::ListReader weights = OpenForReading(kWeightsName, textio::kWeightsUnit);
     ReadStudyWeights(weights, s, in.weights);
   }
-  engine::ScaleRanks(in.ranks, p, s, engine::CountPresent(in.ranks, p, s));
+  {
+    engine::WorkerPool pool(threads);
+    engine::ScaleStudies(in.ranks, p, s, pool);
+  }
   if (params.analysis_type == 1) {
     in.results = std::make_unique<textio::ResultsFile>(kOutputName, textio::kOutputUnit);
   }

@@ -30,10 +30,11 @@ struct LoadedInputs {
 };
 
 // The whole loading phase on the files of the working directory, in order:
-// read "data.txt" (unit 10), move the columns, read "weights.txt" (unit 18)
-// if the analysis type is 1, count and scale, open "output.txt" (unit 3) if
-// the analysis type is 1, store the line numbers. "data.txt" is read on
-// `threads` threads (the results are the same for every number).
+// read "data.txt" (unit 10) and move the columns, read "weights.txt" (unit
+// 18) if the analysis type is 1, count and scale, open "output.txt" (unit
+// 3) if the analysis type is 1, store the line numbers. "data.txt" is read,
+// and the studies counted and scaled, on `threads` threads (the results are
+// the same for every number).
 LoadedInputs LoadInputs(const DialogueParameters& params, unsigned threads = 1);
 
 // The steps, on P probes and S studies as answered (any values: negative
@@ -49,6 +50,13 @@ RankMatrix ReadRankMatrix(textio::ListReader& data, std::int32_t probes, std::in
 // Columns 1 .. S + 1 take the next column's value: the first value of each
 // record is dropped; column S + 2 keeps a copy of the class.
 void MoveColumnsLeft(RankMatrix& ranks, std::int32_t probes, std::int32_t studies);
+
+// ReadRankMatrix and MoveColumnsLeft in one pass, for the loading phase:
+// columns 1 .. S + 1 as the two steps leave them, but column S + 2 holds
+// each record's first value (which the line numbers replace). Same reports
+// at the same points.
+RankMatrix ReadRankRecords(textio::ListReader& data, std::int32_t probes, std::int32_t studies,
+                           unsigned threads = 1);
 
 // One statement of S reals into weights 1 .. S.
 void ReadStudyWeights(textio::ListReader& weights_file, std::int32_t studies,

@@ -59,7 +59,9 @@ AnalysisOutcome RunAnalysis(const DialogueParameters& params, RankMatrix& ranks,
   }
   // The counters start at zero here, before run 1.
   std::optional<RestrictedAnalysis> gene;
-  if (main_analysis) out.counter.emplace(out.observed, out.ranges, params.classes, params.probes);
+  if (main_analysis) {
+    out.counter.emplace(out.observed, out.ranges, params.classes, params.probes, &pool);
+  }
   if (restricted) {
     gene.emplace(params.gene_id, params.gene_class, params.limit, out.observed, out.ranges);
   }

@@ -226,10 +226,49 @@ const std::uint32_t* SortKeys(std::uint32_t* keys, std::uint32_t* scratch, std::
   return src;
 }
 
+const std::uint64_t* SortKeyedRows(std::uint64_t* v, std::uint64_t* room, std::size_t n) {
+  if (n < kRadixThreshold) {
+    std::sort(v, v + n);
+    return v;
+  }
+  // Least significant digit first over the key half only: the passes are
+  // stable and the rows come in ascending, so rows stay ascending among
+  // equal keys, as a full sort would leave them.
+  constexpr int kPasses = 3;
+  constexpr int kShift[kPasses] = {32, 43, 54};
+  constexpr std::uint64_t kMask[kPasses] = {0x7FF, 0x7FF, 0x3FF};
+  std::vector<std::uint32_t> count(kPasses * 2048, 0);
+  for (std::size_t i = 0; i < n; ++i) {
+    const std::uint64_t k = v[i];
+    ++count[(k >> 32) & 0x7FF];
+    ++count[2048 + ((k >> 43) & 0x7FF)];
+    ++count[4096 + (k >> 54)];
+  }
+  std::uint64_t* src = v;
+  std::uint64_t* dst = room;
+  for (int pass = 0; pass < kPasses; ++pass) {
+    std::uint32_t* c = count.data() + 2048 * pass;
+    const int shift = kShift[pass];
+    const std::uint64_t mask = kMask[pass];
+    if (c[(src[0] >> shift) & mask] == n) continue;  // one digit for all
+    std::uint32_t offset = 0;
+    for (std::uint64_t d = 0; d <= mask; ++d) {
+      const std::uint32_t here = c[d];
+      c[d] = offset;
+      offset += here;
+    }
+    for (std::size_t i = 0; i < n; ++i) {
+      const std::uint64_t k = src[i];
+      dst[c[(k >> shift) & mask]++] = k;
+    }
+    std::swap(src, dst);
+  }
+  return src;
+}
+
 ExceedanceCounter::ExceedanceCounter(const Statistics& observed, const ClassRanges& ranges,
-                                     std::int32_t classes, std::int32_t probes)
+                                     std::int32_t classes, std::int32_t probes, WorkerPool* pool)
     : probes_(probes > 0 ? probes : 0) {
-  const auto rows = static_cast<std::size_t>(probes_);
   totals_ = ZeroedBuffer<std::int64_t>(classes > 0 ? static_cast<std::size_t>(classes) : 0);
   // Classes come from M down to 1, which is ascending rows.
   for (std::int32_t k = classes; k >= 1; --k) {
@@ -240,45 +279,59 @@ ExceedanceCounter::ExceedanceCounter(const Statistics& observed, const ClassRang
     const std::int32_t parts = std::clamp(size / kPartRows, 1, kMaxParts);
     segments_.push_back(Segment{a - 1, size, k, parts, 0, {}, {}, {}, {}});
   }
-  std::int32_t largest = 0;
-  for (const Segment& seg : segments_) largest = std::max(largest, seg.size);
-  std::vector<std::pair<std::uint32_t, std::int32_t>> sorted =
-      ZeroedBuffer<std::pair<std::uint32_t, std::int32_t>>(static_cast<std::size_t>(largest));
-  for (int s = 0; s < kStatistics; ++s) {
-    const float* obs = Values(observed, s);
-    group_of_row_[s] = ZeroedBuffer<std::int32_t>(rows);
-    std::fill(group_of_row_[s].begin(), group_of_row_[s].end(), -1);
-    std::vector<std::uint32_t> keys = ZeroedBuffer<std::uint32_t>(rows + segments_.size());
-    std::size_t nkeys = 0;
-    std::int64_t extra = 0;
-    for (Segment& seg : segments_) {
-      // NaN compares with nothing: those rows get no group (count 0).
-      std::size_t n = 0;
-      for (std::int32_t r = seg.first; r < seg.first + seg.size; ++r) {
-        if (!std::isnan(obs[r])) sorted[n++] = {OrderKey(obs[r]), r};
-      }
-      std::sort(sorted.begin(), sorted.begin() + static_cast<std::ptrdiff_t>(n));
-      seg.group_first[s] = static_cast<std::int32_t>(nkeys);
-      for (std::size_t i = 0; i < n; ++i) {
-        if (i == 0 || sorted[i].first != sorted[i - 1].first) keys[nkeys++] = sorted[i].first;
-        group_of_row_[s][static_cast<std::size_t>(sorted[i].second)] =
-            static_cast<std::int32_t>(nkeys - 1);
-      }
-      seg.groups[s] = static_cast<std::int32_t>(nkeys) - seg.group_first[s];
-      keys[nkeys++] = kEndMarker;
-      seg.extra_first[s] = extra;
-      extra += static_cast<std::int64_t>(PartsOf(seg, s) - 1) * (2 * seg.groups[s] + 2);
-    }
-    // Only as much as the distinct values need.
-    keys_[s] = ZeroedBuffer<std::uint32_t>(nkeys);
-    std::copy_n(keys.begin(), nkeys, keys_[s].begin());
-    right_[s] = ZeroedBuffer<std::int64_t>(nkeys);
-    left_[s] = ZeroedBuffer<std::int64_t>(nkeys);
-    hist_[s] = ZeroedBuffer<std::uint32_t>(2 * nkeys);
-    extra_hist_[s] = ZeroedBuffer<std::uint32_t>(static_cast<std::size_t>(extra));
-    for (Segment& seg : segments_) BuildTable(seg, s);
+  // The statistics touch disjoint members (a segment's per-statistic
+  // entries are distinct objects).
+  if (pool != nullptr) {
+    pool->ForEach(kStatistics, [&](std::size_t s, unsigned) {
+      BuildStatistic(static_cast<int>(s), Values(observed, static_cast<int>(s)));
+    });
+  } else {
+    for (int s = 0; s < kStatistics; ++s) BuildStatistic(s, Values(observed, s));
   }
   BuildItems();
+}
+
+void ExceedanceCounter::BuildStatistic(int s, const float* obs) {
+  const auto rows = static_cast<std::size_t>(probes_);
+  std::int32_t largest = 0;
+  for (const Segment& seg : segments_) largest = std::max(largest, seg.size);
+  // (key, row) pairs as key * 2^32 + row: sorted, they are in the order of
+  // the keys, and of the rows among equal keys.
+  std::vector<std::uint64_t> sorted = ZeroedBuffer<std::uint64_t>(static_cast<std::size_t>(largest));
+  std::vector<std::uint64_t> room = ZeroedBuffer<std::uint64_t>(static_cast<std::size_t>(largest));
+  group_of_row_[s] = ZeroedBuffer<std::int32_t>(rows);
+  std::fill(group_of_row_[s].begin(), group_of_row_[s].end(), -1);
+  std::vector<std::uint32_t> keys = ZeroedBuffer<std::uint32_t>(rows + segments_.size());
+  std::size_t nkeys = 0;
+  std::int64_t extra = 0;
+  for (Segment& seg : segments_) {
+    // NaN compares with nothing: those rows get no group (count 0).
+    std::size_t n = 0;
+    for (std::int32_t r = seg.first; r < seg.first + seg.size; ++r) {
+      if (!std::isnan(obs[r])) {
+        sorted[n++] = std::uint64_t{OrderKey(obs[r])} << 32 | static_cast<std::uint32_t>(r);
+      }
+    }
+    const std::uint64_t* in_order = SortKeyedRows(sorted.data(), room.data(), n);
+    seg.group_first[s] = static_cast<std::int32_t>(nkeys);
+    for (std::size_t i = 0; i < n; ++i) {
+      const auto key = static_cast<std::uint32_t>(in_order[i] >> 32);
+      if (i == 0 || key != keys[nkeys - 1]) keys[nkeys++] = key;
+      group_of_row_[s][static_cast<std::uint32_t>(in_order[i])] = static_cast<std::int32_t>(nkeys - 1);
+    }
+    seg.groups[s] = static_cast<std::int32_t>(nkeys) - seg.group_first[s];
+    keys[nkeys++] = kEndMarker;
+    seg.extra_first[s] = extra;
+    extra += static_cast<std::int64_t>(PartsOf(seg, s) - 1) * (2 * seg.groups[s] + 2);
+  }
+  // Only as much as the distinct values need.
+  keys_[s] = ZeroedBuffer<std::uint32_t>(nkeys);
+  std::copy_n(keys.begin(), nkeys, keys_[s].begin());
+  right_[s] = ZeroedBuffer<std::int64_t>(nkeys);
+  left_[s] = ZeroedBuffer<std::int64_t>(nkeys);
+  hist_[s] = ZeroedBuffer<std::uint32_t>(2 * nkeys);
+  extra_hist_[s] = ZeroedBuffer<std::uint32_t>(static_cast<std::size_t>(extra));
+  for (Segment& seg : segments_) BuildTable(seg, s);
 }
 
 void ExceedanceCounter::BuildTable(Segment& seg, int s) {

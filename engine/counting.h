@@ -95,8 +95,9 @@ class ExceedanceCounter {
   // values of every non-empty class range are sorted here. `observed` must
   // hold P entries; it is read here only. The ranges are those of
   // ComputeClassRanges (disjoint, within 1 .. P). A failed allocation is 41.
+  // With a pool, the three statistics are prepared on its threads.
   ExceedanceCounter(const Statistics& observed, const ClassRanges& ranges,
-                    std::int32_t classes, std::int32_t probes);
+                    std::int32_t classes, std::int32_t probes, WorkerPool* pool = nullptr);
 
   // The counting step of one run, on the pool's threads or on this one.
   void CountRun(const Statistics& run, WorkerPool& pool);
@@ -163,6 +164,8 @@ class ExceedanceCounter {
     std::int64_t scratch_first;
   };
 
+  // The groups, counts, histograms and tables of one statistic.
+  void BuildStatistic(int statistic, const float* observed);
   void BuildTable(Segment& seg, int statistic);
   void BuildItems();
   // Adds the run values of rows [r0, r1) of a segment to a histogram.
@@ -215,6 +218,11 @@ std::uint32_t OrderKey(float x);
 // passes of 11, 11 and 10 bits, a pass skipped when all keys
 // share its digit; short arrays are sorted by comparison.
 const std::uint32_t* SortKeys(std::uint32_t* keys, std::uint32_t* scratch, std::size_t n);
+
+// Sorts v[0 .. n) ascending by the high 32 bits (the key), using room[0 ..
+// n) as room; entries with equal keys keep their order. Returns whichever
+// of the two holds them.
+const std::uint64_t* SortKeyedRows(std::uint64_t* v, std::uint64_t* room, std::size_t n);
 
 }  // namespace korvelan::engine
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "textio/fixed_output.h"
+#include "engine/worker_pool.h"
 #include "textio/list_output.h"
 
 namespace korvelan::engine {
@@ -59,22 +60,34 @@ void AppendRecords(std::string& out, const RankMatrix& ranks, std::int32_t line_
 
 template <class PValueOf>
 void WriteAll(textio::ResultsFile& file, const RankMatrix& ranks, std::int32_t line_column,
-              const Statistics& observed, const PValueOf& pvalue, std::int32_t probes) {
+              const Statistics& observed, const PValueOf& pvalue, std::int32_t probes,
+              unsigned threads) {
   file.BeginWriting();
   file.Write(LegendRecords());
-  std::string chunk;
   if (probes <= 0) {
     // The one formatted write with an empty list still ends one record.
+    std::string chunk;
     textio::AppendDataRecords(chunk, std::span<const float>());
     file.Write(chunk);
   }
   // Every chunk holds whole groups of nine values, so its records are
-  // exactly those the single write would give for the same rows.
-  for (std::int32_t first = 1; first <= probes; first += kChunkRows) {
-    const std::int32_t last = std::min(probes, first + (kChunkRows - 1));
-    chunk.clear();
-    AppendRecords(chunk, ranks, line_column, observed, pvalue, first, last);
-    file.Write(chunk);
+  // exactly those the single write would give for the same rows. The
+  // chunks of a batch are formatted on the pool's threads, each into its
+  // own text, and written in order by this thread.
+  WorkerPool pool(threads);
+  const std::int32_t chunks = probes <= 0 ? 0 : (probes - 1) / kChunkRows + 1;
+  const std::int32_t batch = 2 * static_cast<std::int32_t>(pool.size());
+  std::vector<std::string> texts(static_cast<std::size_t>(std::min(batch, chunks)));
+  for (std::int32_t c0 = 0; c0 < chunks; c0 += batch) {
+    const std::int32_t n = std::min(batch, chunks - c0);
+    pool.ForEach(static_cast<std::size_t>(n), [&](std::size_t i, unsigned) {
+      const std::int32_t first = (c0 + static_cast<std::int32_t>(i)) * kChunkRows + 1;
+      const std::int32_t last = std::min(probes, first + (kChunkRows - 1));
+      std::string& text = texts[i];
+      text.clear();
+      AppendRecords(text, ranks, line_column, observed, pvalue, first, last);
+    });
+    for (std::int32_t i = 0; i < n; ++i) file.Write(texts[static_cast<std::size_t>(i)]);
   }
   file.EndAndClose();
 }
@@ -99,14 +112,15 @@ void AppendResultRecords(std::string& out, const RankMatrix& ranks,
 
 void WriteResultsFile(textio::ResultsFile& file, const RankMatrix& ranks,
                       std::int32_t line_column, const Statistics& observed,
-                      const PValues& pvalues, std::int32_t probes) {
-  WriteAll(file, ranks, line_column, observed, FromArrays(pvalues), probes);
+                      const PValues& pvalues, std::int32_t probes, unsigned threads) {
+  WriteAll(file, ranks, line_column, observed, FromArrays(pvalues), probes, threads);
 }
 
 void WriteResultsFile(textio::ResultsFile& file, const RankMatrix& ranks,
                       std::int32_t line_column, const Statistics& observed,
-                      const ExceedanceCounter& counter, std::int32_t probes) {
-  WriteAll(file, ranks, line_column, observed, FromCounter(counter), probes);
+                      const ExceedanceCounter& counter, std::int32_t probes,
+                      unsigned threads) {
+  WriteAll(file, ranks, line_column, observed, FromCounter(counter), probes, threads);
 }
 
 }  // namespace korvelan::engine

@@ -51,16 +51,19 @@ void AppendResultRecords(std::string& out, const RankMatrix& ranks,
 // legend, the data records of rows 1 .. P written in chunks (one formatted
 // write in effect: the records are the same as one write of all 9 x P
 // values), and EndAndClose. P <= 0 gives the legend and one empty record.
-// Write failures come back as the file's Termination.
+// Write failures come back as the file's Termination. The chunks are
+// formatted on `threads` threads (the text is the same for every number)
+// and written by the calling thread.
 void WriteResultsFile(textio::ResultsFile& file, const RankMatrix& ranks,
                       std::int32_t line_column, const Statistics& observed,
-                      const PValues& pvalues, std::int32_t probes);
+                      const PValues& pvalues, std::int32_t probes, unsigned threads = 1);
 
 // The same with the P-values taken from the counter chunk by chunk, so that
 // no array of all P-values is held.
 void WriteResultsFile(textio::ResultsFile& file, const RankMatrix& ranks,
                       std::int32_t line_column, const Statistics& observed,
-                      const ExceedanceCounter& counter, std::int32_t probes);
+                      const ExceedanceCounter& counter, std::int32_t probes,
+                      unsigned threads = 1);
 
 }  // namespace korvelan::engine
 

@@ -10,6 +10,29 @@ bool Stored(const RankMatrix& ranks, std::int32_t probes, std::int32_t studies) 
   return ranks.rows() >= probes && ranks.cols() >= studies;
 }
 
+// The present ranks of one stored column of P rows.
+std::int64_t CountColumn(const float* r, std::int32_t probes) {
+  std::int64_t n = 0;
+  for (std::int32_t i = 0; i < probes; ++i) n += r[i] != kMissing ? 1 : 0;
+  return n;
+}
+
+// Kept in double: rounding the quotient to float first would move some
+// scaled ranks by one unit in the last place.
+double ScaleFactor(std::int32_t probes, float present) {
+  return static_cast<double>(probes) / static_cast<double>(present);
+}
+
+// Every value is scaled and the missing markers are then put back, so that
+// the loop has no branch on the randomly placed markers (and vectorizes).
+void ScaleColumn(float* r, std::int32_t probes, double factor) {
+  for (std::int32_t i = 0; i < probes; ++i) {
+    const float v = r[i];
+    const auto scaled = static_cast<float>(factor * static_cast<double>(v));
+    r[i] = v != kMissing ? scaled : v;
+  }
+}
+
 }  // namespace
 
 std::vector<float> CountPresent(const RankMatrix& ranks, std::int32_t probes,
@@ -21,10 +44,7 @@ std::vector<float> CountPresent(const RankMatrix& ranks, std::int32_t probes,
     if (stored) {
       // Whole numbers below 2^24 are exact in a float; counted as an
       // integer, the float is the same.
-      const float* r = ranks.column(j);
-      std::int64_t n = 0;
-      for (std::int32_t i = 0; i < probes; ++i) n += r[i] != kMissing ? 1 : 0;
-      count = static_cast<float>(n);
+      count = static_cast<float>(CountColumn(ranks.column(j), probes));
     } else {
       for (std::int32_t i = 1; i <= probes; ++i) {
         if (ranks.Get(i, j) != kMissing) count += 1.0f;
@@ -38,15 +58,9 @@ std::vector<float> CountPresent(const RankMatrix& ranks, std::int32_t probes,
 void ScaleRanks(RankMatrix& ranks, std::int32_t probes, std::int32_t studies,
                 const std::vector<float>& present) {
   for (std::int32_t j = 1; j <= studies; ++j) {
-    // Kept in double: rounding the quotient to float first would move some
-    // scaled ranks by one unit in the last place.
-    const double factor =
-        static_cast<double>(probes) / static_cast<double>(present[static_cast<std::size_t>(j - 1)]);
+    const double factor = ScaleFactor(probes, present[static_cast<std::size_t>(j - 1)]);
     if (Stored(ranks, probes, studies)) {
-      float* r = ranks.column(j);
-      for (std::int32_t i = 0; i < probes; ++i) {
-        if (r[i] != kMissing) r[i] = static_cast<float>(factor * static_cast<double>(r[i]));
-      }
+      ScaleColumn(ranks.column(j), probes, factor);
       continue;
     }
     for (std::int32_t i = 1; i <= probes; ++i) {
@@ -54,6 +68,19 @@ void ScaleRanks(RankMatrix& ranks, std::int32_t probes, std::int32_t studies,
       if (r != kMissing) ranks.Set(i, j, static_cast<float>(factor * static_cast<double>(r)));
     }
   }
+}
+
+void ScaleStudies(RankMatrix& ranks, std::int32_t probes, std::int32_t studies,
+                  WorkerPool& pool) {
+  if (!Stored(ranks, probes, studies) || probes <= 0 || studies <= 0) {
+    ScaleRanks(ranks, probes, studies, CountPresent(ranks, probes, studies));
+    return;
+  }
+  pool.ForEach(static_cast<std::size_t>(studies), [&](std::size_t j, unsigned) {
+    float* r = ranks.column(static_cast<std::int32_t>(j) + 1);
+    const auto present = static_cast<float>(CountColumn(r, probes));
+    ScaleColumn(r, probes, ScaleFactor(probes, present));
+  });
 }
 
 }  // namespace korvelan::engine

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/model.h"
+#include "engine/worker_pool.h"
 
 namespace korvelan::engine {
 
@@ -22,6 +23,12 @@ std::vector<float> CountPresent(const RankMatrix& ranks, std::int32_t probes,
 // Missing markers stay; a study with no present rank has nothing to scale.
 void ScaleRanks(RankMatrix& ranks, std::int32_t probes, std::int32_t studies,
                 const std::vector<float>& present);
+
+// CountPresent and ScaleRanks in one, each study counted and scaled by one
+// of the pool's threads (a study's scale depends on its own column only).
+// The ranks are those of the two steps, bit for bit.
+void ScaleStudies(RankMatrix& ranks, std::int32_t probes, std::int32_t studies,
+                  WorkerPool& pool);
 
 }  // namespace korvelan::engine
 

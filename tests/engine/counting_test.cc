@@ -233,7 +233,7 @@ TEST(OrderKeys, FollowTheOrderOfTheFloats) {
   }
 }
 
-TEST(SortKeys, SortsLikeAComparisonSort) {
+TEST(SortKeys, BothRadixSortsSortLikeAComparisonSort) {
   struct Case {
     const char* name;
     std::size_t n;
@@ -258,6 +258,15 @@ TEST(SortKeys, SortsLikeAComparisonSort) {
     for (auto& k : keys) k = c.key(rng);
     std::vector<std::uint32_t> expect = keys;
     std::sort(expect.begin(), expect.end());
+    // The same keys with their rows below them: sorted by key, rows
+    // ascending among equal keys (the order of a full sort).
+    std::vector<std::uint64_t> rows(c.n), room(c.n);
+    for (std::size_t i = 0; i < c.n; ++i) rows[i] = std::uint64_t{keys[i]} << 32 | i;
+    std::vector<std::uint64_t> expect_rows = rows;
+    std::sort(expect_rows.begin(), expect_rows.end());
+    const std::uint64_t* sorted_rows = SortKeyedRows(rows.data(), room.data(), c.n);
+    EXPECT_TRUE(std::equal(expect_rows.begin(), expect_rows.end(), sorted_rows)) << c.name;
+
     const std::uint32_t* sorted = SortKeys(keys.data(), scratch.data(), c.n);
     EXPECT_TRUE(sorted == keys.data() || sorted == scratch.data()) << c.name;
     EXPECT_TRUE(std::equal(expect.begin(), expect.end(), sorted)) << c.name;

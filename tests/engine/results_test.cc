@@ -96,20 +96,23 @@ TEST(ResultsRecords, FieldsInTheirOrderWithPValuesRoundedToFloat) {
 }
 
 TEST_F(ResultsTest, ChunkedWritesEqualOneWriteAndCutAnOldLongerFile) {
-  {
-    std::ofstream old(path_, std::ios::binary);
-    old << std::string(6'000'000, 'x');  // longer than the new results
-  }
-  const std::int32_t p = 9000;  // more than two chunks
+  // More chunks than a batch of the largest pool, the last batch partial.
+  const std::int32_t p = 30000;
   Rows rows(p, 0.125);
-  textio::ResultsFile file(path_, textio::kOutputUnit);
-  WriteResultsFile(file, rows.ranks, 3, rows.observed, rows.pvalues, p);
   std::string expect = kLegend;
   AppendResultRecords(expect, rows.ranks, 3, rows.observed, rows.pvalues, 1, p);
-  const std::string got = Read();
-  EXPECT_EQ(got.size(), expect.size());
-  EXPECT_TRUE(got == expect);
-  EXPECT_EQ(got.size(), sizeof(kLegend) - 1 + static_cast<std::size_t>(p) * 201);
+  EXPECT_EQ(expect.size(), sizeof(kLegend) - 1 + static_cast<std::size_t>(p) * 201);
+  for (unsigned threads : {1u, 2u, 3u}) {
+    {
+      std::ofstream old(path_, std::ios::binary);
+      old << std::string(7'000'000, 'x');  // longer than the new results
+    }
+    textio::ResultsFile file(path_, textio::kOutputUnit);
+    WriteResultsFile(file, rows.ranks, 3, rows.observed, rows.pvalues, p, threads);
+    const std::string got = Read();
+    EXPECT_EQ(got.size(), expect.size()) << threads << " threads";
+    EXPECT_TRUE(got == expect) << threads << " threads";
+  }
 }
 
 TEST_F(ResultsTest, NoProbesGiveTheLegendAndOneEmptyRecord) {
