@@ -188,82 +188,60 @@ std::uint32_t OrderKey(float x) {
   return b ^ (negative | 0x80000000u);
 }
 
-const std::uint32_t* SortKeys(std::uint32_t* keys, std::uint32_t* scratch, std::size_t n) {
+namespace {
+
+// Sorts v[0 .. n) by the 32 bits of each entry from bit `low` on (least
+// significant digit first: three stable passes of 11, 11 and 10 bits, a
+// pass skipped when all entries share its digit; short arrays by a
+// comparison sort of the whole entries), using room[0 .. n); returns
+// whichever of the two holds the result.
+template <typename T>
+const T* RadixSort(T* v, T* room, std::size_t n, int low) {
   if (n < kRadixThreshold) {
-    std::sort(keys, keys + n);
-    return keys;
+    std::sort(v, v + n);
+    return v;
   }
-  constexpr int kPasses = 3;
-  constexpr int kShift[kPasses] = {0, 11, 22};
-  constexpr std::uint32_t kMask[kPasses] = {0x7FF, 0x7FF, 0x3FF};
-  std::uint32_t count[kPasses][2048] = {};
+  static constexpr int kPasses = 3;
+  static constexpr int kShift[kPasses] = {0, 11, 22};
+  static constexpr std::uint32_t kMask[kPasses] = {0x7FF, 0x7FF, 0x3FF};
+  std::vector<std::uint32_t> count = ZeroedBuffer<std::uint32_t>(kPasses * 2048);
+  const auto digit = [low](T k, int pass) {
+    return static_cast<std::uint32_t>(k >> (low + kShift[pass])) & kMask[pass];
+  };
   for (std::size_t i = 0; i < n; ++i) {
-    const std::uint32_t k = keys[i];
-    ++count[0][k & 0x7FF];
-    ++count[1][(k >> 11) & 0x7FF];
-    ++count[2][k >> 22];
+    for (int pass = 0; pass < kPasses; ++pass) ++count[2048 * pass + digit(v[i], pass)];
   }
-  std::uint32_t* src = keys;
-  std::uint32_t* dst = scratch;
+  T* src = v;
+  T* dst = room;
   for (int pass = 0; pass < kPasses; ++pass) {
-    std::uint32_t* c = count[pass];
-    const int shift = kShift[pass];
-    const std::uint32_t mask = kMask[pass];
-    if (c[(src[0] >> shift) & mask] == n) continue;  // one digit for all
+    std::uint32_t* c = count.data() + 2048 * pass;
+    if (c[digit(src[0], pass)] == n) continue;  // one digit for all
     std::uint32_t offset = 0;
-    for (std::uint32_t d = 0; d <= mask; ++d) {
+    for (std::uint32_t d = 0; d <= kMask[pass]; ++d) {
       const std::uint32_t here = c[d];
       c[d] = offset;
       offset += here;
     }
     // Stable scatter: equal digits keep the order of the previous pass.
     for (std::size_t i = 0; i < n; ++i) {
-      const std::uint32_t k = src[i];
-      dst[c[(k >> shift) & mask]++] = k;
+      const T k = src[i];
+      dst[c[digit(k, pass)]++] = k;
     }
     std::swap(src, dst);
   }
   return src;
 }
 
+}  // namespace
+
+const std::uint32_t* SortKeys(std::uint32_t* keys, std::uint32_t* scratch, std::size_t n) {
+  return RadixSort(keys, scratch, n, 0);
+}
+
+// The passes are stable and the rows come in ascending, so rows stay
+// ascending among equal keys, as a full sort would leave them.
 const std::uint64_t* SortKeyedRows(std::uint64_t* v, std::uint64_t* room, std::size_t n) {
-  if (n < kRadixThreshold) {
-    std::sort(v, v + n);
-    return v;
-  }
-  // Least significant digit first over the key half only: the passes are
-  // stable and the rows come in ascending, so rows stay ascending among
-  // equal keys, as a full sort would leave them.
-  constexpr int kPasses = 3;
-  constexpr int kShift[kPasses] = {32, 43, 54};
-  constexpr std::uint64_t kMask[kPasses] = {0x7FF, 0x7FF, 0x3FF};
-  std::vector<std::uint32_t> count(kPasses * 2048, 0);
-  for (std::size_t i = 0; i < n; ++i) {
-    const std::uint64_t k = v[i];
-    ++count[(k >> 32) & 0x7FF];
-    ++count[2048 + ((k >> 43) & 0x7FF)];
-    ++count[4096 + (k >> 54)];
-  }
-  std::uint64_t* src = v;
-  std::uint64_t* dst = room;
-  for (int pass = 0; pass < kPasses; ++pass) {
-    std::uint32_t* c = count.data() + 2048 * pass;
-    const int shift = kShift[pass];
-    const std::uint64_t mask = kMask[pass];
-    if (c[(src[0] >> shift) & mask] == n) continue;  // one digit for all
-    std::uint32_t offset = 0;
-    for (std::uint64_t d = 0; d <= mask; ++d) {
-      const std::uint32_t here = c[d];
-      c[d] = offset;
-      offset += here;
-    }
-    for (std::size_t i = 0; i < n; ++i) {
-      const std::uint64_t k = src[i];
-      dst[c[(k >> shift) & mask]++] = k;
-    }
-    std::swap(src, dst);
-  }
-  return src;
+  return RadixSort(v, room, n, 32);
 }
 
 ExceedanceCounter::ExceedanceCounter(const Statistics& observed, const ClassRanges& ranges,
