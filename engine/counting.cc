@@ -4,6 +4,7 @@
 #include <bit>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <stdexcept>
 #include <utility>
 
@@ -62,23 +63,24 @@ float KeyValue(std::uint32_t k) {
   return std::bit_cast<float>(b);
 }
 
-// The bucket of a non-NaN value: floor((v - low) * scale) in double, held
-// within 0 .. last. Every step (the subtraction, the product, the limits,
-// the truncation) is monotone, and the table is built with this very
-// function, so a larger value never gets an earlier bucket; that is all the
-// table needs: the groups in buckets before a value's bucket lie below it,
-// those in buckets after it above. low is finite and scale finite and
-// positive, so no step makes a NaN: -infinity lands in bucket 0, +infinity
-// and anything far above in the last. -0 and +0 share their bucket.
+// The bucket of a non-NaN value: floor((v - low) * scale) in single
+// precision, held within 0 .. last. Every step (the subtraction, the
+// product, the limits, the truncation) is monotone, and the table is built
+// with this very function, so a larger value never gets an earlier bucket;
+// that is all the table needs: the groups in buckets before a value's
+// bucket lie below it, those in buckets after it above. low is finite and
+// scale finite and positive, so no step makes a NaN: -infinity lands in
+// bucket 0, +infinity and anything far above in the last. -0 and +0 share
+// their bucket.
 inline std::uint32_t BucketOf(float v, const BucketTable& t) {
-  double x = (static_cast<double>(v) - t.low) * t.scale;
-  x = std::max(x, 0.0);
+  float x = (v - t.low) * t.scale;
+  x = std::max(x, 0.0f);
   x = std::min(x, t.last);
   return static_cast<std::uint32_t>(x);
 }
 
-// Four unsigned 32-bit lanes, and the masks their comparisons give.
-using Lanes = std::uint32_t __attribute__((vector_size(16)));
+// Four single-precision lanes, and the masks their comparisons give.
+using Lanes = float __attribute__((vector_size(16)));
 using Signed = std::int32_t __attribute__((vector_size(16)));
 
 // Adds values x[0 .. n) to hist (2 G + 2 slots), each compared with every
@@ -99,18 +101,20 @@ void AddDirect(const float* x, std::int32_t n, const std::uint32_t* keys, std::u
   }
 }
 
-// The histogram slot of a non-NaN value v with key k. A bucket's entry holds
-// the keys of its (at most three) groups, the end marker for a missing one,
-// which no key reaches; counting the comparisons "at least" and "above"
-// with each gives the slot within the bucket: below the first group, equal
-// to it, between the first two, ..., above all of them (the slot "below"
-// of the group after them). A bucket of more groups has its base marked
-// and is searched.
-inline std::uint32_t SlotOf(float v, std::uint32_t k, const BucketTable& t,
-                            const BucketEntry* table, const std::uint32_t* keys) {
+// The histogram slot of a non-NaN value v. A bucket's entry holds the
+// values of its (at most three) groups, NaN for a missing one; counting
+// the comparisons "at least" and "above" with each gives the slot within
+// the bucket: below the first group, equal to it, between the first two,
+// ..., above all of them (the slot "below" of the group after them). A
+// NaN compares false both ways and adds nothing; -0 and +0 compare equal,
+// as their shared group wants. A bucket of more groups has its base marked
+// and is searched by key.
+inline std::uint32_t SlotOf(float v, const BucketTable& t, const BucketEntry* table,
+                            const std::uint32_t* keys) {
   const std::uint32_t b = BucketOf(v, t);
   const BucketEntry& e = table[b];
   if (e.base >= kCrowded) [[unlikely]] {
+    const std::uint32_t k = OrderKey(v);
     const std::uint32_t first = (e.base - kCrowded) / 2;
     const std::uint32_t end = (table[b + 1].base & (kCrowded - 1)) / 2;
     const auto g = static_cast<std::uint32_t>(std::lower_bound(keys + first, keys + end, k) - keys);
@@ -119,13 +123,13 @@ inline std::uint32_t SlotOf(float v, std::uint32_t k, const BucketTable& t,
     return 2 * g + (keys[g] == k ? 1u : 0u);
   }
   // The comparisons as vector masks (-1 where true), so that none becomes
-  // a branch, which the random run values would mispredict: each key adds
-  // 1 + [k > x] - [k < x] (the fourth lane, the base, is left out).
+  // a branch, which the random run values would mispredict (the fourth
+  // lane, the base, is left out).
   Lanes x;
   std::memcpy(&x, &e, sizeof x);
-  const Lanes kv = {k, k, k, k};
-  const Signed d = (x > kv) - (x < kv);
-  return e.base + static_cast<std::uint32_t>(kEntryKeys + d[0] + d[1] + d[2]);
+  const Lanes vv = {v, v, v, v};
+  const Signed d = (x <= vv) + (x < vv);
+  return e.base - static_cast<std::uint32_t>(d[0] + d[1] + d[2]);
 }
 
 // Adds values x[0 .. n) to hist through the bucket table. Without NaN
@@ -142,7 +146,7 @@ void AddByTable(const float* x, std::int32_t n, const std::uint32_t* keys, std::
       nan = std::isnan(v);
       v = nan ? 0.0f : v;
     }
-    const std::uint32_t slot = SlotOf(v, OrderKey(v), t, table, keys);
+    const std::uint32_t slot = SlotOf(v, t, table, keys);
     if constexpr (kMayHoldNaN) {
       ++hist[nan ? nan_slot : slot];
     } else {
@@ -326,11 +330,15 @@ void ExceedanceCounter::BuildTable(Segment& seg, int s) {
   std::int32_t hi = groups - 1 - lo;
   if (std::isinf(KeyValue(keys[lo]))) ++lo;
   if (std::isinf(KeyValue(keys[hi]))) --hi;
-  const double low = KeyValue(keys[lo]);
-  const double high = KeyValue(keys[hi]);
+  const float low = KeyValue(keys[lo]);
+  const float high = KeyValue(keys[hi]);
   const auto buckets = static_cast<std::uint32_t>(groups) * kBucketsPerGroup;
-  BucketTable t{low, static_cast<double>(buckets) / (high - low),
-                static_cast<double>(buckets - 1), static_cast<std::int64_t>(entries_[s].size())};
+  // The scale in double, then held within the floats (finite, positive: a
+  // far too fine scale only sends more values to the last bucket).
+  const double scale = static_cast<double>(buckets) /
+                       (static_cast<double>(high) - static_cast<double>(low));
+  BucketTable t{low, static_cast<float>(std::min(scale, double{std::numeric_limits<float>::max()})),
+                static_cast<float>(buckets - 1), static_cast<std::int64_t>(entries_[s].size())};
   // first[b] = the first group whose bucket is at least b.
   std::vector<std::int32_t> first(buckets + 1, groups);
   std::uint32_t next = 0;
@@ -346,7 +354,9 @@ void ExceedanceCounter::BuildTable(Segment& seg, int s) {
     const std::int32_t n = b < buckets ? first[b + 1] - a : 0;
     BucketEntry& e = table[b];
     e.base = 2 * static_cast<std::uint32_t>(a) + (n > kEntryKeys ? kCrowded : 0u);
-    for (std::int32_t j = 0; j < kEntryKeys; ++j) e.x[j] = j < n ? keys[a + j] : kEndMarker;
+    for (std::int32_t j = 0; j < kEntryKeys; ++j) {
+      e.x[j] = j < n ? KeyValue(keys[a + j]) : std::numeric_limits<float>::quiet_NaN();
+    }
   }
   seg.table[s] = static_cast<std::int32_t>(tables_[s].size());
   tables_[s].push_back(t);

@@ -70,19 +70,19 @@ struct PValues {
 };
 
 // The bucket table of one class and statistic (the counter's own layout):
-// value v goes to bucket floor((v - low) * scale) in double, held within
-// 0 .. last, whose entry is entries_first + bucket; one more entry closes
-// the last bucket. An entry holds the keys of the bucket's first three
-// groups (the end marker where there are fewer) and the histogram slot
-// "below" its first group, plus 2^31 when the bucket holds more groups.
+// value v goes to bucket floor((v - low) * scale) in single precision, held
+// within 0 .. last, whose entry is entries_first + bucket; one more entry
+// closes the last bucket. An entry holds the values of the bucket's first
+// three groups (NaN where there are fewer) and the histogram slot "below"
+// its first group, plus 2^31 when the bucket holds more groups.
 struct BucketTable {
-  double low;
-  double scale;
-  double last;
+  float low;
+  float scale;
+  float last;
   std::int64_t entries_first;
 };
 struct alignas(16) BucketEntry {
-  std::uint32_t x[3];
+  float x[3];
   std::uint32_t base;
 };
 
