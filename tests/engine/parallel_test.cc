@@ -173,6 +173,15 @@ TEST(ParallelCounting, EveryWayOfCountingMatchesTheSearchOracleOnEveryThreadCoun
          if (u == 1) return -1e30f;
          return 5.0f + static_cast<float>(r() % 3000) * 1e-6f;
        }},
+      {"subnormals only", 2000,
+       [](std::mt19937& r) {
+         return static_cast<float>(1 + r() % 3000) * std::numeric_limits<float>::denorm_min();
+       }},
+      {"whole float range", 2000,
+       [](std::mt19937& r) {
+         const float v = std::bit_cast<float>(static_cast<std::uint32_t>(r()));
+         return std::isfinite(v) ? v : 1.0f;
+       }},
       {"only below zero", 1500,
        [](std::mt19937& r) { return -static_cast<float>(1 + r() % 100000) / 8.0f; }},
       {"large class in parts", 70000,
