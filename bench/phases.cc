@@ -70,7 +70,7 @@ int Run(const std::string& dir, unsigned threads, std::int32_t seed) {
   engine::WorkerPool pool(threads);
   t = Clock::now();
   engine::CheckClassesWithinLimit(params, in.ranks);
-  engine::ClassSort(params, in.ranks);
+  engine::ClassSort(params.class_column, in.ranks, engine::SortChecks::kReported, &pool);
   const double class_sort = Since(t);
 
   t = Clock::now();

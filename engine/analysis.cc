@@ -39,14 +39,14 @@ AnalysisOutcome RunAnalysis(const DialogueParameters& params, RankMatrix& ranks,
                             const AnalysisHooks& hooks) {
   const bool main_analysis = params.analysis_type == kMainAnalysis;
   const bool restricted = params.analysis_type == kRestrictedAnalysis;
+  // One pool of threads for the whole analysis.
+  WorkerPool pool(setup.threads);
   {
     Phase phase(hooks, "ClassSort");
     if (setup.checks == SortChecks::kReported) CheckClassesWithinLimit(params, ranks);
-    ClassSort(params.class_column, ranks, setup.checks);
+    ClassSort(params.class_column, ranks, setup.checks, &pool);
   }
   CheckLoadedShape(params, ranks);
-  // One pool of threads for the whole analysis.
-  WorkerPool pool(setup.threads);
   AnalysisOutcome out;
   out.observed = Statistics(params.probes);
   {

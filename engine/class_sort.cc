@@ -76,23 +76,29 @@ std::vector<std::int32_t> ClassSortOrder(std::int32_t class_column, const RankMa
   return iperm;
 }
 
-void ClassSort(std::int32_t class_column, RankMatrix& ranks, SortChecks checks) {
+void ClassSort(std::int32_t class_column, RankMatrix& ranks, SortChecks checks,
+               WorkerPool* pool) {
   const std::vector<std::int32_t> iperm = ClassSortOrder(class_column, ranks, checks);
   const std::int32_t rows = ranks.rows();
-  std::vector<float> moved = ZeroedBuffer<float>(static_cast<std::size_t>(rows));
-  for (std::int32_t c = 1; c <= ranks.cols(); ++c) {
-    float* col = ranks.column(c);
+  WorkerPool one(1);
+  WorkerPool& threads = pool != nullptr ? *pool : one;
+  // One column at a time per thread, each through a buffer of its own.
+  std::vector<std::vector<float>> moved(threads.size());
+  for (auto& m : moved) m = ZeroedBuffer<float>(static_cast<std::size_t>(rows));
+  threads.ForEach(static_cast<std::size_t>(ranks.cols() > 0 ? ranks.cols() : 0),
+                  [&](std::size_t c, unsigned worker) {
+    float* col = ranks.column(static_cast<std::int32_t>(c) + 1);
+    std::vector<float>& out = moved[worker];
     for (std::int32_t i = 0; i < rows; ++i) {
       const std::int32_t from = iperm[static_cast<std::size_t>(i)];
-      moved[static_cast<std::size_t>(i)] =
-          from <= rows ? col[static_cast<std::size_t>(from - 1)] : 0.0f;
+      out[static_cast<std::size_t>(i)] = from <= rows ? col[static_cast<std::size_t>(from - 1)] : 0.0f;
     }
-    std::copy(moved.begin(), moved.end(), col);
-  }
+    std::copy(out.begin(), out.end(), col);
+  });
 }
 
 void ClassSort(const DialogueParameters& params, RankMatrix& ranks) {
-  ClassSort(params.class_column, ranks, SortChecks::kReported);
+  ClassSort(params.class_column, ranks, SortChecks::kReported, nullptr);
 }
 
 ClassRanges ComputeClassRanges(const DialogueParameters& params, const RankMatrix& ranks) {

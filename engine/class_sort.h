@@ -15,6 +15,7 @@
 
 #include "engine/model.h"
 #include "engine/row_array.h"
+#include "engine/worker_pool.h"
 
 namespace korvelan::engine {
 
@@ -53,8 +54,10 @@ std::vector<std::int32_t> ClassSortOrder(std::int32_t class_column, const RankMa
 // the whole matrix leaves them; a real row that the sort would place beyond
 // the stored rows is dropped, which nothing can observe: it implies that a
 // zero row (class 0) lies within rows 1 .. P, and ComputeClassRanges then
-// ends the run with condition 161 before any later read.
-void ClassSort(std::int32_t class_column, RankMatrix& ranks, SortChecks checks);
+// ends the run with condition 161 before any later read. With a pool, the
+// columns are moved on its threads.
+void ClassSort(std::int32_t class_column, RankMatrix& ranks, SortChecks checks,
+               WorkerPool* pool = nullptr);
 // The console program's call: the class column the dialogue computed.
 void ClassSort(const DialogueParameters& params, RankMatrix& ranks);
 

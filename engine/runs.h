@@ -135,13 +135,12 @@ class Cancelled : public std::exception {
 // blocks of probes; the results are the same for every number of threads.
 // Preconditions as for STATS; `run` holds P entries.
 //
-// With a `counter`, each run's statistics are also counted there, in the
-// batches of the next run: its first stage beside the next run's shuffles,
-// its second beside the next STATS (the shuffles never touch the
-// statistics, and STATS writes a second set of them meanwhile); the last
-// run is counted after the loop, before after_runs(). Nothing of this
-// shows outside: the counts are those of counting each run at its end, and
-// when the loop returns `run` holds the last run's statistics.
+// With a `counter`, each run's statistics are also counted there, beside
+// the next run's shuffles (which never touch the statistics; STATS then
+// writes a second set of them); the last run is counted after the loop,
+// and the counts are settled before after_runs(). Nothing of this shows
+// outside: the counts are those of counting each run at its end, and when
+// the loop returns `run` holds the last run's statistics.
 void PermutationRuns(const DialogueParameters& params, RankMatrix& ranks,
                      const StudyWeights& weights, DrawStream& draws, Statistics& run,
                      const RunHooks& hooks, WorkerPool& pool,
