@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "engine/scaling.h"
 #include "textio/termination.h"
@@ -28,16 +29,20 @@ textio::ListReader OpenForReading(const char* name, int unit) {
 class MatrixSink final : public textio::ListReader::RealSink {
  public:
   MatrixSink(RankMatrix& m, std::size_t width, bool rotated)
-      : base_(m.rows() > 0 ? m.column(1) : nullptr),
-        rows_(static_cast<std::size_t>(m.rows())),
-        width_(width),
-        rotated_(rotated) {}
+      : base_(m.rows() > 0 ? m.column(1) : nullptr), width_(width), offset_(width) {
+    // Where each value of a record starts its column.
+    const auto rows = static_cast<std::size_t>(m.rows());
+    for (std::size_t col = 0; col < width; ++col) {
+      const std::size_t to = !rotated ? col : col == 0 ? width - 1 : col - 1;
+      offset_[col] = to * rows;
+    }
+  }
   void Put(std::size_t index, float value) override {
     if (index != next_) {
       row_ = index / width_;
       col_ = index % width_;
     }
-    base_[Column(col_) * rows_ + row_] = value;
+    base_[offset_[col_] + row_] = value;
     next_ = index + 1;
     if (++col_ == width_) {
       col_ = 0;
@@ -48,8 +53,9 @@ class MatrixSink final : public textio::ListReader::RealSink {
   void PutRange(std::size_t first, std::span<const float> values) override {
     std::size_t row = first / width_;
     std::size_t col = first % width_;
+    const std::size_t* offset = offset_.data();
     for (const float v : values) {
-      base_[Column(col) * rows_ + row] = v;
+      base_[offset[col] + row] = v;
       if (++col == width_) {
         col = 0;
         ++row;
@@ -58,15 +64,9 @@ class MatrixSink final : public textio::ListReader::RealSink {
   }
 
  private:
-  std::size_t Column(std::size_t col) const {
-    if (!rotated_) return col;
-    return col == 0 ? width_ - 1 : col - 1;
-  }
-
   float* base_;  // element (1, 1); the columns follow each other
-  std::size_t rows_;
   std::size_t width_;
-  bool rotated_;
+  std::vector<std::size_t> offset_;
   std::size_t next_ = 0;  // the index that (row_, col_) stands for
   std::size_t row_ = 0;
   std::size_t col_ = 0;
