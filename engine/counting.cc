@@ -39,7 +39,7 @@ constexpr std::int32_t kDirectGroups = 8;
 // run's other data.
 constexpr std::int32_t kBucketsPerGroup = 2;
 
-// The keys a bucket's entry holds; a bucket of more groups has kCrowded
+// The values a bucket's entry holds; a bucket of more groups has kCrowded
 // added to its base (a base is at most 2 x 500000).
 constexpr std::int32_t kEntryKeys = 3;
 constexpr std::uint32_t kCrowded = 0x80000000u;

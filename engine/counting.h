@@ -26,11 +26,11 @@
 // The slot of a value is found through a bucket table built once per class
 // and statistic: about two buckets per group, of equal width in value (the
 // range of the observed values without the outermost few), each entry
-// holding the keys of its first three groups and its first slot, so that a
-// lookup is a few arithmetic steps, one 16-byte read and the comparisons
-// with three keys, done as vector lanes (no branch for random values to
-// mispredict); a bucket of more than three groups (a cluster of observed
-// values) is searched. Classes with at most 8 distinct observed values
+// holding the values of its first three groups and its first slot, so that
+// a lookup is a few single-precision steps, one 16-byte read and the
+// comparisons with three values, done as vector lanes (no branch for
+// random values to mispredict); a bucket of more than three groups (a
+// cluster of observed values) is searched by key. Classes with at most 8 distinct observed values
 // compare each run value with all of them. Classes with more than 32768
 // distinct observed values sort their run keys (LSD radix) and merge them
 // with the observed keys in one pass, as their tables would be visited at
