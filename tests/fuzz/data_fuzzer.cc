@@ -92,13 +92,19 @@ int Load(const std::string& data_bytes, const std::string& weights_bytes, std::i
     }
   }
 
-  // 2. Columns 1 .. S + 1 take the next column's value.
+  // 2. Columns 1 .. S + 1 take the next column's value. Read straight into
+  // those places, column S + 2 holds each record's first value instead.
   const RankMatrix read = ranks;
   driver::MoveColumnsLeft(ranks, p, s);
+  ListReader again(korvelan::textio::StringSource(data_bytes, step), 10, "/fuzz/data.txt");
+  const RankMatrix records =
+      driver::ReadRankRecords(again, p, s, static_cast<unsigned>(1 + (step + 1) % 3));
+  Check(records.rows() == ranks.rows() && records.cols() == ranks.cols());
   for (std::int32_t i = 1; i <= ranks.rows(); ++i) {
     for (std::int32_t k = 1; k <= ranks.cols(); ++k) {
       const float expected = k <= s + 1 ? read.Get(i, k + 1) : read.Get(i, k);
       Check(SameBits(ranks.Get(i, k), expected));
+      Check(SameBits(records.Get(i, k), k <= s + 1 ? expected : read.Get(i, 1)));
     }
   }
 
@@ -125,6 +131,15 @@ int Load(const std::string& data_bytes, const std::string& weights_bytes, std::i
   Check(present.size() == static_cast<std::size_t>(s > 0 ? s : 0));
   const RankMatrix moved = ranks;
   korvelan::engine::ScaleRanks(ranks, p, s, present);
+  // Counted and scaled study by study on a pool: the same bits.
+  RankMatrix side_by_side = moved;
+  korvelan::engine::WorkerPool pool(static_cast<unsigned>(1 + step % 3));
+  korvelan::engine::ScaleStudies(side_by_side, p, s, pool);
+  for (std::int32_t i = 1; i <= ranks.rows(); ++i) {
+    for (std::int32_t k = 1; k <= ranks.cols(); ++k) {
+      Check(SameBits(side_by_side.Get(i, k), ranks.Get(i, k)));
+    }
+  }
   for (std::int32_t j = 1; j <= s; ++j) {
     std::int64_t n = 0;
     for (std::int32_t i = 1; i <= p; ++i) n += moved.Get(i, j) != -99.0f;
