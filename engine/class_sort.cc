@@ -85,16 +85,17 @@ void ClassSort(std::int32_t class_column, RankMatrix& ranks, SortChecks checks,
   // One column at a time per thread, each through a buffer of its own.
   std::vector<std::vector<float>> moved(threads.size());
   for (auto& m : moved) m = ZeroedBuffer<float>(static_cast<std::size_t>(rows));
-  threads.ForEach(static_cast<std::size_t>(ranks.cols() > 0 ? ranks.cols() : 0),
-                  [&](std::size_t c, unsigned worker) {
+  const auto move = [&](std::size_t c, unsigned worker) {
     float* col = ranks.column(static_cast<std::int32_t>(c) + 1);
     std::vector<float>& out = moved[worker];
     for (std::int32_t i = 0; i < rows; ++i) {
       const std::int32_t from = iperm[static_cast<std::size_t>(i)];
-      out[static_cast<std::size_t>(i)] = from <= rows ? col[static_cast<std::size_t>(from - 1)] : 0.0f;
+      out[static_cast<std::size_t>(i)] =
+          from <= rows ? col[static_cast<std::size_t>(from - 1)] : 0.0f;
     }
     std::copy(out.begin(), out.end(), col);
-  });
+  };
+  threads.ForEach(static_cast<std::size_t>(ranks.cols() > 0 ? ranks.cols() : 0), move);
 }
 
 void ClassSort(const DialogueParameters& params, RankMatrix& ranks) {

@@ -279,8 +279,9 @@ void ExceedanceCounter::BuildStatistic(int s, const float* obs) {
   for (const Segment& seg : segments_) largest = std::max(largest, seg.size);
   // (key, row) pairs as key * 2^32 + row: sorted, they are in the order of
   // the keys, and of the rows among equal keys.
-  std::vector<std::uint64_t> sorted = ZeroedBuffer<std::uint64_t>(static_cast<std::size_t>(largest));
-  std::vector<std::uint64_t> room = ZeroedBuffer<std::uint64_t>(static_cast<std::size_t>(largest));
+  const auto most = static_cast<std::size_t>(largest);
+  std::vector<std::uint64_t> sorted = ZeroedBuffer<std::uint64_t>(most);
+  std::vector<std::uint64_t> room = ZeroedBuffer<std::uint64_t>(most);
   group_of_row_[s] = ZeroedBuffer<std::int32_t>(rows);
   std::fill(group_of_row_[s].begin(), group_of_row_[s].end(), -1);
   std::vector<std::uint32_t> keys = ZeroedBuffer<std::uint32_t>(rows + segments_.size());
@@ -299,7 +300,8 @@ void ExceedanceCounter::BuildStatistic(int s, const float* obs) {
     for (std::size_t i = 0; i < n; ++i) {
       const auto key = static_cast<std::uint32_t>(in_order[i] >> 32);
       if (i == 0 || key != keys[nkeys - 1]) keys[nkeys++] = key;
-      group_of_row_[s][static_cast<std::uint32_t>(in_order[i])] = static_cast<std::int32_t>(nkeys - 1);
+      const auto row = static_cast<std::uint32_t>(in_order[i]);
+      group_of_row_[s][row] = static_cast<std::int32_t>(nkeys - 1);
     }
     seg.groups[s] = static_cast<std::int32_t>(nkeys) - seg.group_first[s];
     keys[nkeys++] = kEndMarker;
