@@ -167,11 +167,13 @@ TEST(RowSortProperty, AgreesOnLongInputs) {
 }
 
 // Sorted and reverse-sorted keys, and keys with one outlier: the shapes in
-// which a pivot choice goes wrong first.
+// which a pivot choice goes wrong first. Then long runs of equal keys, as
+// the class sort has them (a few classes, then zeros up to the end), where
+// runs of equal rows are passed over.
 TEST(RowSortProperty, AgreesOnOrderedShapes) {
   testing::CapturedReports reports;
-  for (std::int32_t nrow : {12, 13, 50, 777}) {
-    for (int shape = 0; shape < 4; ++shape) {
+  for (std::int32_t nrow : {12, 13, 50, 777, 5003}) {
+    for (int shape = 0; shape < 5; ++shape) {
       for (std::int32_t iordr : {0, 1}) {
         Problem p{nrow, 1, nrow, 0, iordr, 0, {1}, {}};
         for (std::int32_t r = 1; r <= nrow; ++r) {
@@ -179,6 +181,7 @@ TEST(RowSortProperty, AgreesOnOrderedShapes) {
           if (shape == 1) v = static_cast<float>(nrow - r);
           if (shape == 2) v = r == nrow / 2 ? -1.0f : 5.0f;
           if (shape == 3) v = static_cast<float>(r % 3);
+          if (shape == 4) v = r <= nrow / 16 ? static_cast<float>(1 + r % 5) : 0.0f;
           p.x.push_back(v);
         }
         CheckAgainstOracle(p);
