@@ -29,12 +29,13 @@
 // holding the values of its first three groups and its first slot, so that
 // a lookup is a few single-precision steps, one 16-byte read and the
 // comparisons with three values, done as vector lanes (no branch for
-// random values to mispredict); a bucket of more than three groups (a
-// cluster of observed values) is searched by key. Classes with at most 8 distinct observed values
-// compare each run value with all of them. Classes with more than 32768
-// distinct observed values sort their run keys (LSD radix) and merge them
-// with the observed keys in one pass, as their tables would be visited at
-// random beyond the caches; they count each run as it comes.
+// random values to mispredict), four run values at a time; a bucket of more
+// than three groups (a cluster of observed values) is searched by key.
+// The buckets of a stretch of run values are known before their entries are
+// read, so the entries (and then the histogram slots) are fetched ahead of
+// use: a table beyond the core's caches (32 bytes per distinct value) then
+// costs little more than one within them. Classes with at most 8 distinct
+// observed values compare each run value with all of them.
 // Counts and totals are 64-bit integers, so no number of runs overflows
 // them, and every count below 2^53 converts to double exactly, as a double
 // counter incremented by 1 would hold it.
@@ -159,9 +160,6 @@ class ExceedanceCounter {
     int statistic;
     std::int32_t seg_begin, seg_end;
     std::int32_t part;  // -1: whole segments
-    // Room for sorting the run keys (two entries per row and two more)
-    // in scratch_, or -1.
-    std::int64_t scratch_first;
   };
 
   // The groups, counts, histograms and tables of one statistic.
@@ -171,15 +169,6 @@ class ExceedanceCounter {
   // Adds the run values of rows [r0, r1) of a segment to a histogram.
   void Histogram(const Segment& seg, int statistic, const float* run, std::int32_t r0,
                  std::int32_t r1, std::uint32_t* hist) const;
-  // Whether a class counts by sorting its run values (many distinct
-  // observed values) rather than through a bucket table.
-  bool Sorted(const Segment& seg, int statistic) const;
-  // The number of part histograms of a class and statistic.
-  std::int32_t PartsOf(const Segment& seg, int statistic) const;
-  // Counts a class with many distinct observed values by sorting its run
-  // values and merging them with the observed ones.
-  void SortAndCount(const Segment& seg, int statistic, const float* run,
-                    std::uint32_t* scratch);
   // Turns a segment's histograms into counts and clears them.
   void Accumulate(const Segment& seg, int statistic);
   void Settle(Segment& seg);
@@ -203,7 +192,6 @@ class ExceedanceCounter {
   std::array<std::vector<std::uint32_t>, kStatistics> extra_hist_;
   std::array<std::vector<BucketTable>, kStatistics> tables_;
   std::array<std::vector<BucketEntry>, kStatistics> entries_;
-  std::array<std::vector<std::uint32_t>, kStatistics> scratch_;
   std::vector<std::int64_t> totals_;  // per class 1 .. M
 };
 
@@ -211,13 +199,6 @@ class ExceedanceCounter {
 // OrderKey(a) < OrderKey(b), and equal values (both zeros too) share a key.
 // No key is 0xFFFFFFFF (the largest, that of +infinity, is 0xFF800000).
 std::uint32_t OrderKey(float x);
-
-// Sorts keys[0 .. n) ascending, using scratch[0 .. n) as room; returns
-// whichever of the two holds the sorted keys (a tool beside the counter,
-// which does not sort run values). Least significant digit first, three
-// passes of 11, 11 and 10 bits, a pass skipped when all keys
-// share its digit; short arrays are sorted by comparison.
-const std::uint32_t* SortKeys(std::uint32_t* keys, std::uint32_t* scratch, std::size_t n);
 
 // Sorts v[0 .. n) ascending by the high 32 bits (the key), using room[0 ..
 // n) as room; entries with equal keys keep their order. Returns whichever

@@ -259,8 +259,8 @@ TEST(ParallelCounting, EveryWayOfCountingMatchesTheSearchOracleOnEveryThreadCoun
   }
 }
 
-// Classes big enough for the radix sort and for a class split into several
-// merge pieces (over 8192 distinct values), beside small and empty ones.
+// A class of 9000 mostly distinct values (several stretches of lookups,
+// with a short last one) beside small and empty ones.
 TEST(ParallelCounting, LargeClassesMatchThePairOracleOnEveryThreadCount) {
   std::mt19937 rng(78);
   // Classes 1 .. 4 from the top: sizes of classes 4, 3, 2, 1.
@@ -425,8 +425,8 @@ TEST_F(ParallelAnalysis, HardRandomDataGiveTheOracleBytesOnEveryThreadCount) {
 }
 
 // Large enough that every piece works in several parts: shuffles over more
-// than one chunk of draws, STATS over many blocks, a class sorted by radix
-// and merged in more than one piece.
+// than one chunk of draws, STATS over many blocks, a class counted in
+// several stretches.
 TEST_F(ParallelAnalysis, LargeClassGivesTheOracleBytesOnEveryThreadCount) {
   std::mt19937 rng(2027);
   oracle::Loaded d;
