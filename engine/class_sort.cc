@@ -1,6 +1,7 @@
 #include "engine/class_sort.h"
 
 #include <algorithm>
+#include <memory>
 #include <new>
 #include <stdexcept>
 #include <string>
@@ -44,7 +45,11 @@ void CheckClassesWithinLimit(const DialogueParameters& params, const RankMatrix&
 std::vector<std::int32_t> ClassSortOrder(std::int32_t class_column, const RankMatrix& ranks,
                                          SortChecks checks) {
   std::vector<std::int32_t> iperm = ZeroedBuffer<std::int32_t>(kMaxRows);
-  std::vector<std::int32_t> ngsize = ZeroedBuffer<std::int32_t>(kMaxRows);
+  // The groups of equal keys are not wanted (IRET 2: the same IPERM, the
+  // same checks); their room is never written, so its pages are never
+  // touched.
+  constexpr std::int32_t kNoGroups = 2;
+  const std::unique_ptr<std::int32_t[]> ngsize(new std::int32_t[kMaxRows]);
   std::vector<float> key;
   std::int32_t ngrp = 0;
   std::int32_t nnan = 0;
@@ -60,16 +65,16 @@ std::vector<std::int32_t> ClassSortOrder(std::int32_t class_column, const RankMa
   };
   if (checks == SortChecks::kReported) {
     numeric::SROWR_ORDER(kMaxRows, kMaxColumns, kMaxRows, /*icomp=*/0, /*iordr=*/1,
-                         /*iret=*/0, /*nkey=*/1, indkey, key_column, iperm.data(), ngrp,
-                         ngsize.data(), nnan);
+                         kNoGroups, /*nkey=*/1, indkey, key_column, iperm.data(), ngrp,
+                         ngsize.get(), nnan);
     return iperm;
   }
   if (class_column < 1 || class_column > kMaxColumns) {
     throw std::logic_error("class column outside the rank matrix");
   }
   try {
-    numeric::ROW_ORDER(kMaxRows, kMaxColumns, /*icomp=*/0, /*iordr=*/1, /*iret=*/0,
-                       /*nkey=*/1, indkey, key_column, iperm.data(), ngrp, ngsize.data(), nnan);
+    numeric::ROW_ORDER(kMaxRows, kMaxColumns, /*icomp=*/0, /*iordr=*/1, kNoGroups,
+                       /*nkey=*/1, indkey, key_column, iperm.data(), ngrp, ngsize.get(), nnan);
   } catch (const std::bad_alloc&) {
     throw textio::Termination::SevereCondition(textio::Severe::kNoMemory);
   }

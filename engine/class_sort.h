@@ -43,7 +43,8 @@ enum class SortChecks {
 
 // The row order of the class sort: SROWR's IPERM for the call on the whole
 // declared matrix (NROW 500000, NCOL 100, LDX 500000, ICOMP 0, IORDR 1
-// descending, IRET 0, NKEY 1, INDKEY = (class_column)), computed by the
+// descending, IRET 0, NKEY 1, INDKEY = (class_column); made with IRET 2,
+// which gives the same IPERM and checks without the groups), computed by the
 // row-number form from the class column alone (zero beyond the stored
 // rows). Both ways run the same sort; they differ only in the checks.
 std::vector<std::int32_t> ClassSortOrder(std::int32_t class_column, const RankMatrix& ranks,
