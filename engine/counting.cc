@@ -45,9 +45,9 @@ constexpr std::int32_t kEntryKeys = 3;
 constexpr std::uint32_t kCrowded = 0x80000000u;
 
 // Work per task of a run: rows per task (small classes are gathered up to
-// it); a class with more than kPartRows values is counted in parts of about
-// that size, at most kMaxParts (each part has a histogram of its own, 8
-// bytes per distinct observed value).
+// it); a class of at least 2 kPartRows values is counted in parts of at
+// least that size, at most kMaxParts and one per thread (each part has a
+// histogram of its own, 8 bytes per distinct observed value).
 constexpr std::int32_t kTaskGrain = 4096;
 constexpr std::int32_t kPartRows = 32768;
 constexpr std::int32_t kMaxParts = 4;
@@ -284,13 +284,17 @@ ExceedanceCounter::ExceedanceCounter(const Statistics& observed, const ClassRang
                                      std::int32_t classes, std::int32_t probes, WorkerPool* pool)
     : probes_(probes > 0 ? probes : 0) {
   totals_ = ZeroedBuffer<std::int64_t>(classes > 0 ? static_cast<std::size_t>(classes) : 0);
+  const auto threads = static_cast<std::int32_t>(
+      std::min<unsigned>(pool != nullptr ? pool->size() : 1u, static_cast<unsigned>(kMaxParts)));
   // Classes come from M down to 1, which is ascending rows.
   for (std::int32_t k = classes; k >= 1; --k) {
     const std::int32_t a = ranges.first.Get(k);
     const std::int32_t b = ranges.last.Get(k);
     if (b < a) continue;
     const std::int32_t size = b - a + 1;
-    const std::int32_t parts = std::clamp(size / kPartRows, 1, kMaxParts);
+    // More parts than threads would only spread a run's values over more
+    // histograms (and the caches).
+    const std::int32_t parts = std::clamp(std::min(size / kPartRows, threads), 1, kMaxParts);
     segments_.push_back(Segment{a - 1, size, k, parts, 0, {}, {}, {}, {}});
   }
   // The statistics touch disjoint members (a segment's per-statistic

@@ -96,7 +96,10 @@ class ExceedanceCounter {
   // values of every non-empty class range are sorted here. `observed` must
   // hold P entries; it is read here only. The ranges are those of
   // ComputeClassRanges (disjoint, within 1 .. P). A failed allocation is 41.
-  // With a pool, the three statistics are prepared on its threads.
+  // With a pool, the three statistics are prepared on its threads, and a
+  // large class is counted in as many parts as the pool has threads (at
+  // most 4, each of about 32768 values or more); without one, in one part.
+  // The parts change nothing but the work's division.
   ExceedanceCounter(const Statistics& observed, const ClassRanges& ranges,
                     std::int32_t classes, std::int32_t probes, WorkerPool* pool = nullptr);
 

@@ -239,7 +239,7 @@ TEST(ParallelCounting, EveryWayOfCountingMatchesTheSearchOracleOnEveryThreadCoun
   for (const std::uint64_t limit : {ExceedanceCounter::kHistogramLimit, std::uint64_t{100000}}) {
     for (unsigned threads : kThreadCounts) {
       WorkerPool pool(threads);
-      ExceedanceCounter counter(observed, ranges, m, p);
+      ExceedanceCounter counter(observed, ranges, m, p, &pool);
       counter.set_settle_limit(limit);
       for (const Statistics& run : runs) counter.CountRun(run, pool);
       EXPECT_THROW(counter.right(0, 1), std::logic_error) << "counts read before settling";
