@@ -162,14 +162,50 @@ inline void FourSlots(const float* v, const std::int32_t* b, const BucketEntry* 
 constexpr std::int32_t kStretch = 2048;
 constexpr std::int32_t kAhead = 128;
 
+#if KORVELAN_AVX2_FORMS
+using Lanes8 = float __attribute__((vector_size(32)));
+using Signed8 = std::int32_t __attribute__((vector_size(32)));
+using Unsigned8 = std::uint32_t __attribute__((vector_size(32)));
+
+// FourSlots for eight values in the eight lanes of AVX2: entries c and c + 4
+// share a vector, one per 128-bit half, and each half is transposed as
+// FourSlots transposes its four.
+[[gnu::target("avx2")]] inline void EightSlots(const float* v, const std::int32_t* b,
+                                               const BucketEntry* table, std::uint32_t* slot) {
+  Lanes e[8];
+  for (int c = 0; c < 8; ++c) std::memcpy(&e[c], table + b[c], sizeof e[c]);
+  Lanes8 vv;
+  std::memcpy(&vv, v, sizeof vv);
+  const Lanes8 p0 = __builtin_shufflevector(e[0], e[4], 0, 1, 2, 3, 4, 5, 6, 7);
+  const Lanes8 p1 = __builtin_shufflevector(e[1], e[5], 0, 1, 2, 3, 4, 5, 6, 7);
+  const Lanes8 p2 = __builtin_shufflevector(e[2], e[6], 0, 1, 2, 3, 4, 5, 6, 7);
+  const Lanes8 p3 = __builtin_shufflevector(e[3], e[7], 0, 1, 2, 3, 4, 5, 6, 7);
+  const Lanes8 a01 = __builtin_shufflevector(p0, p1, 0, 8, 1, 9, 4, 12, 5, 13);
+  const Lanes8 a23 = __builtin_shufflevector(p2, p3, 0, 8, 1, 9, 4, 12, 5, 13);
+  const Lanes8 c01 = __builtin_shufflevector(p0, p1, 2, 10, 3, 11, 6, 14, 7, 15);
+  const Lanes8 c23 = __builtin_shufflevector(p2, p3, 2, 10, 3, 11, 6, 14, 7, 15);
+  const Lanes8 x0 = __builtin_shufflevector(a01, a23, 0, 1, 8, 9, 4, 5, 12, 13);
+  const Lanes8 x1 = __builtin_shufflevector(a01, a23, 2, 3, 10, 11, 6, 7, 14, 15);
+  const Lanes8 x2 = __builtin_shufflevector(c01, c23, 0, 1, 8, 9, 4, 5, 12, 13);
+  const Lanes8 base = __builtin_shufflevector(c01, c23, 2, 3, 10, 11, 6, 7, 14, 15);
+  const Signed8 d = (x0 <= vv) + (x0 < vv) + (x1 <= vv) + (x1 < vv) + (x2 <= vv) + (x2 < vv);
+  // The base's bits as integers (a vector cast reinterprets, as bit_cast
+  // would; bit_cast itself is not compiled for AVX2).
+  const Unsigned8 r = (Unsigned8)base + (Unsigned8)(-d);
+  std::memcpy(slot, &r, sizeof r);
+}
+#endif
+
 // Adds values x[0 .. n) to hist through the bucket table, a stretch at a
 // time: first the buckets (a loop the compiler turns into vector code),
 // then the slots four values at a time, then the additions. Without NaN
 // among the values the last loop needs no care for them (a test over the
 // values first is far cheaper than the care).
-template <bool kMayHoldNaN>
-void AddByTable(const float* x, std::int32_t n, const std::uint32_t* keys, std::uint32_t groups,
-                const BucketTable& t, const BucketEntry* table, std::uint32_t* hist) {
+template <bool kMayHoldNaN, bool kAvx2>
+[[gnu::always_inline]] inline void AddByTableBody(const float* x, std::int32_t n,
+                                                  const std::uint32_t* keys, std::uint32_t groups,
+                                                  const BucketTable& t, const BucketEntry* table,
+                                                  std::uint32_t* hist) {
   const std::uint32_t nan_slot = 2 * groups + 1;
   alignas(16) float value[kStretch];  // NaN looked up as 0
   alignas(16) std::int32_t bucket[kStretch];
@@ -184,6 +220,16 @@ void AddByTable(const float* x, std::int32_t n, const std::uint32_t* keys, std::
       bucket[i] = static_cast<std::int32_t>(BucketOf(v, t));
     }
     std::int32_t i = 0;
+#if KORVELAN_AVX2_FORMS
+    if constexpr (kAvx2) {
+      for (; i + 8 <= m; i += 8) {
+        if (i + kAhead + 8 <= m) {
+          for (std::int32_t c = 0; c < 8; ++c) __builtin_prefetch(table + bucket[i + kAhead + c]);
+        }
+        EightSlots(value + i, bucket + i, table, slot + i);
+      }
+    }
+#endif
     for (; i + 4 <= m; i += 4) {
       if (i + kAhead + 4 <= m) {
         for (std::int32_t c = 0; c < 4; ++c) __builtin_prefetch(table + bucket[i + kAhead + c]);
@@ -209,6 +255,22 @@ void AddByTable(const float* x, std::int32_t n, const std::uint32_t* keys, std::
     }
   }
 }
+
+template <bool kMayHoldNaN>
+void AddByTable(const float* x, std::int32_t n, const std::uint32_t* keys, std::uint32_t groups,
+                const BucketTable& t, const BucketEntry* table, std::uint32_t* hist) {
+  AddByTableBody<kMayHoldNaN, false>(x, n, keys, groups, t, table, hist);
+}
+
+#if KORVELAN_AVX2_FORMS
+template <bool kMayHoldNaN>
+[[gnu::target("avx2")]] void AddByTableAvx2(const float* x, std::int32_t n,
+                                            const std::uint32_t* keys, std::uint32_t groups,
+                                            const BucketTable& t, const BucketEntry* table,
+                                            std::uint32_t* hist) {
+  AddByTableBody<kMayHoldNaN, true>(x, n, keys, groups, t, table, hist);
+}
+#endif
 
 bool AnyNaN(const float* x, std::int32_t n) {
   // Counted rather than searched, so that the loop has no exit to take.
@@ -450,6 +512,16 @@ void ExceedanceCounter::Histogram(const Segment& seg, int s, const float* run, s
   }
   const BucketTable& t = tables_[s][static_cast<std::size_t>(seg.table[s])];
   const BucketEntry* table = entries_[s].data() + t.entries_first;
+#if KORVELAN_AVX2_FORMS
+  if (UseAvx2(form_)) {
+    if (AnyNaN(run + r0, r1 - r0)) {
+      AddByTableAvx2<true>(run + r0, r1 - r0, keys, groups, t, table, hist);
+    } else {
+      AddByTableAvx2<false>(run + r0, r1 - r0, keys, groups, t, table, hist);
+    }
+    return;
+  }
+#endif
   if (AnyNaN(run + r0, r1 - r0)) {
     AddByTable<true>(run + r0, r1 - r0, keys, groups, t, table, hist);
   } else {

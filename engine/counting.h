@@ -29,8 +29,9 @@
 // holding the values of its first three groups and its first slot, so that
 // a lookup is a few single-precision steps, one 16-byte read and the
 // comparisons with three values, done as vector lanes (no branch for
-// random values to mispredict), four run values at a time; a bucket of more
-// than three groups (a cluster of observed values) is searched by key.
+// random values to mispredict), four run values at a time (eight in the
+// AVX2 form, engine/vector_form.h); a bucket of more than three groups (a
+// cluster of observed values) is searched by key.
 // The buckets of a stretch of run values are known before their entries are
 // read, so the entries (and then the histogram slots) are fetched ahead of
 // use: a table beyond the core's caches (32 bytes per distinct value) then
@@ -56,6 +57,7 @@
 #include "engine/class_sort.h"
 #include "engine/row_array.h"
 #include "engine/stats.h"
+#include "engine/vector_form.h"
 #include "engine/worker_pool.h"
 
 namespace korvelan::engine {
@@ -123,6 +125,9 @@ class ExceedanceCounter {
   // pass `limit` (at most kHistogramLimit) with one more run: for tests,
   // which cannot make 2^32 run values.
   void set_settle_limit(std::uint64_t limit) { settle_limit_ = limit; }
+  // The vector form of the table lookups (the same counts in each); for
+  // tests, which hold the forms against each other.
+  void set_vector_form(VectorForm form) { form_ = form; }
 
   // count / class comparison total in double for row 1 .. P of a class
   // range (NaN when the total is 0, i.e. no run was made); 0 for rows
@@ -184,6 +189,7 @@ class ExceedanceCounter {
   std::vector<Item> items_;
   bool settled_ = true;
   std::uint64_t settle_limit_ = kHistogramLimit;
+  VectorForm form_ = VectorForm::kWidest;
   // Per statistic: the distinct observed keys, ascending within each
   // segment; per row the index of its group (-1: NaN or outside every
   // class); the counts per group; the histograms and bucket tables.

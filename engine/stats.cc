@@ -5,12 +5,6 @@
 #include <cstddef>
 #include <cstdint>
 
-#if (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__))
-#define KORVELAN_STATS_AVX2 1
-#else
-#define KORVELAN_STATS_AVX2 0
-#endif
-
 namespace korvelan::engine {
 
 namespace {
@@ -86,18 +80,14 @@ inline std::uint32_t PresentMask(float r) { return r != kMissing ? 0xFFFFFFFFu :
   std::copy_n(count, n, q + first);
 }
 
-// The same loops compiled twice: for the baseline instruction set, and for
-// processors with AVX2, whose four-double lanes halve the vector steps. Each
-// lane does the IEEE operations the source names (conversions, sums,
-// products, one division; no fused multiply-add, since contraction is off
-// and FMA is not enabled), so both forms give the same bits.
+// The same loops in each instruction-set form (engine/vector_form.h).
 void StatsBlockBaseline(const RankMatrix& ranks, const StudyWeights& weights, float* rmean,
                         float* rwmean, float* q, std::size_t first, std::size_t n,
                         std::int32_t s) {
   StatsBlockBody(ranks, weights, rmean, rwmean, q, first, n, s);
 }
 
-#if KORVELAN_STATS_AVX2
+#if KORVELAN_AVX2_FORMS
 [[gnu::target("avx2")]] void StatsBlockAvx2(const RankMatrix& ranks, const StudyWeights& weights,
                                             float* rmean, float* rwmean, float* q,
                                             std::size_t first, std::size_t n, std::int32_t s) {
@@ -105,11 +95,11 @@ void StatsBlockBaseline(const RankMatrix& ranks, const StudyWeights& weights, fl
 }
 #endif
 
-void StatsBlock(StatsForm form, const RankMatrix& ranks, const StudyWeights& weights,
+void StatsBlock(VectorForm form, const RankMatrix& ranks, const StudyWeights& weights,
                 float* rmean, float* rwmean, float* q, std::size_t first, std::size_t n,
                 std::int32_t s) {
-#if KORVELAN_STATS_AVX2
-  if (form == StatsForm::kWidest && __builtin_cpu_supports("avx2")) {
+#if KORVELAN_AVX2_FORMS
+  if (UseAvx2(form)) {
     StatsBlockAvx2(ranks, weights, rmean, rwmean, q, first, n, s);
     return;
   }
@@ -127,7 +117,7 @@ std::size_t Blocks(std::int32_t p) {
 
 void STATS(const RankMatrix& ranks, const StudyWeights& weights, std::span<float> rmean,
            std::span<float> rwmean, std::span<float> q, std::int32_t p, std::int32_t s,
-           StatsForm form) {
+           VectorForm form) {
   if (p <= 0) return;
   const auto rows = static_cast<std::size_t>(p);
   for (std::size_t b = 0; b < Blocks(p); ++b) {
@@ -159,7 +149,7 @@ void StatsTask(std::size_t task, std::size_t tasks, const RankMatrix& ranks,
   const std::size_t last = std::min(blocks, (task + 1) * per_task);
   for (std::size_t b = task * per_task; b < last; ++b) {
     const std::size_t first = b * kBlock;
-    StatsBlock(StatsForm::kWidest, ranks, weights, out.rmean.data(), out.rwmean.data(),
+    StatsBlock(VectorForm::kWidest, ranks, weights, out.rmean.data(), out.rwmean.data(),
                out.q.data(), first, std::min(kBlock, rows - first), s);
   }
 }

@@ -28,6 +28,7 @@
 
 #include "engine/model.h"
 #include "engine/row_array.h"
+#include "engine/vector_form.h"
 #include "engine/worker_pool.h"
 
 namespace korvelan::engine {
@@ -43,14 +44,8 @@ struct Statistics {
   RowArray<float> q;       // Q
 };
 
-// The instruction-set form of the loops. kWidest takes the widest vector
-// lanes the processor offers (AVX2 where present); kBaseline keeps to the
-// baseline of the build, so that tests can hold the two against each other.
-// Every form gives the same bits.
-enum class StatsForm { kWidest, kBaseline };
-
 // Fills entries 1 .. P of the three outputs from rows 1 .. P and columns
-// 1 .. S of `ranks`; nothing else is read or written (P <= 0 or S <= 0
+// 1 .. S of `ranks`, in the vector form `form` (the same bits in each); nothing else is read or written (P <= 0 or S <= 0
 // write as described above; P <= 0 writes nothing).
 // Preconditions: P <= ranks.rows() and S <= ranks.cols() when P > 0 and
 // S > 0; each output holds at least P entries. The probes are taken in
@@ -58,7 +53,7 @@ enum class StatsForm { kWidest, kBaseline };
 // results depend on its own row only, so the blocking changes nothing.
 void STATS(const RankMatrix& ranks, const StudyWeights& weights,
            std::span<float> rmean, std::span<float> rwmean, std::span<float> q,
-           std::int32_t p, std::int32_t s, StatsForm form = StatsForm::kWidest);
+           std::int32_t p, std::int32_t s, VectorForm form = VectorForm::kWidest);
 
 // STATS into the stored parts of `out` (which must hold P entries).
 void STATS(const RankMatrix& ranks, const StudyWeights& weights, Statistics& out,

@@ -169,9 +169,9 @@ TEST(Stats, MatchesTheProbeByProbeOracleOnRandomData) {
     Statistics widest(p);
     Statistics baseline(p);
     STATS(x, w, widest.rmean.span(), widest.rwmean.span(), widest.q.span(), p, s,
-          StatsForm::kWidest);
+          VectorForm::kWidest);
     STATS(x, w, baseline.rmean.span(), baseline.rwmean.span(), baseline.q.span(), p, s,
-          StatsForm::kBaseline);
+          VectorForm::kBaseline);
     for (std::int32_t i = 1; i <= p; ++i) {
       const auto k = static_cast<std::size_t>(i - 1);
       ASSERT_PRED2(Same, widest.rmean.Get(i), expect.rmean[k]) << "trial " << trial << " row " << i;
