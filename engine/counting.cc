@@ -44,6 +44,17 @@ constexpr std::int32_t kBucketsPerGroup = 2;
 constexpr std::int32_t kEntryKeys = 3;
 constexpr std::uint32_t kCrowded = 0x80000000u;
 
+// Classes with more distinct values than this keep the compact layout of
+// their bucket table (4 bytes per bucket, 12 per distinct value with the
+// values, against 32): read from the shared cache, the smaller table is
+// as fast, and the largest workload's tables would otherwise add 36 MB.
+constexpr std::int32_t kCompactGroups = 32768;
+
+// The compact lookups read four group values from a bucket's first group
+// on: each class's values are followed by this many end markers (NaN as
+// floats), which compare with nothing.
+constexpr std::int32_t kPadding = 4;
+
 // Work per task of a run: rows per task (small classes are gathered up to
 // it); a class of at least 2 kPartRows values is counted in parts of at
 // least that size, at most kMaxParts and one per thread (each part has a
@@ -155,6 +166,57 @@ inline void FourSlots(const float* v, const std::int32_t* b, const BucketEntry* 
   std::memcpy(slot, &r, sizeof r);
 }
 
+// The compact layout, for classes of many distinct values: a bucket holds
+// only the index of its first group, and the group values are read from the
+// class's sorted values (followed by kPadding NaN). SlotIn's answer for it:
+// the four group values from the bucket's first group g0 on are compared
+// with v, and the number at most v plus the number below v, added to 2 g0,
+// is the slot. Groups of later buckets lie above v and NaN compares false
+// both ways, so a bucket needs no count of its own; only when the fourth
+// value is still below v (a bucket of five or more groups) can the slot lie
+// further on, and the bucket's remaining groups are searched by key.
+inline std::uint32_t CompactSlotIn(float v, std::uint32_t b, const std::uint32_t* start,
+                                   const float* values, const std::uint32_t* keys) {
+  const std::uint32_t g0 = start[b];
+  Lanes x;
+  std::memcpy(&x, values + g0, sizeof x);
+  if (x[3] < v) [[unlikely]] {
+    const std::uint32_t k = OrderKey(v);
+    const auto g = static_cast<std::uint32_t>(
+        std::lower_bound(keys + g0 + 4, keys + start[b + 1], k) - keys);
+    return 2 * g + (keys[g] == k ? 1u : 0u);
+  }
+  const Lanes vv = {v, v, v, v};
+  const Signed d = (x <= vv) + (x < vv);
+  return 2 * g0 - static_cast<std::uint32_t>(d[0] + d[1] + d[2] + d[3]);
+}
+
+// CompactSlotIn for four values at once, transposed as in FourSlots; a
+// value whose slot needs the search gets kCrowded added.
+inline void CompactFourSlots(const float* v, const std::int32_t* b, const std::uint32_t* start,
+                             const float* values, std::uint32_t* slot) {
+  const Unsigned g = {start[b[0]], start[b[1]], start[b[2]], start[b[3]]};
+  Lanes e0, e1, e2, e3, vv;
+  std::memcpy(&e0, values + g[0], sizeof e0);
+  std::memcpy(&e1, values + g[1], sizeof e1);
+  std::memcpy(&e2, values + g[2], sizeof e2);
+  std::memcpy(&e3, values + g[3], sizeof e3);
+  std::memcpy(&vv, v, sizeof vv);
+  const Lanes a01 = __builtin_shufflevector(e0, e1, 0, 4, 1, 5);
+  const Lanes a23 = __builtin_shufflevector(e2, e3, 0, 4, 1, 5);
+  const Lanes c01 = __builtin_shufflevector(e0, e1, 2, 6, 3, 7);
+  const Lanes c23 = __builtin_shufflevector(e2, e3, 2, 6, 3, 7);
+  const Lanes x0 = __builtin_shufflevector(a01, a23, 0, 1, 4, 5);
+  const Lanes x1 = __builtin_shufflevector(a01, a23, 2, 3, 6, 7);
+  const Lanes x2 = __builtin_shufflevector(c01, c23, 0, 1, 4, 5);
+  const Lanes x3 = __builtin_shufflevector(c01, c23, 2, 3, 6, 7);
+  const Signed d = (x0 <= vv) + (x0 < vv) + (x1 <= vv) + (x1 < vv) + (x2 <= vv) + (x2 < vv) +
+                   (x3 <= vv) + (x3 < vv);
+  const Unsigned crowded = std::bit_cast<Unsigned>(x3 < vv) & kCrowded;
+  const Unsigned r = ((g + g) + std::bit_cast<Unsigned>(-d)) | crowded;
+  std::memcpy(slot, &r, sizeof r);
+}
+
 // Run values per stretch, and how many values ahead of its use an entry
 // or a histogram slot is fetched (about the latency of a read from the
 // shared cache over the time of a lookup; both measured best at 100000
@@ -167,15 +229,10 @@ using Lanes8 = float __attribute__((vector_size(32)));
 using Signed8 = std::int32_t __attribute__((vector_size(32)));
 using Unsigned8 = std::uint32_t __attribute__((vector_size(32)));
 
-// FourSlots for eight values in the eight lanes of AVX2: entries c and c + 4
-// share a vector, one per 128-bit half, and each half is transposed as
-// FourSlots transposes its four.
-[[gnu::target("avx2")]] inline void EightSlots(const float* v, const std::int32_t* b,
-                                               const BucketEntry* table, std::uint32_t* slot) {
-  Lanes e[8];
-  for (int c = 0; c < 8; ++c) std::memcpy(&e[c], table + b[c], sizeof e[c]);
-  Lanes8 vv;
-  std::memcpy(&vv, v, sizeof vv);
+// The transpose of eight four-value rows into four eight-lane columns: rows
+// c and c + 4 share a vector, one per 128-bit half, and each half is
+// transposed as FourSlots transposes its four.
+[[gnu::target("avx2")]] inline void Transpose8(const Lanes* e, Lanes8* x) {
   const Lanes8 p0 = __builtin_shufflevector(e[0], e[4], 0, 1, 2, 3, 4, 5, 6, 7);
   const Lanes8 p1 = __builtin_shufflevector(e[1], e[5], 0, 1, 2, 3, 4, 5, 6, 7);
   const Lanes8 p2 = __builtin_shufflevector(e[2], e[6], 0, 1, 2, 3, 4, 5, 6, 7);
@@ -184,32 +241,111 @@ using Unsigned8 = std::uint32_t __attribute__((vector_size(32)));
   const Lanes8 a23 = __builtin_shufflevector(p2, p3, 0, 8, 1, 9, 4, 12, 5, 13);
   const Lanes8 c01 = __builtin_shufflevector(p0, p1, 2, 10, 3, 11, 6, 14, 7, 15);
   const Lanes8 c23 = __builtin_shufflevector(p2, p3, 2, 10, 3, 11, 6, 14, 7, 15);
-  const Lanes8 x0 = __builtin_shufflevector(a01, a23, 0, 1, 8, 9, 4, 5, 12, 13);
-  const Lanes8 x1 = __builtin_shufflevector(a01, a23, 2, 3, 10, 11, 6, 7, 14, 15);
-  const Lanes8 x2 = __builtin_shufflevector(c01, c23, 0, 1, 8, 9, 4, 5, 12, 13);
-  const Lanes8 base = __builtin_shufflevector(c01, c23, 2, 3, 10, 11, 6, 7, 14, 15);
-  const Signed8 d = (x0 <= vv) + (x0 < vv) + (x1 <= vv) + (x1 < vv) + (x2 <= vv) + (x2 < vv);
-  // The base's bits as integers (a vector cast reinterprets, as bit_cast
-  // would; bit_cast itself is not compiled for AVX2).
-  const Unsigned8 r = (Unsigned8)base + (Unsigned8)(-d);
+  x[0] = __builtin_shufflevector(a01, a23, 0, 1, 8, 9, 4, 5, 12, 13);
+  x[1] = __builtin_shufflevector(a01, a23, 2, 3, 10, 11, 6, 7, 14, 15);
+  x[2] = __builtin_shufflevector(c01, c23, 0, 1, 8, 9, 4, 5, 12, 13);
+  x[3] = __builtin_shufflevector(c01, c23, 2, 3, 10, 11, 6, 7, 14, 15);
+}
+
+// FourSlots for eight values in the eight lanes of AVX2. (Masks and counts
+// are reinterpreted by vector casts, as bit_cast would; bit_cast itself is
+// not compiled for AVX2.)
+[[gnu::target("avx2")]] inline void EightSlots(const float* v, const std::int32_t* b,
+                                               const BucketEntry* table, std::uint32_t* slot) {
+  Lanes e[8];
+  for (int c = 0; c < 8; ++c) std::memcpy(&e[c], table + b[c], sizeof e[c]);
+  Lanes8 vv;
+  std::memcpy(&vv, v, sizeof vv);
+  Lanes8 x[4];
+  Transpose8(e, x);
+  const Signed8 d = (x[0] <= vv) + (x[0] < vv) + (x[1] <= vv) + (x[1] < vv) + (x[2] <= vv) +
+                    (x[2] < vv);
+  const Unsigned8 r = (Unsigned8)x[3] + (Unsigned8)(-d);
+  std::memcpy(slot, &r, sizeof r);
+}
+
+// CompactFourSlots for eight values in the eight lanes of AVX2.
+[[gnu::target("avx2")]] inline void CompactEightSlots(const float* v, const std::int32_t* b,
+                                                      const std::uint32_t* start,
+                                                      const float* values, std::uint32_t* slot) {
+  Unsigned8 g;
+  for (int c = 0; c < 8; ++c) g[c] = start[b[c]];
+  Lanes e[8];
+  for (int c = 0; c < 8; ++c) std::memcpy(&e[c], values + g[c], sizeof e[c]);
+  Lanes8 vv;
+  std::memcpy(&vv, v, sizeof vv);
+  Lanes8 x[4];
+  Transpose8(e, x);
+  const Signed8 d = (x[0] <= vv) + (x[0] < vv) + (x[1] <= vv) + (x[1] < vv) + (x[2] <= vv) +
+                    (x[2] < vv) + (x[3] <= vv) + (x[3] < vv);
+  const Unsigned8 crowded = (Unsigned8)(x[3] < vv) & kCrowded;
+  const Unsigned8 r = ((g + g) + (Unsigned8)(-d)) | crowded;
   std::memcpy(slot, &r, sizeof r);
 }
 #endif
 
+bool AnyNaN(const float* x, std::int32_t n) {
+  // Counted rather than searched, so that the loop has no exit to take.
+  std::int32_t count = 0;
+  for (std::int32_t i = 0; i < n; ++i) count += std::isnan(x[i]) ? 1 : 0;
+  return count != 0;
+}
+
+// The two layouts of a bucket table, as the lookups below use them: the
+// slot of one value, of four (and eight) at once, and what to fetch ahead
+// for a bucket (`ahead`) and, half as far ahead, for `nearer`.
+struct DenseLookup {
+  const BucketEntry* table;
+  const std::uint32_t* keys;
+  std::uint32_t Slot(float v, std::uint32_t b) const { return SlotIn(v, b, table, keys); }
+  void Four(const float* v, const std::int32_t* b, std::uint32_t* slot) const {
+    FourSlots(v, b, table, slot);
+  }
+#if KORVELAN_AVX2_FORMS
+  [[gnu::target("avx2")]] void Eight(const float* v, const std::int32_t* b,
+                                     std::uint32_t* slot) const {
+    EightSlots(v, b, table, slot);
+  }
+#endif
+  void Fetch(std::int32_t ahead, std::int32_t) const { __builtin_prefetch(table + ahead); }
+};
+
+struct CompactLookup {
+  const std::uint32_t* start;
+  const float* values;
+  const std::uint32_t* keys;
+  std::uint32_t Slot(float v, std::uint32_t b) const {
+    return CompactSlotIn(v, b, start, values, keys);
+  }
+  void Four(const float* v, const std::int32_t* b, std::uint32_t* slot) const {
+    CompactFourSlots(v, b, start, values, slot);
+  }
+#if KORVELAN_AVX2_FORMS
+  [[gnu::target("avx2")]] void Eight(const float* v, const std::int32_t* b,
+                                     std::uint32_t* slot) const {
+    CompactEightSlots(v, b, start, values, slot);
+  }
+#endif
+  void Fetch(std::int32_t ahead, std::int32_t nearer) const {
+    __builtin_prefetch(start + ahead);
+    __builtin_prefetch(values + start[nearer]);
+  }
+};
+
 // Adds values x[0 .. n) to hist through the bucket table, a stretch at a
 // time: first the buckets (a loop the compiler turns into vector code),
-// then the slots four values at a time, then the additions. Without NaN
-// among the values the last loop needs no care for them (a test over the
-// values first is far cheaper than the care).
-template <bool kMayHoldNaN, bool kAvx2>
+// then the slots four (eight) values at a time, then the additions. Without
+// NaN among the values the last loop needs no care for them (a test over
+// the values first is far cheaper than the care).
+template <bool kMayHoldNaN, bool kAvx2, class Lookup>
 [[gnu::always_inline]] inline void AddByTableBody(const float* x, std::int32_t n,
-                                                  const std::uint32_t* keys, std::uint32_t groups,
-                                                  const BucketTable& t, const BucketEntry* table,
-                                                  std::uint32_t* hist) {
+                                                  std::uint32_t groups, const BucketTable& t,
+                                                  const Lookup& lookup, std::uint32_t* hist) {
   const std::uint32_t nan_slot = 2 * groups + 1;
-  alignas(16) float value[kStretch];  // NaN looked up as 0
-  alignas(16) std::int32_t bucket[kStretch];
-  alignas(16) std::uint32_t slot[kStretch];
+  alignas(32) float value[kStretch];  // NaN looked up as 0
+  alignas(32) std::int32_t bucket[kStretch];
+  alignas(32) std::uint32_t slot[kStretch];
+  constexpr std::int32_t kStep = kAvx2 ? 8 : 4;
   for (std::int32_t i0 = 0; i0 < n; i0 += kStretch) {
     const std::int32_t m = std::min(kStretch, n - i0);
     const float* y = x + i0;
@@ -220,32 +356,28 @@ template <bool kMayHoldNaN, bool kAvx2>
       bucket[i] = static_cast<std::int32_t>(BucketOf(v, t));
     }
     std::int32_t i = 0;
-#if KORVELAN_AVX2_FORMS
-    if constexpr (kAvx2) {
-      for (; i + 8 <= m; i += 8) {
-        if (i + kAhead + 8 <= m) {
-          for (std::int32_t c = 0; c < 8; ++c) __builtin_prefetch(table + bucket[i + kAhead + c]);
+    for (; i + kStep <= m; i += kStep) {
+      if (i + kAhead + kStep <= m) {
+        for (std::int32_t c = 0; c < kStep; ++c) {
+          lookup.Fetch(bucket[i + kAhead + c], bucket[i + kAhead / 2 + c]);
         }
-        EightSlots(value + i, bucket + i, table, slot + i);
       }
-    }
+#if KORVELAN_AVX2_FORMS
+      if constexpr (kAvx2) {
+        lookup.Eight(value + i, bucket + i, slot + i);
+        continue;
+      }
 #endif
-    for (; i + 4 <= m; i += 4) {
-      if (i + kAhead + 4 <= m) {
-        for (std::int32_t c = 0; c < 4; ++c) __builtin_prefetch(table + bucket[i + kAhead + c]);
-      }
-      FourSlots(value + i, bucket + i, table, slot + i);
+      lookup.Four(value + i, bucket + i, slot + i);
     }
-    for (; i < m; ++i) {
-      slot[i] = SlotIn(value[i], static_cast<std::uint32_t>(bucket[i]), table, keys);
-    }
+    for (; i < m; ++i) slot[i] = lookup.Slot(value[i], static_cast<std::uint32_t>(bucket[i]));
     for (i = 0; i < m; ++i) {
-      // A crowded bucket's marked slot still points into its histogram
-      // once the mark is taken off: a harmless address to fetch.
+      // A marked slot still points into the histogram once the mark is
+      // taken off: a harmless address to fetch.
       if (i + kAhead < m) __builtin_prefetch(hist + (slot[i + kAhead] & (kCrowded - 1)), 1);
       std::uint32_t k = slot[i];
       if (k >= kCrowded) [[unlikely]] {
-        k = SlotIn(value[i], static_cast<std::uint32_t>(bucket[i]), table, keys);
+        k = lookup.Slot(value[i], static_cast<std::uint32_t>(bucket[i]));
       }
       if constexpr (kMayHoldNaN) {
         ++hist[std::isnan(y[i]) ? nan_slot : k];
@@ -256,27 +388,44 @@ template <bool kMayHoldNaN, bool kAvx2>
   }
 }
 
-template <bool kMayHoldNaN>
-void AddByTable(const float* x, std::int32_t n, const std::uint32_t* keys, std::uint32_t groups,
-                const BucketTable& t, const BucketEntry* table, std::uint32_t* hist) {
-  AddByTableBody<kMayHoldNaN, false>(x, n, keys, groups, t, table, hist);
+template <bool kMayHoldNaN, class Lookup>
+void AddByTable(const float* x, std::int32_t n, std::uint32_t groups, const BucketTable& t,
+                const Lookup& lookup, std::uint32_t* hist) {
+  AddByTableBody<kMayHoldNaN, false>(x, n, groups, t, lookup, hist);
 }
 
 #if KORVELAN_AVX2_FORMS
-template <bool kMayHoldNaN>
-[[gnu::target("avx2")]] void AddByTableAvx2(const float* x, std::int32_t n,
-                                            const std::uint32_t* keys, std::uint32_t groups,
-                                            const BucketTable& t, const BucketEntry* table,
+template <bool kMayHoldNaN, class Lookup>
+[[gnu::target("avx2")]] void AddByTableAvx2(const float* x, std::int32_t n, std::uint32_t groups,
+                                            const BucketTable& t, const Lookup& lookup,
                                             std::uint32_t* hist) {
-  AddByTableBody<kMayHoldNaN, true>(x, n, keys, groups, t, table, hist);
+  AddByTableBody<kMayHoldNaN, true>(x, n, groups, t, lookup, hist);
 }
 #endif
 
-bool AnyNaN(const float* x, std::int32_t n) {
-  // Counted rather than searched, so that the loop has no exit to take.
-  std::int32_t count = 0;
-  for (std::int32_t i = 0; i < n; ++i) count += std::isnan(x[i]) ? 1 : 0;
-  return count != 0;
+// Adds values x[0 .. n) to hist in the processor's vector form, with or
+// without the care for NaN.
+template <class Lookup>
+void AddByTableIn(VectorForm form, const float* x, std::int32_t n, std::uint32_t groups,
+                  const BucketTable& t, const Lookup& lookup, std::uint32_t* hist) {
+  const bool nan = AnyNaN(x, n);
+#if KORVELAN_AVX2_FORMS
+  if (UseAvx2(form)) {
+    if (nan) {
+      AddByTableAvx2<true>(x, n, groups, t, lookup, hist);
+    } else {
+      AddByTableAvx2<false>(x, n, groups, t, lookup, hist);
+    }
+    return;
+  }
+#else
+  (void)form;
+#endif
+  if (nan) {
+    AddByTable<true>(x, n, groups, t, lookup, hist);
+  } else {
+    AddByTable<false>(x, n, groups, t, lookup, hist);
+  }
 }
 
 }  // namespace
@@ -382,7 +531,8 @@ void ExceedanceCounter::BuildStatistic(int s, const float* obs) {
   std::vector<std::uint64_t> room = ZeroedBuffer<std::uint64_t>(most);
   group_of_row_[s] = ZeroedBuffer<std::int32_t>(rows);
   std::fill(group_of_row_[s].begin(), group_of_row_[s].end(), -1);
-  std::vector<std::uint32_t> keys = ZeroedBuffer<std::uint32_t>(rows + segments_.size());
+  std::vector<std::uint32_t> keys =
+      ZeroedBuffer<std::uint32_t>(rows + kPadding * segments_.size());
   std::size_t nkeys = 0;
   std::int64_t extra = 0;
   for (Segment& seg : segments_) {
@@ -402,13 +552,21 @@ void ExceedanceCounter::BuildStatistic(int s, const float* obs) {
       group_of_row_[s][row] = static_cast<std::int32_t>(nkeys - 1);
     }
     seg.groups[s] = static_cast<std::int32_t>(nkeys) - seg.group_first[s];
-    keys[nkeys++] = kEndMarker;
+    for (std::int32_t j = 0; j < kPadding; ++j) keys[nkeys++] = kEndMarker;
     seg.extra_first[s] = extra;
     extra += static_cast<std::int64_t>(seg.parts - 1) * (2 * seg.groups[s] + 2);
   }
   // Only as much as the distinct values need.
   keys_[s] = ZeroedBuffer<std::uint32_t>(nkeys);
   std::copy_n(keys.begin(), nkeys, keys_[s].begin());
+  // The values of compact classes as floats, for the lookups' lanes (the
+  // end markers' are NaN); none when every class keeps the dense layout.
+  bool compact = false;
+  for (const Segment& seg : segments_) compact = compact || seg.groups[s] > kCompactGroups;
+  if (compact) {
+    values_[s] = ZeroedBuffer<float>(nkeys);
+    for (std::size_t i = 0; i < nkeys; ++i) values_[s][i] = KeyValue(keys[i]);
+  }
   right_[s] = ZeroedBuffer<std::int64_t>(nkeys);
   left_[s] = ZeroedBuffer<std::int64_t>(nkeys);
   hist_[s] = ZeroedBuffer<std::uint32_t>(2 * nkeys);
@@ -416,12 +574,17 @@ void ExceedanceCounter::BuildStatistic(int s, const float* obs) {
   // The tables' room at once: grown class by class, the entries would be
   // copied and, for a moment, held twice.
   std::size_t entries = 0;
+  std::size_t starts = 0;
   for (const Segment& seg : segments_) {
-    if (seg.groups[s] > kDirectGroups) {
-      entries += static_cast<std::size_t>(seg.groups[s]) * kBucketsPerGroup + 1;
+    const auto buckets = static_cast<std::size_t>(seg.groups[s]) * kBucketsPerGroup + 1;
+    if (seg.groups[s] > kCompactGroups) {
+      starts += buckets;
+    } else if (seg.groups[s] > kDirectGroups) {
+      entries += buckets;
     }
   }
   entries_[s].reserve(entries);
+  starts_[s].reserve(starts);
   for (Segment& seg : segments_) BuildTable(seg, s);
 }
 
@@ -446,14 +609,24 @@ void ExceedanceCounter::BuildTable(Segment& seg, int s) {
   // far too fine scale only sends more values to the last bucket).
   const double scale = static_cast<double>(buckets) /
                        (static_cast<double>(high) - static_cast<double>(low));
-  BucketTable t{low, static_cast<float>(std::min(scale, double{std::numeric_limits<float>::max()})),
-                static_cast<float>(buckets - 1), static_cast<std::int64_t>(entries_[s].size())};
+  const bool compact = groups > kCompactGroups;
+  const BucketTable t{
+      low, static_cast<float>(std::min(scale, double{std::numeric_limits<float>::max()})),
+      static_cast<float>(buckets - 1),
+      static_cast<std::int64_t>(compact ? starts_[s].size() : entries_[s].size()), compact};
   // first[b] = the first group whose bucket is at least b.
   std::vector<std::int32_t> first(buckets + 1, groups);
   std::uint32_t next = 0;
   for (std::int32_t g = 0; g < groups; ++g) {
     const std::uint32_t b = BucketOf(KeyValue(keys[g]), t);
     while (next <= b) first[next++] = g;
+  }
+  seg.table[s] = static_cast<std::int32_t>(tables_[s].size());
+  tables_[s].push_back(t);
+  if (compact) {
+    // One entry more closes the last bucket.
+    starts_[s].insert(starts_[s].end(), first.begin(), first.end());
+    return;
   }
   // One entry more closes the last bucket.
   entries_[s].resize(entries_[s].size() + buckets + 1);
@@ -467,8 +640,6 @@ void ExceedanceCounter::BuildTable(Segment& seg, int s) {
       e.x[j] = j < n ? KeyValue(keys[a + j]) : std::numeric_limits<float>::quiet_NaN();
     }
   }
-  seg.table[s] = static_cast<std::int32_t>(tables_[s].size());
-  tables_[s].push_back(t);
 }
 
 void ExceedanceCounter::BuildItems() {
@@ -511,21 +682,14 @@ void ExceedanceCounter::Histogram(const Segment& seg, int s, const float* run, s
     return;
   }
   const BucketTable& t = tables_[s][static_cast<std::size_t>(seg.table[s])];
-  const BucketEntry* table = entries_[s].data() + t.entries_first;
-#if KORVELAN_AVX2_FORMS
-  if (UseAvx2(form_)) {
-    if (AnyNaN(run + r0, r1 - r0)) {
-      AddByTableAvx2<true>(run + r0, r1 - r0, keys, groups, t, table, hist);
-    } else {
-      AddByTableAvx2<false>(run + r0, r1 - r0, keys, groups, t, table, hist);
-    }
-    return;
-  }
-#endif
-  if (AnyNaN(run + r0, r1 - r0)) {
-    AddByTable<true>(run + r0, r1 - r0, keys, groups, t, table, hist);
+  const float* x = run + r0;
+  if (t.compact) {
+    const CompactLookup lookup{starts_[s].data() + t.entries_first,
+                               values_[s].data() + seg.group_first[s], keys};
+    AddByTableIn(form_, x, r1 - r0, groups, t, lookup, hist);
   } else {
-    AddByTable<false>(run + r0, r1 - r0, keys, groups, t, table, hist);
+    const DenseLookup lookup{entries_[s].data() + t.entries_first, keys};
+    AddByTableIn(form_, x, r1 - r0, groups, t, lookup, hist);
   }
 }
 

@@ -75,14 +75,17 @@ struct PValues {
 // The bucket table of one class and statistic (the counter's own layout):
 // value v goes to bucket floor((v - low) * scale) in single precision, held
 // within 0 .. last, whose entry is entries_first + bucket; one more entry
-// closes the last bucket. An entry holds the values of the bucket's first
-// three groups (NaN where there are fewer) and the histogram slot "below"
-// its first group, plus 2^31 when the bucket holds more groups.
+// closes the last bucket. A dense entry holds the values of the bucket's
+// first three groups (NaN where there are fewer) and the histogram slot
+// "below" its first group, plus 2^31 when the bucket holds more groups; a
+// compact table (`compact`, classes of many distinct values) holds only
+// the index of each bucket's first group.
 struct BucketTable {
   float low;
   float scale;
   float last;
   std::int64_t entries_first;
+  bool compact;
 };
 struct alignas(16) BucketEntry {
   float x[3];
@@ -151,8 +154,9 @@ class ExceedanceCounter {
     // Run values added to the histograms since they were last settled.
     std::uint64_t unsettled;
     // Per statistic: the class's distinct observed keys are entries
-    // group_first .. group_first + groups - 1 of keys_ and the counts, and
-    // entry group_first + groups is an end marker above every key; its
+    // group_first .. group_first + groups - 1 of keys_ (and, as floats, of
+    // values_ if any class is compact) and the counts, and the four entries
+    // after them are end markers above every key (NaN in values_); its
     // histogram is entries 2 group_first .. 2 (group_first + groups) + 1 of
     // hist_, parts 2, 3, ... follow each other from extra_first in
     // extra_hist_; its bucket table is tables_[table] (-1: none, the
@@ -192,7 +196,9 @@ class ExceedanceCounter {
   VectorForm form_ = VectorForm::kWidest;
   // Per statistic: the distinct observed keys, ascending within each
   // segment; per row the index of its group (-1: NaN or outside every
-  // class); the counts per group; the histograms and bucket tables.
+  // class); the counts per group; the histograms and bucket tables (dense
+  // entries, or compact tables' first groups in starts_ with the keys as
+  // floats in values_).
   std::array<std::vector<std::uint32_t>, kStatistics> keys_;
   std::array<std::vector<std::int32_t>, kStatistics> group_of_row_;
   std::array<std::vector<std::int64_t>, kStatistics> right_;
@@ -201,6 +207,8 @@ class ExceedanceCounter {
   std::array<std::vector<std::uint32_t>, kStatistics> extra_hist_;
   std::array<std::vector<BucketTable>, kStatistics> tables_;
   std::array<std::vector<BucketEntry>, kStatistics> entries_;
+  std::array<std::vector<std::uint32_t>, kStatistics> starts_;
+  std::array<std::vector<float>, kStatistics> values_;
   std::vector<std::int64_t> totals_;  // per class 1 .. M
 };
 
