@@ -140,6 +140,32 @@ inline std::uint32_t SlotIn(float v, std::uint32_t b, const BucketEntry* table,
 
 using Unsigned = std::uint32_t __attribute__((vector_size(16)));
 
+// The transpose of four four-value rows (16-byte reads at `row[c]`) into
+// four columns, so that lane c of column j holds value j of row c.
+inline void Transpose4(const void* const* row, Lanes* x) {
+  Lanes e0, e1, e2, e3;
+  std::memcpy(&e0, row[0], sizeof e0);
+  std::memcpy(&e1, row[1], sizeof e1);
+  std::memcpy(&e2, row[2], sizeof e2);
+  std::memcpy(&e3, row[3], sizeof e3);
+  const Lanes a01 = __builtin_shufflevector(e0, e1, 0, 4, 1, 5);
+  const Lanes a23 = __builtin_shufflevector(e2, e3, 0, 4, 1, 5);
+  const Lanes c01 = __builtin_shufflevector(e0, e1, 2, 6, 3, 7);
+  const Lanes c23 = __builtin_shufflevector(e2, e3, 2, 6, 3, 7);
+  x[0] = __builtin_shufflevector(a01, a23, 0, 1, 4, 5);
+  x[1] = __builtin_shufflevector(a01, a23, 2, 3, 6, 7);
+  x[2] = __builtin_shufflevector(c01, c23, 0, 1, 4, 5);
+  x[3] = __builtin_shufflevector(c01, c23, 2, 3, 6, 7);
+}
+
+// Per lane, minus the number of the first `columns` columns at most v plus
+// the number below v (each true comparison is -1).
+inline Signed Below4(const Lanes* x, int columns, Lanes v) {
+  Signed d = {};
+  for (int j = 0; j < columns; ++j) d += (x[j] <= v) + (x[j] < v);
+  return d;
+}
+
 // The slots of values v[0 .. 4) in buckets b[0 .. 4), as SlotIn gives
 // them, four at once: the four entries are transposed so that each lane
 // holds one value's entry, and the six comparisons are made lane by lane.
@@ -147,22 +173,11 @@ using Unsigned = std::uint32_t __attribute__((vector_size(16)));
 // least kCrowded (no true slot comes near it).
 inline void FourSlots(const float* v, const std::int32_t* b, const BucketEntry* table,
                       std::uint32_t* slot) {
-  Lanes e0, e1, e2, e3, vv;
-  std::memcpy(&e0, table + b[0], sizeof e0);
-  std::memcpy(&e1, table + b[1], sizeof e1);
-  std::memcpy(&e2, table + b[2], sizeof e2);
-  std::memcpy(&e3, table + b[3], sizeof e3);
+  const void* const row[4] = {table + b[0], table + b[1], table + b[2], table + b[3]};
+  Lanes x[4], vv;
+  Transpose4(row, x);
   std::memcpy(&vv, v, sizeof vv);
-  const Lanes a01 = __builtin_shufflevector(e0, e1, 0, 4, 1, 5);
-  const Lanes a23 = __builtin_shufflevector(e2, e3, 0, 4, 1, 5);
-  const Lanes c01 = __builtin_shufflevector(e0, e1, 2, 6, 3, 7);
-  const Lanes c23 = __builtin_shufflevector(e2, e3, 2, 6, 3, 7);
-  const Lanes x0 = __builtin_shufflevector(a01, a23, 0, 1, 4, 5);
-  const Lanes x1 = __builtin_shufflevector(a01, a23, 2, 3, 6, 7);
-  const Lanes x2 = __builtin_shufflevector(c01, c23, 0, 1, 4, 5);
-  const Lanes base = __builtin_shufflevector(c01, c23, 2, 3, 6, 7);
-  const Signed d = (x0 <= vv) + (x0 < vv) + (x1 <= vv) + (x1 < vv) + (x2 <= vv) + (x2 < vv);
-  const Unsigned r = std::bit_cast<Unsigned>(base) + std::bit_cast<Unsigned>(-d);
+  const Unsigned r = std::bit_cast<Unsigned>(x[3]) + std::bit_cast<Unsigned>(-Below4(x, 3, vv));
   std::memcpy(slot, &r, sizeof r);
 }
 
@@ -196,24 +211,12 @@ inline std::uint32_t CompactSlotIn(float v, std::uint32_t b, const std::uint32_t
 inline void CompactFourSlots(const float* v, const std::int32_t* b, const std::uint32_t* start,
                              const float* values, std::uint32_t* slot) {
   const Unsigned g = {start[b[0]], start[b[1]], start[b[2]], start[b[3]]};
-  Lanes e0, e1, e2, e3, vv;
-  std::memcpy(&e0, values + g[0], sizeof e0);
-  std::memcpy(&e1, values + g[1], sizeof e1);
-  std::memcpy(&e2, values + g[2], sizeof e2);
-  std::memcpy(&e3, values + g[3], sizeof e3);
+  const void* const row[4] = {values + g[0], values + g[1], values + g[2], values + g[3]};
+  Lanes x[4], vv;
+  Transpose4(row, x);
   std::memcpy(&vv, v, sizeof vv);
-  const Lanes a01 = __builtin_shufflevector(e0, e1, 0, 4, 1, 5);
-  const Lanes a23 = __builtin_shufflevector(e2, e3, 0, 4, 1, 5);
-  const Lanes c01 = __builtin_shufflevector(e0, e1, 2, 6, 3, 7);
-  const Lanes c23 = __builtin_shufflevector(e2, e3, 2, 6, 3, 7);
-  const Lanes x0 = __builtin_shufflevector(a01, a23, 0, 1, 4, 5);
-  const Lanes x1 = __builtin_shufflevector(a01, a23, 2, 3, 6, 7);
-  const Lanes x2 = __builtin_shufflevector(c01, c23, 0, 1, 4, 5);
-  const Lanes x3 = __builtin_shufflevector(c01, c23, 2, 3, 6, 7);
-  const Signed d = (x0 <= vv) + (x0 < vv) + (x1 <= vv) + (x1 < vv) + (x2 <= vv) + (x2 < vv) +
-                   (x3 <= vv) + (x3 < vv);
-  const Unsigned crowded = std::bit_cast<Unsigned>(x3 < vv) & kCrowded;
-  const Unsigned r = ((g + g) + std::bit_cast<Unsigned>(-d)) | crowded;
+  const Unsigned crowded = std::bit_cast<Unsigned>(x[3] < vv) & kCrowded;
+  const Unsigned r = ((g + g) + std::bit_cast<Unsigned>(-Below4(x, 4, vv))) | crowded;
   std::memcpy(slot, &r, sizeof r);
 }
 
@@ -229,10 +232,12 @@ using Lanes8 = float __attribute__((vector_size(32)));
 using Signed8 = std::int32_t __attribute__((vector_size(32)));
 using Unsigned8 = std::uint32_t __attribute__((vector_size(32)));
 
-// The transpose of eight four-value rows into four eight-lane columns: rows
-// c and c + 4 share a vector, one per 128-bit half, and each half is
-// transposed as FourSlots transposes its four.
-[[gnu::target("avx2")]] inline void Transpose8(const Lanes* e, Lanes8* x) {
+// The transpose of eight four-value rows (16-byte reads at `row[c]`) into
+// four eight-lane columns: rows c and c + 4 share a vector, one per 128-bit
+// half, and each half is transposed as Transpose4 transposes its four.
+[[gnu::target("avx2")]] inline void Transpose8(const void* const* row, Lanes8* x) {
+  Lanes e[8];
+  for (int c = 0; c < 8; ++c) std::memcpy(&e[c], row[c], sizeof e[c]);
   const Lanes8 p0 = __builtin_shufflevector(e[0], e[4], 0, 1, 2, 3, 4, 5, 6, 7);
   const Lanes8 p1 = __builtin_shufflevector(e[1], e[5], 0, 1, 2, 3, 4, 5, 6, 7);
   const Lanes8 p2 = __builtin_shufflevector(e[2], e[6], 0, 1, 2, 3, 4, 5, 6, 7);
@@ -247,20 +252,25 @@ using Unsigned8 = std::uint32_t __attribute__((vector_size(32)));
   x[3] = __builtin_shufflevector(c01, c23, 2, 3, 10, 11, 6, 7, 14, 15);
 }
 
+// Per lane, minus the number of the first `columns` columns at most v plus
+// the number below v (each true comparison is -1).
+[[gnu::target("avx2")]] inline Signed8 Below8(const Lanes8* x, int columns, Lanes8 v) {
+  Signed8 d = {};
+  for (int j = 0; j < columns; ++j) d += (x[j] <= v) + (x[j] < v);
+  return d;
+}
+
 // FourSlots for eight values in the eight lanes of AVX2. (Masks and counts
 // are reinterpreted by vector casts, as bit_cast would; bit_cast itself is
 // not compiled for AVX2.)
 [[gnu::target("avx2")]] inline void EightSlots(const float* v, const std::int32_t* b,
                                                const BucketEntry* table, std::uint32_t* slot) {
-  Lanes e[8];
-  for (int c = 0; c < 8; ++c) std::memcpy(&e[c], table + b[c], sizeof e[c]);
-  Lanes8 vv;
+  const void* row[8];
+  for (int c = 0; c < 8; ++c) row[c] = table + b[c];
+  Lanes8 x[4], vv;
+  Transpose8(row, x);
   std::memcpy(&vv, v, sizeof vv);
-  Lanes8 x[4];
-  Transpose8(e, x);
-  const Signed8 d = (x[0] <= vv) + (x[0] < vv) + (x[1] <= vv) + (x[1] < vv) + (x[2] <= vv) +
-                    (x[2] < vv);
-  const Unsigned8 r = (Unsigned8)x[3] + (Unsigned8)(-d);
+  const Unsigned8 r = (Unsigned8)x[3] + (Unsigned8)(-Below8(x, 3, vv));
   std::memcpy(slot, &r, sizeof r);
 }
 
@@ -269,17 +279,16 @@ using Unsigned8 = std::uint32_t __attribute__((vector_size(32)));
                                                       const std::uint32_t* start,
                                                       const float* values, std::uint32_t* slot) {
   Unsigned8 g;
-  for (int c = 0; c < 8; ++c) g[c] = start[b[c]];
-  Lanes e[8];
-  for (int c = 0; c < 8; ++c) std::memcpy(&e[c], values + g[c], sizeof e[c]);
-  Lanes8 vv;
+  const void* row[8];
+  for (int c = 0; c < 8; ++c) {
+    g[c] = start[b[c]];
+    row[c] = values + g[c];
+  }
+  Lanes8 x[4], vv;
+  Transpose8(row, x);
   std::memcpy(&vv, v, sizeof vv);
-  Lanes8 x[4];
-  Transpose8(e, x);
-  const Signed8 d = (x[0] <= vv) + (x[0] < vv) + (x[1] <= vv) + (x[1] < vv) + (x[2] <= vv) +
-                    (x[2] < vv) + (x[3] <= vv) + (x[3] < vv);
   const Unsigned8 crowded = (Unsigned8)(x[3] < vv) & kCrowded;
-  const Unsigned8 r = ((g + g) + (Unsigned8)(-d)) | crowded;
+  const Unsigned8 r = ((g + g) + (Unsigned8)(-Below8(x, 4, vv))) | crowded;
   std::memcpy(slot, &r, sizeof r);
 }
 #endif
