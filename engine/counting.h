@@ -24,19 +24,15 @@
 // every run or after many gives the same integers; it happens before a
 // 32-bit slot could overflow and at the end.
 // The slot of a value is found through a bucket table built once per class
-// and statistic: about two buckets per group, of equal width in value (the
-// range of the observed values without the outermost few), each entry
-// holding the values of its first three groups and its first slot, so that
-// a lookup is a few single-precision steps, one 16-byte read and the
-// comparisons with three values, done as vector lanes (no branch for
-// random values to mispredict), four run values at a time (eight in the
-// AVX2 form, engine/vector_form.h); a bucket of more than three groups (a
-// cluster of observed values) is searched by key.
-// The buckets of a stretch of run values are known before their entries are
-// read, so the entries (and then the histogram slots) are fetched ahead of
-// use: a table beyond the core's caches (32 bytes per distinct value) then
-// costs little more than one within them. Classes with at most 8 distinct
-// observed values compare each run value with all of them.
+// and statistic (engine/bucket_table.h): about two buckets per group, of
+// equal width in value (the range of the observed values without the
+// outermost few), each holding its first few groups' values and slot (the
+// entries layout, 32 bytes per distinct value) or, for classes of more
+// than 32768 distinct values, only its first group's index beside the
+// sorted values (the starts layout, 12 bytes); a lookup compares a run
+// value with a few values as vector lanes, several run values at a time.
+// Classes with at most 8 distinct observed values compare each run value
+// with all of them.
 // Counts and totals are 64-bit integers, so no number of runs overflows
 // them, and every count below 2^53 converts to double exactly, as a double
 // counter incremented by 1 would hold it.
@@ -54,6 +50,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "engine/bucket_table.h"
 #include "engine/class_sort.h"
 #include "engine/row_array.h"
 #include "engine/stats.h"
@@ -70,26 +67,6 @@ inline constexpr int kStatistics = 3;
 struct PValues {
   std::array<RowArray<double>, kStatistics> right;
   std::array<RowArray<double>, kStatistics> left;
-};
-
-// The bucket table of one class and statistic (the counter's own layout):
-// value v goes to bucket floor((v - low) * scale) in single precision, held
-// within 0 .. last, whose entry is entries_first + bucket; one more entry
-// closes the last bucket. A dense entry holds the values of the bucket's
-// first three groups (NaN where there are fewer) and the histogram slot
-// "below" its first group, plus 2^31 when the bucket holds more groups; a
-// compact table (`compact`, classes of many distinct values) holds only
-// the index of each bucket's first group.
-struct BucketTable {
-  float low;
-  float scale;
-  float last;
-  std::int64_t entries_first;
-  bool compact;
-};
-struct alignas(16) BucketEntry {
-  float x[3];
-  std::uint32_t base;
 };
 
 class ExceedanceCounter {
@@ -211,11 +188,6 @@ class ExceedanceCounter {
   std::array<std::vector<float>, kStatistics> values_;
   std::vector<std::int64_t> totals_;  // per class 1 .. M
 };
-
-// The order-preserving key of a non-NaN float: a < b exactly when
-// OrderKey(a) < OrderKey(b), and equal values (both zeros too) share a key.
-// No key is 0xFFFFFFFF (the largest, that of +infinity, is 0xFF800000).
-std::uint32_t OrderKey(float x);
 
 // Sorts v[0 .. n) ascending by the high 32 bits (the key), using room[0 ..
 // n) as room; entries with equal keys keep their order. Returns whichever
