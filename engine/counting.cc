@@ -32,7 +32,7 @@ constexpr std::int32_t kDirectGroups = 8;
 
 // Buckets per distinct observed value. With the groups spread evenly, a
 // bucket holds a Poisson number of groups of mean 1/2: more than three
-// (the slow path, four or more for the starts layout) in about 0.2 % of
+// (the slow path; five or more in the starts layout) in about 0.2 % of
 // the buckets. Where the values crowd
 // (the middle of a bell), a bucket holds more, and the next doubling of
 // the table measured slower: it no longer stays in the caches beside the
