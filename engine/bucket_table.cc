@@ -13,6 +13,15 @@ namespace {
 using Lanes = float __attribute__((vector_size(16)));
 using Signed = std::int32_t __attribute__((vector_size(16)));
 
+// The slot of key k among keys [first, end), the groups that may hold it:
+// 2 g plus 1 when k equals x(g), g the first of them not below k. keys[end]
+// is the next group's key or an end marker: above k either way.
+inline std::uint32_t SearchedSlot(std::uint32_t k, std::uint32_t first, std::uint32_t end,
+                                  const std::uint32_t* keys) {
+  const auto g = static_cast<std::uint32_t>(std::lower_bound(keys + first, keys + end, k) - keys);
+  return 2 * g + (keys[g] == k ? 1u : 0u);
+}
+
 // The histogram slot of a non-NaN value v. A bucket's entry holds the
 // values of its (at most three) groups, NaN for a missing one; counting
 // the comparisons "at least" and "above" with each gives the slot within
@@ -25,13 +34,8 @@ inline std::uint32_t SlotIn(float v, std::uint32_t b, const BucketEntry* table,
                             const std::uint32_t* keys) {
   const BucketEntry& e = table[b];
   if (e.base >= kCrowded) [[unlikely]] {
-    const std::uint32_t k = OrderKey(v);
-    const std::uint32_t first = (e.base - kCrowded) / 2;
-    const std::uint32_t end = (table[b + 1].base & (kCrowded - 1)) / 2;
-    const auto g = static_cast<std::uint32_t>(std::lower_bound(keys + first, keys + end, k) - keys);
-    // keys[g] is the next group's key or the end marker when g is past the
-    // bucket: above k either way.
-    return 2 * g + (keys[g] == k ? 1u : 0u);
+    return SearchedSlot(OrderKey(v), (e.base - kCrowded) / 2,
+                        (table[b + 1].base & (kCrowded - 1)) / 2, keys);
   }
   // The comparisons as vector masks (-1 where true), so that none becomes
   // a branch, which the random run values would mispredict (the fourth
@@ -100,12 +104,7 @@ inline std::uint32_t CompactSlotIn(float v, std::uint32_t b, const std::uint32_t
   const std::uint32_t g0 = start[b];
   Lanes x;
   std::memcpy(&x, values + g0, sizeof x);
-  if (x[3] < v) [[unlikely]] {
-    const std::uint32_t k = OrderKey(v);
-    const auto g = static_cast<std::uint32_t>(
-        std::lower_bound(keys + g0 + 4, keys + start[b + 1], k) - keys);
-    return 2 * g + (keys[g] == k ? 1u : 0u);
-  }
+  if (x[3] < v) [[unlikely]] return SearchedSlot(OrderKey(v), g0 + 4, start[b + 1], keys);
   const Lanes vv = {v, v, v, v};
   const Signed d = (x <= vv) + (x < vv);
   return 2 * g0 - static_cast<std::uint32_t>(d[0] + d[1] + d[2] + d[3]);
@@ -322,7 +321,7 @@ template <bool kMayHoldNaN, class Lookup>
 // without the care for NaN.
 template <class Lookup>
 void AddIn(VectorForm form, const float* x, std::int32_t n, std::uint32_t groups,
-                  const BucketTable& t, const Lookup& lookup, std::uint32_t* hist) {
+           const BucketTable& t, const Lookup& lookup, std::uint32_t* hist) {
   const bool nan = AnyNaN(x, n);
 #if KORVELAN_AVX2_FORMS
   if (UseAvx2(form)) {

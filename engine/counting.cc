@@ -177,14 +177,6 @@ void ExceedanceCounter::BuildStatistic(int s, const float* obs) {
   // Only as much as the distinct values need.
   keys_[s] = ZeroedBuffer<std::uint32_t>(nkeys);
   std::copy_n(keys.begin(), nkeys, keys_[s].begin());
-  // The values of compact classes as floats, for the lookups' lanes (the
-  // end markers' are NaN); none when every class keeps the dense layout.
-  bool compact = false;
-  for (const Segment& seg : segments_) compact = compact || seg.groups[s] > kCompactGroups;
-  if (compact) {
-    values_[s] = ZeroedBuffer<float>(nkeys);
-    for (std::size_t i = 0; i < nkeys; ++i) values_[s][i] = KeyValue(keys[i]);
-  }
   right_[s] = ZeroedBuffer<std::int64_t>(nkeys);
   left_[s] = ZeroedBuffer<std::int64_t>(nkeys);
   hist_[s] = ZeroedBuffer<std::uint32_t>(2 * nkeys);
@@ -203,6 +195,12 @@ void ExceedanceCounter::BuildStatistic(int s, const float* obs) {
   }
   entries_[s].reserve(entries);
   starts_[s].reserve(starts);
+  // The values as floats for the compact tables' lanes (the end markers'
+  // are NaN); none when every class keeps the dense layout.
+  if (starts > 0) {
+    values_[s] = ZeroedBuffer<float>(nkeys);
+    for (std::size_t i = 0; i < nkeys; ++i) values_[s][i] = KeyValue(keys[i]);
+  }
   for (Segment& seg : segments_) BuildTable(seg, s);
 }
 
@@ -241,12 +239,11 @@ void ExceedanceCounter::BuildTable(Segment& seg, int s) {
   }
   seg.table[s] = static_cast<std::int32_t>(tables_[s].size());
   tables_[s].push_back(t);
+  // Either layout has one entry more, which closes the last bucket.
   if (compact) {
-    // One entry more closes the last bucket.
     starts_[s].insert(starts_[s].end(), first.begin(), first.end());
     return;
   }
-  // One entry more closes the last bucket.
   entries_[s].resize(entries_[s].size() + buckets + 1);
   BucketEntry* table = entries_[s].data() + t.entries_first;
   for (std::uint32_t b = 0; b <= buckets; ++b) {
