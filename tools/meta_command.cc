@@ -112,14 +112,7 @@ void AddOptions(CLI::App& app, Settings& s) {
 MetaReadOptions ReadOptions(const Settings& s, Duplicates duplicates) {
   MetaReadOptions r;
   r.shape = *InputShapeNamed(s.shape);
-  r.rule.gene_column = s.gene;
-  r.value_given = !s.pvalue.empty() || !s.statistic.empty();
-  r.rule.value_column = s.statistic.empty() ? s.pvalue : s.statistic;
-  r.rule.sign_column = s.sign_by;
-  r.rule.kind = !s.statistic.empty() ? RankingRule::Kind::kStatistic
-                : !s.sign_by.empty() ? RankingRule::Kind::kSignedPValue
-                                     : RankingRule::Kind::kPValue;
-  r.rule.first = s.first == "largest" ? RankFirst::kLargest : RankFirst::kSmallest;
+  SetTableRule(r, {s.gene, s.pvalue, s.statistic, s.sign_by, s.first});
   static const std::map<std::string, char> kDelimiters{{"tab", '\t'}, {"comma", ','}, {"semicolon", ';'}};
   if (s.delimiter != "auto") r.delimiter = kDelimiters.at(s.delimiter);
   r.study_column = s.study_column;
@@ -129,11 +122,7 @@ MetaReadOptions ReadOptions(const Settings& s, Duplicates duplicates) {
 
 SheetDefaults Defaults(const Settings& s, Duplicates duplicates) {
   SheetDefaults d;
-  d.gene = s.gene;
-  d.pvalue = s.pvalue;
-  d.statistic = s.statistic;
-  d.sign_by = s.sign_by;
-  d.first = s.first;
+  d.table = {s.gene, s.pvalue, s.statistic, s.sign_by, s.first};
   d.delimiter = ReadOptions(s, duplicates).delimiter;
   if (!s.absent.empty()) d.absent = s.absent == "below" ? Absent::kBelow : Absent::kMissing;
   d.duplicates = duplicates;

@@ -71,22 +71,16 @@ MetaReadOptions RowReadOptions(const RowCells& cells, const SheetDefaults& d, co
     const std::string own = cells[name];
     return own.empty() ? fallback : own;
   };
-  const std::string pvalue = pick("pvalue", d.pvalue), statistic = pick("statistic", d.statistic);
-  const std::string sign_by = pick("sign_by", d.sign_by), first = pick("first", d.first);
-  if (!pvalue.empty() && !statistic.empty()) throw ToolError(where + ": give at most one of pvalue and statistic");
-  if (!sign_by.empty() && pvalue.empty()) throw ToolError(where + ": sign_by needs pvalue");
-  if (first != "largest" && first != "smallest") {
-    throw ToolError(where + ": first must be largest or smallest, not \"" + first + "\"");
+  const TableOptions t = {pick("gene", d.table.gene), pick("pvalue", d.table.pvalue),
+                          pick("statistic", d.table.statistic), pick("sign_by", d.table.sign_by),
+                          pick("first", d.table.first)};
+  if (!t.pvalue.empty() && !t.statistic.empty()) throw ToolError(where + ": give at most one of pvalue and statistic");
+  if (!t.sign_by.empty() && t.pvalue.empty()) throw ToolError(where + ": sign_by needs pvalue");
+  if (t.first != "largest" && t.first != "smallest") {
+    throw ToolError(where + ": first must be largest or smallest, not \"" + t.first + "\"");
   }
   MetaReadOptions r;
-  r.rule.gene_column = pick("gene", d.gene);
-  r.value_given = !pvalue.empty() || !statistic.empty();
-  r.rule.value_column = statistic.empty() ? pvalue : statistic;
-  r.rule.sign_column = sign_by;
-  r.rule.kind = !statistic.empty() ? RankingRule::Kind::kStatistic
-                : !sign_by.empty() ? RankingRule::Kind::kSignedPValue
-                                   : RankingRule::Kind::kPValue;
-  r.rule.first = first == "largest" ? RankFirst::kLargest : RankFirst::kSmallest;
+  SetTableRule(r, t);
   r.delimiter = d.delimiter;
   r.duplicates = d.duplicates;
   return r;
@@ -152,6 +146,17 @@ Study ReadRow(const RowCells& cells, const std::filesystem::path& folder, const 
 }
 
 }  // namespace
+
+void SetTableRule(MetaReadOptions& options, const TableOptions& t) {
+  options.rule.gene_column = t.gene;
+  options.value_given = !t.pvalue.empty() || !t.statistic.empty();
+  options.rule.value_column = t.statistic.empty() ? t.pvalue : t.statistic;
+  options.rule.sign_column = t.sign_by;
+  options.rule.kind = !t.statistic.empty() ? RankingRule::Kind::kStatistic
+                      : !t.sign_by.empty() ? RankingRule::Kind::kSignedPValue
+                                           : RankingRule::Kind::kPValue;
+  options.rule.first = t.first == "largest" ? RankFirst::kLargest : RankFirst::kSmallest;
+}
 
 std::optional<std::int64_t> UniverseSize(const std::string& text, const std::string& where) {
   if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) return std::nullopt;

@@ -27,9 +27,17 @@
 
 namespace korvelan::tools {
 
+// How a study table is ranked, as the options of these names give it.
+struct TableOptions {
+  std::string gene, pvalue, statistic, sign_by, first = "largest";
+};
+// Sets options.rule and options.value_given (pvalue and statistic are not
+// both given, and sign_by goes with pvalue: the caller checks).
+void SetTableRule(MetaReadOptions& options, const TableOptions& table);
+
 // The command line's settings that a sheet row may override.
 struct SheetDefaults {
-  std::string gene, pvalue, statistic, sign_by, first = "largest";
+  TableOptions table;
   std::optional<char> delimiter;  // of the study tables
   std::optional<Absent> absent;
   std::optional<double> weight;  // nullopt: 1

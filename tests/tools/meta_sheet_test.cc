@@ -22,8 +22,8 @@ const char* const kFive[] = {"GSE12050", "GSE24883", "GSE25401", "GSE27949", "GS
 
 SheetDefaults TableDefaults() {
   SheetDefaults d;
-  d.gene = "Symbol";
-  d.pvalue = "pvalue";
+  d.table.gene = "Symbol";
+  d.table.pvalue = "pvalue";
   return d;
 }
 
@@ -118,7 +118,7 @@ TEST(MetaSheet, RefusalsNameTheSheetLine) {
   for (const Case& c : cases) {
     WriteText(dir.path() / "sheet.tsv", c.sheet);
     SheetDefaults d;
-    d.gene = "Symbol";
+    d.table.gene = "Symbol";
     try {
       ReadStudySheet(dir.path() / "sheet.tsv", d);
       ADD_FAILURE() << c.name << ": accepted";
