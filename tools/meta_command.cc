@@ -257,6 +257,7 @@ int MetaMain(std::span<const std::string> args, std::ostream& out, std::ostream&
     const Duplicates duplicates = DuplicatesNamed(s.duplicates);
     const StudiesRead read = ReadStudies(s.inputs, ReadOptions(s, duplicates), s.sheet, Defaults(s, duplicates));
     const MetaInput& input = read.input;
+    const std::string format(read.sheet ? "sheet" : InputShapeName(input.shape));
 
     MetaOptions options;
     const std::string absent = read.sheet ? (s.absent.empty() ? "per study" : s.absent)
@@ -302,8 +303,8 @@ int MetaMain(std::span<const std::string> args, std::ostream& out, std::ostream&
       options.progress = [&bar](std::int32_t done, std::int32_t total) { bar->Update(done, total); };
     }
     const auto read_done = std::chrono::steady_clock::now();
-    out << kProgram << ": " << input.studies.size() << " studies ("
-        << (read.sheet ? "sheet" : InputShapeName(input.shape)) << "), absent genes " << absent << ", seed " << options.seed
+    out << kProgram << ": " << input.studies.size() << " studies (" << format << "), absent genes " << absent
+        << ", seed " << options.seed
         << (drawn ? " (drawn; --seed " + std::to_string(options.seed) + " repeats this run)" : "")
         << "; running " << options.runs << " runs\n"
         << std::flush;
@@ -326,7 +327,7 @@ int MetaMain(std::span<const std::string> args, std::ostream& out, std::ostream&
       for (const auto& f : read.files) inputs += (inputs.empty() ? "" : ", ") + f.filename().string();
       std::vector<std::pair<std::string, std::string>> facts = {
           {"inputs", inputs},
-          {"input format", std::string(InputShapeName(input.shape))},
+          {"input format", format},
           {"absent genes", absent},
           {"universe", std::to_string(results.universe)},
           {"runs", std::to_string(results.runs)},
@@ -354,7 +355,7 @@ int MetaMain(std::span<const std::string> args, std::ostream& out, std::ostream&
     run["inputs"] = files;
     if (read.sheet) run["sheet"] = {{"file", s.sheet.string()}, {"sha256", read.sheet->sha256}};
     Json o;
-    o["input_format"] = InputShapeName(input.shape);
+    o["input_format"] = format;
     o["gene"] = s.gene;
     o["pvalue"] = s.pvalue;
     o["statistic"] = s.statistic;

@@ -66,11 +66,13 @@ namespace korvelan {
 // Which end of a study's values is best.
 enum class Order { kSmallestFirst, kLargestFirst };
 
+// What a study says of a gene it did not rank: nothing (a table of the
+// genes it measured), or that it ranks below its list (a top-k list).
+enum class Absent { kMissing, kBelow };
+
 // One study. Without values, `ids` is its list, best first. With values
 // (one per id, same length), ids may come in any order and the values rank
 // them (see Order; ranks given as 1, 2, 2, 4 become 1, 2.5, 2.5, 4).
-enum class Absent { kMissing, kBelow };
-
 struct Study {
   std::string name;  // not empty, unique; no tab, line end or double quote
   std::vector<std::string> ids;
