@@ -111,6 +111,12 @@ struct Matrix {
   std::vector<std::int32_t> measured;  // per named gene: studies with a rank
 };
 
+// Below the list: the remaining places n + 1 .. N tied at their mean (a
+// whole number or a half, exact in single precision up to kMaxUniverse).
+double RankBelow(const meta::RankedStudy& ranked, const meta::StudyUniverse& su) {
+  return (static_cast<double>(ranked.ranked) + 1.0 + static_cast<double>(su.size)) / 2.0;
+}
+
 // The named genes' ranks into r.ranks and r.n_studies; the studies that
 // measured each gene into `measured`.
 std::vector<std::int32_t> NamedRanks(const std::vector<meta::RankedStudy>& ranked,
@@ -122,8 +128,7 @@ std::vector<std::int32_t> NamedRanks(const std::vector<meta::RankedStudy>& ranke
   for (std::size_t j = 0; j < ranked.size(); ++j) {
     const meta::StudyUniverse& su = u.studies[j];
     const bool below = su.absent == Absent::kBelow && ranked[j].ranked < static_cast<std::size_t>(su.size);
-    // Below the list: the remaining places n + 1 .. N tied at their mean.
-    const double rank_below = (static_cast<double>(ranked[j].ranked) + 1.0 + static_cast<double>(su.size)) / 2.0;
+    const double rank_below = RankBelow(ranked[j], su);
     for (std::size_t i = 0; i < genes; ++i) {
       double& cell = r.ranks[j * genes + i];
       const auto it = ranked[j].rank.find(r.genes[i]);
@@ -184,7 +189,7 @@ Matrix BuildMatrix(const std::vector<meta::RankedStudy>& ranked, const meta::Uni
     double* column = m.ranks.data() + j * n;
     for (std::size_t k = 0; k < m.named.size(); ++k) column[k] = r.ranks[j * genes + m.named[k]];
     const meta::StudyUniverse& su = u.studies[j];
-    const double rank_below = (static_cast<double>(ranked[j].ranked) + 1.0 + static_cast<double>(su.size)) / 2.0;
+    const double rank_below = RankBelow(ranked[j], su);
     const auto reach = static_cast<std::size_t>(std::min(su.unnamed, m.unnamed));
     std::fill(column + m.named.size(), column + m.named.size() + reach, rank_below);
   }
