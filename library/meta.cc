@@ -56,46 +56,6 @@ void CheckStudies(const std::vector<Study>& studies, const MetaOptions& options)
     Invalid("the seed must be a whole number from 1 to " + std::to_string(kMaxSeed) + ", not " +
             std::to_string(options.seed));
   }
-  if (options.universe_size < 0) {
-    Invalid("the universe size must not be negative, not " + std::to_string(options.universe_size));
-  }
-  if (options.universe_size > kMaxUniverse ||
-      options.universe_ids.size() > static_cast<std::size_t>(kMaxUniverse)) {
-    Invalid("the universe may hold at most " + std::to_string(kMaxUniverse) + " genes");
-  }
-  if (options.universe_size > 0 && !options.universe_ids.empty()) {
-    Invalid("give the universe as a size or as a list of ids, not both");
-  }
-}
-
-// The genes: first seen across the studies, then universe ids no study
-// listed; with a universe list, every listed id must belong to it.
-std::vector<std::string> GeneUnion(const std::vector<Study>& studies,
-                                   const std::vector<meta::RankedStudy>& ranked,
-                                   const MetaOptions& options) {
-  std::vector<std::string> genes;
-  std::unordered_set<std::string> seen;
-  std::unordered_set<std::string> universe;
-  for (std::size_t u = 0; u < options.universe_ids.size(); ++u) {
-    const std::string& id = options.universe_ids[u];
-    if (!meta::IsUsableId(id)) {
-      Invalid("universe id " + std::to_string(u + 1) + " (\"" + id +
-              "\") is empty or holds a tab, line end or double quote");
-    }
-    if (!universe.insert(id).second) Invalid("the universe lists \"" + id + "\" twice");
-  }
-  for (std::size_t j = 0; j < ranked.size(); ++j) {
-    for (const std::string& id : ranked[j].ids) {
-      if (!universe.empty() && !universe.contains(id)) {
-        Invalid("study \"" + studies[j].name + "\" lists \"" + id + "\", which is not in the universe");
-      }
-      if (seen.insert(id).second) genes.push_back(id);
-    }
-  }
-  for (const std::string& id : options.universe_ids) {
-    if (seen.insert(id).second) genes.push_back(id);
-  }
-  return genes;
 }
 
 }  // namespace
@@ -140,80 +100,186 @@ std::vector<Study> StudiesFromLong(const LongTable& table) {
   return studies;
 }
 
-MetaResults RunMeta(const std::vector<Study>& studies, const MetaOptions& options) {
-  CheckStudies(studies, options);
-  std::vector<meta::RankedStudy> ranked;
-  ranked.reserve(studies.size());
-  for (const Study& s : studies) ranked.push_back(meta::RankOneStudy(s, options.duplicates));
+namespace {
 
-  MetaResults r;
-  r.genes = GeneUnion(studies, ranked, options);
-  for (const Study& s : studies) r.studies.push_back(s.name);
+// The rank matrix of the genes that take part, study after study, and what
+// each row is: a named gene's index, or none for a gene without an id.
+struct Matrix {
+  std::vector<std::size_t> named;  // the named rows, byte order of their ids
+  std::int64_t unnamed = 0;        // rows after them, genes without ids
+  std::vector<double> ranks;       // (named + unnamed) x studies
+  std::vector<std::int32_t> measured;  // per named gene: studies with a rank
+};
+
+// Below the list: the remaining places n + 1 .. N tied at their mean (a
+// whole number or a half, exact in single precision up to kMaxUniverse).
+double RankBelow(const meta::RankedStudy& ranked, const meta::StudyUniverse& su) {
+  return (static_cast<double>(ranked.ranked) + 1.0 + static_cast<double>(su.size)) / 2.0;
+}
+
+// The named genes' ranks into r.ranks and r.n_studies; the studies that
+// measured each gene into `measured`.
+std::vector<std::int32_t> NamedRanks(const std::vector<meta::RankedStudy>& ranked,
+                                     const meta::Universe& u, MetaResults& r) {
   const std::size_t genes = r.genes.size();
-  const std::size_t n_studies = studies.size();
-  std::int64_t universe = static_cast<std::int64_t>(genes);
-  if (options.universe_size > 0) {
-    if (options.universe_size < universe) {
-      Invalid("the universe size " + std::to_string(options.universe_size) + " is smaller than the " +
-              std::to_string(genes) + " genes the studies list");
-    }
-    universe = options.universe_size;
-  }
-  r.universe = universe;
-
-  // The rank matrix, and per gene the studies that listed it and the ranks
-  // it has in the matrix ("below" included).
-  r.ranks.assign(genes * n_studies, kNaN);
+  r.ranks.assign(genes * ranked.size(), kNaN);
   r.n_studies.assign(genes, 0);
-  std::vector<std::int32_t> in_matrix(genes, 0);
-  for (std::size_t j = 0; j < n_studies; ++j) {
-    // Below the list: the remaining places n + 1 .. N tied at their mean.
-    const double below =
-        (static_cast<double>(ranked[j].ranked) + 1.0 + static_cast<double>(universe)) / 2.0;
+  std::vector<std::int32_t> measured(genes, 0);
+  for (std::size_t j = 0; j < ranked.size(); ++j) {
+    const meta::StudyUniverse& su = u.studies[j];
+    const bool below = su.absent == Absent::kBelow && ranked[j].ranked < static_cast<std::size_t>(su.size);
+    const double rank_below = RankBelow(ranked[j], su);
     for (std::size_t i = 0; i < genes; ++i) {
       double& cell = r.ranks[j * genes + i];
       const auto it = ranked[j].rank.find(r.genes[i]);
       if (it != ranked[j].rank.end()) {
         cell = it->second;
         ++r.n_studies[i];
-      } else if (options.absent == Absent::kBelow &&
-                 ranked[j].ranked < static_cast<std::size_t>(universe)) {
-        cell = below;
+      } else if (below && (!su.members || su.members->contains(r.genes[i]))) {
+        cell = rank_below;
       }
-      if (!std::isnan(cell)) ++in_matrix[i];
+      if (!std::isnan(cell)) ++measured[i];
     }
   }
+  return measured;
+}
 
-  // Genes that take part, in byte order of their ids (korvelan-prepare's
-  // data.txt order: the class sort, and so every P-value, depends on it).
-  std::vector<std::size_t> part;
+// Unnamed gene k (0-based) lies in the universe of every study whose
+// unnamed part reaches past k: the studies that measure it never fall as
+// k grows, so the rows take min_studies as a prefix.
+std::int64_t UnnamedTakingPart(const meta::Universe& u, std::int32_t min_studies) {
+  std::vector<std::int64_t> reach;
+  for (const meta::StudyUniverse& su : u.studies) {
+    if (su.unnamed > 0) reach.push_back(su.unnamed);
+  }
+  if (reach.size() < static_cast<std::size_t>(min_studies)) return 0;
+  std::sort(reach.rbegin(), reach.rend());
+  return reach[static_cast<std::size_t>(min_studies) - 1];
+}
+
+Matrix BuildMatrix(const std::vector<meta::RankedStudy>& ranked, const meta::Universe& u,
+                   const MetaOptions& options, MetaResults& r) {
+  Matrix m;
+  m.measured = NamedRanks(ranked, u, r);
+  const std::size_t genes = r.genes.size();
   r.analysed.assign(genes, false);
   for (std::size_t i = 0; i < genes; ++i) {
-    if (r.n_studies[i] >= options.min_studies) {
-      part.push_back(i);
+    if (m.measured[i] >= options.min_studies) {
+      m.named.push_back(i);
       r.analysed[i] = true;
     }
   }
-  if (part.empty()) {
-    Invalid("no gene is ranked by at least " + std::to_string(options.min_studies) +
+  // Byte order of the ids: korvelan-prepare's data.txt order, on which the
+  // class sort, and so every P-value, depends.
+  std::sort(m.named.begin(), m.named.end(), [&](std::size_t a, std::size_t b) { return r.genes[a] < r.genes[b]; });
+  m.unnamed = UnnamedTakingPart(u, options.min_studies);
+  const auto rows = static_cast<std::int64_t>(m.named.size()) + m.unnamed;
+  if (rows == 0) {
+    Invalid("no gene is measured by at least " + std::to_string(options.min_studies) +
             (options.min_studies == 1 ? " study" : " studies"));
   }
-  std::sort(part.begin(), part.end(),
-            [&](std::size_t a, std::size_t b) { return r.genes[a] < r.genes[b]; });
-  if (part.size() > static_cast<std::size_t>(kMaxGenes)) {
-    Invalid(std::to_string(part.size()) + " genes take part; at most " + std::to_string(kMaxGenes) +
-            " can (raise min_studies)");
+  if (rows > kMaxGenes) {
+    Invalid(std::to_string(rows) + " genes take part (" + std::to_string(m.named.size()) + " with ids, " +
+            std::to_string(m.unnamed) + " more of a universe); at most " + std::to_string(kMaxGenes) +
+            " can (raise min_studies or give a smaller universe)");
   }
-  std::vector<double> matrix(part.size() * n_studies);
-  for (std::size_t j = 0; j < n_studies; ++j) {
-    for (std::size_t k = 0; k < part.size(); ++k) {
-      matrix[j * part.size() + k] = r.ranks[j * genes + part[k]];
+  const auto n = static_cast<std::size_t>(rows);
+  m.ranks.assign(n * ranked.size(), kNaN);
+  for (std::size_t j = 0; j < ranked.size(); ++j) {
+    double* column = m.ranks.data() + j * n;
+    for (std::size_t k = 0; k < m.named.size(); ++k) column[k] = r.ranks[j * genes + m.named[k]];
+    const meta::StudyUniverse& su = u.studies[j];
+    const double rank_below = RankBelow(ranked[j], su);
+    const auto reach = static_cast<std::size_t>(std::min(su.unnamed, m.unnamed));
+    std::fill(column + m.named.size(), column + m.named.size() + reach, rank_below);
+  }
+  return m;
+}
+
+// The P-values of one gene from its counts.
+std::array<double, kPValues> PValuesOf(const GeneResult& g, bool has_q, PValues kind) {
+  std::array<double, kPValues> p;
+  p.fill(kNaN);
+  for (int t = 0; t < kPValues; ++t) {
+    const auto u = static_cast<std::size_t>(t);
+    if (!has_q && (t == kQRight || t == kQLeft)) continue;
+    const float observed = t < kRwmeanRight ? g.r_mean : t < kQRight ? g.r_wmean : g.q;
+    if (kind == PValues::kExact) {
+      p[u] = g.p[u];
+    } else if (g.total > 0 && !std::isnan(observed)) {
+      // A NaN statistic is compared with nothing: its count of 0 is no
+      // evidence, so plus-one gives NA there, not 1 / (total + 1).
+      p[u] = (static_cast<double>(g.count[u]) + 1.0) / (static_cast<double>(g.total) + 1.0);
     }
   }
+  return p;
+}
+
+void FillResults(const Matrix& m, const Results& out, const MetaOptions& options, MetaResults& r) {
+  const std::size_t genes = r.genes.size();
+  r.klass.assign(genes, 0);
+  r.r_mean.assign(genes, kNaN);
+  r.r_wmean.assign(genes, kNaN);
+  r.q.assign(genes, kNaN);
+  r.total.assign(genes, 0);
+  // The P-value columns run on past the named genes into the genes without
+  // ids, which count in the q-values' number of tests and are then dropped.
+  const std::size_t rows = out.genes.size();
+  std::array<std::vector<double>, kPValues> p;
+  for (int t = 0; t < kPValues; ++t) {
+    p[static_cast<std::size_t>(t)].assign(genes + rows - m.named.size(), kNaN);
+    r.count[static_cast<std::size_t>(t)].assign(genes, 0);
+  }
+  for (std::size_t k = 0; k < rows; ++k) {
+    const GeneResult& g = out.genes[k];
+    const bool has_name = k < m.named.size();
+    const std::size_t i = has_name ? m.named[k] : genes + (k - m.named.size());
+    // With one rank Q is 0 by construction and says nothing.
+    const bool has_q = has_name ? m.measured[i] >= 2 : g.klass >= 2;
+    const std::array<double, kPValues> gp = PValuesOf(g, has_q, options.pvalues);
+    for (std::size_t t = 0; t < kPValues; ++t) p[t][i] = gp[t];
+    if (!has_name) continue;
+    r.klass[i] = g.klass;
+    r.r_mean[i] = g.r_mean;
+    r.r_wmean[i] = g.r_wmean;
+    r.total[i] = g.total;
+    if (has_q) r.q[i] = g.q;
+    for (std::size_t t = 0; t < kPValues; ++t) {
+      if (has_q || (t != kQRight && t != kQLeft)) r.count[t][i] = g.count[t];
+    }
+  }
+  for (std::size_t t = 0; t < kPValues; ++t) {
+    r.q_values[t] = BenjaminiHochberg(p[t]);
+    r.q_values[t].resize(genes);
+    p[t].resize(genes);
+    r.p[t] = std::move(p[t]);
+  }
+}
+
+}  // namespace
+
+MetaResults RunMeta(const std::vector<Study>& studies, const MetaOptions& options) {
+  CheckStudies(studies, options);
+  std::vector<meta::RankedStudy> ranked;
+  ranked.reserve(studies.size());
+  for (const Study& s : studies) ranked.push_back(meta::RankOneStudy(s, options.duplicates));
+  const meta::Universe u = meta::ResolveUniverse(studies, ranked, options);
+
+  MetaResults r;
+  r.genes = u.genes;
+  for (const Study& s : studies) r.studies.push_back(s.name);
+  r.universe = options.universe_size > 0 ? options.universe_size : static_cast<std::int64_t>(r.genes.size());
+  for (std::size_t j = 0; j < studies.size(); ++j) {
+    const meta::StudyUniverse& su = u.studies[j];
+    const bool given = su.absent == Absent::kBelow && (su.members || su.own || options.universe_size > 0);
+    r.study_facts.push_back({static_cast<std::int64_t>(ranked[j].ids.size()), su.size, su.absent, given});
+  }
+  const Matrix m = BuildMatrix(ranked, u, options, r);
+
   Input input;
-  input.genes = static_cast<std::int32_t>(part.size());
-  input.studies = static_cast<std::int32_t>(n_studies);
-  input.ranks = matrix;
+  input.genes = static_cast<std::int32_t>(m.named.size() + static_cast<std::size_t>(m.unnamed));
+  input.studies = static_cast<std::int32_t>(studies.size());
+  input.ranks = m.ranks;
   input.weights = options.weights;
   RunOptions run;
   run.runs = options.runs;
@@ -223,44 +289,12 @@ MetaResults RunMeta(const std::vector<Study>& studies, const MetaOptions& option
   run.stop = options.stop;
   const Results out = Analyze(input, run);
 
-  r.klass.assign(genes, 0);
-  r.r_mean.assign(genes, kNaN);
-  r.r_wmean.assign(genes, kNaN);
-  r.q.assign(genes, kNaN);
-  r.total.assign(genes, 0);
-  for (int t = 0; t < kPValues; ++t) {
-    r.p[static_cast<std::size_t>(t)].assign(genes, kNaN);
-    r.count[static_cast<std::size_t>(t)].assign(genes, 0);
-  }
-  for (std::size_t k = 0; k < part.size(); ++k) {
-    const std::size_t i = part[k];
-    const GeneResult& g = out.genes[k];
-    r.klass[i] = g.klass;
-    r.r_mean[i] = g.r_mean;
-    r.r_wmean[i] = g.r_wmean;
-    r.total[i] = g.total;
-    // With one rank Q is 0 by construction and says nothing.
-    const bool has_q = in_matrix[i] >= 2;
-    if (has_q) r.q[i] = g.q;
-    for (int t = 0; t < kPValues; ++t) {
-      const auto u = static_cast<std::size_t>(t);
-      if (!has_q && (t == kQRight || t == kQLeft)) continue;
-      r.count[u][i] = g.count[u];
-      const float observed = t < kRwmeanRight ? g.r_mean : t < kQRight ? g.r_wmean : g.q;
-      if (options.pvalues == PValues::kExact) {
-        r.p[u][i] = g.p[u];
-      } else if (g.total > 0 && !std::isnan(observed)) {
-        // A NaN statistic is compared with nothing: its count of 0 is no
-        // evidence, so plus-one gives NA there, not 1 / (total + 1).
-        r.p[u][i] = (static_cast<double>(g.count[u]) + 1.0) / (static_cast<double>(g.total) + 1.0);
-      }
-    }
-  }
-  for (std::size_t t = 0; t < kPValues; ++t) r.q_values[t] = BenjaminiHochberg(r.p[t]);
+  FillResults(m, out, options, r);
   r.runs = out.runs;
   r.seed = out.seed;
   r.classes = out.classes;
-  r.genes_analysed = static_cast<std::int32_t>(part.size());
+  r.genes_analysed = input.genes;
+  r.unnamed = m.unnamed;
   r.pvalues = options.pvalues;
   r.version = kVersion;
   return r;

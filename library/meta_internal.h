@@ -4,9 +4,12 @@
 #define KORVELAN_LIBRARY_META_INTERNAL_H_
 
 #include <cstddef>
+#include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "korvelan/meta.h"
@@ -30,6 +33,31 @@ struct RankedStudy {
 // Throws std::invalid_argument naming the study and the id and positions
 // (1-based) at fault.
 RankedStudy RankOneStudy(const Study& study, Duplicates duplicates);
+
+// What one study ranks. A study whose absent genes are missing ranks its
+// ranked ids (size = their number). One whose absent genes are below its
+// list ranks its whole universe: the ids of `members`, or, without them,
+// every named gene and the first `unnamed` genes of the pool no id names.
+struct StudyUniverse {
+  Absent absent = Absent::kMissing;
+  std::int64_t size = 0;
+  std::shared_ptr<const std::unordered_set<std::string>> members;
+  std::int64_t unnamed = 0;
+  bool own = false;  // the study's own universe, not MetaOptions'
+};
+
+struct Universe {
+  // Every gene with an id: first seen across the studies, then the ids of
+  // the universe lists no study names (the rows of results.tsv).
+  std::vector<std::string> genes;
+  std::vector<StudyUniverse> studies;
+  std::int64_t unnamed = 0;  // the pool: the largest of the studies' unnamed
+};
+
+// Throws std::invalid_argument for a universe that cannot hold its study's
+// list (too small, an id outside it, an id twice in it).
+Universe ResolveUniverse(const std::vector<Study>& studies, const std::vector<RankedStudy>& ranked,
+                         const MetaOptions& options);
 
 
 }  // namespace korvelan::meta

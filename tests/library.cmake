@@ -11,3 +11,8 @@ add_dependencies(library_test korvelan)
 korvelan_test(library_meta_test
   SOURCES library/meta_test.cc
   DEPS korvelan::korvelan)
+
+# Top-k lists over their universes, mixed with full tables.
+korvelan_test(library_meta_universe_test
+  SOURCES library/meta_universe_test.cc
+  DEPS korvelan::korvelan)

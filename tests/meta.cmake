@@ -5,6 +5,12 @@ korvelan_test(korvelan_meta_tools_test
   SOURCES tools/meta_input_test.cc
   DEPS korvelan_tools)
 
+korvelan_test(korvelan_meta_sheet_test
+  SOURCES tools/meta_sheet_test.cc
+  DEPS korvelan_tools)
+target_compile_definitions(korvelan_meta_sheet_test PRIVATE
+  KORVELAN_TOOLS_TEST_DATA="${CMAKE_CURRENT_SOURCE_DIR}/tools/data")
+
 korvelan_test(korvelan_meta_e2e_test
   SOURCES meta/meta_e2e_test.cc
   DEPS korvelan_tools

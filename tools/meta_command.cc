@@ -20,6 +20,8 @@
 #include "tools/file_io.h"
 #include "tools/input_files.h"
 #include "tools/meta_input.h"
+#include "tools/meta_sheet.h"
+#include "tools/meta_studies.h"
 #include "tools/meta_progress.h"
 #include "tools/output_dir.h"
 #include "tools/report.h"
@@ -38,6 +40,7 @@ using Seconds = std::chrono::duration<double>;
 // the input (--absent) are settled.
 struct Settings {
   std::vector<std::filesystem::path> inputs;
+  std::filesystem::path sheet;  // --studies
   std::filesystem::path out;
   std::string shape = "auto";
   std::string gene, pvalue, statistic, sign_by, first = "largest", delimiter = "auto";
@@ -58,8 +61,11 @@ struct Settings {
 };
 
 void AddOptions(CLI::App& app, Settings& s) {
-  app.add_option("inputs", s.inputs, "Input files: study tables, lists, or one table of all studies")
-      ->required();
+  app.add_option("inputs", s.inputs, "Input files: study tables, lists, or one table of all studies");
+  app.add_option("--studies", s.sheet,
+                 "A study sheet instead of input files: a TSV with a header and one row per study, "
+                 "columns file (required), study, weight, absent, universe, gene, pvalue, statistic, "
+                 "sign_by, first (empty cells: the command line's)");
   app.add_option("-o,--out", s.out, "Results directory (created; refused if it exists unless --force)")
       ->required();
   app.add_option("--input-format", s.shape, "auto, tables, lists, columns, rows or long")
@@ -106,19 +112,21 @@ void AddOptions(CLI::App& app, Settings& s) {
 MetaReadOptions ReadOptions(const Settings& s, Duplicates duplicates) {
   MetaReadOptions r;
   r.shape = *InputShapeNamed(s.shape);
-  r.rule.gene_column = s.gene;
-  r.value_given = !s.pvalue.empty() || !s.statistic.empty();
-  r.rule.value_column = s.statistic.empty() ? s.pvalue : s.statistic;
-  r.rule.sign_column = s.sign_by;
-  r.rule.kind = !s.statistic.empty() ? RankingRule::Kind::kStatistic
-                : !s.sign_by.empty() ? RankingRule::Kind::kSignedPValue
-                                     : RankingRule::Kind::kPValue;
-  r.rule.first = s.first == "largest" ? RankFirst::kLargest : RankFirst::kSmallest;
+  SetTableRule(r, {s.gene, s.pvalue, s.statistic, s.sign_by, s.first});
   static const std::map<std::string, char> kDelimiters{{"tab", '\t'}, {"comma", ','}, {"semicolon", ';'}};
   if (s.delimiter != "auto") r.delimiter = kDelimiters.at(s.delimiter);
   r.study_column = s.study_column;
   r.duplicates = duplicates;
   return r;
+}
+
+SheetDefaults Defaults(const Settings& s, Duplicates duplicates) {
+  SheetDefaults d;
+  d.table = {s.gene, s.pvalue, s.statistic, s.sign_by, s.first};
+  d.delimiter = ReadOptions(s, duplicates).delimiter;
+  if (!s.absent.empty()) d.absent = s.absent == "below" ? Absent::kBelow : Absent::kMissing;
+  d.duplicates = duplicates;
+  return d;
 }
 
 Duplicates DuplicatesNamed(const std::string& name) {
@@ -240,19 +248,25 @@ int MetaMain(std::span<const std::string> args, std::ostream& out, std::ostream&
   };
   if (!s.pvalue.empty() && !s.statistic.empty()) return usage("give at most one of --pvalue and --statistic");
   if (!s.sign_by.empty() && s.pvalue.empty()) return usage("--sign-by needs --pvalue");
+  if (s.inputs.empty() == s.sheet.empty()) return usage("give input files or --studies SHEET (one of the two)");
+  if (!s.sheet.empty() && s.weights != "equal") return usage("with --studies, weights go in the sheet's weight column");
 
   try {
     // Refused before any work: an existing directory.
     StagedDirectory directory(s.out, s.force);
     const Duplicates duplicates = DuplicatesNamed(s.duplicates);
-    const MetaInput input = ReadMetaInput(s.inputs, ReadOptions(s, duplicates));
+    const StudiesRead read = ReadStudies(s.inputs, ReadOptions(s, duplicates), s.sheet, Defaults(s, duplicates));
+    const MetaInput& input = read.input;
+    const std::string format(read.sheet ? "sheet" : InputShapeName(input.shape));
 
     MetaOptions options;
-    const std::string absent = !s.absent.empty() ? s.absent : (input.top_lists ? "below" : "missing");
+    const std::string absent = read.sheet ? (s.absent.empty() ? "per study" : s.absent)
+                               : !s.absent.empty() ? s.absent
+                                                   : (input.top_lists ? "below" : "missing");
     options.absent = absent == "below" ? Absent::kBelow : Absent::kMissing;
     std::string universe_sha;
     if (!s.universe.empty()) {
-      if (options.absent != Absent::kBelow) {
+      if (options.absent != Absent::kBelow && !read.sheet) {
         return usage("--universe applies to --absent below");
       }
       if (s.universe.find_first_not_of("0123456789") == std::string::npos) {
@@ -266,13 +280,16 @@ int MetaMain(std::span<const std::string> args, std::ostream& out, std::ostream&
       } else {
         const std::string text = ReadWholeFile(s.universe);
         universe_sha = Sha256Hex(text);
-        options.universe_ids = ParseList(text, s.universe, "universe", Duplicates::kRefuse).ids;
+        options.universe_ids = ReadUniverseIds(text, s.universe);
       }
     }
+    if (read.sheet) options.study_settings = read.sheet->settings;
     options.duplicates = duplicates;
     options.min_studies = s.min_studies;
     options.pvalues = s.pvalues == "exact" ? PValues::kExact : PValues::kPlusOne;
-    if (s.weights != "equal") {
+    if (read.sheet) {
+      for (const SheetStudy& row : read.sheet->rows) options.weights.push_back(row.weight);
+    } else if (s.weights != "equal") {
       for (float w : ParseWeights(s.weights, input.studies.size())) options.weights.push_back(w);
     }
     options.runs = s.runs;
@@ -286,8 +303,8 @@ int MetaMain(std::span<const std::string> args, std::ostream& out, std::ostream&
       options.progress = [&bar](std::int32_t done, std::int32_t total) { bar->Update(done, total); };
     }
     const auto read_done = std::chrono::steady_clock::now();
-    out << kProgram << ": " << input.studies.size() << " studies (" << InputShapeName(input.shape)
-        << "), absent genes " << absent << ", seed " << options.seed
+    out << kProgram << ": " << input.studies.size() << " studies (" << format << "), absent genes " << absent
+        << ", seed " << options.seed
         << (drawn ? " (drawn; --seed " + std::to_string(options.seed) + " repeats this run)" : "")
         << "; running " << options.runs << " runs\n"
         << std::flush;
@@ -300,16 +317,17 @@ int MetaMain(std::span<const std::string> args, std::ostream& out, std::ostream&
       throw;
     }
     if (bar) bar->Finish();
+    ShowStudies(out, results, !s.quiet);
     const auto run_done = std::chrono::steady_clock::now();
 
     const int sort_by = SortIndex(s.sort_by);
     directory.Write("results.tsv", ResultsTsv(results, sort_by));
     {
       std::string inputs;
-      for (const auto& f : s.inputs) inputs += (inputs.empty() ? "" : ", ") + f.filename().string();
+      for (const auto& f : read.files) inputs += (inputs.empty() ? "" : ", ") + f.filename().string();
       std::vector<std::pair<std::string, std::string>> facts = {
           {"inputs", inputs},
-          {"input format", std::string(InputShapeName(input.shape))},
+          {"input format", format},
           {"absent genes", absent},
           {"universe", std::to_string(results.universe)},
           {"runs", std::to_string(results.runs)},
@@ -331,12 +349,13 @@ int MetaMain(std::span<const std::string> args, std::ostream& out, std::ostream&
     run["command_line"] = command;
     run["started_utc"] = UtcNow();
     Json files = Json::array();
-    for (std::size_t f = 0; f < s.inputs.size(); ++f) {
-      files.push_back({{"file", s.inputs[f].string()}, {"sha256", input.sha256[f]}});
+    for (std::size_t f = 0; f < read.files.size(); ++f) {
+      files.push_back({{"file", read.files[f].string()}, {"sha256", input.sha256[f]}});
     }
     run["inputs"] = files;
+    if (read.sheet) run["sheet"] = {{"file", s.sheet.string()}, {"sha256", read.sheet->sha256}};
     Json o;
-    o["input_format"] = InputShapeName(input.shape);
+    o["input_format"] = format;
     o["gene"] = s.gene;
     o["pvalue"] = s.pvalue;
     o["statistic"] = s.statistic;
@@ -368,11 +387,14 @@ int MetaMain(std::span<const std::string> args, std::ostream& out, std::ostream&
     Json studies = Json::array();
     for (const Study& study : input.studies) studies.push_back(study.name);
     run["studies"] = studies;
+    run["study_universes"] = StudyUniversesJson(results, read);
+    if (const std::string note = UniverseNote(results); !note.empty()) run["universe_note"] = note;
     run["counts"] = {{"studies", results.studies.size()},
                      {"genes", results.genes.size()},
                      {"genes_analysed", results.genes_analysed},
                      {"classes", results.classes},
-                     {"universe", results.universe}};
+                     {"universe", results.universe},
+                     {"genes_without_ids", results.unnamed}};
     const auto written = std::chrono::steady_clock::now();
     run["timings_seconds"] = {{"read", Seconds(read_done - started).count()},
                               {"analysis", Seconds(run_done - read_done).count()},

@@ -13,19 +13,27 @@
 //      largest with Order::kLargestFirst; a NaN value means "not ranked").
 //      Equal values share the average of the ranks they span. A study must
 //      rank at least 2 ids.
-//   3. The genes are the union of all studies' ids, or the universe's ids
-//      when a list is given. A gene a study did not rank is, with
-//      Absent::kMissing, not ranked by it; with Absent::kBelow, ranked
-//      below its list: tied at the average of the remaining places of the
-//      universe, (n + 1 + N) / 2 for a study ranking n of N genes.
-//   4. Genes listed (ranked by value or position, not placed "below") by
-//      fewer than min_studies studies get NA statistics and take no part in
-//      the runs or the adjustment. The others enter korvelan::Analyze in
-//      byte order of their ids, the order korvelan-prepare writes data.txt
-//      in, so that the same data in any order give the same numbers, and
+//   3. The genes are the union of all studies' ids and of the universe
+//      lists' ids. A study with Absent::kMissing (a table of the genes it
+//      measured) ranks only its ids. A study with Absent::kBelow (a top-k
+//      list) ranks its whole universe: its ids at their places, every other
+//      gene of the universe tied at the average of the remaining places,
+//      (n + 1 + N) / 2 for a study ranking n of N genes. Its universe is a
+//      list of ids; or a size N, which holds every named gene and N - named
+//      genes that no id names; or, without either, the named genes.
+//   4. A gene measured (ranked, listed or below) by fewer than min_studies
+//      studies gets NA statistics and takes no part in the runs or the
+//      adjustment; a top-k study measures its whole universe, so its runs
+//      permute its ranks over all of it. The genes that take part enter
+//      korvelan::Analyze in byte order of their ids, the order
+//      korvelan-prepare writes data.txt in, then the genes without ids, so
+//      that the same data in any order give the same numbers, and
 //      `korvelan --seed S` on korvelan-prepare's files gives the same
 //      P-values as PValues::kExact with seed S. A gene's information class
-//      is the number of studies with a rank for it in the matrix.
+//      is the number of studies that measured it.
+//   5. The genes without ids take part in the runs, the counts and the
+//      q-values' number of tests, but have no row in the results: they are
+//      the unlisted rest of a universe, alike within a class.
 //
 // After the runs:
 //   - P-values: kPlusOne (count + 1) / (total + 1) from the exact counts,
@@ -44,6 +52,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
 #include <stop_token>
 #include <string>
@@ -57,6 +66,10 @@ namespace korvelan {
 // Which end of a study's values is best.
 enum class Order { kSmallestFirst, kLargestFirst };
 
+// What a study says of a gene it did not rank: nothing (a table of the
+// genes it measured), or that it ranks below its list (a top-k list).
+enum class Absent { kMissing, kBelow };
+
 // One study. Without values, `ids` is its list, best first. With values
 // (one per id, same length), ids may come in any order and the values rank
 // them (see Order; ranks given as 1, 2, 2, 4 become 1, 2.5, 2.5, 4).
@@ -65,6 +78,15 @@ struct Study {
   std::vector<std::string> ids;
   std::vector<double> values;  // empty, or one per id; NaN: not ranked
   Order order = Order::kSmallestFirst;
+};
+
+// One study's own settings, for analyses that mix full tables with top-k
+// lists; unset, MetaOptions' hold. A universe (a size or a list of ids, as
+// in MetaOptions) needs absent genes below the list.
+struct StudySettings {
+  std::optional<Absent> absent;
+  std::int64_t universe_size = 0;
+  std::vector<std::string> universe_ids;
 };
 
 // A genes x studies table, column-major (the value of gene i in study j is
@@ -89,7 +111,6 @@ struct LongTable {
 std::vector<Study> StudiesFromTable(const GeneTable& table);
 std::vector<Study> StudiesFromLong(const LongTable& table);
 
-enum class Absent { kMissing, kBelow };
 // The largest universe: every "below" rank (a whole number or a half up to
 // N) stays exact in single precision, where the analysis holds ranks.
 inline constexpr std::int64_t kMaxUniverse = 8388608;  // 2^23
@@ -106,12 +127,15 @@ struct MetaOptions {
   // Front ends choose: kMissing for tables of all measured genes, kBelow
   // for top-k lists.
   Absent absent = Absent::kMissing;
-  // The universe for kBelow: a size N (at least the number of genes), or a
-  // list of ids (every id a study ranks must be in it; ids of no study are
-  // genes that every study places below its list). Both empty/0: the union.
-  // At most kMaxUniverse.
+  // The universe of every kBelow study without its own: a size N (at least
+  // the number of named genes; the rest are genes without ids), or a list
+  // of ids (every id such a study ranks must be in it; ids of no study are
+  // genes it places below its list). Both empty/0: the named genes. At most
+  // kMaxUniverse.
   std::int64_t universe_size = 0;
   std::vector<std::string> universe_ids;
+  // Empty, or one per study (in the order of the studies).
+  std::vector<StudySettings> study_settings;
   Duplicates duplicates = Duplicates::kRefuse;
   std::int32_t min_studies = 1;  // 1 .. number of studies
   PValues pvalues = PValues::kPlusOne;
@@ -150,6 +174,17 @@ struct MetaResults {
   std::int32_t classes = 0;  // the largest information class
   PValues pvalues = PValues::kPlusOne;
   std::string version;  // kVersion
+  // Genes without ids that took part (included in genes_analysed).
+  std::int64_t unnamed = 0;
+  // Per study: ids it lists, genes it ranks (its universe; for kMissing its
+  // ranked ids) and how its absent genes were taken.
+  struct StudyFacts {
+    std::int64_t listed = 0;
+    std::int64_t universe = 0;
+    Absent absent = Absent::kMissing;
+    bool universe_given = false;  // a size or ids; otherwise the named genes
+  };
+  std::vector<StudyFacts> study_facts;
 };
 
 // The analysis. Throws std::invalid_argument (naming the study and the id

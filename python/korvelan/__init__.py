@@ -53,6 +53,7 @@ def analyze(
     duplicates: Literal["refuse", "first", "best", "mean"] = "refuse",
     min_studies: int = 1,
     pvalues: Literal["plus-one", "exact"] = "plus-one",
+    studies: Optional[pd.DataFrame] = None,
 ) -> pd.DataFrame:
     """Meta-analyse ranked gene lists; one row of results per gene.
 
@@ -117,6 +118,15 @@ def analyze(
     pvalues
         ``"plus-one"``: (count + 1) / (total + 1), never 0; ``"exact"``:
         count / total in single precision, as the console program writes.
+    studies
+        Per-study settings, shaped like ``korvelan-meta``'s study sheet: a
+        DataFrame with a column ``study`` (one row per study of ``ranks``)
+        and any of ``weight``, ``absent`` and ``universe`` (a number of
+        genes or a list of ids); a missing cell takes the argument of that
+        name. So full tables (``"missing"``) and top-k lists (``"below"``
+        over their universe) can be analysed together; a gene's
+        information class is the number of studies that measured it, and a
+        top-k study measures its whole universe.
 
     Returns
     -------
@@ -156,13 +166,13 @@ def analyze(
         if _inputs.is_long(ranks):
             kind = "long"
             study, gene, value = _inputs.from_long(ranks)
-            studies = list(dict.fromkeys(study))
+            names = list(dict.fromkeys(study))
         else:
             kind = "table"
-            genes, studies, values = _inputs.from_wide(ranks)
+            genes, names, values = _inputs.from_wide(ranks)
     elif isinstance(ranks, Mapping):
         kind = "lists"
-        studies, lists = _inputs.from_mapping(ranks)
+        names, lists = _inputs.from_mapping(ranks)
     else:
         raise TypeError(
             "ranks must be a mapping of study name to ranked gene ids, a genes x studies "
@@ -174,7 +184,13 @@ def analyze(
         absent = "below" if kind == "lists" else "missing"
     elif not isinstance(absent, str):
         raise TypeError(f'absent must be "below", "missing" or None, not {absent!r}')
-    if universe is not None and absent == "missing":
+    settings: list = []
+    sheet_weights: list = []
+    if studies is not None:
+        settings, sheet_weights = _inputs.settings_for(studies, names)
+        if sheet_weights and weights is not None:
+            raise ValueError("give weights or a weight column in studies, not both")
+    if universe is not None and absent == "missing" and studies is None:
         raise ValueError(f'universe applies to absent="below", not to absent="{absent}"')
     if not isinstance(duplicates, str):
         raise TypeError(f'duplicates must be "refuse", "first", "best" or "mean", not {duplicates!r}')
@@ -190,19 +206,20 @@ def analyze(
         duplicates=duplicates,
         min_studies=_inputs.whole(min_studies, "min_studies", 1, _inputs.INT32_MAX),
         pvalues=pvalues,
-        weights=_inputs.weights_for(weights, studies),
+        weights=sheet_weights or _inputs.weights_for(weights, names),
         runs=_inputs.whole(runs, "runs", 1, _inputs.INT32_MAX),
         seed=_inputs.whole(seed, "seed", 1, MAX_SEED),
         threads=_hardware_threads()
         if threads is None
         else _inputs.whole(threads, "threads", 1, MAX_THREADS),
+        study_settings=settings,
     )
 
     try:
         if kind == "lists":
-            out = _korvelan.run_lists(studies, lists, options)
+            out = _korvelan.run_lists(names, lists, options)
         elif kind == "table":
-            out = _korvelan.run_table(genes, studies, values, options)
+            out = _korvelan.run_table(genes, names, values, options)
         else:
             out = _korvelan.run_long(study, gene, value, options)
     except ValueError as error:

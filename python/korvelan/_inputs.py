@@ -150,3 +150,50 @@ def universe_for(universe: Any) -> tuple[int, list[str]]:
     if isinstance(universe, (bool, np.bool_, numbers.Real)):
         raise TypeError(f"universe must be a whole number or a list of gene ids, not {universe!r}")
     return 0, _ids(universe, "universe")
+
+
+def _is_na(value: Any) -> bool:
+    return value is None or (isinstance(value, numbers.Real) and math.isnan(value))
+
+
+def settings_for(sheet: Any, studies: list[str]) -> tuple[list[tuple[str, int, list[str]]], list[float]]:
+    """Per study, in `studies` order: (absent or "", universe size, universe ids), and the
+    weights of a "weight" column (empty without one), from a DataFrame shaped like
+    korvelan-meta's study sheet."""
+    if not isinstance(sheet, pd.DataFrame):
+        raise TypeError(f"studies must be a pandas DataFrame, not {type(sheet).__name__}")
+    columns = [str(c) for c in sheet.columns]
+    unknown = [c for c in columns if c not in ("study", "weight", "absent", "universe")]
+    if unknown:
+        raise ValueError(f"studies: the column {unknown[0]!r} is not one of study, weight, absent, universe")
+    if "study" not in columns:
+        raise ValueError('studies needs a column "study" naming each study')
+    rows: dict[str, Any] = {}
+    for _, row in sheet.iterrows():
+        name = _name(row["study"], "studies: a study name")
+        if name in rows:
+            raise ValueError(f'studies names "{name}" twice')
+        rows[name] = row
+    for name in studies:
+        if name not in rows:
+            raise ValueError(f'studies has no row for study "{name}"')
+    for name in rows:
+        if name not in studies:
+            raise ValueError(f'studies names "{name}", which is not a study of ranks')
+    settings = []
+    for name in studies:
+        row = rows[name]
+        absent = row.get("absent")
+        absent = "" if _is_na(absent) else absent
+        if absent not in ("", "below", "missing"):
+            raise ValueError(f'studies: absent of study "{name}" must be "below" or "missing", not {absent!r}')
+        universe = row.get("universe")
+        if _is_na(universe):
+            size, ids = 0, []
+        else:
+            size, ids = universe_for(universe)
+        settings.append((absent, size, ids))
+    weights = []
+    if "weight" in columns:
+        weights = weights_for([1.0 if _is_na(rows[n]["weight"]) else rows[n]["weight"] for n in studies], studies)
+    return settings, weights

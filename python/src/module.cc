@@ -129,8 +129,17 @@ korvelan::MetaOptions MakeOptions(const std::string& absent, std::int64_t univer
                                   const py::list& universe_ids, const std::string& duplicates,
                                   std::int32_t min_studies, const std::string& pvalues,
                                   std::vector<double> weights, std::int32_t runs,
-                                  std::int32_t seed, unsigned threads) {
+                                  std::int32_t seed, unsigned threads, const py::list& study_settings) {
   korvelan::MetaOptions m;
+  // Per study: (absent or "" for the common one, universe size, universe ids).
+  for (const py::handle item : study_settings) {
+    const auto t = item.cast<py::tuple>();
+    korvelan::StudySettings one;
+    if (const auto own = t[0].cast<std::string>(); !own.empty()) one.absent = ParseAbsent(own);
+    one.universe_size = t[1].cast<std::int64_t>();
+    one.universe_ids = Utf8Strings(t[2].cast<py::list>(), "universe id");
+    m.study_settings.push_back(std::move(one));
+  }
   m.absent = ParseAbsent(absent);
   m.universe_size = universe_size;
   m.universe_ids = Utf8Strings(universe_ids, "universe id");
@@ -200,7 +209,7 @@ PYBIND11_MODULE(_korvelan, m) {
       .def(py::init(&MakeOptions), py::kw_only(), py::arg("absent"), py::arg("universe_size"),
            py::arg("universe_ids"), py::arg("duplicates"), py::arg("min_studies"),
            py::arg("pvalues"), py::arg("weights"), py::arg("runs"), py::arg("seed"),
-           py::arg("threads"));
+           py::arg("threads"), py::arg("study_settings") = py::list());
 
   // The matrix-shaped inputs may be large: their conversion from Python
   // objects happens here, with the GIL held; only the analysis releases it.

@@ -4,6 +4,9 @@ and the options that change the rank matrix or the P-values."""
 
 from __future__ import annotations
 
+import os
+import subprocess
+
 import numpy as np
 import pandas as pd
 import pytest
@@ -100,3 +103,38 @@ def test_weights_by_name_equal_weights_in_order(ranked_lists):
     by_name = korvelan.analyze(ranked_lists, runs=10, seed=4,
                                weights=pd.Series(weights[::-1], index=names[::-1]))
     pd.testing.assert_frame_equal(in_order, by_name, check_exact=True)
+
+
+def test_study_settings_same_as_the_study_sheet(ranked_lists, tmp_path):
+    """Four full lists and one cut to its top 200 over its whole list as
+    universe, with its own weight: the studies argument gives the table of
+    korvelan-meta --studies."""
+    names = list(ranked_lists)
+    data = dict(ranked_lists)
+    data[names[0]] = ranked_lists[names[0]][:200]
+    sheet = pd.DataFrame({"study": names, "absent": ["below"] + ["missing"] * 4,
+                          "universe": [ranked_lists[names[0]]] + [None] * 4,
+                          "weight": [2.0] + [None] * 4})
+    frame = korvelan.analyze(data, runs=20, seed=5, studies=sheet)
+    (tmp_path / "universe.txt").write_text("".join(f"{g}\n" for g in ranked_lists[names[0]]))
+    rows = ["file\tstudy\tabsent\tuniverse\tweight"]
+    for k, name in enumerate(names):
+        (tmp_path / f"{name}.txt").write_text("".join(f"{g}\n" for g in data[name]), encoding="utf-8")
+        rows.append(f"{name}.txt\t{name}\t" + ("below\tuniverse.txt\t2" if k == 0 else "missing\t\t"))
+    (tmp_path / "sheet.tsv").write_text("\n".join(rows) + "\n", encoding="utf-8")
+    subprocess.run([os.environ["KORVELAN_META"], "--studies", str(tmp_path / "sheet.tsv"), "-o",
+                    str(tmp_path / "out"), "-q", "--runs", "20", "--seed", "5"],
+                   capture_output=True, text=True, check=True)
+    assert_same_as_tsv(frame, (tmp_path / "out" / "results.tsv").read_text(encoding="utf-8"))
+
+
+def test_study_universes_as_the_common_one(ranked_lists):
+    tops = {name: ids[:100] for name, ids in ranked_lists.items()}
+    common = korvelan.analyze(tops, runs=10, seed=4, universe=20000)
+    sheet = pd.DataFrame({"study": list(tops), "universe": [20000] * len(tops)})
+    own = korvelan.analyze(tops, runs=10, seed=4, studies=sheet)
+    pd.testing.assert_frame_equal(common, own, check_exact=True)
+    with pytest.raises(ValueError, match='studies has no row for study'):
+        korvelan.analyze(tops, runs=10, seed=4, studies=sheet.iloc[1:])
+    with pytest.raises(ValueError, match="not one of study, weight, absent, universe"):
+        korvelan.analyze(tops, runs=10, seed=4, studies=sheet.assign(logfc=1))

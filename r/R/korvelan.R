@@ -5,7 +5,8 @@
 
 korvelan <- function(x, weights = NULL, classes = NULL, runs = 1000L, seed = NULL,
                      threads = 1L, absent = NULL, universe = NULL, min_studies = 1L,
-                     pvalues = c("plus-one", "exact"), verbose = interactive()) {
+                     pvalues = c("plus-one", "exact"), verbose = interactive(),
+                     studies = NULL) {
   call <- match.call()
   fail <- function(...) stop(simpleError(paste0(...), call))
 
@@ -54,7 +55,7 @@ korvelan <- function(x, weights = NULL, classes = NULL, runs = 1000L, seed = NUL
 
   universe_size <- 0
   universe_ids <- character(0)
-  if (!is.null(universe) && absent != "below") {
+  if (!is.null(universe) && absent != "below" && is.null(studies)) {
     fail("`universe` applies to absent = \"below\" only")
   }
   if (!is.null(universe)) {
@@ -71,10 +72,17 @@ korvelan <- function(x, weights = NULL, classes = NULL, runs = 1000L, seed = NUL
     fail("`verbose` must be TRUE or FALSE")
   }
 
+  settings <- .study_settings(studies, .study_names(input), fail)
+  if (length(settings$weights)) {
+    if (length(weights)) fail("give `weights` or a weight column in `studies`, not both")
+    weights <- settings$weights
+  }
   options <- list(absent = absent, universe_size = universe_size,
                   universe_ids = universe_ids, min_studies = min_studies,
                   pvalues = pvalues, weights = weights, runs = runs, seed = seed,
-                  threads = threads)
+                  threads = threads, study_absent = settings$absent,
+                  study_universe_size = settings$universe_size,
+                  study_universe_ids = settings$universe_ids)
   out <- tryCatch(.Call(korvelan_run, input, options, verbose),
                   error = function(e) fail(conditionMessage(e)))
   if (identical(out$status, "interrupted")) .signal_interrupt()
@@ -223,3 +231,56 @@ korvelan <- function(x, weights = NULL, classes = NULL, runs = 1000L, seed = NUL
 # The library's shortest exact decimal of each value, as results.tsv writes
 # it ("NA" for NA): for comparing with the library's text digit for digit.
 .format_number <- function(x) .Call(korvelan_format_number, as.double(x))
+
+# The study names in the order the analysis takes the studies.
+.study_names <- function(input) {
+  switch(input$shape, lists = input$names, table = input$studies, long = unique(input$study))
+}
+
+# Per-study settings from a data frame shaped like korvelan-meta's study
+# sheet (columns study, and any of weight, absent, universe), in the order
+# of `names`; a missing cell (NA, NULL) takes the argument of that name.
+.study_settings <- function(studies, names, fail) {
+  none <- list(absent = character(0), universe_size = numeric(0), universe_ids = list(),
+               weights = numeric(0))
+  if (is.null(studies)) return(none)
+  if (!is.data.frame(studies)) fail("`studies` must be a data frame with a column \"study\"")
+  unknown <- setdiff(names(studies), c("study", "weight", "absent", "universe"))
+  if (length(unknown)) {
+    fail("`studies` has the column \"", unknown[1L], "\", not one of study, weight, absent, universe")
+  }
+  if (!("study" %in% names(studies))) fail("`studies` needs a column \"study\" naming each study")
+  study <- enc2utf8(as.character(studies$study))
+  if (anyDuplicated(study)) fail("`studies` names \"", study[anyDuplicated(study)], "\" twice")
+  if (length(setdiff(names, study))) fail("`studies` has no row for study \"", setdiff(names, study)[1L], "\"")
+  if (length(setdiff(study, names))) fail("`studies` names \"", setdiff(study, names)[1L], "\", which is not a study of `x`")
+  row <- match(names, study)
+  cell <- function(column, k) if (column %in% names(studies)) studies[[column]][[row[k]]] else NULL
+  out <- none
+  for (k in seq_along(names)) {
+    absent <- cell("absent", k)
+    absent <- if (is.null(absent) || is.na(absent)) "" else as.character(absent)
+    if (!(absent %in% c("", "below", "missing"))) {
+      fail("`studies`: absent of study \"", names[k], "\" must be \"below\" or \"missing\"")
+    }
+    universe <- cell("universe", k)
+    size <- 0
+    ids <- character(0)
+    if (is.character(universe) || is.factor(universe)) {
+      ids <- .gene_ids(universe, paste0("the universe of study \"", names[k], "\""), fail)
+    } else if (is.numeric(universe) && length(universe) == 1L && !is.na(universe)) {
+      if (!is.finite(universe) || universe < 1 || universe != round(universe)) {
+        fail("`studies`: the universe of study \"", names[k], "\" must be a number of genes or gene ids")
+      }
+      size <- as.double(universe)
+    }
+    out$absent[k] <- absent
+    out$universe_size[k] <- size
+    out$universe_ids[[k]] <- ids
+  }
+  if ("weight" %in% names(studies)) {
+    w <- as.double(studies$weight[row])
+    out$weights <- ifelse(is.na(w), 1, w)
+  }
+  out
+}

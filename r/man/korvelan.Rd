@@ -13,7 +13,8 @@
 \usage{
 korvelan(x, weights = NULL, classes = NULL, runs = 1000L, seed = NULL,
          threads = 1L, absent = NULL, universe = NULL, min_studies = 1L,
-         pvalues = c("plus-one", "exact"), verbose = interactive())
+         pvalues = c("plus-one", "exact"), verbose = interactive(),
+         studies = NULL)
 }
 \arguments{
   \item{x}{the studies, in one of three shapes:
@@ -58,6 +59,15 @@ korvelan(x, weights = NULL, classes = NULL, runs = 1000L, seed = NULL,
     the values the console program \command{korvelan} writes.}
   \item{verbose}{show a progress bar (on by default in interactive
     sessions).}
+  \item{studies}{per-study settings, shaped like the study sheet of
+    \command{korvelan-meta}: a data frame with a column \code{study} (one
+    row per study of \code{x}) and any of \code{weight}, \code{absent}
+    and \code{universe} (a number of genes, or in a list column a
+    character vector of ids); \code{NA} takes the argument of that name.
+    Full tables (\code{"missing"}) and top-k lists (\code{"below"} over
+    their universe) can so be analysed together; a gene's information
+    class is the number of studies that measured it, and a top-k study
+    measures its whole universe.}
 }
 \details{
   The analysis runs on a thread of its own while R waits; an interrupt

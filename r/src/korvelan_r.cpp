@@ -91,6 +91,19 @@ korvelan::MetaOptions ReadOptions(const Rcpp::List& o) {
   options.runs = Rcpp::as<std::int32_t>(o["runs"]);
   options.seed = Rcpp::as<std::int32_t>(o["seed"]);
   options.threads = Rcpp::as<unsigned>(o["threads"]);
+  // Per study: absent ("" for the common one), universe size and ids.
+  const std::vector<std::string> absent_of = Strings(o["study_absent"]);
+  const std::vector<double> size_of = Doubles(o["study_universe_size"]);
+  const Rcpp::List ids_of(o["study_universe_ids"]);
+  for (std::size_t j = 0; j < absent_of.size(); ++j) {
+    korvelan::StudySettings one;
+    if (!absent_of[j].empty()) {
+      one.absent = absent_of[j] == "below" ? korvelan::Absent::kBelow : korvelan::Absent::kMissing;
+    }
+    one.universe_size = static_cast<std::int64_t>(size_of[j]);
+    one.universe_ids = Strings(ids_of[static_cast<R_xlen_t>(j)]);
+    options.study_settings.push_back(std::move(one));
+  }
   return options;
 }
 

@@ -158,6 +158,9 @@ TEST_F(MetaProgram, ProstateListsBelowPutHpnAndAmacrOnTopInEveryShape) {
   const RunResult rows = Run({kProstate.string(), "-o", "rows", "--seed", "11", "--runs", "200"});
   ASSERT_EQ(rows.exit_status, 0) << e2e::Describe(rows);
   EXPECT_NE(rows.out.find("(rows), absent genes below"), std::string::npos) << rows.out;
+  // Without --universe the union stands for it, and the screen says why
+  // that matters.
+  EXPECT_NE(rows.out.find("no universe was given: the 89 genes the inputs name stand for"), std::string::npos);
   const std::vector<Row> top = ReadResults(Path("rows") / "results.tsv");
   ASSERT_EQ(top.size(), 89u);
   EXPECT_EQ(top[0].at("gene"), "HPN");
@@ -201,6 +204,110 @@ TEST_F(MetaProgram, ProstateListsBelowPutHpnAndAmacrOnTopInEveryShape) {
   for (std::size_t i = 0; i < 10; ++i) EXPECT_NE(top[i].at("gene"), "OGT");
 }
 
+TEST_F(MetaProgram, ProstateListsOverAUniverseOf20000ReachTheResolutionLimit) {
+  // Every gene of the universe, named or not, takes part in the runs: a
+  // gene on top of four lists out of 20000 is never matched by chance.
+  const RunResult r = Run({kProstate.string(), "-o", "wide", "--seed", "3", "--runs", "40", "--universe",
+                           "20000", "--top", "4"});
+  ASSERT_EQ(r.exit_status, 0) << e2e::Describe(r);
+  EXPECT_NE(r.out.find("  Luo: 25 ids listed, universe 20000, absent genes below\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("19911 genes of the universe have no id"), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find("no universe was given"), std::string::npos);
+  const std::vector<Row> rows = ReadResults(Path("wide") / "results.tsv");
+  ASSERT_EQ(rows.size(), 89u);
+  std::set<std::string> top;
+  for (std::size_t i = 0; i < 4; ++i) {
+    top.insert(rows[i].at("gene"));
+    EXPECT_EQ(Number(rows[i].at("p_Rmean_left")), 1.0 / (40.0 * 20000 + 1)) << rows[i].at("gene");
+  }
+  EXPECT_EQ(top, (std::set<std::string>{"HPN", "AMACR", "NME1", "GDF15"}));
+  EXPECT_LT(std::stoi(rows[4].at("n_studies")), 4);
+  const auto run = nlohmann::json::parse(ReadBytes(Path("wide") / "run.json"));
+  EXPECT_EQ(run["counts"]["genes_analysed"], 20000);
+  EXPECT_EQ(run["counts"]["genes_without_ids"], 19911);
+  EXPECT_EQ(run["study_universes"][4]["study"], "Singh");
+  EXPECT_EQ(run["study_universes"][4]["universe"], 20000);
+  EXPECT_EQ(run["study_universes"][4]["universe_from"], "given");
+  EXPECT_FALSE(run.contains("universe_note"));
+}
+
+TEST_F(MetaProgram, BreastTopHundredOverItsUniverseComesCloseToTheFullRankings) {
+  // The three full rankings of 917 genes, and the same cut to their top
+  // 100 with --universe 917: the runs must permute over all 917 genes, or
+  // the cut lists' top genes lose most of their evidence.
+  std::istringstream lines(ReadBytes(kBreast));
+  std::string cut;
+  std::string line;
+  for (int n = 0; n <= 100 && std::getline(lines, line); ++n) cut += line + "\n";
+  WriteBytes(Path("top100.tsv"), cut);
+  const std::vector<std::string> common = {"--seed", "8", "--runs", "300", "-q"};
+  std::vector<std::string> full_args = {kBreast.string(), "-o", "full"};
+  std::vector<std::string> cut_args = {"top100.tsv", "-o", "cut", "--universe", "917"};
+  full_args.insert(full_args.end(), common.begin(), common.end());
+  cut_args.insert(cut_args.end(), common.begin(), common.end());
+  ASSERT_EQ(Run(full_args).exit_status, 0);
+  ASSERT_EQ(Run(cut_args).exit_status, 0);
+  const std::vector<Row> full = ReadResults(Path("full") / "results.tsv");
+  std::map<std::string, Row> by_gene;
+  for (const Row& row : ReadResults(Path("cut") / "results.tsv")) by_gene[row.at("gene")] = row;
+  for (std::size_t i = 0; i < 20; ++i) {
+    const std::string& gene = full[i].at("gene");
+    ASSERT_TRUE(by_gene.contains(gene)) << gene;
+    const double p_full = Number(full[i].at("p_Rmean_left"));
+    const double p_cut = Number(by_gene[gene].at("p_Rmean_left"));
+    EXPECT_LT(p_cut, 2.5 * p_full + 2e-5) << gene << ": " << p_cut << " against " << p_full;
+  }
+  EXPECT_EQ(by_gene.at("ESR1").at("p_Rmean_left"), full[0].at("p_Rmean_left"));
+}
+
+TEST_F(MetaProgram, SheetMixesTablesWithATopList) {
+  // Four of the five real tables and the fifth cut to its 200 smallest
+  // p-values, a list over the genes of its table.
+  const std::vector<std::string> tables = FiveTables();
+  std::istringstream lines(ReadBytes(tables[0]));
+  std::string line;
+  std::getline(lines, line);
+  std::vector<std::pair<double, std::string>> genes;
+  std::string universe;
+  while (std::getline(lines, line)) {
+    std::istringstream cells(line);
+    std::string id, lfc, p;
+    std::getline(cells, id, '\t');
+    std::getline(cells, lfc, '\t');
+    std::getline(cells, p, '\t');
+    genes.emplace_back(std::stod(p), id);
+    universe += id + "\n";
+  }
+  std::stable_sort(genes.begin(), genes.end());
+  std::string top;
+  for (std::size_t k = 0; k < 200; ++k) top += genes[k].second + "\n";
+  WriteBytes(Path("top200.txt"), top);
+  WriteBytes(Path("measured.txt"), universe);
+  std::string sheet = "file\tstudy\tuniverse\ntop200.txt\tcut\tmeasured.txt\n";
+  for (std::size_t j = 1; j < tables.size(); ++j) sheet += tables[j] + "\t\t\n";
+  WriteBytes(Path("sheet.tsv"), sheet);
+  const RunResult r = Run({"--studies", "sheet.tsv", "-o", "mixed", "--gene", "Symbol", "--pvalue", "pvalue",
+                           "--runs", "3", "--seed", "2", "--top", "0"});
+  ASSERT_EQ(r.exit_status, 0) << e2e::Describe(r);
+  EXPECT_NE(r.out.find("5 studies (sheet), absent genes per study"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("  cut: 200 ids listed, universe " + std::to_string(genes.size()) + ", absent genes below\n"),
+            std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("  GSE24883: "), std::string::npos) << r.out;
+  const auto run = nlohmann::json::parse(ReadBytes(Path("mixed") / "run.json"));
+  EXPECT_EQ(run["sheet"]["sha256"], tools::Sha256Hex(sheet));
+  EXPECT_EQ(run["study_universes"][0]["absent"], "below");
+  EXPECT_EQ(run["study_universes"][0]["universe_given"], "measured.txt");
+  EXPECT_EQ(run["study_universes"][1]["absent"], "missing");
+  EXPECT_EQ(run["inputs"][1]["sha256"], tools::Sha256Hex(ReadBytes(tables[1])));
+
+  // A row naming a file that is not there: the sheet and its line.
+  WriteBytes(Path("bad.tsv"), "file\ntop200.txt\nnone.txt\n");
+  const RunResult bad = Run({"--studies", "bad.tsv", "-o", "bad", "--seed", "2"});
+  EXPECT_EQ(bad.exit_status, 1);
+  EXPECT_NE(bad.err.find("bad.tsv line 3: the file \"none.txt\" does not exist"), std::string::npos) << bad.err;
+  EXPECT_FALSE(fs::exists(Path("bad")));
+}
+
 TEST_F(MetaProgram, BreastColumnsAndTheRunRecord) {
   const RunResult r = Run({kBreast.string(), "-o", "breast", "--runs", "20", "--top", "3"});
   ASSERT_EQ(r.exit_status, 0) << e2e::Describe(r);
@@ -235,8 +342,9 @@ TEST_F(MetaProgram, OptionsChangeWhatTheyShould) {
     EXPECT_EQ(r.exit_status, 0) << dir << ": " << e2e::Describe(r);
     return ReadResults(Path(dir) / "results.tsv");
   };
-  // --min-studies: genes of fewer studies are NA and last.
-  const std::vector<Row> min3 = run("min3", {"--min-studies", "3"});
+  // --min-studies: genes measured by fewer studies are NA and last. (A
+  // top-k list measures its whole universe, so only tables leave genes out.)
+  const std::vector<Row> min3 = run("min3", {"--min-studies", "3", "--absent", "missing"});
   std::size_t na = 0;
   for (const Row& row : min3) {
     if (std::stoi(row.at("n_studies")) < 3) {

@@ -196,6 +196,9 @@ TEST(MetaCommandLine, VersionHelpAndUsageErrors) {
       {{"a", "b", "-o", "d", "--seed", "0"}, 2, "", "--seed"},
       {{"a", "b", "-o", "d", "--absent", "ignore"}, 2, "", "--absent"},
       {{"a", "b", "-o", "d", "--min-studies", "0"}, 2, "", "--min-studies"},
+      {{"-o", "d"}, 2, "", "give input files or --studies SHEET"},
+      {{"a", "-o", "d", "--studies", "s.tsv"}, 2, "", "give input files or --studies SHEET"},
+      {{"-o", "d", "--studies", "s.tsv", "--weights", "1,2"}, 2, "", "weights go in the sheet's weight column"},
   };
   for (const Case& c : cases) {
     std::ostringstream out, err;
@@ -205,7 +208,7 @@ TEST(MetaCommandLine, VersionHelpAndUsageErrors) {
   }
   std::ostringstream help, ignored;
   MetaMain(std::vector<std::string>{"--help"}, help, ignored, MetaTerminal{});
-  for (const char* option : {"--input-format", "--universe", "--duplicates", "--min-studies", "--pvalues",
+  for (const char* option : {"--input-format", "--studies", "--universe", "--duplicates", "--min-studies", "--pvalues",
                              "--runs", "--seed", "--threads", "--weights", "--top", "--quiet", "--force"}) {
     EXPECT_NE(help.str().find(option), std::string::npos) << option;
   }

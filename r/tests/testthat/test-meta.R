@@ -39,6 +39,28 @@ test_that("lists: the breast columns with a universe size equal korvelan-meta", 
                                     "--weights", "1,2,3"))
 })
 
+test_that("studies: per-study absent, universe and weight equal korvelan-meta --studies", {
+  file <- meta_data("rankaggreg-prostate5", "geneLists.tsv")
+  rows <- strsplit(readLines(file)[-1L], "\t", fixed = TRUE)
+  x <- lapply(rows, function(r) r[-1L][nzchar(r[-1L])])
+  names(x) <- vapply(rows, `[`, "", 1L)
+  dir <- tempfile()
+  dir.create(dir)
+  on.exit(unlink(dir, recursive = TRUE))
+  for (s in names(x)) writeLines(x[[s]], file.path(dir, paste0(s, ".txt")))
+  # Luo's list as a table of the genes it measured; the others top-25 of 3000.
+  sheet <- data.frame(file = paste0(names(x), ".txt"), study = names(x),
+                      absent = c("missing", rep("below", 4)), universe = c(NA, rep(3000, 4)),
+                      weight = c(2, NA, NA, NA, NA))
+  utils::write.table(sheet, file.path(dir, "sheet.tsv"), sep = "\t", quote = FALSE,
+                     row.names = FALSE, na = "")
+  res <- korvelan(x, runs = 20L, seed = 4L, verbose = FALSE, studies = sheet[-1L])
+  expect_same_results(res, run_meta(character(0), "--studies", file.path(dir, "sheet.tsv"),
+                                    "--runs", 20, "--seed", 4))
+  expect_error(korvelan(x, runs = 5L, seed = 4L, verbose = FALSE, studies = sheet[-1L][-1L, ]),
+               "`studies` has no row for study \"Luo\"")
+})
+
 test_that("matrix, data.frame and long table of the GSE p-values equal korvelan-meta's tables", {
   files <- sort(list.files(file.path(repo_dir(), "tests", "tools", "data"),
                            pattern = "^GSE.*[.]tsv$", full.names = TRUE))
