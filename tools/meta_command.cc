@@ -44,7 +44,8 @@ struct Settings {
   std::string study_column = "study";
   std::string absent;  // empty: by the input's shape
   std::string universe;
-  std::string duplicates = "refuse";
+  std::string duplicates;  // empty: by the input's shape
+  std::string split_ids;
   std::int32_t min_studies = 1;
   std::string pvalues = "plus-one";
   std::int32_t runs = 1000;
@@ -81,8 +82,11 @@ void AddOptions(CLI::App& app, Settings& s) {
   app.add_option("--universe", s.universe,
                  "With --absent below: the number of genes N, or a file of ids one per line "
                  "(default: the union of all inputs)");
-  app.add_option("--duplicates", s.duplicates, "An id twice in one study: refuse, first, best or mean")
+  app.add_option("--duplicates", s.duplicates,
+                 "An id twice in one study: refuse, first, best or mean (default: mean for tables, "
+                 "refuse otherwise)")
       ->check(CLI::IsMember({"refuse", "first", "best", "mean"}));
+  app.add_option("--split-ids", s.split_ids, "tables: split ids joining several genes at SEP (e.g. ///)");
   app.add_option("--min-studies", s.min_studies,
                  "Genes ranked by fewer studies are listed with NA and left out (default 1)")
       ->check(CLI::Range(1, korvelan::kMaxStudies));
@@ -103,7 +107,7 @@ void AddOptions(CLI::App& app, Settings& s) {
   app.add_flag("--force", s.force, "Replace an existing results directory");
 }
 
-MetaReadOptions ReadOptions(const Settings& s, Duplicates duplicates) {
+MetaReadOptions ReadOptions(const Settings& s) {
   MetaReadOptions r;
   r.shape = *InputShapeNamed(s.shape);
   r.rule.gene_column = s.gene;
@@ -117,15 +121,22 @@ MetaReadOptions ReadOptions(const Settings& s, Duplicates duplicates) {
   static const std::map<std::string, char> kDelimiters{{"tab", '\t'}, {"comma", ','}, {"semicolon", ';'}};
   if (s.delimiter != "auto") r.delimiter = kDelimiters.at(s.delimiter);
   r.study_column = s.study_column;
-  r.duplicates = duplicates;
+  if (!s.duplicates.empty()) r.duplicates = DuplicatesNamed(s.duplicates);
+  r.split_ids = s.split_ids;
   return r;
 }
 
-Duplicates DuplicatesNamed(const std::string& name) {
-  if (name == "first") return Duplicates::kFirst;
-  if (name == "best") return Duplicates::kBest;
-  if (name == "mean") return Duplicates::kMean;
-  return Duplicates::kRefuse;
+// run.json's account of each study table: columns chosen, rows skipped,
+// ids split and merged.
+Json TablesJson(const MetaInput& input) {
+  Json tables = Json::array();
+  for (const TableFacts& t : input.tables) {
+    tables.push_back({{"study", t.study}, {"columns", t.columns}, {"fold_change", t.fold_change},
+                      {"rows", t.rows}, {"skipped_without_id", t.no_id},
+                      {"skipped_without_value", t.no_value}, {"ids_split", t.split},
+                      {"rows_merged", t.repeated}});
+  }
+  return tables;
 }
 
 int SortIndex(const std::string& name) {
@@ -244,8 +255,8 @@ int MetaMain(std::span<const std::string> args, std::ostream& out, std::ostream&
   try {
     // Refused before any work: an existing directory.
     StagedDirectory directory(s.out, s.force);
-    const Duplicates duplicates = DuplicatesNamed(s.duplicates);
-    const MetaInput input = ReadMetaInput(s.inputs, ReadOptions(s, duplicates));
+    const MetaInput input = ReadMetaInput(s.inputs, ReadOptions(s));
+    const std::vector<std::string> warnings = OverlapWarnings(input.studies);
 
     MetaOptions options;
     const std::string absent = !s.absent.empty() ? s.absent : (input.top_lists ? "below" : "missing");
@@ -269,7 +280,7 @@ int MetaMain(std::span<const std::string> args, std::ostream& out, std::ostream&
         options.universe_ids = ParseList(text, s.universe, "universe", Duplicates::kRefuse).ids;
       }
     }
-    options.duplicates = duplicates;
+    options.duplicates = input.duplicates;
     options.min_studies = s.min_studies;
     options.pvalues = s.pvalues == "exact" ? PValues::kExact : PValues::kPlusOne;
     if (s.weights != "equal") {
@@ -289,8 +300,10 @@ int MetaMain(std::span<const std::string> args, std::ostream& out, std::ostream&
     out << kProgram << ": " << input.studies.size() << " studies (" << InputShapeName(input.shape)
         << "), absent genes " << absent << ", seed " << options.seed
         << (drawn ? " (drawn; --seed " + std::to_string(options.seed) + " repeats this run)" : "")
-        << "; running " << options.runs << " runs\n"
-        << std::flush;
+        << "; running " << options.runs << " runs\n";
+    for (const std::string& line : DescribeTables(input)) out << line << "\n";
+    out << std::flush;
+    for (const std::string& warning : warnings) err << kProgram << ": warning: " << warning << "\n";
 
     MetaResults results;
     try {
@@ -350,7 +363,8 @@ int MetaMain(std::span<const std::string> args, std::ostream& out, std::ostream&
     } else {
       o["universe"] = results.universe;
     }
-    o["duplicates"] = s.duplicates;
+    o["duplicates"] = DuplicatesName(input.duplicates);
+    o["split_ids"] = s.split_ids;
     o["min_studies"] = s.min_studies;
     o["pvalues"] = s.pvalues;
     o["runs"] = s.runs;
@@ -368,6 +382,8 @@ int MetaMain(std::span<const std::string> args, std::ostream& out, std::ostream&
     Json studies = Json::array();
     for (const Study& study : input.studies) studies.push_back(study.name);
     run["studies"] = studies;
+    if (!input.tables.empty()) run["tables"] = TablesJson(input);
+    run["warnings"] = warnings;
     run["counts"] = {{"studies", results.studies.size()},
                      {"genes", results.genes.size()},
                      {"genes_analysed", results.genes_analysed},

@@ -161,6 +161,8 @@ Table ParseTable(std::string_view text, std::string source, std::optional<char> 
     while (!name.empty() && (name.back() == '\r' || name.back() == ' ')) name.pop_back();
   }
   std::size_t width = table.columns.size();
+  // R's write.csv names the row-name column "" rather than leaving it out.
+  if (width > 1 && table.columns.front().empty()) table.columns.front() = "row.names";
   if (rows.size() > 1 && rows[1].fields.size() == width + 1) {
     table.columns.insert(table.columns.begin(), "row.names");
     ++width;

@@ -10,7 +10,8 @@
 //
 // The header names the columns. A header one name shorter than the first
 // data row is R's layout with row names: the unnamed first column is then
-// called "row.names". Every data row must have as many fields as the header.
+// called "row.names", as is an empty first name (R's write.csv). Every data
+// row must have as many fields as the header.
 #ifndef KORVELAN_TOOLS_TABLE_H_
 #define KORVELAN_TOOLS_TABLE_H_
 
