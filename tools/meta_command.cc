@@ -256,7 +256,10 @@ int MetaMain(std::span<const std::string> args, std::ostream& out, std::ostream&
     // Refused before any work: an existing directory.
     StagedDirectory directory(s.out, s.force);
     const MetaInput input = ReadMetaInput(s.inputs, ReadOptions(s));
-    const std::vector<std::string> warnings = OverlapWarnings(input.studies);
+    // Top-k lists share few ids by nature; tables of all measured genes
+    // that share few point at ids of another kind.
+    const std::vector<std::string> warnings =
+        input.top_lists ? std::vector<std::string>{} : OverlapWarnings(input.studies);
 
     MetaOptions options;
     const std::string absent = !s.absent.empty() ? s.absent : (input.top_lists ? "below" : "missing");

@@ -104,7 +104,8 @@ struct MetaInput {
 std::vector<std::string> DescribeTables(const MetaInput& input);
 
 // A warning for each study sharing fewer than a tenth of its ids with the
-// union of the other studies (symbols against Ensembl ids, say).
+// union of the other studies (symbols against Ensembl ids, say). Meant for
+// tables of all measured genes: top-k lists share few ids by nature.
 std::vector<std::string> OverlapWarnings(const std::vector<Study>& studies);
 
 // Reads and checks `files` (1 .. any; the meta layer checks the counts).
