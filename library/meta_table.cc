@@ -45,7 +45,12 @@ std::vector<std::size_t> ResultOrder(const MetaResults& results, int sort_by) {
   return order;
 }
 
-std::string FormatNumber(double value) {
+namespace {
+
+// to_chars without a format is the shortest text that reads back to the
+// value in the value's own type.
+template <typename Real>
+std::string Shortest(Real value) {
   if (std::isnan(value)) return "NA";
   if (std::isinf(value)) return value > 0 ? "Inf" : "-Inf";
   std::array<char, 32> buffer{};
@@ -53,13 +58,11 @@ std::string FormatNumber(double value) {
   return std::string(buffer.data(), end);
 }
 
-std::string FormatFloat(float value) {
-  if (std::isnan(value)) return "NA";
-  if (std::isinf(value)) return value > 0 ? "Inf" : "-Inf";
-  std::array<char, 32> buffer{};
-  const auto end = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value).ptr;
-  return std::string(buffer.data(), end);
-}
+}  // namespace
+
+std::string FormatNumber(double value) { return Shortest(value); }
+
+std::string FormatFloat(float value) { return Shortest(value); }
 
 std::string ResultsTsv(const MetaResults& results, int sort_by) {
   std::string out;
