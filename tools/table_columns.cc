@@ -56,7 +56,7 @@ std::string Layout(const std::vector<std::string>& header) {
   if (HasAll(header, {"logFC", "logCPM", "PValue"})) return "edgeR topTags";
   if (HasAll(header, {"p_val", "p_val_adj"})) return "Seurat FindMarkers";
   if (HasAll(header, {"names", "scores", "pvals"})) return "scanpy rank_genes_groups_df";
-  return "table";
+  return "simple table";
 }
 
 [[noreturn]] void Unrecognised(const std::vector<std::string>& header, const std::string& source,

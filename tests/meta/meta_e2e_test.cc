@@ -376,7 +376,7 @@ TEST_F(MetaProgram, ShippedTablesNeedNoColumnOptionsAndReadFromAnyStream) {
   ASSERT_EQ(r.exit_status, 0) << e2e::Describe(r);
   ASSERT_EQ(Run(named).exit_status, 0);
   EXPECT_EQ(ReadBytes(Path("detected") / "results.tsv"), ReadBytes(Path("named") / "results.tsv"));
-  EXPECT_NE(r.out.find("\n  GSE12050: table: id \"Symbol\", ranked by sign(Log2FC) x -log10(pvalue), "
+  EXPECT_NE(r.out.find("\n  GSE12050: simple table: id \"Symbol\", ranked by sign(Log2FC) x -log10(pvalue), "
                        "largest first (rank 1 = most up); 6573 rows\n"),
             std::string::npos)
       << r.out;
@@ -434,7 +434,7 @@ TEST_F(MetaProgram, StudiesOfOtherIdsAndProbeTablesAreReported) {
   EXPECT_NE(mean.out.find("  p1: GEO web tool: id \"Gene.symbol\", ranked by \"t\", largest first (rank 1 = "
                           "most up); fold change \"logFC\"; 6 rows, 1 row without an id skipped, 1 row "
                           "without a value skipped, 1 repeated id merged\n"
-                          "  p2: table:"),
+                          "  p2: simple table:"),
             std::string::npos)
       << mean.out;
   EXPECT_NE(mean.out.find("the mean of their ranks counts (--duplicates mean;"), std::string::npos);

@@ -99,7 +99,7 @@ const Format kFormats[] = {
      "TP53\t1.5\t1e-04\t1.1\t1.9\n"
      "\t0.3\t0.5\t0\t0.6\n"
      "GAPDH\t0.05\t0.8\t-0.1\t0.2\n",
-     {"Symbol", "pvalue", "", "Log2FC", RankFirst::kLargest}, "table", 1, 0, 0, "TP53"},
+     {"Symbol", "pvalue", "", "Log2FC", RankFirst::kLargest}, "simple table", 1, 0, 0, "TP53"},
 };
 
 TEST(StudyTables, EachFormatReadWithoutOptionsAsWithItsColumnsNamed) {
