@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "tools/file_io.h"
+#include "tools/input_text.h"
 #include "tools/tool_error.h"
 
 namespace korvelan::tools {
@@ -181,7 +182,7 @@ Table ParseTable(std::string_view text, std::string source, std::optional<char> 
 }
 
 Table ReadTableFile(const std::filesystem::path& path, std::optional<char> delimiter) {
-  return ParseTable(ReadWholeFile(path), path.string(), delimiter);
+  return ParseTable(Unpacked(ReadWholeFile(path), path.string()), path.string(), delimiter);
 }
 
 }  // namespace korvelan::tools

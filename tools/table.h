@@ -51,6 +51,7 @@ std::optional<char> DetectDelimiter(std::string_view header_line);
 Table ParseTable(std::string_view text, std::string source,
                  std::optional<char> delimiter = std::nullopt);
 
+// The file's table; gzip data are unpacked first.
 Table ReadTableFile(const std::filesystem::path& path,
                     std::optional<char> delimiter = std::nullopt);
 
