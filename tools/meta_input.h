@@ -82,7 +82,7 @@ struct TableFacts {
   std::size_t no_id = 0;     // skipped rows
   std::size_t no_value = 0;
   std::size_t split = 0;     // rows whose id was split
-  std::size_t repeated = 0;  // rows merged into an earlier row's id
+  std::size_t repeated = 0;  // ids merged into an earlier row's
   // Per id of the study, in its order: the row's log fold change (NaN:
   // none), kept for results that report effects.
   std::vector<double> fold_changes;

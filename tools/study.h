@@ -80,7 +80,7 @@ struct RankedRows {
   std::size_t no_id = 0;        // skipped: no usable id
   std::size_t no_value = 0;     // skipped: no ranking value
   std::size_t split = 0;        // rows whose id named several genes
-  std::size_t repeated = 0;     // rows whose id an earlier row had
+  std::size_t repeated = 0;     // ids (split ones each) an earlier row had
 };
 
 // Each row's rank by `rule`, every row of the table one measurement: ties
