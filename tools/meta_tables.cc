@@ -1,7 +1,5 @@
 // korvelan-meta's study tables: columns chosen, rows ranked and counted,
 // and what the screen says about them.
-#include <cmath>
-#include <limits>
 #include <unordered_map>
 #include <unordered_set>
 
