@@ -45,13 +45,24 @@ std::vector<std::size_t> ResultOrder(const MetaResults& results, int sort_by) {
   return order;
 }
 
-std::string FormatNumber(double value) {
+namespace {
+
+// to_chars without a format is the shortest text that reads back to the
+// value in the value's own type.
+template <typename Real>
+std::string Shortest(Real value) {
   if (std::isnan(value)) return "NA";
   if (std::isinf(value)) return value > 0 ? "Inf" : "-Inf";
   std::array<char, 32> buffer{};
   const auto end = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value).ptr;
   return std::string(buffer.data(), end);
 }
+
+}  // namespace
+
+std::string FormatNumber(double value) { return Shortest(value); }
+
+std::string FormatFloat(float value) { return Shortest(value); }
 
 std::string ResultsTsv(const MetaResults& results, int sort_by) {
   std::string out;
@@ -61,6 +72,8 @@ std::string ResultsTsv(const MetaResults& results, int sort_by) {
     out += c + 1 < columns.size() ? '\t' : '\n';
   }
   const std::size_t genes = results.genes.size();
+  // Exact P-values are the console program's single-precision count / total.
+  const bool exact_p = results.pvalues == PValues::kExact;
   for (std::size_t i : ResultOrder(results, sort_by)) {
     out += results.genes[i];
     out += '\t';
@@ -69,15 +82,20 @@ std::string ResultsTsv(const MetaResults& results, int sort_by) {
       out += '\t';
       out += FormatNumber(results.ranks[j * genes + i]);
     }
+    // The statistics are held in single precision: their shortest float
+    // text (1.8) reads back to the value held, where the widened double
+    // would print float noise (1.7999999523162842).
     for (double v : {results.r_mean[i], results.r_wmean[i], results.q[i]}) {
       out += '\t';
-      out += FormatNumber(v);
+      out += FormatFloat(static_cast<float>(v));
     }
-    for (const auto* column : {&results.p, &results.q_values}) {
-      for (const std::vector<double>& values : *column) {
-        out += '\t';
-        out += FormatNumber(values[i]);
-      }
+    for (const std::vector<double>& values : results.p) {
+      out += '\t';
+      out += exact_p ? FormatFloat(static_cast<float>(values[i])) : FormatNumber(values[i]);
+    }
+    for (const std::vector<double>& values : results.q_values) {
+      out += '\t';
+      out += FormatNumber(values[i]);
     }
     out += '\n';
   }

@@ -2,7 +2,7 @@
 # end to end on the shipped data sets (meta/data: see the README of each,
 # LGPL; the five-study tables are tools/data's, GPL-3).
 korvelan_test(korvelan_meta_tools_test
-  SOURCES tools/meta_input_test.cc
+  SOURCES tools/meta_input_test.cc tools/meta_tables_test.cc
   DEPS korvelan_tools)
 
 korvelan_test(korvelan_meta_sheet_test

@@ -47,7 +47,8 @@ struct Settings {
   std::string study_column = "study";
   std::string absent;  // empty: by the input's shape
   std::string universe;
-  std::string duplicates = "refuse";
+  std::string duplicates;  // empty: by the input's shape
+  std::string split_ids;
   std::int32_t min_studies = 1;
   std::string pvalues = "plus-one";
   std::int32_t runs = 1000;
@@ -87,8 +88,11 @@ void AddOptions(CLI::App& app, Settings& s) {
   app.add_option("--universe", s.universe,
                  "With --absent below: the number of genes N, or a file of ids one per line "
                  "(default: the union of all inputs)");
-  app.add_option("--duplicates", s.duplicates, "An id twice in one study: refuse, first, best or mean")
+  app.add_option("--duplicates", s.duplicates,
+                 "An id twice in one study: refuse, first, best or mean (default: mean for tables, "
+                 "refuse otherwise)")
       ->check(CLI::IsMember({"refuse", "first", "best", "mean"}));
+  app.add_option("--split-ids", s.split_ids, "tables: split ids joining several genes at SEP (e.g. ///)");
   app.add_option("--min-studies", s.min_studies,
                  "Genes ranked by fewer studies are listed with NA and left out (default 1)")
       ->check(CLI::Range(1, korvelan::kMaxStudies));
@@ -109,31 +113,40 @@ void AddOptions(CLI::App& app, Settings& s) {
   app.add_flag("--force", s.force, "Replace an existing results directory");
 }
 
-MetaReadOptions ReadOptions(const Settings& s, Duplicates duplicates) {
+MetaReadOptions ReadOptions(const Settings& s) {
   MetaReadOptions r;
   r.shape = *InputShapeNamed(s.shape);
   SetTableRule(r, {s.gene, s.pvalue, s.statistic, s.sign_by, s.first});
   static const std::map<std::string, char> kDelimiters{{"tab", '\t'}, {"comma", ','}, {"semicolon", ';'}};
   if (s.delimiter != "auto") r.delimiter = kDelimiters.at(s.delimiter);
   r.study_column = s.study_column;
-  r.duplicates = duplicates;
+  if (!s.duplicates.empty()) r.duplicates = DuplicatesNamed(s.duplicates);
+  r.split_ids = s.split_ids;
   return r;
 }
 
-SheetDefaults Defaults(const Settings& s, Duplicates duplicates) {
+SheetDefaults Defaults(const Settings& s) {
   SheetDefaults d;
   d.table = {s.gene, s.pvalue, s.statistic, s.sign_by, s.first};
-  d.delimiter = ReadOptions(s, duplicates).delimiter;
+  const MetaReadOptions read = ReadOptions(s);
+  d.delimiter = read.delimiter;
   if (!s.absent.empty()) d.absent = s.absent == "below" ? Absent::kBelow : Absent::kMissing;
-  d.duplicates = duplicates;
+  d.duplicates = read.duplicates;
+  d.split_ids = read.split_ids;
   return d;
 }
 
-Duplicates DuplicatesNamed(const std::string& name) {
-  if (name == "first") return Duplicates::kFirst;
-  if (name == "best") return Duplicates::kBest;
-  if (name == "mean") return Duplicates::kMean;
-  return Duplicates::kRefuse;
+// run.json's account of each study table: columns chosen, rows skipped,
+// ids split and merged.
+Json TablesJson(const MetaInput& input) {
+  Json tables = Json::array();
+  for (const TableFacts& t : input.tables) {
+    tables.push_back({{"study", t.study}, {"columns", t.columns}, {"fold_change", t.fold_change},
+                      {"rows", t.rows}, {"skipped_without_id", t.no_id},
+                      {"skipped_without_value", t.no_value}, {"ids_split", t.split},
+                      {"rows_merged", t.repeated}});
+  }
+  return tables;
 }
 
 int SortIndex(const std::string& name) {
@@ -254,10 +267,13 @@ int MetaMain(std::span<const std::string> args, std::ostream& out, std::ostream&
   try {
     // Refused before any work: an existing directory.
     StagedDirectory directory(s.out, s.force);
-    const Duplicates duplicates = DuplicatesNamed(s.duplicates);
-    const StudiesRead read = ReadStudies(s.inputs, ReadOptions(s, duplicates), s.sheet, Defaults(s, duplicates));
+    const StudiesRead read = ReadStudies(s.inputs, ReadOptions(s), s.sheet, Defaults(s));
     const MetaInput& input = read.input;
     const std::string format(read.sheet ? "sheet" : InputShapeName(input.shape));
+    // Top-k lists share few ids by nature; tables of all measured genes
+    // that share few point at ids of another kind.
+    const std::vector<std::string> warnings =
+        input.top_lists ? std::vector<std::string>{} : OverlapWarnings(input.studies);
 
     MetaOptions options;
     const std::string absent = read.sheet ? (s.absent.empty() ? "per study" : s.absent)
@@ -284,7 +300,7 @@ int MetaMain(std::span<const std::string> args, std::ostream& out, std::ostream&
       }
     }
     if (read.sheet) options.study_settings = read.sheet->settings;
-    options.duplicates = duplicates;
+    options.duplicates = input.duplicates;
     options.min_studies = s.min_studies;
     options.pvalues = s.pvalues == "exact" ? PValues::kExact : PValues::kPlusOne;
     if (read.sheet) {
@@ -306,8 +322,10 @@ int MetaMain(std::span<const std::string> args, std::ostream& out, std::ostream&
     out << kProgram << ": " << input.studies.size() << " studies (" << format << "), absent genes " << absent
         << ", seed " << options.seed
         << (drawn ? " (drawn; --seed " + std::to_string(options.seed) + " repeats this run)" : "")
-        << "; running " << options.runs << " runs\n"
-        << std::flush;
+        << "; running " << options.runs << " runs\n";
+    for (const std::string& line : DescribeTables(input)) out << line << "\n";
+    out << std::flush;
+    for (const std::string& warning : warnings) err << kProgram << ": warning: " << warning << "\n";
 
     MetaResults results;
     try {
@@ -369,7 +387,8 @@ int MetaMain(std::span<const std::string> args, std::ostream& out, std::ostream&
     } else {
       o["universe"] = results.universe;
     }
-    o["duplicates"] = s.duplicates;
+    o["duplicates"] = DuplicatesName(input.duplicates);
+    o["split_ids"] = s.split_ids;
     o["min_studies"] = s.min_studies;
     o["pvalues"] = s.pvalues;
     o["runs"] = s.runs;
@@ -389,6 +408,8 @@ int MetaMain(std::span<const std::string> args, std::ostream& out, std::ostream&
     run["studies"] = studies;
     run["study_universes"] = StudyUniversesJson(results, read);
     if (const std::string note = UniverseNote(results); !note.empty()) run["universe_note"] = note;
+    if (!input.tables.empty()) run["tables"] = TablesJson(input);
+    run["warnings"] = warnings;
     run["counts"] = {{"studies", results.studies.size()},
                      {"genes", results.genes.size()},
                      {"genes_analysed", results.genes_analysed},

@@ -6,7 +6,7 @@
 #include <limits>
 #include <unordered_map>
 
-#include "tools/file_io.h"
+#include "tools/input_text.h"
 #include "tools/number_text.h"
 #include "tools/sha256.h"
 #include "tools/table.h"
@@ -98,21 +98,24 @@ char DelimiterOf(std::string_view line, const std::string& source, std::size_t n
                   ": expected fields separated by tabs, commas or semicolons, found one field");
 }
 
-std::string Stem(const std::filesystem::path& path) { return path.stem().string(); }
+}  // namespace
 
-Study StudyFromTable(const std::filesystem::path& path, const MetaReadOptions& options) {
-  const Table table = ReadTableFile(path, options.delimiter);
-  const StudyRanks ranks = RankStudy(table, Stem(path), options.rule);
-  Study study;
-  study.name = ranks.name;
-  study.ids = ranks.genes;
-  for (std::int64_t half : ranks.half_ranks) {
-    study.values.push_back(half == kNotRanked ? kNaN : static_cast<double>(half) / 2.0);
+std::optional<Duplicates> DuplicatesNamed(std::string_view name) {
+  for (Duplicates d : {Duplicates::kRefuse, Duplicates::kFirst, Duplicates::kBest, Duplicates::kMean}) {
+    if (DuplicatesName(d) == name) return d;
   }
-  return study;
+  return std::nullopt;
 }
 
-}  // namespace
+std::string_view DuplicatesName(Duplicates duplicates) {
+  switch (duplicates) {
+    case Duplicates::kRefuse: return "refuse";
+    case Duplicates::kFirst: return "first";
+    case Duplicates::kBest: return "best";
+    case Duplicates::kMean: return "mean";
+  }
+  return "refuse";
+}
 
 std::optional<InputShape> InputShapeNamed(std::string_view name) {
   for (InputShape s : {InputShape::kAuto, InputShape::kTables, InputShape::kLists,
@@ -250,7 +253,7 @@ std::vector<Study> ParseLong(std::string_view text, const std::string& source,
                       row.fields[value] + "\", which is not a number (empty or NA: not ranked)");
     }
     const auto [it, added] = index.emplace(name, builders.size());
-    if (added) builders.emplace_back(source, name, options.duplicates);
+    if (added) builders.emplace_back(source, name, options.duplicates.value_or(Duplicates::kRefuse));
     builders[it->second].Add(row.fields[gene], row.line, cell.value.value_or(kNaN), true);
   }
   std::vector<Study> studies;
@@ -265,12 +268,13 @@ MetaInput ReadMetaInput(const std::vector<std::filesystem::path>& files,
                         const MetaReadOptions& options) {
   std::vector<std::string> texts;
   std::vector<std::string> sources;
-  for (const auto& f : files) {
-    texts.push_back(ReadWholeFile(f));
-    sources.push_back(f.string());
-  }
   MetaInput input;
-  for (const std::string& text : texts) input.sha256.push_back(Sha256Hex(text));
+  for (const auto& f : files) {
+    sources.push_back(f == "-" ? std::string("standard input") : f.string());
+    std::string bytes = ReadInputBytes(f);
+    input.sha256.push_back(Sha256Hex(bytes));
+    texts.push_back(Unpacked(std::move(bytes), sources.back()));
+  }
   input.shape = options.shape == InputShape::kAuto ? DetectShape(texts, sources) : options.shape;
   const bool single = input.shape == InputShape::kColumns || input.shape == InputShape::kRows ||
                       input.shape == InputShape::kLong;
@@ -279,27 +283,31 @@ MetaInput ReadMetaInput(const std::vector<std::filesystem::path>& files,
                     " shape is one table holding every study; " + std::to_string(files.size()) +
                     " files were given");
   }
+  input.duplicates = options.duplicates.value_or(
+      input.shape == InputShape::kTables ? Duplicates::kMean : Duplicates::kRefuse);
+  MetaReadOptions settled = options;
+  settled.duplicates = input.duplicates;
   switch (input.shape) {
     case InputShape::kTables:
-      if (options.rule.gene_column.empty() || !options.value_given) {
-        throw ToolError(sources.front() +
-                        ": a study table needs --gene and one of --pvalue and --statistic");
+      input.tables.resize(files.size());
+      for (std::size_t i = 0; i < files.size(); ++i) {
+        input.studies.push_back(
+            ParseStudyTable(texts[i], sources[i], StudyNameOf(files[i]), settled, input.tables[i]));
       }
-      for (const auto& f : files) input.studies.push_back(StudyFromTable(f, options));
       break;
     case InputShape::kLists:
       for (std::size_t i = 0; i < files.size(); ++i) {
-        input.studies.push_back(ParseList(texts[i], sources[i], Stem(files[i]), options.duplicates));
+        input.studies.push_back(ParseList(texts[i], sources[i], StudyNameOf(files[i]), input.duplicates));
       }
       break;
     case InputShape::kColumns:
-      input.studies = ParseColumns(texts.front(), sources.front(), options.delimiter, options.duplicates);
+      input.studies = ParseColumns(texts.front(), sources.front(), options.delimiter, input.duplicates);
       break;
     case InputShape::kRows:
-      input.studies = ParseRows(texts.front(), sources.front(), options.delimiter, options.duplicates);
+      input.studies = ParseRows(texts.front(), sources.front(), options.delimiter, input.duplicates);
       break;
     case InputShape::kLong:
-      input.studies = ParseLong(texts.front(), sources.front(), options);
+      input.studies = ParseLong(texts.front(), sources.front(), settled);
       break;
     case InputShape::kAuto:
       break;

@@ -1,11 +1,15 @@
 // korvelan-meta's input files in their five shapes, read into studies for
 // the meta-analysis layer (korvelan/meta.h):
 //
-//   tables   one differential-expression table per study, ranked as
-//            korvelan-prepare ranks them (--gene with --pvalue, --statistic
-//            or --pvalue --sign-by); study name = file name without
-//            extension; a gene twice in one table is always refused, as
-//            korvelan-prepare refuses it (--duplicates applies to lists)
+//   tables   one differential-expression table per study; columns named
+//            (--gene with --pvalue, --statistic or --pvalue --sign-by) or
+//            recognised from the header (table_columns.h); study name =
+//            file name without extension (and without .gz). Rows without a
+//            usable id or ranking value are skipped and counted; each row
+//            is ranked, then the ids of several rows (probes of one gene)
+//            are merged by --duplicates, by default "mean": the mean of
+//            their ranks (keeping the best of several probes would favour
+//            genes measured by many, in every study on the same platform)
 //   lists    one file per study: one id per line, best first; blank lines
 //            and lines starting with # are skipped
 //   columns  one table, one column per study: the header names the
@@ -22,6 +26,9 @@
 // has both a study and a gene column, rows when its first header field is
 // "study", a list (refused: one study) when every line holds one field,
 // columns otherwise.
+//
+// Inputs are read once each ("-" is standard input; gzip data are
+// unpacked), so pipes and FIFOs work.
 //
 // Every error is a ToolError naming the file and, where one is at fault,
 // the line: unreadable files, ids that are empty or hold a tab or double
@@ -44,6 +51,10 @@ namespace korvelan::tools {
 
 enum class InputShape { kAuto, kTables, kLists, kColumns, kRows, kLong };
 
+// "refuse", "first", "best", "mean".
+std::optional<Duplicates> DuplicatesNamed(std::string_view name);
+std::string_view DuplicatesName(Duplicates duplicates);
+
 // "auto", "tables", "lists", "columns", "rows", "long".
 std::optional<InputShape> InputShapeNamed(std::string_view name);
 std::string_view InputShapeName(InputShape shape);
@@ -57,7 +68,24 @@ struct MetaReadOptions {
   bool value_given = false;  // --pvalue or --statistic was given
   std::string study_column = "study";  // long
   std::optional<char> delimiter;       // nullopt: detected
-  Duplicates duplicates = Duplicates::kRefuse;
+  // nullopt: kMean for tables, kRefuse for the other shapes.
+  std::optional<Duplicates> duplicates;
+  std::string split_ids;  // tables: split ids at this separator
+};
+
+// What was read from one study table, for the screen and run.json.
+struct TableFacts {
+  std::string study;
+  std::string columns;      // DescribeChoice
+  std::string fold_change;  // the fold-change column, empty: none
+  std::size_t rows = 0;
+  std::size_t no_id = 0;     // skipped rows
+  std::size_t no_value = 0;
+  std::size_t split = 0;     // rows whose id was split
+  std::size_t repeated = 0;  // ids merged into an earlier row's
+  // Per id of the study, in its order: the row's log fold change (NaN:
+  // none), kept for results that report effects.
+  std::vector<double> fold_changes;
 };
 
 struct MetaInput {
@@ -67,7 +95,18 @@ struct MetaInput {
   // gene measured: lists, columns and rows (the default of --absent).
   bool top_lists = false;
   std::vector<std::string> sha256;  // of each file's bytes as read
+  Duplicates duplicates = Duplicates::kRefuse;  // as settled for the shape
+  std::vector<TableFacts> tables;               // tables only, per study
 };
+
+// The screen's lines about the tables read: one per study (columns, rows,
+// skipped, merged), then how repeated ids were merged.
+std::vector<std::string> DescribeTables(const MetaInput& input);
+
+// A warning for each study sharing fewer than a tenth of its ids with the
+// union of the other studies (symbols against Ensembl ids, say). Meant for
+// tables of all measured genes: top-k lists share few ids by nature.
+std::vector<std::string> OverlapWarnings(const std::vector<Study>& studies);
 
 // Reads and checks `files` (1 .. any; the meta layer checks the counts).
 MetaInput ReadMetaInput(const std::vector<std::filesystem::path>& files,
@@ -78,6 +117,8 @@ InputShape DetectShape(const std::vector<std::string>& texts,
                        const std::vector<std::string>& sources);
 
 // Parsers of one text each (exposed for tests).
+Study ParseStudyTable(std::string_view text, const std::string& source, const std::string& name,
+                      const MetaReadOptions& options, TableFacts& facts);
 Study ParseList(std::string_view text, const std::string& source, const std::string& name,
                 Duplicates duplicates);
 std::vector<Study> ParseColumns(std::string_view text, const std::string& source,

@@ -6,6 +6,7 @@
 #include <unordered_map>
 
 #include "tools/file_io.h"
+#include "tools/input_text.h"
 #include "tools/number_text.h"
 #include "tools/sha256.h"
 #include "tools/study.h"
@@ -83,6 +84,7 @@ MetaReadOptions RowReadOptions(const RowCells& cells, const SheetDefaults& d, co
   SetTableRule(r, t);
   r.delimiter = d.delimiter;
   r.duplicates = d.duplicates;
+  r.split_ids = d.split_ids;
   return r;
 }
 
@@ -122,7 +124,7 @@ Study ReadRow(const RowCells& cells, const std::filesystem::path& folder, const 
   row.file = folder / name;
   if (!std::filesystem::exists(row.file)) throw ToolError(where + ": the file \"" + name + "\" does not exist");
   MetaReadOptions options = RowReadOptions(cells, d, where);
-  const std::string text = ReadWholeFile(row.file);
+  const std::string text = Unpacked(ReadInputBytes(row.file), row.file.string());
   row.list = !DetectDelimiter(FirstLine(text)).has_value();
   options.shape = row.list ? InputShape::kLists : InputShape::kTables;
   MetaInput input;
@@ -134,6 +136,10 @@ Study ReadRow(const RowCells& cells, const std::filesystem::path& folder, const 
   row.sha256 = input.sha256.front();
   Study study = std::move(input.studies.front());
   if (const std::string own = cells["study"]; !own.empty()) study.name = own;
+  if (!input.tables.empty()) {
+    row.table = std::move(input.tables.front());
+    row.table->study = study.name;
+  }
   row.weight = RowWeight(cells["weight"], d, where);
   const std::string absent = cells["absent"];
   if (!absent.empty() && absent != "missing" && absent != "below") {

@@ -41,7 +41,8 @@ struct SheetDefaults {
   std::optional<char> delimiter;  // of the study tables
   std::optional<Absent> absent;
   std::optional<double> weight;  // nullopt: 1
-  Duplicates duplicates = Duplicates::kRefuse;
+  std::optional<Duplicates> duplicates;  // nullopt: by each file's shape
+  std::string split_ids;                 // of the study tables
 };
 
 struct SheetStudy {
@@ -51,6 +52,7 @@ struct SheetStudy {
   double weight = 1.0;
   std::string universe;      // as written in the sheet ("" for none)
   std::string universe_sha256;  // of a universe file
+  std::optional<TableFacts> table;  // what was read, for a study table
 };
 
 struct SheetInput {

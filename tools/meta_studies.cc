@@ -16,7 +16,11 @@ StudiesRead ReadStudies(const std::vector<std::filesystem::path>& inputs, const 
     read.files.push_back(row.file);
     read.input.sha256.push_back(row.sha256);
     read.input.top_lists = read.input.top_lists || row.list;
+    if (row.table) read.input.tables.push_back(*row.table);
   }
+  // Lists refuse a repeated id while they are read; what reaches the
+  // analysis are the tables' repeated probes, merged as tables are.
+  read.input.duplicates = defaults.duplicates.value_or(Duplicates::kMean);
   return read;
 }
 

@@ -4,6 +4,7 @@
 
 #include "tools/file_io.h"
 #include "tools/input_files.h"
+#include "tools/input_text.h"
 #include "tools/table.h"
 #include "tools/tool_error.h"
 
@@ -41,7 +42,7 @@ PrepareSummary Prepare(const PrepareOptions& options) {
   PrepareSummary summary;
   for (std::size_t i = 0; i < options.tables.size(); ++i) {
     const std::filesystem::path& path = options.tables[i];
-    std::string name = options.names.empty() ? path.stem().string() : options.names[i];
+    std::string name = options.names.empty() ? StudyNameOf(path) : options.names[i];
     Table table = ReadTableFile(path, options.delimiter);
     studies.push_back(RankStudy(table, std::move(name), options.rule));
     summary.study_names.push_back(studies.back().name);

@@ -50,6 +50,44 @@ bool IsUsableIdentifier(const std::string& id);
 // value.
 StudyRanks RankStudy(const Table& table, std::string name, const RankingRule& rule);
 
+// How forgiving RankTableRows is with the rows of tables as researchers
+// have them (the defaults are RankStudy's strict reading).
+struct RowRules {
+  // Rows without a usable id (empty, a missing marker, GEO's "---") or
+  // without a ranking value are skipped and counted, not refused and not
+  // kept unranked.
+  bool skip_incomplete = false;
+  // An id on several rows (probes of one gene) is kept on each; false:
+  // refused, naming both lines.
+  bool repeats = false;
+  // Not empty: an id joining several genes ("A///B") is split at this
+  // separator, each gene taking the row's rank.
+  std::string split;
+  // Not empty: a column whose value is kept per row (NaN where missing).
+  std::string fold_change;
+};
+
+struct RankedRow {
+  std::string id;
+  std::int64_t half_rank = kNotRanked;  // ranked among the rows, not the ids
+  double fold_change = 0;
+  std::size_t line = 0;
+};
+
+struct RankedRows {
+  std::vector<RankedRow> rows;  // file order, split ids one row each
+  std::size_t table_rows = 0;
+  std::size_t no_id = 0;        // skipped: no usable id
+  std::size_t no_value = 0;     // skipped: no ranking value
+  std::size_t split = 0;        // rows whose id named several genes
+  std::size_t repeated = 0;     // ids (split ones each) an earlier row had
+};
+
+// Each row's rank by `rule`, every row of the table one measurement: ties
+// share the average rank; a split row gives all its genes the same rank.
+// Throws ToolError as RankStudy does (within `rules`).
+RankedRows RankTableRows(const Table& table, const RankingRule& rule, const RowRules& rules);
+
 }  // namespace korvelan::tools
 
 #endif  // KORVELAN_TOOLS_STUDY_H_

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "tools/file_io.h"
+#include "tools/input_text.h"
 #include "tools/tool_error.h"
 
 namespace korvelan::tools {
@@ -161,6 +162,8 @@ Table ParseTable(std::string_view text, std::string source, std::optional<char> 
     while (!name.empty() && (name.back() == '\r' || name.back() == ' ')) name.pop_back();
   }
   std::size_t width = table.columns.size();
+  // R's write.csv names the row-name column "" rather than leaving it out.
+  if (width > 1 && table.columns.front().empty()) table.columns.front() = "row.names";
   if (rows.size() > 1 && rows[1].fields.size() == width + 1) {
     table.columns.insert(table.columns.begin(), "row.names");
     ++width;
@@ -179,7 +182,7 @@ Table ParseTable(std::string_view text, std::string source, std::optional<char> 
 }
 
 Table ReadTableFile(const std::filesystem::path& path, std::optional<char> delimiter) {
-  return ParseTable(ReadWholeFile(path), path.string(), delimiter);
+  return ParseTable(Unpacked(ReadWholeFile(path), path.string()), path.string(), delimiter);
 }
 
 }  // namespace korvelan::tools

@@ -10,7 +10,8 @@
 //
 // The header names the columns. A header one name shorter than the first
 // data row is R's layout with row names: the unnamed first column is then
-// called "row.names". Every data row must have as many fields as the header.
+// called "row.names", as is an empty first name (R's write.csv). Every data
+// row must have as many fields as the header.
 #ifndef KORVELAN_TOOLS_TABLE_H_
 #define KORVELAN_TOOLS_TABLE_H_
 
@@ -50,6 +51,7 @@ std::optional<char> DetectDelimiter(std::string_view header_line);
 Table ParseTable(std::string_view text, std::string source,
                  std::optional<char> delimiter = std::nullopt);
 
+// The file's table; gzip data are unpacked first.
 Table ReadTableFile(const std::filesystem::path& path,
                     std::optional<char> delimiter = std::nullopt);
 

@@ -211,8 +211,14 @@ std::vector<std::string> ResultColumns(const MetaResults& results);
 std::vector<std::size_t> ResultOrder(const MetaResults& results, int sort_by);
 // The shortest decimal that reads back as exactly `value` ("NA" for NaN).
 std::string FormatNumber(double value);
+// The same for a single-precision value: the shortest decimal whose nearest
+// float is `value` ("1.8", where FormatNumber of the widened value gives
+// "1.7999999523162842").
+std::string FormatFloat(float value);
 // results.tsv: header and one line per gene in ResultOrder, tab-separated,
-// "\n" line ends, numbers by FormatNumber.
+// "\n" line ends. Values held in single precision (R_mean, R_wmean, Q, and
+// the P-values of PValues::kExact) by FormatFloat, the others (ranks,
+// plus-one P-values, q-values) by FormatNumber.
 std::string ResultsTsv(const MetaResults& results, int sort_by = kRmeanLeft);
 
 }  // namespace korvelan

@@ -230,7 +230,9 @@ korvelan <- function(x, weights = NULL, classes = NULL, runs = 1000L, seed = NUL
 
 # The library's shortest exact decimal of each value, as results.tsv writes
 # it ("NA" for NA): for comparing with the library's text digit for digit.
-.format_number <- function(x) .Call(korvelan_format_number, as.double(x))
+.format_number <- function(x, single = FALSE) {
+  .Call(korvelan_format_number, as.double(x), isTRUE(single))
+}
 
 # The study names in the order the analysis takes the studies.
 .study_names <- function(input) {

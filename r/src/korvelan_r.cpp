@@ -239,14 +239,19 @@ extern "C" SEXP korvelan_run(SEXP input_sexp, SEXP options_sexp, SEXP verbose_se
   END_RCPP
 }
 
-// The library's shortest exact decimal of each value ("NA" for NA and NaN):
-// lets tests compare R's numbers with results.tsv text digit for digit.
-extern "C" SEXP korvelan_format_number(SEXP x_sexp) {
+// The library's shortest exact decimal of each value ("NA" for NA and NaN),
+// of the value as a float when `single` (the statistics held in single
+// precision): lets tests compare R's numbers with results.tsv text digit
+// for digit.
+extern "C" SEXP korvelan_format_number(SEXP x_sexp, SEXP single_sexp) {
   BEGIN_RCPP
   const std::vector<double> x = Doubles(x_sexp);
+  const bool single = Rcpp::as<bool>(single_sexp);
   std::vector<std::string> out;
   out.reserve(x.size());
-  for (double v : x) out.push_back(korvelan::FormatNumber(v));
+  for (double v : x) {
+    out.push_back(single ? korvelan::FormatFloat(static_cast<float>(v)) : korvelan::FormatNumber(v));
+  }
   return Rcpp::wrap(out);
   END_RCPP
 }
@@ -260,7 +265,7 @@ DL_FUNC Entry(F* f) {
 }
 const R_CallMethodDef kCallMethods[] = {
     {"korvelan_run", Entry(&korvelan_run), 3},
-    {"korvelan_format_number", Entry(&korvelan_format_number), 1},
+    {"korvelan_format_number", Entry(&korvelan_format_number), 2},
     {nullptr, nullptr, 0}};
 }  // namespace
 

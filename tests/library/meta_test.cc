@@ -211,6 +211,48 @@ TEST(MetaResultsTable, OrderNumbersAndColumns) {
   EXPECT_EQ(FormatNumber(7.0), "7");
 }
 
+TEST(MetaResultsTable, SinglePrecisionValuesWrittenAsFloats) {
+  // R_mean, R_wmean and Q are floats widened to double, as are exact
+  // P-values; their text must read back to the float, without float noise.
+  MetaResults r;
+  r.studies = {"A"};
+  r.genes = {"g"};
+  r.n_studies = {1};
+  r.ranks = {2};
+  r.r_mean = {static_cast<double>(1.8f)};
+  r.r_wmean = {static_cast<double>(0.1f)};
+  r.q = {static_cast<double>(3.56f)};
+  for (auto& column : r.p) column = {static_cast<double>(0.3f)};
+  for (auto& column : r.q_values) column = {static_cast<double>(0.3f)};
+  struct Case {
+    PValues pvalues;
+    const char* line;
+  } cases[] = {
+      {PValues::kPlusOne,
+       "g\t1\t2\t1.8\t0.1\t3.56\t0.30000001192092896\t0.30000001192092896\t0.30000001192092896\t"
+       "0.30000001192092896\t0.30000001192092896\t0.30000001192092896\t0.30000001192092896\t"
+       "0.30000001192092896\t0.30000001192092896\t0.30000001192092896\t0.30000001192092896\t"
+       "0.30000001192092896\n"},
+      {PValues::kExact,
+       "g\t1\t2\t1.8\t0.1\t3.56\t0.3\t0.3\t0.3\t0.3\t0.3\t0.3\t0.30000001192092896\t"
+       "0.30000001192092896\t0.30000001192092896\t0.30000001192092896\t0.30000001192092896\t"
+       "0.30000001192092896\n"},
+  };
+  for (const Case& c : cases) {
+    r.pvalues = c.pvalues;
+    const std::string tsv = ResultsTsv(r);
+    EXPECT_EQ(tsv.substr(tsv.find('\n') + 1), c.line) << static_cast<int>(c.pvalues);
+  }
+  for (float v : {1.8f, 0.1f, 1e-30f, 16777215.0f, 3.4028235e38f, 1.17549435e-38f}) {
+    const std::string text = FormatFloat(v);
+    float back = 0;
+    std::from_chars(text.data(), text.data() + text.size(), back);
+    EXPECT_EQ(back, v) << text;
+  }
+  EXPECT_EQ(FormatFloat(std::numeric_limits<float>::quiet_NaN()), "NA");
+  EXPECT_EQ(FormatFloat(-std::numeric_limits<float>::infinity()), "-Inf");
+}
+
 TEST(MetaResultsTable, BenjaminiHochbergOverTheGenesThatTookPart) {
   // Five genes in three studies; q by hand from the written P-values.
   const std::vector<Study> studies = {{"A", {"a", "b", "c", "d", "e"}, {}, {}},

@@ -135,7 +135,9 @@ TEST(MetaInputFiles, TablesRankedAsPrepareRanksThem) {
   ASSERT_EQ(input.studies.size(), 2u);
   EXPECT_EQ(input.studies[0].name, "s1");
   EXPECT_EQ(input.studies[0].values[0], 2.5);  // A and D tie over ranks 2 and 3
-  EXPECT_TRUE(std::isnan(input.studies[0].values[2]));
+  // C has no value: skipped and counted, not listed unranked.
+  EXPECT_EQ(input.studies[0].ids, (std::vector<std::string>{"A", "B", "D"}));
+  EXPECT_EQ(input.tables[0].no_value, 1u);
   EXPECT_EQ(input.sha256[1], Sha256Hex(ReadText(dir.path() / "s2.csv")));
   o.shape = InputShape::kRows;
   EXPECT_THROW(ReadMetaInput({dir.path() / "s1.tsv", dir.path() / "s2.csv"}, o), ToolError);

@@ -94,6 +94,7 @@ TEST(MetaSheet, RefusalsNameTheSheetLine) {
   ScratchDirectory dir;
   WriteText(dir.path() / "a.txt", "x\ny\nz\n");
   WriteText(dir.path() / "t.tsv", "Symbol\tpvalue\nx\t0.1\ny\t0.2\n");
+  WriteText(dir.path() / "u.tsv", "probe\tvalue_x\nx\t0.1\ny\t0.2\n");
   WriteText(dir.path() / "twice.txt", "x\ny\n# note\nx\n");
   struct Case {
     const char* name;
@@ -111,7 +112,7 @@ TEST(MetaSheet, RefusalsNameTheSheetLine) {
       {"universe file missing", "file\tuniverse\na.txt\tnone.txt\n", "the universe file \"none.txt\" does not exist"},
       {"universe too large", "file\tuniverse\na.txt\t99999999\n", "the universe must be a whole number from 1"},
       {"bad weight", "file\tweight\na.txt\t-2\n", "line 2: the weight \"-2\" is not a positive number"},
-      {"table without a value", "file\tpvalue\nt.tsv\t\n", "line 2: "},
+      {"table of no known columns", "file\tpvalue\nu.tsv\t\n", "sheet.tsv line 2: "},
       {"bad first", "file\tfirst\na.txt\tbest\n", "first must be largest or smallest"},
       {"no rows", "file\n", "the sheet lists no study"},
   };

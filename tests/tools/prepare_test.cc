@@ -3,7 +3,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <sstream>
+#include <utility>
 
 #include "tests/tools/test_support.h"
 #include "korvelan/version.h"
@@ -140,6 +142,23 @@ TEST(PrepareMain, FailuresAreOneLineAndWriteNothing) {
     EXPECT_THAT(run.err, HasSubstr(c.message));
     EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
     EXPECT_FALSE(std::filesystem::exists(out / "data.txt"));
+  }
+}
+
+TEST(PrepareMain, GzippedTablesGiveTheFilesOfThePlainOnes) {
+  ScratchDirectory scratch;
+  WriteText(scratch.path() / "a.tsv", "Symbol\tpvalue\nA\t0.1\nB\t0.2\nC\tNA\n");
+  WriteText(scratch.path() / "b.tsv", "Symbol\tpvalue\nB\t0.3\nA\t0.01\n");
+  ASSERT_EQ(std::system(("gzip -k '" + (scratch.path() / "b.tsv").string() + "'").c_str()), 0);
+  const std::string a = (scratch.path() / "a.tsv").string();
+  const std::string b = (scratch.path() / "b.tsv").string();
+  for (const auto& [dir, second] : {std::pair{"plain", b}, std::pair{"packed", b + ".gz"}}) {
+    Outcome run = RunPrepare({"-o", (scratch.path() / dir).string(), "--gene", "Symbol", "--pvalue",
+                              "pvalue", a, second});
+    ASSERT_EQ(run.status, 0) << run.err;
+  }
+  for (const char* file : {"data.txt", "genes.tsv"}) {
+    EXPECT_EQ(ReadText(scratch.path() / "packed" / file), ReadText(scratch.path() / "plain" / file)) << file;
   }
 }
 
