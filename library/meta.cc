@@ -32,6 +32,7 @@ void CheckStudies(const std::vector<Study>& studies, const MetaOptions& options)
       Invalid("the name of study " + std::to_string(j + 1) + " (\"" + name +
               "\") is empty or holds a tab, line end or double quote");
     }
+    meta::CheckUtf8(name, "the name of study " + std::to_string(j + 1) + " (\"" + name + "\")");
     if (!names.insert(name).second) Invalid("two studies are named \"" + name + "\"");
   }
   if (!options.weights.empty() && options.weights.size() != studies.size()) {
@@ -40,11 +41,20 @@ void CheckStudies(const std::vector<Study>& studies, const MetaOptions& options)
   }
   // A zero or negative weight can make a gene's weights add up to 0, and
   // its R-weighted mean NaN: no P-value would mean anything there.
+  // The engine holds each weight as a float and adds a gene's weights in
+  // single precision, study by study: 1e-300 would be 0 there, and weights
+  // whose float sum overflows would give every gene an R-weighted mean of 0.
+  float sum = 0.0f;
   for (std::size_t j = 0; j < options.weights.size(); ++j) {
     const double w = options.weights[j];
-    if (!(w > 0) || !std::isfinite(static_cast<float>(w))) {
+    const auto single = static_cast<float>(w);
+    if (!(w > 0) || single == 0 || !std::isfinite(single)) {
       Invalid("the weight of study \"" + studies[j].name +
               "\" must be a positive number (single precision), not " + FormatNumber(w));
+    }
+    sum = static_cast<float>(static_cast<double>(sum) + static_cast<double>(single));
+    if (!std::isfinite(sum)) {
+      Invalid("the weights add up to more than single precision holds (about 3.4e38); scale them down");
     }
   }
   if (options.min_studies < 1 || options.min_studies > static_cast<std::int32_t>(studies.size())) {
@@ -82,6 +92,7 @@ std::vector<std::string> GeneUnion(const std::vector<Study>& studies,
       Invalid("universe id " + std::to_string(u + 1) + " (\"" + id +
               "\") is empty or holds a tab, line end or double quote");
     }
+    meta::CheckUtf8(id, "universe id " + std::to_string(u + 1) + " (\"" + id + "\")");
     if (!universe.insert(id).second) Invalid("the universe lists \"" + id + "\" twice");
   }
   for (std::size_t j = 0; j < ranked.size(); ++j) {
@@ -202,7 +213,7 @@ MetaResults RunMeta(const std::vector<Study>& studies, const MetaOptions& option
             [&](std::size_t a, std::size_t b) { return r.genes[a] < r.genes[b]; });
   if (part.size() > static_cast<std::size_t>(kMaxGenes)) {
     Invalid(std::to_string(part.size()) + " genes take part; at most " + std::to_string(kMaxGenes) +
-            " can (raise min_studies)");
+            " can (require more studies per gene)");
   }
   std::vector<double> matrix(part.size() * n_studies);
   for (std::size_t j = 0; j < n_studies; ++j) {

@@ -20,12 +20,14 @@
 #include "tools/file_io.h"
 #include "tools/input_files.h"
 #include "tools/meta_input.h"
+#include "tools/message_text.h"
 #include "tools/meta_progress.h"
 #include "tools/output_dir.h"
 #include "tools/report.h"
 #include "tools/sha256.h"
 #include "tools/html_report.h"
 #include "tools/tool_error.h"
+#include "textio/utf8.h"
 
 namespace korvelan::tools {
 namespace {
@@ -220,6 +222,27 @@ std::size_t ClassCount(const MetaResults& r) {
   return seen.size();
 }
 
+// --universe: a whole number (anything that starts like one, a sign
+// included, is taken as meant to be one) or the name of a file of ids.
+std::optional<std::int32_t> UniverseSize(const std::string& text) {
+  const std::string range = "from 1 to " + std::to_string(korvelan::kMaxUniverse);
+  if (text.empty()) return std::nullopt;
+  if (text.find_first_not_of("+-0123456789") != std::string::npos) return std::nullopt;
+  std::int32_t size = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), size);
+  if (error != std::errc() || end != text.data() + text.size() || size < 1 || size > korvelan::kMaxUniverse) {
+    throw ToolError("--universe N must be a whole number " + range + ", or the name of a file of ids, not \"" +
+                        text + "\"",
+                    ErrorKind::kUsage);
+  }
+  return size;
+}
+
+int Interrupted(std::ostream& err) {
+  err << kProgram << ": interrupted; nothing was written\n";
+  return kInterrupted;
+}
+
 }  // namespace
 
 int MetaMain(std::span<const std::string> args, std::ostream& out, std::ostream& err,
@@ -228,22 +251,42 @@ int MetaMain(std::span<const std::string> args, std::ostream& out, std::ostream&
   CLI::App app{
       "Rank-based meta-analysis in one command: reads ranked gene lists or per-study tables, "
       "runs the Monte Carlo permutation analysis and writes results.tsv, report.html and "
-      "run.json into the -o directory. Exit status: 0 done, 1 data error, 2 usage error, "
-      "130 interrupted.",
+      "run.json into the -o directory. Exit status: 0 done, 1 data or I/O error, 2 usage "
+      "error, 128 + N stopped by signal N (130: Ctrl-C).",
       kProgram};
   Settings s;
   AddOptions(app, s);
-  if (const auto status = ParseCommandLine(app, kProgram, args, out, err)) return *status;
   auto usage = [&](const std::string& message) {
-    err << kProgram << ": " << message << " (see " << kProgram << " --help)\n";
-    return 2;
+    err << kProgram << ": " << MessageLine(message) << " (see " << kProgram << " --help)\n";
+    return kStatusUsage;
   };
+  // run.json and the page hold the arguments (file names, options) as text.
+  for (std::size_t a = 0; a < args.size(); ++a) {
+    if (const std::size_t bad = textio::FirstInvalidUtf8(args[a]); bad != std::string::npos) {
+      return usage("argument " + std::to_string(a + 1) + " (\"" + args[a] + "\") is not UTF-8 text (byte " +
+                   std::to_string(bad + 1) + ")");
+    }
+  }
+  if (const auto status = ParseCommandLine(app, kProgram, args, out, err)) return *status;
+  if (app.get_option("--universe")->count() > 0 && s.universe.empty()) {
+    return usage("--universe needs a number of genes or the name of a file of ids");
+  }
   if (!s.pvalue.empty() && !s.statistic.empty()) return usage("give at most one of --pvalue and --statistic");
   if (!s.sign_by.empty() && s.pvalue.empty()) return usage("--sign-by needs --pvalue");
 
   try {
-    // Refused before any work: an existing directory.
-    StagedDirectory directory(s.out, s.force);
+    // Refused before any work: the arguments that need no input, and an
+    // output directory that cannot be used or must not be replaced.
+    const std::optional<std::int32_t> universe_size = UniverseSize(s.universe);
+    ParseWeightList(s.weights);
+    std::vector<std::filesystem::path> read = s.inputs;
+    if (!s.universe.empty() && !universe_size) read.push_back(s.universe);
+    StagedDirectory directory(s.out, s.force, read);
+    for (const std::filesystem::path& left : directory.Leftovers()) {
+      err << kProgram << ": warning: " << MessageLine(left.string())
+          << " is left from a run that did not finish (or is still running); remove it when no run "
+             "writes there\n";
+    }
     const Duplicates duplicates = DuplicatesNamed(s.duplicates);
     const MetaInput input = ReadMetaInput(s.inputs, ReadOptions(s, duplicates));
 
@@ -255,14 +298,8 @@ int MetaMain(std::span<const std::string> args, std::ostream& out, std::ostream&
       if (options.absent != Absent::kBelow) {
         return usage("--universe applies to --absent below");
       }
-      if (s.universe.find_first_not_of("0123456789") == std::string::npos) {
-        const auto [end, error] = std::from_chars(s.universe.data(), s.universe.data() + s.universe.size(),
-                                                  options.universe_size);
-        if (error != std::errc() || end != s.universe.data() + s.universe.size() ||
-            options.universe_size < 1 || options.universe_size > korvelan::kMaxUniverse) {
-          return usage("--universe N must be a whole number from 1 to " + std::to_string(korvelan::kMaxUniverse) +
-                       ", or the name of a file of ids");
-        }
+      if (universe_size) {
+        options.universe_size = *universe_size;
       } else {
         const std::string text = ReadWholeFile(s.universe);
         universe_sha = Sha256Hex(text);
@@ -385,16 +422,16 @@ int MetaMain(std::span<const std::string> args, std::ostream& out, std::ostream&
         << " analysed in " << ClassCount(results) << (ClassCount(results) == 1 ? " information class" : " information classes") << "; results in " << s.out.string() << "\n";
     if (!s.quiet && s.top > 0) ShowTop(out, results, sort_by, s.top);
   } catch (const Cancelled&) {
-    err << kProgram << ": interrupted; nothing was written\n";
-    return kInterrupted;
-  } catch (const ToolError& error) {
-    const std::string what = error.what();
-    // The directory refusal is a command-line matter; the rest is data.
-    err << kProgram << ": " << what << "\n";
-    return what.find("already exists; choose another -o") != std::string::npos ? 2 : 1;
+    return Interrupted(err);
   } catch (const std::exception& error) {
-    err << kProgram << ": " << error.what() << "\n";
-    return 1;
+    // A read that a signal broke off fails like any other: the signal is
+    // what to report.
+    const auto* tool = dynamic_cast<const ToolError*>(&error);
+    if (terminal.stop.stop_requested() || (tool != nullptr && tool->kind() == ErrorKind::kStopped)) {
+      return Interrupted(err);
+    }
+    if (tool != nullptr && tool->kind() == ErrorKind::kUsage) return usage(error.what());
+    return ReportError(err, kProgram, error);
   }
   return 0;
 }
