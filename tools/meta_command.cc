@@ -238,6 +238,21 @@ std::optional<std::int32_t> UniverseSize(const std::string& text) {
   return size;
 }
 
+// The meta layer names the study at fault; the file it came from goes in
+// front: the study's own file when each file is one study, else the one file.
+std::string WithFile(std::string_view what, const MetaInput& input,
+                     const std::vector<std::filesystem::path>& files) {
+  const std::string message = MessageLine(what);
+  if (files.size() == 1) return files.front().string() + ": " + message;
+  if (files.size() != input.studies.size()) return message;
+  for (std::size_t j = 0; j < files.size(); ++j) {
+    if (message.find("study \"" + input.studies[j].name + "\"") != std::string::npos) {
+      return files[j].string() + ": " + message;
+    }
+  }
+  return message;
+}
+
 int Interrupted(std::ostream& err) {
   err << kProgram << ": interrupted; nothing was written\n";
   return kInterrupted;
@@ -332,6 +347,9 @@ int MetaMain(std::span<const std::string> args, std::ostream& out, std::ostream&
     MetaResults results;
     try {
       results = RunMeta(input.studies, options);
+    } catch (const std::invalid_argument& error) {
+      if (bar) bar->Finish();
+      throw ToolError(WithFile(error.what(), input, s.inputs));
     } catch (...) {
       if (bar) bar->Finish();
       throw;

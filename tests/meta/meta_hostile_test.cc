@@ -123,6 +123,7 @@ TEST_F(Hostile, ForceReplacesOnlyAResultsDirectory) {
 
 TEST_F(Hostile, RefusalsComeFirstWithTheStatusOfTheirKind) {
   Lists();
+  WriteBytes(Path("one.txt"), "x\n");
   WriteBytes(Path("latin1.txt"), "x\ny\ncaf\xe9\n");
   WriteBytes(Path("escape.txt"), "x\ny\x1b[2J\x1b]0;owned\x07\n");
   std::string quote = "A,B\nx,\"y\n";
@@ -157,6 +158,8 @@ TEST_F(Hostile, RefusalsComeFirstWithTheStatusOfTheirKind) {
       {"control bytes escaped", {"a.txt", "escape.txt"}, 1, "the id \"y\\x1b[2J\\x1b]0;owned\\x07\" of study"},
       {"unbalanced quote cut", {"quote.csv"}, 1, " ..."},
       {"one prefix", {"a.txt", "a.txt"}, 1, "korvelan-meta: two studies are named \"a\""},
+      {"a study's error names its file", {"a.txt", "one.txt"}, 1,
+       "korvelan-meta: one.txt: study \"one\" ranks 1 id"},
   };
   for (const Case& c : cases) {
     std::vector<std::string> args = c.args;
