@@ -163,7 +163,11 @@ void StagedDirectory::Commit() {
   committed_ = true;
   // Only this program's files go; anything that came in since the check
   // keeps the old directory, which the next run then names as a leftover.
-  for (std::string_view name : kOwnFiles) fs::remove(aside / name, ec);
+  // A target that was a symbolic link went aside as the link: only the link
+  // goes, the directory it names is left alone.
+  if (!fs::is_symlink(fs::symlink_status(aside, ec))) {
+    for (std::string_view name : kOwnFiles) fs::remove(aside / name, ec);
+  }
   fs::remove(aside, ec);
 }
 
