@@ -23,6 +23,10 @@ std::string Escape(unsigned char byte) {
 
 std::string MessageLine(std::string_view text) {
   if (text.starts_with(kLibraryPrefix)) text.remove_prefix(kLibraryPrefix.size());
+  return EscapedText(text, kMessageLimit);
+}
+
+std::string EscapedText(std::string_view text, std::size_t limit) {
   std::string line;
   while (!text.empty()) {
     unsigned code_point = 0;
@@ -35,7 +39,7 @@ std::string MessageLine(std::string_view text) {
     } else {
       piece = text.substr(0, length);
     }
-    if (line.size() + piece.size() > kMessageLimit) {
+    if (line.size() + piece.size() > limit) {
       line += " ...";
       break;
     }

@@ -38,6 +38,10 @@ inline constexpr std::size_t kMessageLimit = 480;
 // program's name goes in front instead.
 std::string MessageLine(std::string_view text);
 
+// The same escapes and cut for text shown on the screen (an id, a path),
+// without touching a prefix.
+std::string EscapedText(std::string_view text, std::size_t limit = kMessageLimit);
+
 // Writes "<program>: <MessageLine(what)>" and returns the status of the
 // error's kind (a ToolError's, or 1 for anything else).
 int ReportError(std::ostream& err, std::string_view program, const std::exception& error);

@@ -202,12 +202,17 @@ void ShowTop(std::ostream& out, const MetaResults& r, int sort_by, std::int32_t 
   std::size_t width = 4;
   const std::vector<std::size_t> order = ResultOrder(r, sort_by);
   const std::size_t shown = std::min(order.size(), static_cast<std::size_t>(top));
-  for (std::size_t k = 0; k < shown; ++k) width = std::max(width, r.genes[order[k]].size());
+  // Ids may hold ESC and other bytes a terminal acts on: shown escaped.
+  std::vector<std::string> ids;
+  for (std::size_t k = 0; k < shown; ++k) {
+    ids.push_back(EscapedText(r.genes[order[k]]));
+    width = std::max(width, ids.back().size());
+  }
   out << std::left << std::setw(static_cast<int>(width + 2)) << "gene" << std::setw(11) << "n_studies"
       << std::setw(12) << "R_mean" << std::setw(16) << p << "q" << p.substr(1) << "\n";
   for (std::size_t k = 0; k < shown; ++k) {
     const std::size_t i = order[k];
-    out << std::setw(static_cast<int>(width + 2)) << r.genes[i] << std::setw(11) << r.n_studies[i]
+    out << std::setw(static_cast<int>(width + 2)) << ids[k] << std::setw(11) << r.n_studies[i]
         << std::setw(12) << Short(r.r_mean[i]) << std::setw(16) << Short(r.p[t][i])
         << Short(r.q_values[t][i]) << "\n";
   }
@@ -298,7 +303,7 @@ int MetaMain(std::span<const std::string> args, std::ostream& out, std::ostream&
     if (!s.universe.empty() && !universe_size) read.push_back(s.universe);
     StagedDirectory directory(s.out, s.force, read);
     for (const std::filesystem::path& left : directory.Leftovers()) {
-      err << kProgram << ": warning: " << MessageLine(left.string())
+      err << kProgram << ": warning: " << EscapedText(left.string())
           << " is left from a run that did not finish (or is still running); remove it when no run "
              "writes there\n";
     }
@@ -437,7 +442,7 @@ int MetaMain(std::span<const std::string> args, std::ostream& out, std::ostream&
     directory.Commit();
 
     out << kProgram << ": " << results.genes.size() << " genes, " << results.genes_analysed
-        << " analysed in " << ClassCount(results) << (ClassCount(results) == 1 ? " information class" : " information classes") << "; results in " << s.out.string() << "\n";
+        << " analysed in " << ClassCount(results) << (ClassCount(results) == 1 ? " information class" : " information classes") << "; results in " << EscapedText(s.out.string()) << "\n";
     if (!s.quiet && s.top > 0) ShowTop(out, results, sort_by, s.top);
   } catch (const Cancelled&) {
     return Interrupted(err);
