@@ -259,5 +259,16 @@ TEST_F(Hostile, LeftoversOfKilledRunsAreNamedAndKept) {
   EXPECT_TRUE(fs::exists(Path(".out.old-Zz99Yy")));
 }
 
+TEST_F(Hostile, TheScreenShowsIdsEscaped) {
+  WriteBytes(Path("a.txt"), "x\x1b[2J\ny\nz\n");
+  WriteBytes(Path("b.txt"), "z\nx\x1b[2J\ny\n");
+  const RunResult r = Run({"a.txt", "b.txt", "-o", "out", "--runs", "5", "--seed", "1"});
+  EXPECT_EQ(r.exit_status, 0) << e2e::Describe(r);
+  EXPECT_EQ(r.out.find('\x1b'), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("x\\x1b[2J"), std::string::npos) << r.out;
+  // The results keep the id as it is.
+  EXPECT_NE(ReadBytes(Path("out") / "results.tsv").find("x\x1b[2J\t"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace korvelan
