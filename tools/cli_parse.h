@@ -41,8 +41,11 @@ inline std::optional<int> ParseCommandLine(CLI::App& app, const std::string& pro
                                            std::ostream& err) {
   app.set_version_flag("--version", ToolVersionLine(program));
   for (CLI::Option* option : app.get_options()) {
+    // The type name may go on with the checks' descriptions ("INT:INT in [1 - 5]").
     const std::string type = option->get_type_name();
-    if (type == "INT" || type == "UINT") option->check(kDecimalOnly);
+    if (type == "INT" || type == "UINT" || type.starts_with("INT:") || type.starts_with("UINT:")) {
+      option->check(kDecimalOnly);
+    }
   }
   // CLI11 parses argv-style arrays; the strings stay alive in `args`.
   std::vector<const char*> argv{program.c_str()};
