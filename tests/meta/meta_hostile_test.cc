@@ -173,7 +173,9 @@ TEST_F(Hostile, RefusalsComeFirstWithTheStatusOfTheirKind) {
     ExpectOneSafeLine(r.err, c.name);
     // Arguments are judged before any input is read; the studies' faults
     // (the library's checks) come before the runs.
-    if (c.status == 2) EXPECT_EQ(r.out.find("running"), std::string::npos) << c.name << ": not refused first";
+    if (c.status == 2) {
+      EXPECT_EQ(r.out.find("running"), std::string::npos) << c.name << ": not refused first";
+    }
     EXPECT_EQ(r.out.find("genes,"), std::string::npos) << c.name;
     EXPECT_FALSE(fs::exists(Path("out"))) << c.name;
     fs::remove_all(Path("out"));
