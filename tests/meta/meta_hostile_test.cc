@@ -232,7 +232,7 @@ TEST_F(Hostile, EveryTerminatingSignalLeavesNoPartialDirectory) {
 TEST_F(Hostile, AnIgnoredSignalStaysIgnored) {
   // nohup's way: SIGHUP ignored before the program starts. The run goes on
   // to its end.
-  const RunResult r = Run({kBreast.string(), "-o", "kept", "--runs", "3000", "--seed", "9", "--threads", "1", "-q"},
+  const RunResult r = Run({kBreast.string(), "-o", "kept", "--runs", "150000", "--seed", "9", "--threads", "1", "-q"},
                           {"/bin/sh", "-c", "trap '' HUP; exec \"$0\" \"$@\""}, SIGHUP);
   ASSERT_TRUE(r.signal_sent);
   EXPECT_EQ(r.exit_status, 0) << e2e::Describe(r);
