@@ -32,6 +32,7 @@ void CheckStudies(const std::vector<Study>& studies, const MetaOptions& options)
       Invalid("the name of study " + std::to_string(j + 1) + " (\"" + name +
               "\") is empty or holds a tab, line end or double quote");
     }
+    meta::CheckUtf8(name, "the name of study " + std::to_string(j + 1) + " (\"" + name + "\")");
     if (!names.insert(name).second) Invalid("two studies are named \"" + name + "\"");
   }
   if (!options.weights.empty() && options.weights.size() != studies.size()) {
@@ -40,11 +41,20 @@ void CheckStudies(const std::vector<Study>& studies, const MetaOptions& options)
   }
   // A zero or negative weight can make a gene's weights add up to 0, and
   // its R-weighted mean NaN: no P-value would mean anything there.
+  // The engine holds each weight as a float and adds a gene's weights in
+  // single precision, study by study: 1e-300 would be 0 there, and weights
+  // whose float sum overflows would give every gene an R-weighted mean of 0.
+  float sum = 0.0f;
   for (std::size_t j = 0; j < options.weights.size(); ++j) {
     const double w = options.weights[j];
-    if (!(w > 0) || !std::isfinite(static_cast<float>(w))) {
+    const auto single = static_cast<float>(w);
+    if (!(w > 0) || single == 0 || !std::isfinite(single)) {
       Invalid("the weight of study \"" + studies[j].name +
               "\" must be a positive number (single precision), not " + FormatNumber(w));
+    }
+    sum = static_cast<float>(static_cast<double>(sum) + static_cast<double>(single));
+    if (!std::isfinite(sum)) {
+      Invalid("the weights add up to more than single precision holds (about 3.4e38); scale them down");
     }
   }
   if (options.min_studies < 1 || options.min_studies > static_cast<std::int32_t>(studies.size())) {
@@ -181,7 +191,7 @@ Matrix BuildMatrix(const std::vector<meta::RankedStudy>& ranked, const meta::Uni
   if (rows > kMaxGenes) {
     Invalid(std::to_string(rows) + " genes take part (" + std::to_string(m.named.size()) + " with ids, " +
             std::to_string(m.unnamed) + " more of a universe); at most " + std::to_string(kMaxGenes) +
-            " can (raise min_studies or give a smaller universe)");
+            " can (require more studies per gene, or give a smaller universe)");
   }
   const auto n = static_cast<std::size_t>(rows);
   m.ranks.assign(n * ranked.size(), kNaN);

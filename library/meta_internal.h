@@ -22,6 +22,11 @@ namespace korvelan::meta {
 // stands as one field in results.tsv and in every front end's table.
 bool IsUsableId(const std::string& id);
 
+// Throws std::invalid_argument "<what> is not UTF-8 text (byte K)" unless
+// `text` is well-formed UTF-8: names and ids go into run records and
+// pages that must be text, and every front end shows them the same way.
+void CheckUtf8(const std::string& text, const std::string& what);
+
 // One study after duplicates are resolved and its ids ranked: rank of each
 // ranked id (1-based, ties averaged, exact halves), by id.
 struct RankedStudy {

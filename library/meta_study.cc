@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "library/meta_internal.h"
+#include "textio/utf8.h"
 
 namespace korvelan::meta {
 
@@ -14,6 +15,13 @@ void Invalid(const std::string& message) { throw std::invalid_argument("korvelan
 
 bool IsUsableId(const std::string& id) {
   return !id.empty() && id.find_first_of("\t\r\n\"") == std::string::npos;
+}
+
+void CheckUtf8(const std::string& text, const std::string& what) {
+  const std::size_t bad = textio::FirstInvalidUtf8(text);
+  if (bad != std::string::npos) {
+    Invalid(what + " is not UTF-8 text (byte " + std::to_string(bad + 1) + ")");
+  }
 }
 
 namespace {
@@ -50,6 +58,7 @@ RankedStudy RankOneStudy(const Study& study, Duplicates duplicates) {
       Invalid(Where(study, i) + ": the id \"" + id +
               "\" is empty or holds a tab, line end or double quote");
     }
+    CheckUtf8(id, Where(study, i) + ": the id \"" + id + "\"");
     const double k = by_value ? study.values[i] : static_cast<double>(i + 1);
     auto [it, added] = slot.emplace(id, ids.size());
     if (added) {

@@ -22,6 +22,7 @@ std::shared_ptr<const IdSet> UniverseSet(const std::vector<std::string>& ids, co
       Invalid(whose + " id " + std::to_string(u + 1) + " (\"" + id +
               "\") is empty or holds a tab, line end or double quote");
     }
+    CheckUtf8(id, whose + " id " + std::to_string(u + 1) + " (\"" + id + "\")");
     if (!set->insert(id).second) Invalid(whose + " lists \"" + id + "\" twice");
   }
   return set;

@@ -2,7 +2,7 @@
 # end to end on the shipped data sets (meta/data: see the README of each,
 # LGPL; the five-study tables are tools/data's, GPL-3).
 korvelan_test(korvelan_meta_tools_test
-  SOURCES tools/meta_input_test.cc tools/meta_tables_test.cc
+  SOURCES tools/meta_input_test.cc tools/meta_tables_test.cc tools/message_text_test.cc
   DEPS korvelan_tools)
 
 korvelan_test(korvelan_meta_sheet_test
@@ -23,3 +23,13 @@ target_compile_definitions(korvelan_meta_e2e_test PRIVATE
   KORVELAN_REPORT="$<TARGET_FILE:korvelan-report>"
   KORVELAN_PROGRAM="$<TARGET_FILE:korvelan>")
 add_dependencies(korvelan_meta_e2e_test korvelan-meta korvelan-prepare korvelan-report korvelan)
+
+korvelan_test(korvelan_meta_hostile_test
+  SOURCES meta/meta_hostile_test.cc
+  LABELS e2e)
+target_compile_definitions(korvelan_meta_hostile_test PRIVATE
+  KORVELAN_META_TEST_DATA="${CMAKE_CURRENT_SOURCE_DIR}/meta/data"
+  KORVELAN_BINARY="$<TARGET_FILE:korvelan-meta>"
+  KORVELAN_PREPARE="$<TARGET_FILE:korvelan-prepare>"
+  KORVELAN_REPORT="$<TARGET_FILE:korvelan-report>")
+add_dependencies(korvelan_meta_hostile_test korvelan-meta korvelan-prepare korvelan-report)

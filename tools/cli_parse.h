@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "korvelan/version.h"
+#include "tools/message_text.h"
 
 namespace korvelan::tools {
 
@@ -21,6 +22,17 @@ inline std::string ToolVersionLine(const std::string& program) {
   return program + " (KORVELAN) " + kVersion;
 }
 
+// Whole numbers on the command line are written in decimal: CLI11 would
+// also read 0x10, 0o20 and 0b10000 as 16, which a typo can produce unseen.
+inline const CLI::Validator kDecimalOnly(
+    [](const std::string& text) -> std::string {
+      std::string_view digits = text;
+      if (!digits.empty() && (digits.front() == '+' || digits.front() == '-')) digits.remove_prefix(1);
+      if (!digits.empty() && digits.find_first_not_of("0123456789") == std::string_view::npos) return {};
+      return "\"" + text + "\" is not a whole number in decimal digits";
+    },
+    "", "DECIMAL");
+
 // Parses `args` (without the program name) into `app`, which gets a
 // --version flag here. Returns the exit status when the program is done
 // (help or version shown: 0; a usage error: 2), nothing when it should go on.
@@ -28,6 +40,13 @@ inline std::optional<int> ParseCommandLine(CLI::App& app, const std::string& pro
                                            std::span<const std::string> args, std::ostream& out,
                                            std::ostream& err) {
   app.set_version_flag("--version", ToolVersionLine(program));
+  for (CLI::Option* option : app.get_options()) {
+    // The type name may go on with the checks' descriptions ("INT:INT in [1 - 5]").
+    const std::string type = option->get_type_name();
+    if (type == "INT" || type == "UINT" || type.starts_with("INT:") || type.starts_with("UINT:")) {
+      option->check(kDecimalOnly);
+    }
+  }
   // CLI11 parses argv-style arrays; the strings stay alive in `args`.
   std::vector<const char*> argv{program.c_str()};
   for (const std::string& arg : args) argv.push_back(arg.c_str());
@@ -40,8 +59,8 @@ inline std::optional<int> ParseCommandLine(CLI::App& app, const std::string& pro
     out << ToolVersionLine(program) << "\n";
     return 0;
   } catch (const CLI::ParseError& error) {
-    err << program << ": " << error.what() << " (see " << program << " --help)\n";
-    return 2;
+    err << program << ": " << MessageLine(error.what()) << " (see " << program << " --help)\n";
+    return kStatusUsage;
   }
   return std::nullopt;
 }

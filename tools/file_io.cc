@@ -41,8 +41,12 @@ class Descriptor {
 }  // namespace
 
 std::string ReadWholeFile(const std::filesystem::path& path) {
+  // No retry on EINTR: only a handler installed without SA_RESTART makes
+  // open() or read() fail so, and that is a program asking a read that may
+  // never end (a FIFO without a writer) to give up.
   Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (fd.get() < 0) {
+    if (errno == EINTR) throw ToolError("opening " + path.string() + " was interrupted", ErrorKind::kStopped);
     throw ToolError("cannot open " + path.string() + ": " + Reason(errno));
   }
   std::string bytes;
@@ -50,7 +54,7 @@ std::string ReadWholeFile(const std::filesystem::path& path) {
   for (;;) {
     ssize_t got = ::read(fd.get(), buffer.data(), buffer.size());
     if (got < 0) {
-      if (errno == EINTR) continue;
+      if (errno == EINTR) throw ToolError("reading " + path.string() + " was interrupted", ErrorKind::kStopped);
       throw ToolError("cannot read " + path.string() + ": " + Reason(errno));
     }
     if (got == 0) break;

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <stdexcept>
 
+#include "textio/utf8.h"
 #include "tools/number_text.h"
 #include "tools/report_page_assets.h"
 #include "tools/svg_figure.h"
@@ -14,38 +15,6 @@ void AppendHex4(std::string& out, unsigned value) {
   constexpr char kDigits[] = "0123456789abcdef";
   out += "\\u";
   for (int shift = 12; shift >= 0; shift -= 4) out += kDigits[(value >> shift) & 0xF];
-}
-
-// The length of the well-formed UTF-8 sequence at the start of `text` (1 to
-// 4), or 0 when it is not one: a stray continuation byte, a truncated
-// sequence, an overlong form, a surrogate or a code point above U+10FFFF.
-std::size_t Utf8Length(std::string_view text, unsigned& code_point) {
-  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-  const unsigned lead = byte(0);
-  std::size_t length = 0;
-  unsigned minimum = 0;
-  if (lead < 0x80) {
-    code_point = lead;
-    return 1;
-  } else if ((lead & 0xE0) == 0xC0) {
-    length = 2, minimum = 0x80, code_point = lead & 0x1F;
-  } else if ((lead & 0xF0) == 0xE0) {
-    length = 3, minimum = 0x800, code_point = lead & 0x0F;
-  } else if ((lead & 0xF8) == 0xF0) {
-    length = 4, minimum = 0x10000, code_point = lead & 0x07;
-  } else {
-    return 0;
-  }
-  if (text.size() < length) return 0;
-  for (std::size_t i = 1; i < length; ++i) {
-    if ((byte(i) & 0xC0) != 0x80) return 0;
-    code_point = (code_point << 6) | (byte(i) & 0x3F);
-  }
-  if (code_point < minimum || code_point > 0x10FFFF ||
-      (code_point >= 0xD800 && code_point <= 0xDFFF)) {
-    return 0;
-  }
-  return length;
 }
 
 // Appends `template_text` up to `marker`, then `content`; returns the rest.
@@ -150,7 +119,7 @@ std::string JsonString(std::string_view text) {
   out.reserve(text.size() + 2);
   while (!text.empty()) {
     unsigned code_point = 0;
-    std::size_t length = Utf8Length(text, code_point);
+    std::size_t length = textio::Utf8Length(text, code_point);
     if (length == 0) {
       AppendHex4(out, 0xFFFD);
       text.remove_prefix(1);

@@ -22,12 +22,14 @@
 #include "tools/meta_input.h"
 #include "tools/meta_sheet.h"
 #include "tools/meta_studies.h"
+#include "tools/message_text.h"
 #include "tools/meta_progress.h"
 #include "tools/output_dir.h"
 #include "tools/report.h"
 #include "tools/sha256.h"
 #include "tools/html_report.h"
 #include "tools/tool_error.h"
+#include "textio/utf8.h"
 
 namespace korvelan::tools {
 namespace {
@@ -221,12 +223,17 @@ void ShowTop(std::ostream& out, const MetaResults& r, int sort_by, std::int32_t 
   std::size_t width = 4;
   const std::vector<std::size_t> order = ResultOrder(r, sort_by);
   const std::size_t shown = std::min(order.size(), static_cast<std::size_t>(top));
-  for (std::size_t k = 0; k < shown; ++k) width = std::max(width, r.genes[order[k]].size());
+  // Ids may hold ESC and other bytes a terminal acts on: shown escaped.
+  std::vector<std::string> ids;
+  for (std::size_t k = 0; k < shown; ++k) {
+    ids.push_back(EscapedText(r.genes[order[k]]));
+    width = std::max(width, ids.back().size());
+  }
   out << std::left << std::setw(static_cast<int>(width + 2)) << "gene" << std::setw(11) << "n_studies"
       << std::setw(12) << "R_mean" << std::setw(16) << p << "q" << p.substr(1) << "\n";
   for (std::size_t k = 0; k < shown; ++k) {
     const std::size_t i = order[k];
-    out << std::setw(static_cast<int>(width + 2)) << r.genes[i] << std::setw(11) << r.n_studies[i]
+    out << std::setw(static_cast<int>(width + 2)) << ids[k] << std::setw(11) << r.n_studies[i]
         << std::setw(12) << Short(r.r_mean[i]) << std::setw(16) << Short(r.p[t][i])
         << Short(r.q_values[t][i]) << "\n";
   }
@@ -241,6 +248,42 @@ std::size_t ClassCount(const MetaResults& r) {
   return seen.size();
 }
 
+// --universe: a whole number (anything that starts like one, a sign
+// included, is taken as meant to be one) or the name of a file of ids.
+std::optional<std::int32_t> UniverseSize(const std::string& text) {
+  const std::string range = "from 1 to " + std::to_string(korvelan::kMaxUniverse);
+  if (text.empty()) return std::nullopt;
+  if (text.find_first_not_of("+-0123456789") != std::string::npos) return std::nullopt;
+  std::int32_t size = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), size);
+  if (error != std::errc() || end != text.data() + text.size() || size < 1 || size > korvelan::kMaxUniverse) {
+    throw ToolError("--universe N must be a whole number " + range + ", or the name of a file of ids, not \"" +
+                        text + "\"",
+                    ErrorKind::kUsage);
+  }
+  return size;
+}
+
+// The meta layer names the study at fault; the file it came from goes in
+// front: the study's own file when each file is one study, else the one file.
+std::string WithFile(std::string_view what, const MetaInput& input,
+                     const std::vector<std::filesystem::path>& files) {
+  const std::string message = MessageLine(what);
+  if (files.size() == 1) return files.front().string() + ": " + message;
+  if (files.size() != input.studies.size()) return message;
+  for (std::size_t j = 0; j < files.size(); ++j) {
+    if (message.find("study \"" + input.studies[j].name + "\"") != std::string::npos) {
+      return files[j].string() + ": " + message;
+    }
+  }
+  return message;
+}
+
+int Interrupted(std::ostream& err) {
+  err << kProgram << ": interrupted; nothing was written\n";
+  return kInterrupted;
+}
+
 }  // namespace
 
 int MetaMain(std::span<const std::string> args, std::ostream& out, std::ostream& err,
@@ -249,24 +292,45 @@ int MetaMain(std::span<const std::string> args, std::ostream& out, std::ostream&
   CLI::App app{
       "Rank-based meta-analysis in one command: reads ranked gene lists or per-study tables, "
       "runs the Monte Carlo permutation analysis and writes results.tsv, report.html and "
-      "run.json into the -o directory. Exit status: 0 done, 1 data error, 2 usage error, "
-      "130 interrupted.",
+      "run.json into the -o directory. Exit status: 0 done, 1 data or I/O error, 2 usage "
+      "error, 128 + N stopped by signal N (130: Ctrl-C).",
       kProgram};
   Settings s;
   AddOptions(app, s);
-  if (const auto status = ParseCommandLine(app, kProgram, args, out, err)) return *status;
   auto usage = [&](const std::string& message) {
-    err << kProgram << ": " << message << " (see " << kProgram << " --help)\n";
-    return 2;
+    err << kProgram << ": " << MessageLine(message) << " (see " << kProgram << " --help)\n";
+    return kStatusUsage;
   };
+  // run.json and the page hold the arguments (file names, options) as text.
+  for (std::size_t a = 0; a < args.size(); ++a) {
+    if (const std::size_t bad = textio::FirstInvalidUtf8(args[a]); bad != std::string::npos) {
+      return usage("argument " + std::to_string(a + 1) + " (\"" + args[a] + "\") is not UTF-8 text (byte " +
+                   std::to_string(bad + 1) + ")");
+    }
+  }
+  if (const auto status = ParseCommandLine(app, kProgram, args, out, err)) return *status;
+  if (app.get_option("--universe")->count() > 0 && s.universe.empty()) {
+    return usage("--universe needs a number of genes or the name of a file of ids");
+  }
   if (!s.pvalue.empty() && !s.statistic.empty()) return usage("give at most one of --pvalue and --statistic");
   if (!s.sign_by.empty() && s.pvalue.empty()) return usage("--sign-by needs --pvalue");
   if (s.inputs.empty() == s.sheet.empty()) return usage("give input files or --studies SHEET (one of the two)");
   if (!s.sheet.empty() && s.weights != "equal") return usage("with --studies, weights go in the sheet's weight column");
 
   try {
-    // Refused before any work: an existing directory.
-    StagedDirectory directory(s.out, s.force);
+    // Refused before any work: the arguments that need no input, and an
+    // output directory that cannot be used or must not be replaced.
+    const std::optional<std::int32_t> universe_size = UniverseSize(s.universe);
+    ParseWeightList(s.weights);
+    std::vector<std::filesystem::path> given = s.inputs;
+    if (!s.sheet.empty()) given.push_back(s.sheet);
+    if (!s.universe.empty() && !universe_size) given.push_back(s.universe);
+    StagedDirectory directory(s.out, s.force, given);
+    for (const std::filesystem::path& left : directory.Leftovers()) {
+      err << kProgram << ": warning: " << EscapedText(left.string())
+          << " is left from a run that did not finish (or is still running); remove it when no run "
+             "writes there\n";
+    }
     const StudiesRead read = ReadStudies(s.inputs, ReadOptions(s), s.sheet, Defaults(s));
     const MetaInput& input = read.input;
     const std::string format(read.sheet ? "sheet" : InputShapeName(input.shape));
@@ -285,14 +349,8 @@ int MetaMain(std::span<const std::string> args, std::ostream& out, std::ostream&
       if (options.absent != Absent::kBelow && !read.sheet) {
         return usage("--universe applies to --absent below");
       }
-      if (s.universe.find_first_not_of("0123456789") == std::string::npos) {
-        const auto [end, error] = std::from_chars(s.universe.data(), s.universe.data() + s.universe.size(),
-                                                  options.universe_size);
-        if (error != std::errc() || end != s.universe.data() + s.universe.size() ||
-            options.universe_size < 1 || options.universe_size > korvelan::kMaxUniverse) {
-          return usage("--universe N must be a whole number from 1 to " + std::to_string(korvelan::kMaxUniverse) +
-                       ", or the name of a file of ids");
-        }
+      if (universe_size) {
+        options.universe_size = *universe_size;
       } else {
         const std::string text = ReadWholeFile(s.universe);
         universe_sha = Sha256Hex(text);
@@ -330,6 +388,9 @@ int MetaMain(std::span<const std::string> args, std::ostream& out, std::ostream&
     MetaResults results;
     try {
       results = RunMeta(input.studies, options);
+    } catch (const std::invalid_argument& error) {
+      if (bar) bar->Finish();
+      throw ToolError(WithFile(error.what(), input, s.inputs));
     } catch (...) {
       if (bar) bar->Finish();
       throw;
@@ -425,19 +486,19 @@ int MetaMain(std::span<const std::string> args, std::ostream& out, std::ostream&
     directory.Commit();
 
     out << kProgram << ": " << results.genes.size() << " genes, " << results.genes_analysed
-        << " analysed in " << ClassCount(results) << (ClassCount(results) == 1 ? " information class" : " information classes") << "; results in " << s.out.string() << "\n";
+        << " analysed in " << ClassCount(results) << (ClassCount(results) == 1 ? " information class" : " information classes") << "; results in " << EscapedText(s.out.string()) << "\n";
     if (!s.quiet && s.top > 0) ShowTop(out, results, sort_by, s.top);
   } catch (const Cancelled&) {
-    err << kProgram << ": interrupted; nothing was written\n";
-    return kInterrupted;
-  } catch (const ToolError& error) {
-    const std::string what = error.what();
-    // The directory refusal is a command-line matter; the rest is data.
-    err << kProgram << ": " << what << "\n";
-    return what.find("already exists; choose another -o") != std::string::npos ? 2 : 1;
+    return Interrupted(err);
   } catch (const std::exception& error) {
-    err << kProgram << ": " << error.what() << "\n";
-    return 1;
+    // A read that a signal broke off fails like any other: the signal is
+    // what to report.
+    const auto* tool = dynamic_cast<const ToolError*>(&error);
+    if (terminal.stop.stop_requested() || (tool != nullptr && tool->kind() == ErrorKind::kStopped)) {
+      return Interrupted(err);
+    }
+    if (tool != nullptr && tool->kind() == ErrorKind::kUsage) return usage(error.what());
+    return ReportError(err, kProgram, error);
   }
   return 0;
 }

@@ -6,6 +6,8 @@
 #include <limits>
 #include <unordered_map>
 
+#include "textio/utf8.h"
+#include "tools/file_io.h"
 #include "tools/input_text.h"
 #include "tools/number_text.h"
 #include "tools/sha256.h"
@@ -59,6 +61,15 @@ std::vector<std::string> Split(std::string_view line, char delimiter) {
   }
 }
 
+// Ids and study names go into results, run.json and the page, which hold
+// text: bytes that are not UTF-8 (a Latin-1 file) are refused where they are.
+void CheckText(const std::string& text, const std::string& where, const std::string& what) {
+  if (const std::size_t bad = textio::FirstInvalidUtf8(text); bad != std::string::npos) {
+    throw ToolError(where + ": " + what + " \"" + text + "\" is not UTF-8 text (byte " + std::to_string(bad + 1) +
+                    "); save the file as UTF-8");
+  }
+}
+
 // One study's ids as they are read: checked, and duplicates refused with
 // both lines when they are to be refused (the layer resolves the others).
 class StudyBuilder {
@@ -72,6 +83,7 @@ class StudyBuilder {
       throw ToolError(At(source_, line) + ": the id \"" + id + "\" of study \"" + study_.name +
                       "\" is " + (id.empty() ? "empty" : "not usable (it holds a tab, a line end or a double quote)"));
     }
+    CheckText(id, At(source_, line), "the id");
     const auto [it, added] = lines_.emplace(id, line);
     if (!added && duplicates_ == Duplicates::kRefuse) {
       throw ToolError(source_ + ": study \"" + study_.name + "\" lists \"" + id +
@@ -247,6 +259,7 @@ std::vector<Study> ParseLong(std::string_view text, const std::string& source,
       throw ToolError(At(source, row.line) + ": the study name in column \"" +
                       options.study_column + "\" is empty or holds a tab or double quote");
     }
+    CheckText(name, At(source, row.line), "the study name");
     const CellValue cell = ParseCell(row.fields[value]);
     if (!cell.ok) {
       throw ToolError(At(source, row.line) + ": column \"" + value_name + "\" holds \"" +

@@ -3,6 +3,7 @@
 
 #include "tools/cli_parse.h"
 #include "tools/command_line.h"
+#include "tools/message_text.h"
 #include "tools/prepare.h"
 #include "tools/tool_error.h"
 
@@ -57,7 +58,8 @@ int PrepareMain(std::span<const std::string> args, std::ostream& out, std::ostre
   app.add_option("--weights", options.weights,
                  "equal, or one positive weight per study, comma-separated (e.g. sample sizes)");
   app.add_option("--runs", options.runs, "Monte Carlo runs written to answers.txt")
-      ->default_val(1000);
+      ->default_val(1000)
+      ->check(CLI::Range(std::int64_t{1}, std::int64_t{2147483647}));
   app.add_option("--gene-order", gene_order,
                  "Line order: sorted (by gene id, byte order) or first-seen")
       ->check(CLI::IsMember({"sorted", "first-seen"}));
@@ -107,8 +109,7 @@ int PrepareMain(std::span<const std::string> args, std::ostream& out, std::ostre
     }
   } catch (const std::exception& error) {
     // Besides ToolError: a file system refusal (std::filesystem) or memory.
-    err << kProgram << ": " << error.what() << "\n";
-    return 1;
+    return ReportError(err, kProgram, error);
   }
   return 0;
 }

@@ -6,6 +6,7 @@
 
 #include "tools/cli_parse.h"
 #include "tools/command_line.h"
+#include "tools/message_text.h"
 #include "tools/report.h"
 #include "tools/tool_error.h"
 
@@ -91,7 +92,7 @@ int ReportMain(std::span<const std::string> args, std::ostream& out, std::ostrea
       }
       if (runs < 1) {
         err << kProgram << ": --pvalues plus-one needs --runs (no runs in "
-            << (directory / "answers.txt").string() << ") (see " << kProgram << " --help)\n";
+            << MessageLine((directory / "answers.txt").string()) << ") (see " << kProgram << " --help)\n";
         return 2;
       }
     }
@@ -116,8 +117,7 @@ int ReportMain(std::span<const std::string> args, std::ostream& out, std::ostrea
     if (options.svg) out << "  figure: " << options.svg->string() << "\n";
     if (options.html) out << "  page: " << options.html->string() << "\n";
   } catch (const std::exception& error) {
-    err << kProgram << ": " << error.what() << "\n";
-    return 1;
+    return ReportError(err, kProgram, error);
   }
   return 0;
 }

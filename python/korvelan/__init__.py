@@ -198,7 +198,7 @@ def analyze(
         raise TypeError(f'pvalues must be "plus-one" or "exact", not {pvalues!r}')
     if seed is None:
         seed = secrets.randbelow(MAX_SEED) + 1
-    universe_size, universe_ids = _inputs.universe_for(universe)
+    universe_size, universe_ids = _inputs.universe_for(universe, _korvelan.MAX_UNIVERSE)
     options = _korvelan.Options(
         absent=absent,
         universe_size=universe_size,

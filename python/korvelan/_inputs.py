@@ -68,11 +68,20 @@ def from_mapping(ranks: Mapping) -> tuple[list[str], list[list[str]]]:
     return names, lists
 
 
-def _numbers(column: pd.Series, where: str) -> np.ndarray:
+def _numbers(column: pd.Series, where: str, ids: list[str]) -> np.ndarray:
     dtype = column.dtype
     if pd.api.types.is_bool_dtype(dtype) or not pd.api.types.is_numeric_dtype(dtype):
         raise TypeError(f"{where} must hold numbers (ranks, NaN for not ranked), not {dtype}")
-    return column.to_numpy(dtype="float64", na_value=np.nan)
+    values = column.to_numpy(dtype="float64", na_value=np.nan)
+    # An infinite rank has no place on the common scale; R refuses it alike.
+    bad = np.flatnonzero(np.isinf(values))
+    if bad.size:
+        k = int(bad[0])
+        raise ValueError(
+            f"{where} has a non-finite rank ({values[k]}) for gene {ids[k]!r}; "
+            "use NaN for not ranked"
+        )
+    return values
 
 
 def is_long(table: pd.DataFrame) -> bool:
@@ -85,7 +94,7 @@ def from_wide(table: pd.DataFrame) -> tuple[list[str], list[str], np.ndarray]:
     studies = [_name(name, "a study name (column)") for name in table.columns]
     values = np.empty((len(genes), len(studies)), dtype="float64", order="F")
     for j in range(len(studies)):
-        values[:, j] = _numbers(table.iloc[:, j], f"study {studies[j]!r}")
+        values[:, j] = _numbers(table.iloc[:, j], f"study {studies[j]!r}", genes)
     return genes, studies, values
 
 
@@ -93,7 +102,7 @@ def from_long(table: pd.DataFrame) -> tuple[list[str], list[str], np.ndarray]:
     """The study, gene and rank columns of a long table."""
     study = _ids(table["study"], "column 'study'", "study name")
     gene = _ids(table["gene"], "column 'gene'")
-    return study, gene, _numbers(table["rank"], "column 'rank'")
+    return study, gene, _numbers(table["rank"], "column 'rank'", gene)
 
 
 def weights_for(weights: Any, studies: list[str]) -> list[float]:
@@ -141,12 +150,13 @@ def weights_for(weights: Any, studies: list[str]) -> list[float]:
     return [float(w) for w in values]
 
 
-def universe_for(universe: Any) -> tuple[int, list[str]]:
-    """(size, ids): a size, a list of gene ids, or neither (None)."""
+def universe_for(universe: Any, largest: int) -> tuple[int, list[str]]:
+    """(size, ids): a size (1 .. largest), a list of gene ids, or neither
+    (None)."""
     if universe is None:
         return 0, []
     if isinstance(universe, numbers.Integral) and not isinstance(universe, (bool, np.bool_)):
-        return whole(universe, "universe (a size)", 1, 2**63 - 1), []
+        return whole(universe, "universe (a size)", 1, largest), []
     if isinstance(universe, (bool, np.bool_, numbers.Real)):
         raise TypeError(f"universe must be a whole number or a list of gene ids, not {universe!r}")
     return 0, _ids(universe, "universe")

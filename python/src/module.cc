@@ -204,6 +204,7 @@ PYBIND11_MODULE(_korvelan, m) {
   m.attr("MAX_SEED") = korvelan::kMaxSeed;
   m.attr("MAX_STUDIES") = korvelan::kMaxStudies;
   m.attr("MAX_GENES") = korvelan::kMaxGenes;
+  m.attr("MAX_UNIVERSE") = korvelan::kMaxUniverse;
 
   py::class_<korvelan::MetaOptions>(m, "Options")
       .def(py::init(&MakeOptions), py::kw_only(), py::arg("absent"), py::arg("universe_size"),

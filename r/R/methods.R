@@ -17,7 +17,12 @@ print.korvelan_result <- function(x, n = 10L, ...) {
   cat("KORVELAN rank-based meta-analysis",
       if (!is.null(attr(x, "version"))) paste0("(version ", attr(x, "version"), ")"), "\n")
   studies <- sub("^rank_", "", grep("^rank_", names(x), value = TRUE))
-  cat(nrow(x), "genes,", length(studies), "studies:", paste(studies, collapse = ", "), "\n")
+  # A column subset may hold no rank_ column: then the studies are not known.
+  if (length(studies)) {
+    cat(nrow(x), "genes,", length(studies), "studies:", paste(studies, collapse = ", "), "\n")
+  } else {
+    cat(nrow(x), " genes\n", sep = "")
+  }
   if (!is.null(settings)) {
     cat("runs ", runs, ", seed ", attr(x, "seed"), ", P-values ", settings$pvalues,
         ", absent genes ", settings$absent, " (universe ", format(attr(x, "universe")),

@@ -435,7 +435,7 @@ TEST_F(MetaProgram, RefusedInputsNameWhatIsWrong) {
       {"one gene", {"a.txt", "one.txt"}, 1, "study \"one\" ranks 1 id; a study must rank at least 2"},
       {"one list", {"a.txt"}, 1, "takes 2 to 98 studies, not 1"},
       {"99 studies", {"many.tsv"}, 1, "takes 2 to 98 studies, not 99"},
-      {"tab in id", {"tab.csv"}, 1, "tab.csv line 3: the id \"p\tq\" of study \"A\" is not usable"},
+      {"tab in id", {"tab.csv"}, 1, "tab.csv line 3: the id \"p\\tq\" of study \"A\" is not usable"},
       {"quote in id", {"quote.txt", "a.txt"}, 1, "quote.txt line 2: the id \"y\"z\""},
       {"cell after the end", {"gap.tsv"}, 1, "gap.tsv line 4: column \"A\" holds \"w\" after its list ended"},
       {"long without rank column", {"long.csv"}, 1, "no column \"rank\""},
@@ -452,7 +452,7 @@ TEST_F(MetaProgram, RefusedInputsNameWhatIsWrong) {
        "--universe applies to --absent below"},
       {"small universe", {"a.txt", "dup.txt", "--duplicates", "first", "--universe", "2"}, 1,
        "the universe size 2 is smaller than the 3 genes"},
-      {"weights count", {"a.txt", "a.txt", "--weights", "1,2,3"}, 1, "weight"},
+      {"weights count", {"a.txt", "a.txt", "--weights", "1,2,3"}, 2, "weight"},
   };
   for (const Case& c : cases) {
     std::vector<std::string> args = c.args;

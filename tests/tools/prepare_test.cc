@@ -132,8 +132,8 @@ TEST(PrepareMain, FailuresAreOneLineAndWriteNothing) {
        "korvelan-prepare: "},
       {"bad delimiter name", with({"--pvalue", "pvalue", "--delimiter", "pipe", good, dup}), 2,
        "korvelan-prepare: "},
-      {"zero runs", with({"--pvalue", "pvalue", "--runs", "0", "--names", "a,b", good, good}), 1,
-       "the number of runs must be 1 .. 2147483647, not 0"},
+      {"zero runs", with({"--pvalue", "pvalue", "--runs", "0", "--names", "a,b", good, good}), 2,
+       "--runs: Value 0 not in range 1 to 2147483647"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

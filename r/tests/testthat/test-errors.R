@@ -57,7 +57,11 @@ bad <- list(
   list("universe too small", quote(korvelan(x, universe = 5)), "universe"),
   list("universe with absent missing", quote(korvelan(m, universe = 100)), "absent = \"below\" only"),
   list("universe above 2^23 genes", quote(korvelan(x, universe = 1e7)), "universe"),
-  list("gene outside the universe", quote(korvelan(x, universe = c("g0001", "g0002"))), "not in the universe")
+  list("gene outside the universe", quote(korvelan(x, universe = c("g0001", "g0002"))), "not in the universe"),
+  list("weight 0 in single precision", quote(korvelan(x, weights = c(1, 1e-300, 1))),
+       "must be a positive number \\(single precision\\)"),
+  list("weights overflow their single-precision sum", quote(korvelan(x, weights = c(3e38, 3e38, 3e38))),
+       "add up to more than single precision")
 )
 
 test_that("every bad input is an R error with a message naming the fault", {
@@ -69,4 +73,12 @@ test_that("every bad input is an R error with a message naming the fault", {
 test_that("after an error the next call works", {
   expect_error(korvelan(x, runs = 0L))
   expect_s3_class(korvelan(x, runs = 1L, seed = 1L, verbose = FALSE), "korvelan_result")
+})
+
+test_that("a column subset of a result prints what it holds", {
+  r <- korvelan(x, runs = 5L, seed = 1L, verbose = FALSE)
+  shown <- capture.output(print(r[, c("gene", "R_mean", "p_Rmean_left")]))
+  expect_false(any(grepl("0 studies", shown)))
+  expect_true(any(grepl(paste0("^", nrow(r), " genes$"), shown)))
+  expect_true(any(grepl("3 studies: study1, study2, study3", capture.output(print(r)))))
 })

@@ -1,0 +1,94 @@
+// Fuzzes korvelan-meta's readers and the meta layer: arbitrary bytes as one
+// input file in every shape, and whatever studies come out through a short
+// analysis. A ToolError or std::invalid_argument is the expected outcome of
+// bad input, and its message must come out of MessageLine as one line of
+// bounded length with no control byte and well-formed UTF-8; a crash, a
+// hang, a sanitizer report, any other exception or an unsafe message is a
+// finding.
+//
+// Layout of the input: byte 0 picks the shape (low 3 bits: detected, list,
+// columns, rows, long) and the delimiter (next 2 bits: detected, tab,
+// comma, semicolon); byte 1 the duplicates rule (low 2 bits), --absent
+// below (bit 2) and the weights (bit 3: 1, 2, 3, ...). The rest is the file.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "korvelan/meta.h"
+#include "textio/utf8.h"
+#include "tools/message_text.h"
+#include "tools/meta_input.h"
+#include "tools/tool_error.h"
+
+namespace {
+
+using korvelan::Duplicates;
+namespace tools = korvelan::tools;
+
+void CheckMessage(const char* what) {
+  const std::string line = tools::MessageLine(what);
+  if (line.size() > tools::kMessageLimit + 4) std::abort();
+  for (unsigned char c : line) {
+    if (c < 0x20 || c == 0x7F) std::abort();
+  }
+  if (korvelan::textio::FirstInvalidUtf8(line) != std::string_view::npos) std::abort();
+}
+
+std::vector<korvelan::Study> Read(std::string_view text, std::uint8_t shape_byte, Duplicates duplicates) {
+  static const char kDelimiters[] = {'\0', '\t', ',', ';'};
+  std::optional<char> delimiter;
+  if (const int d = (shape_byte >> 3) & 3; d != 0) delimiter = kDelimiters[d];
+  const std::string source = "in.txt";
+  switch (shape_byte & 7) {
+    case 1: {
+      std::vector<korvelan::Study> studies{tools::ParseList(text, source, "a", duplicates)};
+      studies.push_back(studies.front());
+      studies.back().name = "b";
+      return studies;
+    }
+    case 2: return tools::ParseColumns(text, source, delimiter, duplicates);
+    case 3: return tools::ParseRows(text, source, delimiter, duplicates);
+    case 4: {
+      tools::MetaReadOptions options;
+      options.shape = tools::InputShape::kLong;
+      options.delimiter = delimiter;
+      options.duplicates = duplicates;
+      return tools::ParseLong(text, source, options);
+    }
+    default: {
+      const std::vector<std::string> texts{std::string(text), std::string(text)};
+      const std::vector<std::string> sources{"a.txt", "b.txt"};
+      (void)tools::DetectShape(texts, sources);
+      return tools::ParseColumns(text, source, delimiter, duplicates);
+    }
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size < 2) return 0;
+  const std::string_view text(reinterpret_cast<const char*>(data) + 2, size - 2);
+  const auto duplicates = static_cast<Duplicates>(data[1] & 3);
+  try {
+    const std::vector<korvelan::Study> studies = Read(text, data[0], duplicates);
+    korvelan::MetaOptions options;
+    options.duplicates = duplicates;
+    options.absent = (data[1] & 4) != 0 ? korvelan::Absent::kBelow : korvelan::Absent::kMissing;
+    if ((data[1] & 8) != 0) {
+      for (std::size_t j = 0; j < studies.size(); ++j) options.weights.push_back(static_cast<double>(j + 1));
+    }
+    options.runs = 3;
+    options.seed = 1;
+    (void)korvelan::RunMeta(studies, options);
+  } catch (const tools::ToolError& error) {
+    CheckMessage(error.what());
+  } catch (const std::invalid_argument& error) {
+    CheckMessage(error.what());
+  }
+  return 0;
+}
