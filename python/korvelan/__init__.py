@@ -187,7 +187,7 @@ def analyze(
     settings: list = []
     sheet_weights: list = []
     if studies is not None:
-        settings, sheet_weights = _inputs.settings_for(studies, names)
+        settings, sheet_weights = _inputs.settings_for(studies, names, _korvelan.MAX_UNIVERSE)
         if sheet_weights and weights is not None:
             raise ValueError("give weights or a weight column in studies, not both")
     if universe is not None and absent == "missing" and studies is None:

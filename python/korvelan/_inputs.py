@@ -166,10 +166,10 @@ def _is_na(value: Any) -> bool:
     return value is None or (isinstance(value, numbers.Real) and math.isnan(value))
 
 
-def settings_for(sheet: Any, studies: list[str]) -> tuple[list[tuple[str, int, list[str]]], list[float]]:
+def settings_for(sheet: Any, studies: list[str], largest: int) -> tuple[list[tuple[str, int, list[str]]], list[float]]:
     """Per study, in `studies` order: (absent or "", universe size, universe ids), and the
     weights of a "weight" column (empty without one), from a DataFrame shaped like
-    korvelan-meta's study sheet."""
+    korvelan-meta's study sheet. A universe size is 1 .. largest."""
     if not isinstance(sheet, pd.DataFrame):
         raise TypeError(f"studies must be a pandas DataFrame, not {type(sheet).__name__}")
     columns = [str(c) for c in sheet.columns]
@@ -201,7 +201,10 @@ def settings_for(sheet: Any, studies: list[str]) -> tuple[list[tuple[str, int, l
         if _is_na(universe):
             size, ids = 0, []
         else:
-            size, ids = universe_for(universe)
+            # A column with an empty cell holds its sizes as floats.
+            if isinstance(universe, float) and universe.is_integer():
+                universe = int(universe)
+            size, ids = universe_for(universe, largest)
         settings.append((absent, size, ids))
     weights = []
     if "weight" in columns:

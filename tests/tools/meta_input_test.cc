@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <fstream>
 #include <sstream>
 
 #include "tests/tools/test_support.h"
@@ -158,27 +159,32 @@ TEST(StagedDirectory, AppearsWholeOrNotAtAll) {
   const auto target = dir.path() / "out";
   {
     StagedDirectory staged(target, false);
-    staged.Write("a.txt", "one");
+    staged.Write("results.tsv", "one");
     EXPECT_FALSE(std::filesystem::exists(target));
   }  // not committed: nothing left behind
   EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
   {
     StagedDirectory staged(target, false);
-    staged.Write("a.txt", "one");
+    staged.Write("results.tsv", "one");
+    staged.Write("run.json", "{}");
     staged.Commit();
   }
-  EXPECT_EQ(ReadText(target / "a.txt"), "one");
+  EXPECT_EQ(ReadText(target / "results.tsv"), "one");
   EXPECT_THROW(StagedDirectory(target, false), ToolError);
   {
     StagedDirectory staged(target, true);
-    staged.Write("b.txt", "two");
+    staged.Write("results.tsv", "two");
     staged.Commit();
   }
-  EXPECT_FALSE(std::filesystem::exists(target / "a.txt"));
-  EXPECT_EQ(ReadText(target / "b.txt"), "two");
+  EXPECT_FALSE(std::filesystem::exists(target / "run.json"));
+  EXPECT_EQ(ReadText(target / "results.tsv"), "two");
   std::size_t entries = 0;
   for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir.path())) ++entries;
   EXPECT_EQ(entries, 1u);
+  // A file of someone else's in the directory stops the replacement.
+  { std::ofstream(target / "notes.txt") << "mine"; }
+  EXPECT_THROW(StagedDirectory(target, true), ToolError);
+  EXPECT_EQ(ReadText(target / "notes.txt"), "mine");
 }
 
 TEST(MetaCommandLine, VersionHelpAndUsageErrors) {
