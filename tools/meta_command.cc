@@ -3,7 +3,6 @@
 #include "tools/meta_command.h"
 
 #include <algorithm>
-#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -248,22 +247,6 @@ std::size_t ClassCount(const MetaResults& r) {
   return seen.size();
 }
 
-// --universe: a whole number (anything that starts like one, a sign
-// included, is taken as meant to be one) or the name of a file of ids.
-std::optional<std::int32_t> UniverseSize(const std::string& text) {
-  const std::string range = "from 1 to " + std::to_string(korvelan::kMaxUniverse);
-  if (text.empty()) return std::nullopt;
-  if (text.find_first_not_of("+-0123456789") != std::string::npos) return std::nullopt;
-  std::int32_t size = 0;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), size);
-  if (error != std::errc() || end != text.data() + text.size() || size < 1 || size > korvelan::kMaxUniverse) {
-    throw ToolError("--universe N must be a whole number " + range + ", or the name of a file of ids, not \"" +
-                        text + "\"",
-                    ErrorKind::kUsage);
-  }
-  return size;
-}
-
 // The meta layer names the study at fault; the file it came from goes in
 // front: the study's own file when each file is one study, else the one file.
 std::string WithFile(std::string_view what, const MetaInput& input,
@@ -320,7 +303,7 @@ int MetaMain(std::span<const std::string> args, std::ostream& out, std::ostream&
   try {
     // Refused before any work: the arguments that need no input, and an
     // output directory that cannot be used or must not be replaced.
-    const std::optional<std::int32_t> universe_size = UniverseSize(s.universe);
+    const std::optional<std::int32_t> universe_size = UniverseSize(s.universe, "--universe N", ErrorKind::kUsage);
     ParseWeightList(s.weights);
     std::vector<std::filesystem::path> given = s.inputs;
     if (!s.sheet.empty()) given.push_back(s.sheet);

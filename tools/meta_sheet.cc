@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <cmath>
 #include <unordered_map>
 
@@ -105,7 +106,7 @@ void RowUniverse(const std::string& cell, const std::filesystem::path& folder, c
   if (settings.absent != Absent::kBelow) {
     throw ToolError(where + ": a universe applies to absent below (this study's absent genes are missing)");
   }
-  if (const std::optional<std::int64_t> size = UniverseSize(cell, where)) {
+  if (const std::optional<std::int32_t> size = UniverseSize(cell, where + ": the universe", ErrorKind::kData)) {
     settings.universe_size = *size;
     return;
   }
@@ -124,22 +125,26 @@ Study ReadRow(const RowCells& cells, const std::filesystem::path& folder, const 
   row.file = folder / name;
   if (!std::filesystem::exists(row.file)) throw ToolError(where + ": the file \"" + name + "\" does not exist");
   MetaReadOptions options = RowReadOptions(cells, d, where);
-  const std::string text = Unpacked(ReadInputBytes(row.file), row.file.string());
-  row.list = !DetectDelimiter(FirstLine(text)).has_value();
-  options.shape = row.list ? InputShape::kLists : InputShape::kTables;
-  MetaInput input;
+  // Read once (a FIFO or a pipe could not be read again): the bytes give
+  // the checksum, their text the kind of file and the study.
+  Study study;
   try {
-    input = ReadMetaInput({row.file}, options);
+    std::string bytes = ReadInputBytes(row.file);
+    row.sha256 = Sha256Hex(bytes);
+    const std::string text = Unpacked(std::move(bytes), row.file.string());
+    row.list = !DetectDelimiter(FirstLine(text)).has_value();
+    options.duplicates = options.duplicates.value_or(row.list ? Duplicates::kRefuse : Duplicates::kMean);
+    if (row.list) {
+      study = ParseList(text, row.file.string(), StudyNameOf(row.file), *options.duplicates);
+    } else {
+      row.table.emplace();
+      study = ParseStudyTable(text, row.file.string(), StudyNameOf(row.file), options, *row.table);
+    }
   } catch (const ToolError& e) {
     throw ToolError(where + ": " + e.what());
   }
-  row.sha256 = input.sha256.front();
-  Study study = std::move(input.studies.front());
   if (const std::string own = cells["study"]; !own.empty()) study.name = own;
-  if (!input.tables.empty()) {
-    row.table = std::move(input.tables.front());
-    row.table->study = study.name;
-  }
+  if (row.table) row.table->study = study.name;
   row.weight = RowWeight(cells["weight"], d, where);
   const std::string absent = cells["absent"];
   if (!absent.empty() && absent != "missing" && absent != "below") {
@@ -164,14 +169,16 @@ void SetTableRule(MetaReadOptions& options, const TableOptions& t) {
   options.rule.first = t.first == "largest" ? RankFirst::kLargest : RankFirst::kSmallest;
 }
 
-std::optional<std::int64_t> UniverseSize(const std::string& text, const std::string& where) {
-  if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) return std::nullopt;
-  const std::string digits = text.substr(std::min(text.find_first_not_of('0'), text.size()));
-  if (digits.empty() || digits.size() > 7 || std::stoll(digits) > korvelan::kMaxUniverse) {
-    throw ToolError(where + ": the universe must be a whole number from 1 to " +
-                    std::to_string(korvelan::kMaxUniverse) + ", or the name of a file of ids, not " + text);
+std::optional<std::int32_t> UniverseSize(const std::string& text, const std::string& what, ErrorKind kind) {
+  if (text.empty() || text.find_first_not_of("+-0123456789") != std::string::npos) return std::nullopt;
+  std::int32_t size = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), size);
+  if (error != std::errc() || end != text.data() + text.size() || size < 1 || size > korvelan::kMaxUniverse) {
+    throw ToolError(what + " must be a whole number from 1 to " + std::to_string(korvelan::kMaxUniverse) +
+                        ", or the name of a file of ids, not \"" + text + "\"",
+                    kind);
   }
-  return std::stoll(digits);
+  return size;
 }
 
 std::vector<std::string> ReadUniverseIds(std::string_view text, const std::string& source) {

@@ -24,6 +24,7 @@
 
 #include "korvelan/meta.h"
 #include "tools/meta_input.h"
+#include "tools/tool_error.h"
 
 namespace korvelan::tools {
 
@@ -69,9 +70,12 @@ SheetInput ReadStudySheet(const std::filesystem::path& sheet, const SheetDefault
 // of an id given twice.
 std::vector<std::string> ReadUniverseIds(std::string_view text, const std::string& source);
 
-// A universe size from text: a whole number 1 .. kMaxUniverse, or nullopt
-// when the text is not all digits (then it names a file).
-std::optional<std::int64_t> UniverseSize(const std::string& text, const std::string& where);
+// A universe given as text: a size 1 .. kMaxUniverse, or nullopt when the
+// text names a file of ids. Text of digits and signs only is taken as meant
+// to be a number, so "-5" is refused rather than looked for as a file; the
+// refusal reads "<what> must be a whole number from 1 to ..., not "<text>""
+// and carries `kind`.
+std::optional<std::int32_t> UniverseSize(const std::string& text, const std::string& what, ErrorKind kind);
 
 }  // namespace korvelan::tools
 
