@@ -7,12 +7,17 @@
 // finding.
 //
 // Layout of the input: byte 0 picks the shape (low 3 bits: detected, list,
-// columns, rows, long) and the delimiter (next 2 bits: detected, tab,
-// comma, semicolon); byte 1 the duplicates rule (low 2 bits), --absent
-// below (bit 2) and the weights (bit 3: 1, 2, 3, ...). The rest is the file.
+// columns, rows, long, a study table, a universe file of ids, a study
+// sheet) and the delimiter (next 2 bits: detected, tab, comma, semicolon);
+// byte 1 the duplicates rule (low 2 bits), --absent below (bit 2) and the
+// weights (bit 3: 1, 2, 3, ...). The rest is the file. A sheet is written
+// to a scratch folder beside a list a.txt and a table t.tsv that its rows
+// may name.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -22,6 +27,7 @@
 #include "textio/utf8.h"
 #include "tools/message_text.h"
 #include "tools/meta_input.h"
+#include "tools/meta_sheet.h"
 #include "tools/tool_error.h"
 
 namespace {
@@ -36,6 +42,28 @@ void CheckMessage(const char* what) {
     if (c < 0x20 || c == 0x7F) std::abort();
   }
   if (korvelan::textio::FirstInvalidUtf8(line) != std::string_view::npos) std::abort();
+}
+
+// A scratch folder, made once, holding the files a sheet's rows may name.
+const std::filesystem::path& SheetFolder() {
+  static const std::filesystem::path folder = [] {
+    std::string pattern = (std::filesystem::temp_directory_path() / "meta-fuzz-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) std::abort();
+    std::ofstream(std::filesystem::path(pattern) / "a.txt") << "x\ny\nz\n";
+    std::ofstream(std::filesystem::path(pattern) / "t.tsv") << "gene\tlogFC\tP.Value\nx\t1.5\t0.01\ny\t-2\t0.2\n";
+    return std::filesystem::path(pattern);
+  }();
+  return folder;
+}
+
+std::vector<korvelan::Study> ReadSheet(std::string_view text, std::optional<char> delimiter,
+                                       Duplicates duplicates) {
+  const std::filesystem::path sheet = SheetFolder() / "sheet.tsv";
+  std::ofstream(sheet, std::ios::binary | std::ios::trunc) << text;
+  tools::SheetDefaults defaults;
+  defaults.delimiter = delimiter;
+  defaults.duplicates = duplicates;
+  return tools::ReadStudySheet(sheet, defaults).studies;
 }
 
 std::vector<korvelan::Study> Read(std::string_view text, std::uint8_t shape_byte, Duplicates duplicates) {
@@ -59,6 +87,24 @@ std::vector<korvelan::Study> Read(std::string_view text, std::uint8_t shape_byte
       options.duplicates = duplicates;
       return tools::ParseLong(text, source, options);
     }
+    case 5: {
+      // Columns found from the header, as when no column option is given.
+      tools::MetaReadOptions options;
+      options.shape = tools::InputShape::kTables;
+      options.delimiter = delimiter;
+      options.duplicates = duplicates;
+      tools::TableFacts facts;
+      std::vector<korvelan::Study> studies{tools::ParseStudyTable(text, source, "a", options, facts)};
+      if (facts.fold_changes.size() != studies.front().ids.size()) std::abort();
+      studies.push_back(studies.front());
+      studies.back().name = "b";
+      return studies;
+    }
+    case 6: {
+      const std::vector<std::string> ids = tools::ReadUniverseIds(text, source);
+      return {korvelan::Study{"a", ids, {}}, korvelan::Study{"b", ids, {}}};
+    }
+    case 7: return ReadSheet(text, delimiter, duplicates);
     default: {
       const std::vector<std::string> texts{std::string(text), std::string(text)};
       const std::vector<std::string> sources{"a.txt", "b.txt"};
