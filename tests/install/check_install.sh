@@ -13,7 +13,7 @@ cmake --install "$build" --prefix "$work/prefix" > "$work/install.log"
 for f in bin/korvelan bin/korvelan-prepare bin/korvelan-report bin/korvelan-meta lib/libkorvelan.a \
          include/korvelan/korvelan.h include/korvelan/analysis.h include/korvelan/meta.h include/korvelan/version.h \
          lib/cmake/korvelan/korvelanConfig.cmake lib/pkgconfig/korvelan.pc \
-         share/man/man1/korvelan.1; do
+         share/man/man1/korvelan.1 share/doc/korvelan/copyright; do
   [ -e "$work/prefix/$f" ] || { echo "not installed: $f" >&2; exit 1; }
 done
 
@@ -39,7 +39,7 @@ for f in ./usr/bin/korvelan ./usr/bin/korvelan-prepare ./usr/bin/korvelan-report
          ./usr/lib/cmake/korvelan/korvelanConfig.cmake ./usr/lib/pkgconfig/korvelan.pc \
          ./usr/share/man/man1/korvelan.1 ./usr/share/man/man1/korvelan-prepare.1 \
          ./usr/share/man/man1/korvelan-report.1 ./usr/bin/korvelan-meta \
-         ./usr/share/man/man1/korvelan-meta.1; do
+         ./usr/share/man/man1/korvelan-meta.1 ./usr/share/doc/korvelan/copyright; do
   grep -qx "$f" "$work/deb.list" || { echo "not in $(basename "$deb"): $f" >&2; exit 1; }
 done
 echo "install check passed: $(basename "$deb"), $(wc -l < "$work/deb.list") entries"
