@@ -29,13 +29,16 @@ pickle.dump((korvelan.__file__, frame), open(out, "wb"))
 """
 
 
-def checkout_state() -> str:
-    """The checkout's changed and untracked files under python/ and cmake/,
-    ignored ones included: a build leaving anything there shows here."""
-    done = subprocess.run(["git", "-C", str(ROOT), "status", "--porcelain", "--ignored",
-                           "--untracked-files=all", "--", "python", "cmake"],
-                          capture_output=True, text=True, check=True)
-    return done.stdout
+def checkout_state() -> dict[str, tuple[int, int]]:
+    """Every file under python/ and cmake/ with its size and modification
+    time: a build leaving or touching anything there shows here."""
+    state = {}
+    for top in ("python", "cmake"):
+        for path in (ROOT / top).rglob("*"):
+            if path.is_file():
+                info = path.stat()
+                state[str(path.relative_to(ROOT))] = (info.st_size, info.st_mtime_ns)
+    return state
 
 
 def clean_env() -> dict[str, str]:
