@@ -13,9 +13,11 @@ if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU" AND CMAKE_CXX_COMPILER_VERSION VERSION_L
   list(APPEND KORVELAN_WARNINGS -Wno-restrict)
 endif()
 
+set(KORVELAN_PIC_FLAGS -fno-semantic-interposition)
+set(KORVELAN_FP_FLAGS -ffp-contract=off -fno-fast-math)
+
 function(korvelan_apply_flags target)
-  target_compile_options(${target} PRIVATE ${KORVELAN_WARNINGS} -ffp-contract=off
-                         -fno-fast-math)
+  target_compile_options(${target} PRIVATE ${KORVELAN_WARNINGS} ${KORVELAN_FP_FLAGS})
   if(KORVELAN_WERROR)
     target_compile_options(${target} PRIVATE -Werror)
   endif()
@@ -47,7 +49,7 @@ function(korvelan_core_library name)
     # -fPIC alone lets every global function be interposed, which stops the
     # compiler from inlining them or calling them directly: the console
     # program linked with these objects ran 7 % more instructions.
-    target_compile_options(${name}_objects PRIVATE -fno-semantic-interposition)
+    target_compile_options(${name}_objects PRIVATE ${KORVELAN_PIC_FLAGS})
   endif()
   korvelan_apply_flags(${name}_objects)
   add_library(${name} INTERFACE)

@@ -4,7 +4,7 @@
 # R's terms (argument names, list elements) before the library is called.
 
 korvelan <- function(x, weights = NULL, classes = NULL, runs = 1000L, seed = NULL,
-                     threads = 1L, absent = NULL, universe = NULL, min_studies = 1L,
+                     threads = NULL, absent = NULL, universe = NULL, min_studies = 1L,
                      pvalues = c("plus-one", "exact"), verbose = interactive(),
                      studies = NULL) {
   call <- match.call()
@@ -44,6 +44,7 @@ korvelan <- function(x, weights = NULL, classes = NULL, runs = 1000L, seed = NUL
   }
 
   runs <- .whole_number(runs, "runs", 1, 2147483647, fail)
+  if (is.null(threads)) threads <- .default_threads()
   threads <- .whole_number(threads, "threads", 1, 256, fail)
   min_studies <- .whole_number(min_studies, "min_studies", 1, n_studies, fail)
   if (is.null(seed)) {
@@ -285,4 +286,15 @@ korvelan <- function(x, weights = NULL, classes = NULL, runs = 1000L, seed = NUL
     out$weights <- ifelse(is.na(w), 1, w)
   }
   out
+}
+
+# One thread per hardware thread, as korvelan-meta and the Python package
+# run by default, at most 256 (the library's limit). R CMD check sets
+# _R_CHECK_LIMIT_CORES_ where a package may use at most 2 cores, as CRAN's
+# checks demand of every example and test.
+.default_threads <- function() {
+  n <- min(.Call(korvelan_hardware_threads), 256L)
+  limit <- Sys.getenv("_R_CHECK_LIMIT_CORES_", "")
+  if (nzchar(limit) && !identical(tolower(limit), "false")) n <- min(n, 2L)
+  as.integer(n)
 }

@@ -12,7 +12,7 @@
 }
 \usage{
 korvelan(x, weights = NULL, classes = NULL, runs = 1000L, seed = NULL,
-         threads = 1L, absent = NULL, universe = NULL, min_studies = 1L,
+         threads = NULL, absent = NULL, universe = NULL, min_studies = 1L,
          pvalues = c("plus-one", "exact"), verbose = interactive(),
          studies = NULL)
 }
@@ -43,7 +43,11 @@ korvelan(x, weights = NULL, classes = NULL, runs = 1000L, seed = NULL,
     so that \code{\link{set.seed}} makes the analysis reproducible; the
     seed used is the result's attribute \code{"seed"}.}
   \item{threads}{threads to run on (1 to 256). The results are the same
-    for every number of threads.}
+    for every number of threads. \code{NULL} (the default) runs one thread
+    per hardware thread, as \command{korvelan-meta} and the Python package
+    do, at most 256; when the environment variable
+    \env{_R_CHECK_LIMIT_CORES_} is set (and not \code{"false"}), as
+    \command{R CMD check} sets it for CRAN's checks, at most 2.}
   \item{absent}{what a gene a study did not rank is to that study:
     \code{"missing"} (not ranked; the default for matrices and tables) or
     \code{"below"} (ranked below the study's list, tied at the average of

@@ -15,6 +15,7 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <algorithm>
 #include <condition_variable>
 #include <cstdint>
 #include <exception>
@@ -27,8 +28,9 @@
 
 #include "korvelan/korvelan.h"
 
-// configure puts -fno-fast-math before R's and the user's flags, which come
-// last and could still switch fast-math on: refuse to build then.
+// The package's compile rules put -fno-fast-math after R's and the user's
+// flags; a compiler command that itself switches fast-math on (R's CXX20
+// with the flag in it) would still win: refuse to build then.
 #ifdef __FAST_MATH__
 #error "korvelan must not be compiled with fast math: its P-values need exact IEEE arithmetic"
 #endif
@@ -256,6 +258,14 @@ extern "C" SEXP korvelan_format_number(SEXP x_sexp, SEXP single_sexp) {
   END_RCPP
 }
 
+// The threads korvelan-meta runs on by default: the hardware threads as the
+// C++ library sees them (at least 1, as 0 means "not known").
+extern "C" SEXP korvelan_hardware_threads() {
+  BEGIN_RCPP
+  return Rcpp::wrap(static_cast<int>(std::max(1u, std::thread::hardware_concurrency())));
+  END_RCPP
+}
+
 namespace {
 // R's registration table stores every entry point as DL_FUNC; going through
 // void (*)() is the cast compilers accept as deliberate.
@@ -266,6 +276,7 @@ DL_FUNC Entry(F* f) {
 const R_CallMethodDef kCallMethods[] = {
     {"korvelan_run", Entry(&korvelan_run), 3},
     {"korvelan_format_number", Entry(&korvelan_format_number), 2},
+    {"korvelan_hardware_threads", Entry(&korvelan_hardware_threads), 0},
     {nullptr, nullptr, 0}};
 }  // namespace
 

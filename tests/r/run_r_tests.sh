@@ -6,8 +6,19 @@ set -euo pipefail
 repo=$1 out=$2 oracle=$3 meta=$4
 tarball=$(bash "$repo/r/build-package.sh" "$out" | tail -n 1)
 lib=$(mktemp -d)
-trap 'rm -rf "$lib"' EXIT
-MAKEFLAGS=${MAKEFLAGS:--j2} R CMD INSTALL --no-docs -l "$lib" "$tarball"
+log=$(mktemp)
+trap 'rm -rf "$lib" "$log"' EXIT
+MAKEFLAGS=${MAKEFLAGS:--j2} R CMD INSTALL --no-docs -l "$lib" "$tarball" 2>&1 | tee "$log"
+# Every object compiled with the package's flags last, after R's own, so
+# that the Release build's optimisation is the one in force.
+flags=$(sed -n 's/^\(flags\|pic\) //p' "$repo/cmake/package-sources.txt" | tr '\n' ' ')
+objects=$(sed -n 's/^OBJECTS = //p' "$out/korvelan/src/Makevars.in" | wc -w)
+compiled=$(grep -c -F -- "${flags% } -c " "$log" || true)
+if [ "$objects" -eq 0 ] || [ "$compiled" -ne "$objects" ]; then
+  echo "run_r_tests.sh: $compiled of $objects objects compiled with the package's" \
+       "flags ($flags) last" >&2
+  exit 1
+fi
 cd "$out/korvelan/tests"
 KORVELAN_REPO=$repo KORVELAN_ORACLE=$oracle KORVELAN_META=$meta R_LIBS="$lib" Rscript -e '
   library(testthat)

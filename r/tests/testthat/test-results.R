@@ -67,6 +67,25 @@ test_that("set.seed makes a run reproducible; threads never change a result", {
   expect_false(identical(attr(korvelan(x, runs = 1L, verbose = FALSE), "seed"), attr(a, "seed")))
 })
 
+test_that("threads default to the hardware threads, at most 2 under R CMD check's limit", {
+  hardware <- min(.Call(korvelan:::korvelan_hardware_threads), 256L)
+  old <- Sys.getenv("_R_CHECK_LIMIT_CORES_", NA)
+  on.exit(if (is.na(old)) Sys.unsetenv("_R_CHECK_LIMIT_CORES_")
+          else Sys.setenv(`_R_CHECK_LIMIT_CORES_` = old))
+  cases <- list(
+    list(name = "unset", value = NA, expected = hardware),
+    list(name = "empty", value = "", expected = hardware),
+    list(name = "TRUE", value = "TRUE", expected = min(hardware, 2L)),
+    list(name = "warn", value = "warn", expected = min(hardware, 2L)),
+    list(name = "false", value = "false", expected = hardware))
+  for (case in cases) {
+    if (is.na(case$value)) Sys.unsetenv("_R_CHECK_LIMIT_CORES_")
+    else Sys.setenv(`_R_CHECK_LIMIT_CORES_` = case$value)
+    expect_identical(korvelan:::.default_threads(), case$expected, label = case$name)
+  }
+  expect_gte(hardware, 1L)
+})
+
 test_that("plus-one P-values are never 0; exact ones may be", {
   # One study ranks the same genes at the top as the others do: their
   # observed R-mean is below every run value of one run.
