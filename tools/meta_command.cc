@@ -107,7 +107,9 @@ void AddOptions(CLI::App& app, Settings& s) {
   app.add_option("--threads", s.threads, "Threads (default: one per hardware thread)")
       ->check(CLI::Range(1u, 256u));
   app.add_option("--weights", s.weights, "equal, or one positive weight per study, comma-separated");
-  app.add_option("--sort-by", s.sort_by, "P-value column that orders results.tsv (default p_Rmean_left)")
+  app.add_option("--sort-by", s.sort_by,
+                 "P-value column that orders results.tsv (default p_Rmean_left; ranked by a signed "
+                 "value, _left is up and _right down)")
       ->check(CLI::IsMember({"p_Rmean_right", "p_Rmean_left", "p_Rwmean_right", "p_Rwmean_left",
                              "p_Q_right", "p_Q_left"}));
   app.add_option("--top", s.top, "Genes shown on screen (default 10; 0: none)")->check(CLI::Range(0, 1000000));
@@ -230,12 +232,16 @@ void ShowTop(std::ostream& out, const MetaResults& r, int sort_by, std::int32_t 
     width = std::max(width, ids.back().size());
   }
   out << std::left << std::setw(static_cast<int>(width + 2)) << "gene" << std::setw(11) << "n_studies"
-      << std::setw(12) << "R_mean" << std::setw(16) << p << "q" << p.substr(1) << "\n";
+      << std::setw(12) << "R_mean" << std::setw(16) << p;
+  out << (r.directional ? std::setw(16) : std::setw(0)) << "q" + p.substr(1)
+      << (r.directional ? "direction" : "") << "\n";
   for (std::size_t k = 0; k < shown; ++k) {
     const std::size_t i = order[k];
     out << std::setw(static_cast<int>(width + 2)) << ids[k] << std::setw(11) << r.n_studies[i]
         << std::setw(12) << Short(r.r_mean[i]) << std::setw(16) << Short(r.p[t][i])
-        << Short(r.q_values[t][i]) << "\n";
+        << (r.directional ? std::setw(16) : std::setw(0)) << Short(r.q_values[t][i]);
+    if (r.directional) out << DirectionName(r.direction[i]);
+    out << "\n";
   }
 }
 
@@ -359,6 +365,7 @@ int MetaMain(std::span<const std::string> args, std::ostream& out, std::ostream&
     }
     if (read.sheet) options.study_settings = read.sheet->settings;
     options.duplicates = input.duplicates;
+    options.effects = EffectsOf(input);
     options.min_studies = s.min_studies;
     options.pvalues = s.pvalues == "exact" ? PValues::kExact : PValues::kPlusOne;
     if (read.sheet) {
