@@ -2,6 +2,9 @@
 
 #include <cmath>
 #include <stdexcept>
+#include <unordered_map>
+
+#include "korvelan/meta.h"
 
 #include "textio/utf8.h"
 #include "tools/number_text.h"
@@ -29,46 +32,125 @@ std::string_view Fill(std::string& out, std::string_view template_text, std::str
   return template_text.substr(at + marker.size());
 }
 
-void AppendNumbers(std::string& json, const char* name, const std::vector<HtmlReportGene>& genes,
-                   double (*field)(const HtmlReportGene&)) {
+void AppendName(std::string& json, const char* name) {
   json += ",\"";
   json += name;
-  json += "\":[";
-  for (std::size_t i = 0; i < genes.size(); ++i) {
-    if (i > 0) json += ',';
-    json += JsonNumber(field(genes[i]));
+  json += "\":";
+}
+
+// A column of numbers as a plain array, or as distinct values and one
+// index per gene when that is shorter (see the header).
+void AppendColumn(std::string& json, const std::vector<std::string>& texts) {
+  std::string plain = "[";
+  std::size_t plain_size = 1;
+  std::unordered_map<std::string_view, std::size_t> slot;
+  std::vector<std::string_view> distinct;
+  for (const std::string& t : texts) {
+    plain_size += t.size() + 1;
+    if (slot.emplace(t, distinct.size()).second) distinct.push_back(t);
+  }
+  std::size_t coded_size = 16;
+  for (std::string_view t : distinct) coded_size += t.size() + 1;
+  const std::size_t digits = std::to_string(distinct.size()).size();
+  coded_size += texts.size() * (digits + 1);
+  if (coded_size >= plain_size) {
+    json += '[';
+    for (std::size_t k = 0; k < texts.size(); ++k) {
+      if (k > 0) json += ',';
+      json += texts[k];
+    }
+    json += ']';
+    return;
+  }
+  json += "{\"v\":[";
+  for (std::size_t k = 0; k < distinct.size(); ++k) {
+    if (k > 0) json += ',';
+    json += distinct[k];
+  }
+  json += "],\"i\":[";
+  for (std::size_t k = 0; k < texts.size(); ++k) {
+    if (k > 0) json += ',';
+    json += std::to_string(slot.at(texts[k]));
+  }
+  json += "]}";
+}
+
+template <typename Field>
+void AppendNumbers(std::string& json, const char* name, const std::vector<HtmlReportGene>& genes,
+                   Field field) {
+  AppendName(json, name);
+  std::vector<std::string> texts;
+  texts.reserve(genes.size());
+  for (const HtmlReportGene& g : genes) texts.push_back(field(g));
+  AppendColumn(json, texts);
+}
+
+void AppendColumns(std::string& json, const char* name, const std::vector<HtmlReportGene>& genes,
+                   const std::array<double, 6> HtmlReportGene::*member, bool floats) {
+  AppendName(json, name);
+  json += '[';
+  for (std::size_t c = 0; c < 6; ++c) {
+    if (c > 0) json += ',';
+    std::vector<std::string> texts;
+    texts.reserve(genes.size());
+    for (const HtmlReportGene& g : genes) texts.push_back(floats ? JsonFloat((g.*member)[c]) : JsonNumber((g.*member)[c]));
+    AppendColumn(json, texts);
   }
   json += ']';
 }
 
-void AppendColumns(std::string& json, const char* name, const std::vector<HtmlReportGene>& genes,
-                   const std::array<double, 6> HtmlReportGene::*member) {
-  json += ",\"";
-  json += name;
-  json += "\":[";
-  for (std::size_t c = 0; c < 6; ++c) {
-    json += c > 0 ? ",[" : "[";
-    for (std::size_t i = 0; i < genes.size(); ++i) {
-      if (i > 0) json += ',';
-      json += JsonNumber((genes[i].*member)[c]);
-    }
+void AppendPairs(std::string& json, const std::vector<std::pair<std::string, std::string>>& pairs) {
+  json += '[';
+  for (std::size_t i = 0; i < pairs.size(); ++i) {
+    if (i > 0) json += ',';
+    json += '[';
+    json += JsonString(pairs[i].first);
+    json += ',';
+    json += JsonString(pairs[i].second);
     json += ']';
   }
   json += ']';
+}
+
+// Gene-major per-study numbers (ranks, fold changes): a short row pads
+// with NaN, a long one is cut, so the table stays rectangular.
+void AppendPerStudy(std::string& json, const char* name, const HtmlReportData& data,
+                    const std::vector<double> HtmlReportGene::*member) {
+  AppendName(json, name);
+  json += '[';
+  bool first = true;
+  for (const HtmlReportGene& gene : data.genes) {
+    const std::vector<double>& values = gene.*member;
+    for (std::size_t s = 0; s < data.studies.size(); ++s) {
+      if (!first) json += ',';
+      first = false;
+      json += JsonNumber(s < values.size() ? values[s] : std::nan(""));
+    }
+  }
+  json += ']';
+}
+
+void AppendSigned(std::string& json, const HtmlReportData& data) {
+  const std::vector<HtmlReportGene>& genes = data.genes;
+  if (data.directional) {
+    AppendNumbers(json, "dir", genes, [](const HtmlReportGene& g) { return std::to_string(g.direction); });
+    AppendNumbers(json, "nup", genes, [](const HtmlReportGene& g) { return std::to_string(g.n_up); });
+    AppendNumbers(json, "ndown", genes, [](const HtmlReportGene& g) { return std::to_string(g.n_down); });
+  }
+  if (data.fold_changes) {
+    AppendPerStudy(json, "lfc", data, &HtmlReportGene::fold_changes);
+    AppendNumbers(json, "lfcmean", genes, [](const HtmlReportGene& g) { return JsonNumber(g.fold_change_mean); });
+  }
 }
 
 std::string DataJson(const HtmlReportData& data) {
   const std::vector<HtmlReportGene>& genes = data.genes;
-  std::string json = "{\"title\":" + JsonString(data.title) + ",\"facts\":[";
-  for (std::size_t i = 0; i < data.facts.size(); ++i) {
-    if (i > 0) json += ',';
-    json += '[';
-    json += JsonString(data.facts[i].first);
-    json += ',';
-    json += JsonString(data.facts[i].second);
-    json += ']';
-  }
-  json += "],\"studies\":[";
+  std::string json = "{\"title\":" + JsonString(data.title) + ",\"facts\":";
+  AppendPairs(json, data.facts);
+  json += ",\"legend\":";
+  AppendPairs(json, data.legend);
+  json += ",\"methods\":" + JsonString(data.methods) + ",\"sort\":" + std::to_string(data.sort_by);
+  json += ",\"studies\":[";
   for (std::size_t s = 0; s < data.studies.size(); ++s) {
     if (s > 0) json += ',';
     json += JsonString(data.studies[s]);
@@ -83,31 +165,19 @@ std::string DataJson(const HtmlReportData& data) {
     if (i > 0) json += ',';
     json += JsonString(genes[i].gene);
   }
-  json += "],\"klass\":[";
-  for (std::size_t i = 0; i < genes.size(); ++i) {
-    if (i > 0) json += ',';
-    json += std::to_string(genes[i].klass);
-  }
-  json += "],\"n\":[";
-  for (std::size_t i = 0; i < genes.size(); ++i) {
-    if (i > 0) json += ',';
-    json += std::to_string(genes[i].n_studies);
-  }
-  json += "],\"ranks\":[";
-  bool first = true;
-  for (const HtmlReportGene& gene : genes) {
-    for (std::size_t s = 0; s < data.studies.size(); ++s) {
-      if (!first) json += ',';
-      first = false;
-      json += JsonNumber(s < gene.ranks.size() ? gene.ranks[s] : std::nan(""));
-    }
-  }
   json += ']';
-  AppendNumbers(json, "rmean", genes, [](const HtmlReportGene& g) { return g.r_mean; });
-  AppendNumbers(json, "rwmean", genes, [](const HtmlReportGene& g) { return g.r_wmean; });
-  AppendNumbers(json, "q", genes, [](const HtmlReportGene& g) { return g.q; });
-  AppendColumns(json, "p", genes, &HtmlReportGene::p);
-  AppendColumns(json, "qv", genes, &HtmlReportGene::q_values);
+  AppendNumbers(json, "klass", genes, [](const HtmlReportGene& g) { return std::to_string(g.klass); });
+  AppendNumbers(json, "n", genes, [](const HtmlReportGene& g) { return std::to_string(g.n_studies); });
+  AppendPerStudy(json, "ranks", data, &HtmlReportGene::ranks);
+  const bool floats = data.float_statistics;
+  auto statistic = [floats](double v) { return floats ? JsonFloat(v) : JsonNumber(v); };
+  AppendNumbers(json, "rmean", genes, [&](const HtmlReportGene& g) { return statistic(g.r_mean); });
+  AppendNumbers(json, "rwmean", genes, [&](const HtmlReportGene& g) { return statistic(g.r_wmean); });
+  AppendNumbers(json, "q", genes, [&](const HtmlReportGene& g) { return statistic(g.q); });
+  AppendColumns(json, "p", genes, &HtmlReportGene::p, data.float_pvalues);
+  AppendColumns(json, "qv", genes, &HtmlReportGene::q_values, false);
+  AppendNumbers(json, "excluded", genes, [](const HtmlReportGene& g) { return std::string(g.excluded ? "1" : "0"); });
+  AppendSigned(json, data);
   json += '}';
   return json;
 }
@@ -146,6 +216,11 @@ std::string JsonNumber(double value) {
   if (std::isnan(value)) return "null";
   if (std::isinf(value)) return value > 0 ? "1e999" : "-1e999";
   return FormatShortest(value);
+}
+
+std::string JsonFloat(double value) {
+  if (std::isnan(value) || std::isinf(value)) return JsonNumber(value);
+  return FormatFloat(static_cast<float>(value));
 }
 
 std::string HtmlReport(const HtmlReportData& data) {

@@ -28,6 +28,7 @@
 #include "tools/report.h"
 #include "tools/sha256.h"
 #include "tools/html_report.h"
+#include "tools/report_notes.h"
 #include "tools/tool_error.h"
 #include "textio/utf8.h"
 
@@ -205,9 +206,37 @@ HtmlReportData PageData(const MetaResults& r, int sort_by,
       g.p[t] = r.p[t][i];
       g.q_values[t] = r.q_values[t][i];
     }
+    g.excluded = !r.analysed[i];
+    if (r.directional) {
+      g.direction = r.direction[i];
+      g.n_up = r.n_up[i];
+      g.n_down = r.n_down[i];
+    }
+    if (r.has_fold_changes) {
+      for (std::size_t j = 0; j < studies; ++j) g.fold_changes.push_back(r.fold_changes[j * genes + i]);
+      g.fold_change_mean = r.fold_change_mean[i];
+    }
     data.genes.push_back(std::move(g));
   }
+  data.sort_by = sort_by;
+  // The statistics (and exact P-values) are floats: the page shows and
+  // exports the text results.tsv has.
+  data.float_statistics = true;
+  data.float_pvalues = r.pvalues == PValues::kExact;
+  data.directional = r.directional;
+  data.fold_changes = r.has_fold_changes;
   return data;
+}
+
+// How the studies were ranked, as the screen says it; tables that differ
+// are described per study on screen and in run.json.
+std::string RankingOf(const MetaInput& input) {
+  if (input.tables.empty()) return "";
+  const std::string& first = input.tables.front().columns;
+  for (const TableFacts& t : input.tables) {
+    if (t.columns != first) return "as each table's columns say (see run.json, \"tables\")";
+  }
+  return first;
 }
 
 // Four significant digits: the screen is for reading, results.tsv keeps
@@ -424,7 +453,28 @@ int MetaMain(std::span<const std::string> args, std::ostream& out, std::ostream&
           {"sorted by", std::string(PValueName(sort_by))},
           {"version", std::string(kProgram) + " " + results.version},
       };
-      directory.Write("report.html", HtmlReport(PageData(results, sort_by, std::move(facts))));
+      RunDescription about;
+      about.program_version = std::string(kProgram) + " " + results.version;
+      about.studies = results.studies;
+      about.genes = results.genes.size();
+      about.genes_analysed = results.genes_analysed;
+      about.ranking = RankingOf(input);
+      about.directional = results.directional;
+      about.first_is_up = std::all_of(options.effects.begin(), options.effects.end(),
+                                      [](const StudyEffects& e) { return e.effects.empty() || e.first_is_up; });
+      about.fold_changes = results.has_fold_changes;
+      about.absent = absent;
+      about.universe = results.universe;
+      about.runs = results.runs;
+      about.seed = results.seed;
+      about.seed_drawn = drawn;
+      about.exact_pvalues = results.pvalues == PValues::kExact;
+      about.min_studies = s.min_studies;
+      about.sort_by = std::string(PValueName(sort_by));
+      HtmlReportData page = PageData(results, sort_by, std::move(facts));
+      page.legend = LegendEntries(about);
+      page.methods = MethodsText(about);
+      directory.Write("report.html", HtmlReport(page));
     }
 
     Json run;
