@@ -2,12 +2,13 @@
 
 #include <cmath>
 #include <stdexcept>
-#include <unordered_map>
+#include <algorithm>
 
 #include "korvelan/meta.h"
 
 #include "textio/utf8.h"
 #include "tools/number_text.h"
+#include "tools/page_columns.h"
 #include "tools/report_page_assets.h"
 #include "tools/svg_figure.h"
 
@@ -38,43 +39,6 @@ void AppendName(std::string& json, const char* name) {
   json += "\":";
 }
 
-// A column of numbers as a plain array, or as distinct values and one
-// index per gene when that is shorter (see the header).
-void AppendColumn(std::string& json, const std::vector<std::string>& texts) {
-  std::string plain = "[";
-  std::size_t plain_size = 1;
-  std::unordered_map<std::string_view, std::size_t> slot;
-  std::vector<std::string_view> distinct;
-  for (const std::string& t : texts) {
-    plain_size += t.size() + 1;
-    if (slot.emplace(t, distinct.size()).second) distinct.push_back(t);
-  }
-  std::size_t coded_size = 16;
-  for (std::string_view t : distinct) coded_size += t.size() + 1;
-  const std::size_t digits = std::to_string(distinct.size()).size();
-  coded_size += texts.size() * (digits + 1);
-  if (coded_size >= plain_size) {
-    json += '[';
-    for (std::size_t k = 0; k < texts.size(); ++k) {
-      if (k > 0) json += ',';
-      json += texts[k];
-    }
-    json += ']';
-    return;
-  }
-  json += "{\"v\":[";
-  for (std::size_t k = 0; k < distinct.size(); ++k) {
-    if (k > 0) json += ',';
-    json += distinct[k];
-  }
-  json += "],\"i\":[";
-  for (std::size_t k = 0; k < texts.size(); ++k) {
-    if (k > 0) json += ',';
-    json += std::to_string(slot.at(texts[k]));
-  }
-  json += "]}";
-}
-
 template <typename Field>
 void AppendNumbers(std::string& json, const char* name, const std::vector<HtmlReportGene>& genes,
                    Field field) {
@@ -82,19 +46,29 @@ void AppendNumbers(std::string& json, const char* name, const std::vector<HtmlRe
   std::vector<std::string> texts;
   texts.reserve(genes.size());
   for (const HtmlReportGene& g : genes) texts.push_back(field(g));
-  AppendColumn(json, texts);
+  json += TextColumn(texts);
 }
 
 void AppendColumns(std::string& json, const char* name, const std::vector<HtmlReportGene>& genes,
-                   const std::array<double, 6> HtmlReportGene::*member, bool floats) {
+                   const std::array<double, 6> HtmlReportGene::*member, bool floats,
+                   const std::vector<double>& denominators) {
   AppendName(json, name);
   json += '[';
   for (std::size_t c = 0; c < 6; ++c) {
     if (c > 0) json += ',';
+    std::vector<double> values;
+    values.reserve(genes.size());
+    for (const HtmlReportGene& g : genes) values.push_back((g.*member)[c]);
+    if (!floats && !denominators.empty()) {
+      if (const auto fractions = FractionColumn(values, denominators)) {
+        json += *fractions;
+        continue;
+      }
+    }
     std::vector<std::string> texts;
     texts.reserve(genes.size());
-    for (const HtmlReportGene& g : genes) texts.push_back(floats ? JsonFloat((g.*member)[c]) : JsonNumber((g.*member)[c]));
-    AppendColumn(json, texts);
+    for (double v : values) texts.push_back(floats ? JsonFloat(v) : JsonNumber(v));
+    json += TextColumn(texts);
   }
   json += ']';
 }
@@ -117,17 +91,13 @@ void AppendPairs(std::string& json, const std::vector<std::pair<std::string, std
 void AppendPerStudy(std::string& json, const char* name, const HtmlReportData& data,
                     const std::vector<double> HtmlReportGene::*member) {
   AppendName(json, name);
-  json += '[';
-  bool first = true;
+  std::vector<double> values;
+  values.reserve(data.genes.size() * data.studies.size());
   for (const HtmlReportGene& gene : data.genes) {
-    const std::vector<double>& values = gene.*member;
-    for (std::size_t s = 0; s < data.studies.size(); ++s) {
-      if (!first) json += ',';
-      first = false;
-      json += JsonNumber(s < values.size() ? values[s] : std::nan(""));
-    }
+    const std::vector<double>& own = gene.*member;
+    for (std::size_t s = 0; s < data.studies.size(); ++s) values.push_back(s < own.size() ? own[s] : std::nan(""));
   }
-  json += ']';
+  json += HalvesColumn(values);
 }
 
 void AppendSigned(std::string& json, const HtmlReportData& data) {
@@ -174,8 +144,14 @@ std::string DataJson(const HtmlReportData& data) {
   AppendNumbers(json, "rmean", genes, [&](const HtmlReportGene& g) { return statistic(g.r_mean); });
   AppendNumbers(json, "rwmean", genes, [&](const HtmlReportGene& g) { return statistic(g.r_wmean); });
   AppendNumbers(json, "q", genes, [&](const HtmlReportGene& g) { return statistic(g.q); });
-  AppendColumns(json, "p", genes, &HtmlReportGene::p, data.float_pvalues);
-  AppendColumns(json, "qv", genes, &HtmlReportGene::q_values, false);
+  std::vector<double> denominators;
+  for (const HtmlReportGene& g : genes) denominators.push_back(g.p_denominator);
+  if (std::all_of(denominators.begin(), denominators.end(), [](double d) { return d == 0; })) denominators.clear();
+  if (!denominators.empty()) {
+    AppendNumbers(json, "pden", genes, [](const HtmlReportGene& g) { return JsonNumber(g.p_denominator); });
+  }
+  AppendColumns(json, "p", genes, &HtmlReportGene::p, data.float_pvalues, denominators);
+  AppendColumns(json, "qv", genes, &HtmlReportGene::q_values, false, {});
   AppendNumbers(json, "excluded", genes, [](const HtmlReportGene& g) { return std::string(g.excluded ? "1" : "0"); });
   AppendSigned(json, data);
   json += '}';

@@ -17,12 +17,10 @@
 // the page's TSV export carries the values given), or with
 // float_statistics the same for the float each of R-mean, R-wmean and Q
 // was (the text results.tsv writes); NaN is null, +-Inf is +-1e999 (which
-// JSON readers take as infinity). A column of numbers with few distinct
-// values (Monte Carlo P-values take at most runs + 1 per class) is written
-// as {"v": [distinct values], "i": [index of each gene's value]} when that
-// is shorter: the same numbers in a fraction of the bytes. Strings are JSON-escaped
-// with <, >, & and U+2028/2029 as \u escapes, so no text can end the
-// <script> block or open a comment; bytes that are not UTF-8 become U+FFFD.
+// JSON readers take as infinity). Columns are written in the shortest of
+// the exact forms of page_columns.h: ranks as packed halves, P-values with
+// a denominator as packed numerators (and "pden"), columns of few distinct
+// values as the values and packed indices.
 // The page shows gene ids and every other string as text, never as HTML.
 // A Content-Security-Policy forbids the page any network request.
 #ifndef KORVELAN_TOOLS_HTML_REPORT_H_
@@ -45,6 +43,7 @@ struct HtmlReportGene {
   double r_mean = 0, r_wmean = 0, q = 0;      // NaN = NA
   std::array<double, 6> p{};       // p_Rmean_right, p_Rmean_left, p_Rwmean_right, p_Rwmean_left, p_Q_right, p_Q_left; NaN = NA
   std::array<double, 6> q_values{};// the BH q-values of those, NaN = NA
+  double p_denominator = 0;        // the P-values are k / this (0: not known)
   bool excluded = false;           // left out of the runs (too few studies)
   std::int8_t direction = 0;       // signed results: 1 up, -1 down, 0 NA
   std::int32_t n_up = 0, n_down = 0;

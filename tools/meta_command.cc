@@ -207,6 +207,9 @@ HtmlReportData PageData(const MetaResults& r, int sort_by,
       g.q_values[t] = r.q_values[t][i];
     }
     g.excluded = !r.analysed[i];
+    // Plus-one P-values are (count + 1) / (total + 1): the page carries
+    // the numerators, far shorter than their decimals.
+    if (r.pvalues == PValues::kPlusOne) g.p_denominator = static_cast<double>(r.total[i] + 1);
     if (r.directional) {
       g.direction = r.direction[i];
       g.n_up = r.n_up[i];

@@ -121,6 +121,22 @@ TEST(HtmlReport, PutsTheDataInOnceAsColumnsThatNoStringCanBreakOutOf) {
   EXPECT_EQ(closes, 2u);
 }
 
+// The whole numbers of the packed column {"w":W,"s":"..."} at `at` (-1 for
+// null), decoded as the page's script does.
+std::vector<std::int64_t> Unpacked(const std::string& block, std::size_t at) {
+  const std::string digits = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz-_";
+  const std::size_t width = std::stoul(block.substr(block.find("\"w\":", at) + 4));
+  const std::size_t from = block.find("\"s\":\"", at) + 5;
+  const std::string text = block.substr(from, block.find('"', from) - from);
+  std::vector<std::int64_t> out;
+  for (std::size_t k = 0; k + width <= text.size(); k += width) {
+    std::int64_t v = 0;
+    for (std::size_t j = 0; j < width; ++j) v = v * 64 + static_cast<std::int64_t>(digits.find(text[k + j]));
+    out.push_back(v - 1);
+  }
+  return out;
+}
+
 // The numbers of one data column as the page's script reads them: a plain
 // array, or distinct values and an index per gene.
 std::vector<std::string> ColumnTexts(const std::string& block, const std::string& name) {
@@ -138,7 +154,9 @@ std::vector<std::string> ColumnTexts(const std::string& block, const std::string
   if (block[start] == '[') return list(start);
   const std::vector<std::string> values = list(block.find("\"v\":[", start) + 4);
   std::vector<std::string> out;
-  for (const std::string& k : list(block.find("\"i\":[", start) + 4)) out.push_back(values.at(std::stoul(k)));
+  for (std::int64_t k : Unpacked(block, block.find("\"i\":{", start) + 4)) {
+    out.push_back(values.at(static_cast<std::size_t>(k)));
+  }
   return out;
 }
 
@@ -212,17 +230,21 @@ HtmlReportData MetaSizedPage(std::size_t genes, bool fold_changes) {
   data.directional = fold_changes;
   data.fold_changes = fold_changes;
   std::mt19937_64 random(7);
+  // One information class: every gene's runs count over 1000 runs of all
+  // genes, so P-values have (nearly) as many values as genes.
+  const std::uint64_t total = 1000 * genes;
   std::array<std::vector<double>, 6> p;
   for (std::size_t i = 0; i < genes; ++i) {
     HtmlReportGene g;
     g.gene = "GENE" + std::to_string(i);
     g.klass = g.n_studies = 5;
-    for (int s = 0; s < 5; ++s) g.ranks.push_back(static_cast<double>(random() % genes + 1));
+    for (int s = 0; s < 5; ++s) g.ranks.push_back(static_cast<double>(random() % (2 * genes) + 2) / 2);
     g.r_mean = static_cast<float>(static_cast<double>(random() % 1000000) / 999983.0);
     g.r_wmean = kNaN;
     g.q = static_cast<float>(static_cast<double>(random() % 1000000) / 7.0);
+    g.p_denominator = static_cast<double>(total + 1);
     for (std::size_t t = 0; t < 6; ++t) {
-      g.p[t] = static_cast<double>(random() % 1001 + 1) / 1001.0;
+      g.p[t] = static_cast<double>(random() % (total + 1) + 1) / g.p_denominator;
       p[t].push_back(g.p[t]);
     }
     if (fold_changes) {

@@ -43,10 +43,28 @@
     return out;
   }
 
-  // A column is a plain array, or {v: distinct values, i: each gene's index}.
-  function column(list) {
+  // The column forms of the data (the writer's page_columns.h): a plain
+  // array; {w, s} whole numbers packed w base-64 characters each, value + 1,
+  // 0 for null; {v, i} distinct values and each entry's index; {half}
+  // doubled values; {num} numerators over the column "pden".
+  const DIGIT = new Int8Array(128);
+  '0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz-_'.split('')
+    .forEach((c, k) => { DIGIT[c.charCodeAt(0)] = k; });
+  function unpack(packed) {
+    const w = packed.w, s = packed.s, out = new Float64Array(s.length / w);
+    for (let k = 0, at = 0; k < out.length; ++k) {
+      let v = 0;
+      for (let j = 0; j < w; ++j) v = v * 64 + DIGIT[s.charCodeAt(at++)];
+      out[k] = v === 0 ? NaN : v - 1;
+    }
+    return out;
+  }
+  function column(list, denominators) {
     if (Array.isArray(list)) return numbers(list);
-    const values = numbers(list.v), index = list.i;
+    if (list.w !== undefined) return unpack(list);
+    if (list.half !== undefined) return unpack(list.half).map((v) => v / 2);
+    if (list.num !== undefined) return unpack(list.num).map((v, k) => v / denominators[k]);
+    const values = numbers(list.v), index = unpack(list.i);
     const out = new Float64Array(index.length);
     for (let k = 0; k < index.length; ++k) out[k] = values[index[k]];
     return out;
@@ -55,17 +73,18 @@
   function load() {
     const raw = JSON.parse($('korvelan-data').textContent);
     const count = raw.gene.length;
+    const pden = raw.pden ? column(raw.pden) : null;
     return {
       title: raw.title, facts: raw.facts, studies: raw.studies, sizes: raw.sizes,
       legend: raw.legend || [], methods: raw.methods || '', sort: raw.sort === undefined ? 1 : raw.sort,
       count, gene: raw.gene, klass: Int32Array.from(column(raw.klass)),
-      n: Int32Array.from(column(raw.n)), ranks: numbers(raw.ranks), rmean: column(raw.rmean),
-      rwmean: column(raw.rwmean), q: column(raw.q), p: raw.p.map(column),
-      qv: raw.qv.map(column),
+      n: Int32Array.from(column(raw.n)), ranks: column(raw.ranks), rmean: column(raw.rmean),
+      rwmean: column(raw.rwmean), q: column(raw.q), p: raw.p.map((c) => column(c, pden)),
+      qv: raw.qv.map((c) => column(c)),
       excluded: raw.excluded ? Uint8Array.from(column(raw.excluded)) : new Uint8Array(count),
       dir: raw.dir ? Int8Array.from(column(raw.dir)) : null,
       nup: raw.nup ? column(raw.nup) : null, ndown: raw.ndown ? column(raw.ndown) : null,
-      lfc: raw.lfc ? numbers(raw.lfc) : null, lfcmean: raw.lfcmean ? column(raw.lfcmean) : null,
+      lfc: raw.lfc ? column(raw.lfc) : null, lfcmean: raw.lfcmean ? column(raw.lfcmean) : null,
     };
   }
 

@@ -274,3 +274,28 @@ def test_page_of_20000_genes_is_under_5_megabytes(browser, tmp_path):
     browser.open(str(page))
     assert browser.wait_ready() is not None
     assert browser.driver.execute_script("return window.korvelanReport.data.count") == 20000
+
+
+def test_every_number_of_the_page_is_that_of_results_tsv(page, analysis):
+    """The page's compact columns (packed ranks, P-values as numerators,
+    few-valued columns) read back as the very doubles results.tsv holds."""
+    data = page.execute_script("""
+        const D = window.korvelanReport.data;
+        return {gene: D.gene, p: D.p.map((c) => Array.from(c, (v) => String(v))),
+                qv: D.qv.map((c) => Array.from(c, (v) => String(v))),
+                ranks: Array.from(D.ranks, (v) => String(v)), rmean: Array.from(D.rmean, (v) => String(v))};""")
+    rows = analysis[1]
+    assert data["gene"] == [r["gene"] for r in rows]
+    names = ["Rmean_right", "Rmean_left", "Rwmean_right", "Rwmean_left", "Q_right", "Q_left"]
+
+    def same(text, expected):
+        return value(expected) == (math.nan if text == "NaN" else float(text)) or \
+            (text == "NaN" and expected == "NA")
+    for c, name in enumerate(names):
+        for k, r in enumerate(rows):
+            assert same(data["p"][c][k], r["p_" + name]), (r["gene"], name)
+            assert same(data["qv"][c][k], r["q_" + name]), (r["gene"], name)
+    for k, r in enumerate(rows):
+        assert same(data["rmean"][k], r["R_mean"]), r["gene"]
+        for s, study in enumerate(STUDIES):
+            assert same(data["ranks"][k * len(STUDIES) + s], r["rank_" + study]), (r["gene"], study)
