@@ -19,6 +19,7 @@ korvelan_test(korvelan_tools_test
     tools/svg_figure_test.cc
     tools/html_report_test.cc
     tools/report_notes_test.cc
+    tools/page_columns_test.cc
   DEPS korvelan_tools korvelan_textio EXPAT::EXPAT GTest::gmock)
 target_compile_definitions(korvelan_tools_test PRIVATE
   KORVELAN_TOOLS_TEST_DATA="${CMAKE_CURRENT_SOURCE_DIR}/tools/data"

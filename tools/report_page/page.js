@@ -200,9 +200,14 @@
     const lower = D.gene.map((g) => g.toLowerCase());
 
     head.setAttribute('aria-rowindex', '1');
+    // Wide enough for the column's name in bold (about 0.62 em a character).
+    const widths = cols.map((col, c) => (c === 0 ? 8.5 : Math.max(6, 0.62 * col.label.length + 1.4)));
+    // A fixed layout takes its column widths only from a table of a set
+    // width; without one the columns shrink and clip their names.
+    table.style.width = widths.reduce((a, b) => a + b, 0) + 'em';
     cols.forEach((col, c) => {
       const th = el('th', { scope: 'col', 'aria-sort': 'none' });
-      th.style.width = c === 0 ? '8.5em' : col.label === 'direction' ? '6.5em' : col.study ? '6em' : '7.5em';
+      th.style.width = widths[c] + 'em';
       const button = el('button', { type: 'button', title: 'Sort by ' + col.label }, col.label);
       button.addEventListener('click', () => sortBy(c));
       th.append(button);

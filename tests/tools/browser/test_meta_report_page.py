@@ -238,6 +238,11 @@ def test_at_1024_px_gene_and_sort_column_are_in_view(browser, analysis):
           out[th.textContent] = [box.left, box.right];
         }
         return out;""")
+    clipped = driver.execute_script("""
+        return [...document.querySelectorAll('#gene-head th')]
+            .filter((th) => th.firstChild.scrollWidth > th.firstChild.clientWidth)
+            .map((th) => th.textContent);""")
+    assert clipped == [], "column names cut short"
     left, right = boxes["scroll"]
     assert right <= inner
     for name in ["gene", "p_Rmean_left"]:
