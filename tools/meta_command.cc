@@ -235,9 +235,15 @@ HtmlReportData PageData(const MetaResults& r, int sort_by,
 // are described per study on screen and in run.json.
 std::string RankingOf(const MetaInput& input) {
   if (input.tables.empty()) return "";
-  const std::string& first = input.tables.front().columns;
+  // The screen's text names the layout and id column first: the rule is
+  // what follows "ranked by", the same for tables of different layouts.
+  auto rule = [](const std::string& columns) {
+    const std::size_t at = columns.find("ranked by ");
+    return at == std::string::npos ? columns : columns.substr(at + 10);
+  };
+  const std::string first = rule(input.tables.front().columns);
   for (const TableFacts& t : input.tables) {
-    if (t.columns != first) return "as each table's columns say (see run.json, \"tables\")";
+    if (rule(t.columns) != first) return "the rule of each table (see run.json, \"tables\")";
   }
   return first;
 }

@@ -77,9 +77,10 @@ std::vector<std::pair<std::string, std::string>> LegendEntries(const RunDescript
                                  "down negative");
   }
   out.emplace_back("p_<statistic>_<side>",
-                   "P-value: the share of " + std::to_string(run.runs) + " Monte Carlo permutation runs " +
-                       (run.exact_pvalues ? "(count / runs)" : "(count + 1) / (runs + 1)") +
-                       " with a value at least as extreme on that side");
+                   "P-value from " + std::to_string(run.runs) + " Monte Carlo permutation runs: " +
+                       (run.exact_pvalues ? "count / total" : "(count + 1) / (total + 1)") +
+                       ", count the run values of the gene's class at least as extreme on that side, "
+                       "total the runs x the genes of the class");
   out.emplace_back("q_<statistic>_<side>",
                    "q-value: the Benjamini-Hochberg false discovery rate of that P-value column");
   AddSignedEntries(run, out);
@@ -101,9 +102,9 @@ std::string MethodsText(const RunDescription& run) {
           "ranks were compared with " + std::to_string(run.runs) +
           " Monte Carlo permutation runs within its information class (the number of studies that "
           "measured it), seed " + std::to_string(run.seed) + (run.seed_drawn ? " (drawn)" : "") + ". ";
-  text += run.exact_pvalues ? "P-values are count / runs, the share of runs at least as extreme"
-                            : "P-values are (count + 1) / (runs + 1), where count is the number of runs at "
-                              "least as extreme";
+  text += std::string(run.exact_pvalues ? "P-values are count / total" : "P-values are (count + 1) / (total + 1)") +
+          ", where count is the number of run values of the gene's class at least as extreme and total the "
+          "number of runs times the genes of the class";
   text += ", for each side (left: small values, right: large values); they were adjusted per column by "
           "the Benjamini-Hochberg procedure (q-values).";
   if (run.directional) {

@@ -47,7 +47,7 @@ TEST(ReportNotes, LegendSaysWhatThisRunsTermsMean) {
         {"direction", "p_Rmean_left stands for up, p_Rmean_right for down"},
         {"ranking", "by sign(Log2FC) x -log10(pvalue), largest first"},
         {"absent genes", "left out of that study"},
-        {"p_<statistic>_<side>", "400 Monte Carlo permutation runs (count + 1) / (runs + 1)"},
+        {"p_<statistic>_<side>", "400 Monte Carlo permutation runs: (count + 1) / (total + 1)"},
         {"excluded", "fewer than 2 studies"},
         {"logFC_mean", "mean log fold change"}},
        {}},
@@ -60,7 +60,7 @@ TEST(ReportNotes, LegendSaysWhatThisRunsTermsMean) {
        {{"left, right", "top of the studies' lists"},
         {"ranking", "by position in its list"},
         {"absent genes", "universe of 20000 genes"},
-        {"p_<statistic>_<side>", "(count / runs)"}},
+        {"p_<statistic>_<side>", "runs: count / total, count the run values"}},
        {"direction", "n_up, n_down", "up, down", "logFC_mean"}},
   };
   for (const Case& c : cases) {
@@ -86,7 +86,7 @@ TEST(ReportNotes, MethodsNameTheRunsFacts) {
   for (const char* part : {"3 studies (GSE12050, GSE24883, and a study with a long name that a plot would clip)",
                            "korvelan-meta 9.9", "by sign(Log2FC) x -log10(pvalue), largest first",
                            "Of 7894 genes, 7000 were analysed", "fewer than 2 studies were excluded",
-                           "400 Monte Carlo permutation runs", "seed 4711 (drawn)", "(count + 1) / (runs + 1)",
+                           "400 Monte Carlo permutation runs", "seed 4711 (drawn)", "(count + 1) / (total + 1)",
                            "Benjamini-Hochberg", "direction is up when its left R-mean P-value"}) {
     EXPECT_NE(text.find(part), std::string::npos) << part << "\n" << text;
   }
@@ -96,7 +96,7 @@ TEST(ReportNotes, MethodsNameTheRunsFacts) {
   const std::string plain = MethodsText(run);
   EXPECT_EQ(plain.find("excluded"), std::string::npos) << plain;
   EXPECT_EQ(plain.find("direction"), std::string::npos) << plain;
-  EXPECT_NE(plain.find("count / runs"), std::string::npos) << plain;
+  EXPECT_NE(plain.find("P-values are count / total"), std::string::npos) << plain;
 }
 
 }  // namespace
