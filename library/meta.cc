@@ -61,6 +61,7 @@ void CheckStudies(const std::vector<Study>& studies, const MetaOptions& options)
     Invalid("min_studies must be from 1 to the number of studies (" +
             std::to_string(studies.size()) + "), not " + std::to_string(options.min_studies));
   }
+  meta::CheckEffects(studies, options);
   if (options.runs < 1) Invalid("runs must be at least 1, not " + std::to_string(options.runs));
   if (options.seed < 1 || options.seed > kMaxSeed) {
     Invalid("the seed must be a whole number from 1 to " + std::to_string(kMaxSeed) + ", not " +
@@ -300,6 +301,7 @@ MetaResults RunMeta(const std::vector<Study>& studies, const MetaOptions& option
   const Results out = Analyze(input, run);
 
   FillResults(m, out, options, r);
+  meta::FillDirections(studies, options, r);
   r.runs = out.runs;
   r.seed = out.seed;
   r.classes = out.classes;

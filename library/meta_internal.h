@@ -64,6 +64,20 @@ struct Universe {
 Universe ResolveUniverse(const std::vector<Study>& studies, const std::vector<RankedStudy>& ranked,
                          const MetaOptions& options);
 
+// Per distinct id of `study` its value in `per_id` (one per id, or empty:
+// an empty map), repeated ids merged as their ranks are: the first row's,
+// the best-ranked row's, or the mean of the rows' values that are not NaN.
+// Throws std::invalid_argument naming the study and `what` for a length
+// other than the ids'.
+std::unordered_map<std::string, double> MergePerId(const Study& study, const std::vector<double>& per_id,
+                                                   Duplicates duplicates, const std::string& what);
+
+// Throws std::invalid_argument for MetaOptions::effects that do not match
+// the studies (their number, or a study's ids).
+void CheckEffects(const std::vector<Study>& studies, const MetaOptions& options);
+
+// MetaResults' direction and fold-change fields (after the P-values).
+void FillDirections(const std::vector<Study>& studies, const MetaOptions& options, MetaResults& r);
 
 }  // namespace korvelan::meta
 

@@ -30,6 +30,13 @@ std::vector<std::string> ResultColumns(const MetaResults& results) {
   for (const char* c : {"R_mean", "R_wmean", "Q"}) columns.emplace_back(c);
   for (std::string_view n : kNames) columns.emplace_back(n);
   for (std::string_view n : kNames) columns.push_back("q" + std::string(n.substr(1)));
+  if (results.directional) {
+    for (const char* c : {"direction", "n_up", "n_down"}) columns.emplace_back(c);
+  }
+  if (results.has_fold_changes) {
+    for (const std::string& s : results.studies) columns.push_back("logFC_" + s);
+    columns.emplace_back("logFC_mean");
+  }
   return columns;
 }
 
@@ -56,6 +63,26 @@ std::string Shortest(Real value) {
   std::array<char, 32> buffer{};
   const auto end = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value).ptr;
   return std::string(buffer.data(), end);
+}
+
+// The columns of signed results, after every other (see ResultColumns).
+void AppendDirection(const MetaResults& results, std::size_t i, std::string& out) {
+  if (results.directional) {
+    out += '\t';
+    out += DirectionName(results.direction[i]);
+    out += '\t';
+    out += std::to_string(results.n_up[i]);
+    out += '\t';
+    out += std::to_string(results.n_down[i]);
+  }
+  if (!results.has_fold_changes) return;
+  const std::size_t genes = results.genes.size();
+  for (std::size_t j = 0; j < results.studies.size(); ++j) {
+    out += '\t';
+    out += FormatNumber(results.fold_changes[j * genes + i]);
+  }
+  out += '\t';
+  out += FormatNumber(results.fold_change_mean[i]);
 }
 
 }  // namespace
@@ -97,6 +124,7 @@ std::string ResultsTsv(const MetaResults& results, int sort_by) {
       out += '\t';
       out += FormatNumber(values[i]);
     }
+    AppendDirection(results, i, out);
     out += '\n';
   }
   return out;

@@ -18,6 +18,8 @@ korvelan_test(korvelan_tools_test
     tools/report_test.cc
     tools/svg_figure_test.cc
     tools/html_report_test.cc
+    tools/report_notes_test.cc
+    tools/page_columns_test.cc
   DEPS korvelan_tools korvelan_textio EXPAT::EXPAT GTest::gmock)
 target_compile_definitions(korvelan_tools_test PRIVATE
   KORVELAN_TOOLS_TEST_DATA="${CMAKE_CURRENT_SOURCE_DIR}/tools/data"
@@ -41,6 +43,7 @@ add_test(NAME korvelan_report_page_browser
           KORVELAN_PREPARE=$<TARGET_FILE:korvelan-prepare>
           KORVELAN_PROGRAM=$<TARGET_FILE:korvelan>
           KORVELAN_REPORT=$<TARGET_FILE:korvelan-report>
+          KORVELAN_META=$<TARGET_FILE:korvelan-meta>
           KORVELAN_TOOLS_TEST_DATA=${CMAKE_CURRENT_SOURCE_DIR}/tools/data
           /usr/bin/python3 -m pytest -q -p no:cacheprovider
           ${CMAKE_CURRENT_SOURCE_DIR}/tools/browser)

@@ -2,9 +2,13 @@
 
 #include <cmath>
 #include <stdexcept>
+#include <algorithm>
+
+#include "korvelan/meta.h"
 
 #include "textio/utf8.h"
 #include "tools/number_text.h"
+#include "tools/page_columns.h"
 #include "tools/report_page_assets.h"
 #include "tools/svg_figure.h"
 
@@ -29,46 +33,94 @@ std::string_view Fill(std::string& out, std::string_view template_text, std::str
   return template_text.substr(at + marker.size());
 }
 
-void AppendNumbers(std::string& json, const char* name, const std::vector<HtmlReportGene>& genes,
-                   double (*field)(const HtmlReportGene&)) {
+void AppendName(std::string& json, const char* name) {
   json += ",\"";
   json += name;
-  json += "\":[";
-  for (std::size_t i = 0; i < genes.size(); ++i) {
-    if (i > 0) json += ',';
-    json += JsonNumber(field(genes[i]));
+  json += "\":";
+}
+
+template <typename Field>
+void AppendNumbers(std::string& json, const char* name, const std::vector<HtmlReportGene>& genes,
+                   Field field) {
+  AppendName(json, name);
+  std::vector<std::string> texts;
+  texts.reserve(genes.size());
+  for (const HtmlReportGene& g : genes) texts.push_back(field(g));
+  json += TextColumn(texts);
+}
+
+void AppendColumns(std::string& json, const char* name, const std::vector<HtmlReportGene>& genes,
+                   const std::array<double, 6> HtmlReportGene::*member, bool floats,
+                   const std::vector<double>& denominators) {
+  AppendName(json, name);
+  json += '[';
+  for (std::size_t c = 0; c < 6; ++c) {
+    if (c > 0) json += ',';
+    std::vector<double> values;
+    values.reserve(genes.size());
+    for (const HtmlReportGene& g : genes) values.push_back((g.*member)[c]);
+    if (!floats && !denominators.empty()) {
+      if (const auto fractions = FractionColumn(values, denominators)) {
+        json += *fractions;
+        continue;
+      }
+    }
+    std::vector<std::string> texts;
+    texts.reserve(genes.size());
+    for (double v : values) texts.push_back(floats ? JsonFloat(v) : JsonNumber(v));
+    json += TextColumn(texts);
   }
   json += ']';
 }
 
-void AppendColumns(std::string& json, const char* name, const std::vector<HtmlReportGene>& genes,
-                   const std::array<double, 6> HtmlReportGene::*member) {
-  json += ",\"";
-  json += name;
-  json += "\":[";
-  for (std::size_t c = 0; c < 6; ++c) {
-    json += c > 0 ? ",[" : "[";
-    for (std::size_t i = 0; i < genes.size(); ++i) {
-      if (i > 0) json += ',';
-      json += JsonNumber((genes[i].*member)[c]);
-    }
+void AppendPairs(std::string& json, const std::vector<std::pair<std::string, std::string>>& pairs) {
+  json += '[';
+  for (std::size_t i = 0; i < pairs.size(); ++i) {
+    if (i > 0) json += ',';
+    json += '[';
+    json += JsonString(pairs[i].first);
+    json += ',';
+    json += JsonString(pairs[i].second);
     json += ']';
   }
   json += ']';
+}
+
+// Gene-major per-study numbers (ranks, fold changes): a short row pads
+// with NaN, a long one is cut, so the table stays rectangular.
+void AppendPerStudy(std::string& json, const char* name, const HtmlReportData& data,
+                    const std::vector<double> HtmlReportGene::*member) {
+  AppendName(json, name);
+  std::vector<double> values;
+  values.reserve(data.genes.size() * data.studies.size());
+  for (const HtmlReportGene& gene : data.genes) {
+    const std::vector<double>& own = gene.*member;
+    for (std::size_t s = 0; s < data.studies.size(); ++s) values.push_back(s < own.size() ? own[s] : std::nan(""));
+  }
+  json += HalvesColumn(values);
+}
+
+void AppendSigned(std::string& json, const HtmlReportData& data) {
+  const std::vector<HtmlReportGene>& genes = data.genes;
+  if (data.directional) {
+    AppendNumbers(json, "dir", genes, [](const HtmlReportGene& g) { return std::to_string(g.direction); });
+    AppendNumbers(json, "nup", genes, [](const HtmlReportGene& g) { return std::to_string(g.n_up); });
+    AppendNumbers(json, "ndown", genes, [](const HtmlReportGene& g) { return std::to_string(g.n_down); });
+  }
+  if (data.fold_changes) {
+    AppendPerStudy(json, "lfc", data, &HtmlReportGene::fold_changes);
+    AppendNumbers(json, "lfcmean", genes, [](const HtmlReportGene& g) { return JsonNumber(g.fold_change_mean); });
+  }
 }
 
 std::string DataJson(const HtmlReportData& data) {
   const std::vector<HtmlReportGene>& genes = data.genes;
-  std::string json = "{\"title\":" + JsonString(data.title) + ",\"facts\":[";
-  for (std::size_t i = 0; i < data.facts.size(); ++i) {
-    if (i > 0) json += ',';
-    json += '[';
-    json += JsonString(data.facts[i].first);
-    json += ',';
-    json += JsonString(data.facts[i].second);
-    json += ']';
-  }
-  json += "],\"studies\":[";
+  std::string json = "{\"title\":" + JsonString(data.title) + ",\"facts\":";
+  AppendPairs(json, data.facts);
+  json += ",\"legend\":";
+  AppendPairs(json, data.legend);
+  json += ",\"methods\":" + JsonString(data.methods) + ",\"sort\":" + std::to_string(data.sort_by);
+  json += ",\"studies\":[";
   for (std::size_t s = 0; s < data.studies.size(); ++s) {
     if (s > 0) json += ',';
     json += JsonString(data.studies[s]);
@@ -83,31 +135,25 @@ std::string DataJson(const HtmlReportData& data) {
     if (i > 0) json += ',';
     json += JsonString(genes[i].gene);
   }
-  json += "],\"klass\":[";
-  for (std::size_t i = 0; i < genes.size(); ++i) {
-    if (i > 0) json += ',';
-    json += std::to_string(genes[i].klass);
-  }
-  json += "],\"n\":[";
-  for (std::size_t i = 0; i < genes.size(); ++i) {
-    if (i > 0) json += ',';
-    json += std::to_string(genes[i].n_studies);
-  }
-  json += "],\"ranks\":[";
-  bool first = true;
-  for (const HtmlReportGene& gene : genes) {
-    for (std::size_t s = 0; s < data.studies.size(); ++s) {
-      if (!first) json += ',';
-      first = false;
-      json += JsonNumber(s < gene.ranks.size() ? gene.ranks[s] : std::nan(""));
-    }
-  }
   json += ']';
-  AppendNumbers(json, "rmean", genes, [](const HtmlReportGene& g) { return g.r_mean; });
-  AppendNumbers(json, "rwmean", genes, [](const HtmlReportGene& g) { return g.r_wmean; });
-  AppendNumbers(json, "q", genes, [](const HtmlReportGene& g) { return g.q; });
-  AppendColumns(json, "p", genes, &HtmlReportGene::p);
-  AppendColumns(json, "qv", genes, &HtmlReportGene::q_values);
+  AppendNumbers(json, "klass", genes, [](const HtmlReportGene& g) { return std::to_string(g.klass); });
+  AppendNumbers(json, "n", genes, [](const HtmlReportGene& g) { return std::to_string(g.n_studies); });
+  AppendPerStudy(json, "ranks", data, &HtmlReportGene::ranks);
+  const bool floats = data.float_statistics;
+  auto statistic = [floats](double v) { return floats ? JsonFloat(v) : JsonNumber(v); };
+  AppendNumbers(json, "rmean", genes, [&](const HtmlReportGene& g) { return statistic(g.r_mean); });
+  AppendNumbers(json, "rwmean", genes, [&](const HtmlReportGene& g) { return statistic(g.r_wmean); });
+  AppendNumbers(json, "q", genes, [&](const HtmlReportGene& g) { return statistic(g.q); });
+  std::vector<double> denominators;
+  for (const HtmlReportGene& g : genes) denominators.push_back(g.p_denominator);
+  if (std::all_of(denominators.begin(), denominators.end(), [](double d) { return d == 0; })) denominators.clear();
+  if (!denominators.empty()) {
+    AppendNumbers(json, "pden", genes, [](const HtmlReportGene& g) { return JsonNumber(g.p_denominator); });
+  }
+  AppendColumns(json, "p", genes, &HtmlReportGene::p, data.float_pvalues, denominators);
+  AppendColumns(json, "qv", genes, &HtmlReportGene::q_values, false, {});
+  AppendNumbers(json, "excluded", genes, [](const HtmlReportGene& g) { return std::string(g.excluded ? "1" : "0"); });
+  AppendSigned(json, data);
   json += '}';
   return json;
 }
@@ -146,6 +192,11 @@ std::string JsonNumber(double value) {
   if (std::isnan(value)) return "null";
   if (std::isinf(value)) return value > 0 ? "1e999" : "-1e999";
   return FormatShortest(value);
+}
+
+std::string JsonFloat(double value) {
+  if (std::isnan(value) || std::isinf(value)) return JsonNumber(value);
+  return FormatFloat(static_cast<float>(value));
 }
 
 std::string HtmlReport(const HtmlReportData& data) {

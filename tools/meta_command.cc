@@ -27,6 +27,7 @@
 #include "tools/report.h"
 #include "tools/sha256.h"
 #include "tools/html_report.h"
+#include "tools/report_notes.h"
 #include "tools/tool_error.h"
 #include "textio/utf8.h"
 
@@ -106,7 +107,9 @@ void AddOptions(CLI::App& app, Settings& s) {
   app.add_option("--threads", s.threads, "Threads (default: one per hardware thread)")
       ->check(CLI::Range(1u, 256u));
   app.add_option("--weights", s.weights, "equal, or one positive weight per study, comma-separated");
-  app.add_option("--sort-by", s.sort_by, "P-value column that orders results.tsv (default p_Rmean_left)")
+  app.add_option("--sort-by", s.sort_by,
+                 "P-value column that orders results.tsv (default p_Rmean_left; ranked by a signed "
+                 "value, _left is up and _right down)")
       ->check(CLI::IsMember({"p_Rmean_right", "p_Rmean_left", "p_Rwmean_right", "p_Rwmean_left",
                              "p_Q_right", "p_Q_left"}));
   app.add_option("--top", s.top, "Genes shown on screen (default 10; 0: none)")->check(CLI::Range(0, 1000000));
@@ -202,9 +205,46 @@ HtmlReportData PageData(const MetaResults& r, int sort_by,
       g.p[t] = r.p[t][i];
       g.q_values[t] = r.q_values[t][i];
     }
+    g.excluded = !r.analysed[i];
+    // Plus-one P-values are (count + 1) / (total + 1): the page carries
+    // the numerators, far shorter than their decimals.
+    if (r.pvalues == PValues::kPlusOne) g.p_denominator = static_cast<double>(r.total[i] + 1);
+    if (r.directional) {
+      g.direction = r.direction[i];
+      g.n_up = r.n_up[i];
+      g.n_down = r.n_down[i];
+    }
+    if (r.has_fold_changes) {
+      for (std::size_t j = 0; j < studies; ++j) g.fold_changes.push_back(r.fold_changes[j * genes + i]);
+      g.fold_change_mean = r.fold_change_mean[i];
+    }
     data.genes.push_back(std::move(g));
   }
+  data.sort_by = sort_by;
+  // The statistics (and exact P-values) are floats: the page shows and
+  // exports the text results.tsv has.
+  data.float_statistics = true;
+  data.float_pvalues = r.pvalues == PValues::kExact;
+  data.directional = r.directional;
+  data.fold_changes = r.has_fold_changes;
   return data;
+}
+
+// How the studies were ranked, as the screen says it; tables that differ
+// are described per study on screen and in run.json.
+std::string RankingOf(const MetaInput& input) {
+  if (input.tables.empty()) return "";
+  // The screen's text names the layout and id column first: the rule is
+  // what follows "ranked by", the same for tables of different layouts.
+  auto rule = [](const std::string& columns) {
+    const std::size_t at = columns.find("ranked by ");
+    return at == std::string::npos ? columns : columns.substr(at + 10);
+  };
+  const std::string first = rule(input.tables.front().columns);
+  for (const TableFacts& t : input.tables) {
+    if (rule(t.columns) != first) return "the rule of each table (see run.json, \"tables\")";
+  }
+  return first;
 }
 
 // Four significant digits: the screen is for reading, results.tsv keeps
@@ -229,12 +269,16 @@ void ShowTop(std::ostream& out, const MetaResults& r, int sort_by, std::int32_t 
     width = std::max(width, ids.back().size());
   }
   out << std::left << std::setw(static_cast<int>(width + 2)) << "gene" << std::setw(11) << "n_studies"
-      << std::setw(12) << "R_mean" << std::setw(16) << p << "q" << p.substr(1) << "\n";
+      << std::setw(12) << "R_mean" << std::setw(16) << p;
+  out << (r.directional ? std::setw(16) : std::setw(0)) << "q" + p.substr(1)
+      << (r.directional ? "direction" : "") << "\n";
   for (std::size_t k = 0; k < shown; ++k) {
     const std::size_t i = order[k];
     out << std::setw(static_cast<int>(width + 2)) << ids[k] << std::setw(11) << r.n_studies[i]
         << std::setw(12) << Short(r.r_mean[i]) << std::setw(16) << Short(r.p[t][i])
-        << Short(r.q_values[t][i]) << "\n";
+        << (r.directional ? std::setw(16) : std::setw(0)) << Short(r.q_values[t][i]);
+    if (r.directional) out << DirectionName(r.direction[i]);
+    out << "\n";
   }
 }
 
@@ -342,6 +386,7 @@ int MetaMain(std::span<const std::string> args, std::ostream& out, std::ostream&
     }
     if (read.sheet) options.study_settings = read.sheet->settings;
     options.duplicates = input.duplicates;
+    options.effects = EffectsOf(input);
     options.min_studies = s.min_studies;
     options.pvalues = s.pvalues == "exact" ? PValues::kExact : PValues::kPlusOne;
     if (read.sheet) {
@@ -400,7 +445,28 @@ int MetaMain(std::span<const std::string> args, std::ostream& out, std::ostream&
           {"sorted by", std::string(PValueName(sort_by))},
           {"version", std::string(kProgram) + " " + results.version},
       };
-      directory.Write("report.html", HtmlReport(PageData(results, sort_by, std::move(facts))));
+      RunDescription about;
+      about.program_version = std::string(kProgram) + " " + results.version;
+      about.studies = results.studies;
+      about.genes = results.genes.size();
+      about.genes_analysed = results.genes_analysed;
+      about.ranking = RankingOf(input);
+      about.directional = results.directional;
+      about.first_is_up = std::all_of(options.effects.begin(), options.effects.end(),
+                                      [](const StudyEffects& e) { return e.effects.empty() || e.first_is_up; });
+      about.fold_changes = results.has_fold_changes;
+      about.absent = absent;
+      about.universe = results.universe;
+      about.runs = results.runs;
+      about.seed = results.seed;
+      about.seed_drawn = drawn;
+      about.exact_pvalues = results.pvalues == PValues::kExact;
+      about.min_studies = s.min_studies;
+      about.sort_by = std::string(PValueName(sort_by));
+      HtmlReportData page = PageData(results, sort_by, std::move(facts));
+      page.legend = LegendEntries(about);
+      page.methods = MethodsText(about);
+      directory.Write("report.html", HtmlReport(page));
     }
 
     Json run;

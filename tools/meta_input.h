@@ -83,10 +83,12 @@ struct TableFacts {
   std::size_t no_value = 0;
   std::size_t split = 0;     // rows whose id was split
   std::size_t repeated = 0;  // ids merged into an earlier row's
-  // Per id of the study, in its order: the row's log fold change (NaN:
-  // none), kept for results that report effects.
-  std::vector<double> fold_changes;
+  // Per id of the study, in its order: the signed value that ranked it
+  // (none when a p-value alone did) and the row's log fold change (none
+  // without a fold-change column), for the results' direction columns.
+  StudyEffects effects;
 };
+
 
 struct MetaInput {
   InputShape shape = InputShape::kAuto;  // as detected
@@ -98,6 +100,10 @@ struct MetaInput {
   Duplicates duplicates = Duplicates::kRefuse;  // as settled for the shape
   std::vector<TableFacts> tables;               // tables only, per study
 };
+
+// MetaOptions::effects for the studies: each table's by its study name;
+// empty when no table is signed or has fold changes.
+std::vector<StudyEffects> EffectsOf(const MetaInput& input);
 
 // The screen's lines about the tables read: one per study (columns, rows,
 // skipped, merged), then how repeated ids were merged.

@@ -53,14 +53,34 @@ Study ParseStudyTable(std::string_view text, const std::string& source, const st
   Study study;
   study.name = name;
   study.order = Order::kSmallestFirst;
+  const bool signed_rule = choice.rule.kind != RankingRule::Kind::kPValue;
+  // Rank 1 goes to the largest effect with --first largest: the most up gene.
+  facts.effects.first_is_up = choice.rule.first == RankFirst::kLargest;
   for (const RankedRow& row : ranked.rows) {
+    if (signed_rule) facts.effects.effects.push_back(row.effect);
+    // Fold changes come with the direction columns: a table ranked by its
+    // p-values alone keeps the columns of unsigned results.
+    if (signed_rule && !choice.fold_change.empty()) facts.effects.fold_changes.push_back(row.fold_change);
     study.ids.push_back(row.id);
     // Every kept row has a rank (incomplete rows are skipped); the meta
     // layer merges repeated ids by these ranks and ranks the ids anew.
     study.values.push_back(static_cast<double>(row.half_rank) / 2.0);
-    facts.fold_changes.push_back(row.fold_change);
   }
   return study;
+}
+
+std::vector<StudyEffects> EffectsOf(const MetaInput& input) {
+  std::vector<StudyEffects> effects(input.studies.size());
+  bool any = false;
+  for (const TableFacts& t : input.tables) {
+    for (std::size_t j = 0; j < input.studies.size(); ++j) {
+      if (input.studies[j].name != t.study) continue;
+      effects[j] = t.effects;
+      any = any || !t.effects.effects.empty() || !t.effects.fold_changes.empty();
+    }
+  }
+  if (!any) effects.clear();
+  return effects;
 }
 
 std::vector<std::string> DescribeTables(const MetaInput& input) {

@@ -242,7 +242,9 @@ std::vector<ReportRow> Report(const ReportOptions& options) {
     facts.emplace_back("seed", options.seed.empty() ? "not recorded" : options.seed);
     facts.emplace_back("sorted by", std::string(PValueColumnName(options.sort_by)));
     facts.emplace_back("version", std::string("korvelan-report ") + kVersion);
-    files.Stage(*options.html, HtmlReport(PageData(rows, key, std::move(facts))));
+    HtmlReportData page = PageData(rows, key, std::move(facts));
+    page.sort_by = static_cast<int>(options.sort_by);
+    files.Stage(*options.html, HtmlReport(page));
   }
   files.Commit();
   return rows;

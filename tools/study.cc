@@ -124,9 +124,12 @@ RankedRows RankTableRows(const Table& table, const RankingRule& rule, const RowR
       const CellValue cell = ParseCell(row.fields[*fold_column]);
       if (cell.ok && cell.value) fold = *cell.value;
     }
+    double effect = std::numeric_limits<double>::quiet_NaN();
+    if (has_rank && rule.kind == RankingRule::Kind::kStatistic) effect = *value;
+    if (has_rank && rule.kind == RankingRule::Kind::kSignedPValue) effect = *sign;
     out.split += ids.size() > 1;
     for (std::string& id : ids) {
-      out.rows.push_back({std::move(id), kNotRanked, fold, row.line});
+      out.rows.push_back({std::move(id), kNotRanked, fold, row.line, effect});
       key_of_row.push_back(has_rank ? keys.size() - 1 : std::string::npos);
     }
   }

@@ -9,6 +9,7 @@
 #define KORVELAN_TOOLS_STUDY_H_
 
 #include <cstdint>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -72,6 +73,9 @@ struct RankedRow {
   std::int64_t half_rank = kNotRanked;  // ranked among the rows, not the ids
   double fold_change = 0;
   std::size_t line = 0;
+  // Its sign says up or down: the statistic (kStatistic) or the sign
+  // column (kSignedPValue); NaN for a p-value alone, or without a value.
+  double effect = std::numeric_limits<double>::quiet_NaN();
 };
 
 struct RankedRows {

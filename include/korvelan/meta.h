@@ -80,6 +80,19 @@ struct Study {
   Order order = Order::kSmallestFirst;
 };
 
+// What a study says of its genes beyond their ranks, per id of the Study
+// (same length as its ids). Effects: a signed statistic, or the fold
+// change that signed a p-value, whose sign says the study found the gene
+// up (> 0) or down (< 0); NaN or 0: neither; empty: the study gives no
+// direction. Fold changes: log fold changes, NaN none; empty: none known.
+struct StudyEffects {
+  std::vector<double> effects;
+  // Whether rank 1 is the most up gene (largest effect first) rather than
+  // the most down one.
+  bool first_is_up = true;
+  std::vector<double> fold_changes;
+};
+
 // One study's own settings, for analyses that mix full tables with top-k
 // lists; unset, MetaOptions' hold. A universe (a size or a list of ids, as
 // in MetaOptions) needs absent genes below the list.
@@ -136,6 +149,8 @@ struct MetaOptions {
   std::vector<std::string> universe_ids;
   // Empty, or one per study (in the order of the studies).
   std::vector<StudySettings> study_settings;
+  // Empty, or one per study: signed studies' effects and fold changes.
+  std::vector<StudyEffects> effects;
   Duplicates duplicates = Duplicates::kRefuse;
   std::int32_t min_studies = 1;  // 1 .. number of studies
   PValues pvalues = PValues::kPlusOne;
@@ -185,7 +200,26 @@ struct MetaResults {
     bool universe_given = false;  // a size or ids; otherwise the named genes
   };
   std::vector<StudyFacts> study_facts;
+  // With a study that has effects (MetaOptions::effects): per gene the studies whose effect is
+  // positive and negative, and the tail of its smaller R-mean P-value
+  // (kUp, kDown; kNoDirection when the two are equal or NA, or when the
+  // studies disagree on which end of their ranking is up). Repeated ids
+  // of a study merge their effects and fold changes as their ranks
+  // (Duplicates): the first row's, the best-ranked row's, or the mean.
+  bool directional = false;
+  std::vector<std::int32_t> n_up, n_down;
+  std::vector<std::int8_t> direction;
+  // With a study that has fold changes: genes x studies as `ranks` (NaN:
+  // none), and per gene their mean over the studies that have one.
+  bool has_fold_changes = false;
+  std::vector<double> fold_changes, fold_change_mean;
 };
+
+inline constexpr std::int8_t kUp = 1;
+inline constexpr std::int8_t kDown = -1;
+inline constexpr std::int8_t kNoDirection = 0;
+// "up", "down", "NA".
+std::string_view DirectionName(std::int8_t direction);
 
 // The analysis. Throws std::invalid_argument (naming the study and the id
 // or position at fault) for bad studies or options, Error / Cancelled as
@@ -204,7 +238,10 @@ std::vector<double> BenjaminiHochberg(std::span<const double> p_values);
 // column is the same with "q_" in front.
 std::string_view PValueName(int index);
 // The column names of results.tsv: gene, n_studies, rank_<study>..., R_mean,
-// R_wmean, Q, the six p_ and the six q_ columns.
+// R_wmean, Q, the six p_ and the six q_ columns; then, when directional,
+// direction, n_up, n_down, and with fold changes logFC_<study>...,
+// logFC_mean (after every column of unsigned results, whose tables thus
+// stay as they were).
 std::vector<std::string> ResultColumns(const MetaResults& results);
 // The row order of results.tsv: ascending by P column `sort_by`, ties by
 // R-mean, then by gene id (bytes); NA after numbers in both keys.

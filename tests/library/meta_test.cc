@@ -373,3 +373,165 @@ TEST(MetaRun, StopTokenCancels) {
 
 }  // namespace
 }  // namespace korvelan
+
+namespace korvelan {
+namespace {
+
+// Three studies of 20 genes g00 .. g19 ranked in that order, with effects
+// falling from +9.5 to -9.5 and fold changes a tenth of them.
+struct SignedRun {
+  std::vector<Study> studies;
+  std::vector<StudyEffects> effects;
+};
+
+SignedRun ThreeSignedStudies() {
+  SignedRun run;
+  for (const char* name : {"A", "B", "C"}) {
+    Study s{name, {}, {}, Order::kSmallestFirst};
+    StudyEffects e;
+    for (int g = 0; g < 20; ++g) {
+      s.ids.push_back((g < 10 ? "g0" : "g1") + std::to_string(g % 10));
+      e.effects.push_back(9.5 - g);
+      e.fold_changes.push_back((9.5 - g) / 10);
+    }
+    run.studies.push_back(std::move(s));
+    run.effects.push_back(std::move(e));
+  }
+  return run;
+}
+
+std::size_t GeneIndex(const MetaResults& r, const std::string& id) {
+  return static_cast<std::size_t>(std::find(r.genes.begin(), r.genes.end(), id) - r.genes.begin());
+}
+
+TEST(MetaDirection, SignsTailsAndFoldChanges) {
+  struct Case {
+    const char* name;
+    bool first_is_up;          // every study
+    bool flip_study_c;         // C says the opposite of first_is_up
+    std::string top_direction;  // of g00, ranked 1 everywhere
+    std::string bottom_direction;
+  };
+  const std::vector<Case> cases = {
+      {"rank 1 is up", true, false, "up", "down"},
+      {"rank 1 is down", false, false, "down", "up"},
+      {"studies disagree which end is up", true, true, "NA", "NA"},
+  };
+  for (const Case& c : cases) {
+    SignedRun run = ThreeSignedStudies();
+    for (std::size_t j = 0; j < 3; ++j) run.effects[j].first_is_up = c.first_is_up != (c.flip_study_c && j == 2);
+    MetaOptions o = Options(200);
+    o.effects = run.effects;
+    const MetaResults r = RunMeta(run.studies, o);
+    ASSERT_TRUE(r.directional) << c.name;
+    ASSERT_TRUE(r.has_fold_changes) << c.name;
+    const std::size_t top = GeneIndex(r, "g00"), bottom = GeneIndex(r, "g19");
+    EXPECT_EQ(DirectionName(r.direction[top]), c.top_direction) << c.name;
+    EXPECT_EQ(DirectionName(r.direction[bottom]), c.bottom_direction) << c.name;
+    // Signs count as given, whichever end is up.
+    EXPECT_EQ(r.n_up[top], 3) << c.name;
+    EXPECT_EQ(r.n_down[top], 0) << c.name;
+    EXPECT_EQ(r.n_up[bottom], 0) << c.name;
+    EXPECT_EQ(r.n_down[bottom], 3) << c.name;
+    EXPECT_EQ(r.fold_changes[1 * r.genes.size() + top], 0.95) << c.name;
+    // The mean in double, study by study: not quite -0.95.
+    const double bottom_fold = (9.5 - 19) / 10;
+    EXPECT_EQ(r.fold_change_mean[bottom], (bottom_fold + bottom_fold + bottom_fold) / 3) << c.name;
+  }
+}
+
+TEST(MetaDirection, RepeatedIdsMergeAsTheirRanks) {
+  // "x" on rows 1 (value 3, effect -1, fold 0.5) and 3 (value 1, effect +2,
+  // fold NaN): first takes row 1, best the better value (row 3), mean the
+  // mean of what is there.
+  struct Case {
+    Duplicates duplicates;
+    std::int32_t n_up, n_down;
+    double fold;
+  };
+  const std::vector<Case> cases = {
+      {Duplicates::kFirst, 0, 1, 0.5},
+      {Duplicates::kBest, 1, 0, kNaN},
+      {Duplicates::kMean, 1, 0, 0.5},  // effects (-1 + 2) / 2 > 0
+  };
+  for (const Case& c : cases) {
+    const std::vector<Study> studies = {{"A", {"x", "y", "x", "z"}, {3, 2, 1, 4}, Order::kSmallestFirst},
+                                        {"B", {"x", "y", "z"}, {}, Order::kSmallestFirst}};
+    MetaOptions o = Options();
+    o.duplicates = c.duplicates;
+    o.effects = {{{-1, 1, 2, -3}, true, {0.5, 0.25, kNaN, 1}}, {}};
+    const MetaResults r = RunMeta(studies, o);
+    const std::size_t x = GeneIndex(r, "x");
+    const auto name = "duplicates " + std::to_string(static_cast<int>(c.duplicates));
+    EXPECT_EQ(r.n_up[x], c.n_up) << name;
+    EXPECT_EQ(r.n_down[x], c.n_down) << name;
+    EXPECT_TRUE(SameNumber(r.fold_changes[x], c.fold)) << name;
+    // Study B has none: the mean is over the one study that measured it.
+    EXPECT_TRUE(std::isnan(r.fold_changes[r.genes.size() + x])) << name;
+    EXPECT_TRUE(SameNumber(r.fold_change_mean[x], c.fold)) << name;
+  }
+}
+
+TEST(MetaDirection, ColumnsOnlyForSignedResults) {
+  struct Case {
+    const char* name;
+    std::vector<StudyEffects> effects;
+    std::vector<std::string> extra;  // columns after q_Q_left
+  };
+  const std::vector<Case> cases = {
+      {"no effects", {}, {}},
+      {"effects, no fold changes", {{{1, -1}, true, {}}, {{-2, 0}, true, {}}}, {"direction", "n_up", "n_down"}},
+      {"fold changes only", {{{}, true, {0.5, 1}}, {}}, {"logFC_A", "logFC_B", "logFC_mean"}},
+      {"both",
+       {{{1, -1}, true, {0.5, 1}}, {{-2, 0}, true, {}}},
+       {"direction", "n_up", "n_down", "logFC_A", "logFC_B", "logFC_mean"}},
+  };
+  for (const Case& c : cases) {
+    const std::vector<Study> studies = {{"A", {"x", "y"}, {}, Order::kSmallestFirst},
+                                        {"B", {"y", "x"}, {}, Order::kSmallestFirst}};
+    MetaOptions o = Options();
+    o.effects = c.effects;
+    const MetaResults r = RunMeta(studies, o);
+    std::vector<std::string> columns = ResultColumns(r);
+    const auto after = std::find(columns.begin(), columns.end(), "q_Q_left") + 1;
+    EXPECT_EQ(std::vector<std::string>(after, columns.end()), c.extra) << c.name;
+    // Every line of the table has a field per column.
+    const std::string tsv = ResultsTsv(r);
+    for (std::size_t start = 0; start < tsv.size();) {
+      const std::size_t end = tsv.find('\n', start);
+      EXPECT_EQ(static_cast<std::size_t>(std::count(tsv.begin() + static_cast<long>(start),
+                                                    tsv.begin() + static_cast<long>(end), '\t')) + 1,
+                columns.size())
+          << c.name;
+      start = end + 1;
+    }
+  }
+}
+
+TEST(MetaDirection, EffectsThatDoNotFitAreRefused) {
+  struct Case {
+    const char* name;
+    std::vector<StudyEffects> effects;
+    std::string message;
+  };
+  const std::vector<Case> cases = {
+      {"one study's effects for two studies", {{{1, 2}, true, {}}}, "effects for 1 studies, not 2"},
+      {"effects short of the ids", {{{1}, true, {}}, {}}, "study \"A\" has 2 ids but 1 effects"},
+      {"fold changes beyond the ids", {{}, {{}, true, {1, 2, 3}}}, "study \"B\" has 2 ids but 3 fold changes"},
+  };
+  for (const Case& c : cases) {
+    const std::vector<Study> studies = {{"A", {"x", "y"}, {}, Order::kSmallestFirst},
+                                        {"B", {"y", "x"}, {}, Order::kSmallestFirst}};
+    MetaOptions o = Options();
+    o.effects = c.effects;
+    try {
+      RunMeta(studies, o);
+      ADD_FAILURE() << c.name << ": not refused";
+    } catch (const std::invalid_argument& e) {
+      EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos) << c.name << ": " << e.what();
+    }
+  }
+}
+
+}  // namespace
+}  // namespace korvelan

@@ -518,15 +518,116 @@ TEST_F(MetaProgram, ShippedTablesNeedNoColumnOptionsAndReadFromAnyStream) {
   // Only the study's name (from the file name) differs.
   std::string expected = ReadBytes(Path("detected") / "results.tsv");
   expected.replace(expected.find("rank_GSE12050"), 13, "rank_stdin");
+  expected.replace(expected.find("logFC_GSE12050"), 14, "logFC_stdin");
   EXPECT_EQ(ReadBytes(Path("stdin") / "results.tsv"), expected);
   std::string command = "cd '" + scratch_.path().string() + "' && bash -c \"'" KORVELAN_BINARY
                         "' -o fifo --runs 7 --seed 4711 -q <(zcat GSE12050.tsv.gz)";
   for (const std::string& f : rest) command += " '" + f + "'";
   ASSERT_EQ(std::system((command + "\" > /dev/null").c_str()), 0);
   std::string from_fifo = ReadBytes(Path("fifo") / "results.tsv");
-  const std::size_t name = from_fifo.find("rank_") + 5;
-  from_fifo.replace(name, from_fifo.find('\t', name) - name, "GSE12050");
+  for (const char* prefix : {"rank_", "logFC_"}) {
+    const std::size_t name = from_fifo.find(prefix) + std::string(prefix).size();
+    from_fifo.replace(name, from_fifo.find('\t', name) - name, "GSE12050");
+  }
   EXPECT_EQ(from_fifo, ReadBytes(Path("detected") / "results.tsv"));
+}
+
+// The tables with every fold change negated (Log2FC, the second column).
+std::string NegatedFoldChanges(const std::string& table) {
+  std::istringstream lines(table);
+  std::string out;
+  std::getline(lines, out);
+  out += '\n';
+  for (std::string line; std::getline(lines, line);) {
+    const std::size_t start = line.find('\t') + 1;
+    if (line.compare(start, 1, "-") == 0) {
+      line.erase(start, 1);
+    } else if (line.compare(start, 2, "NA") != 0 && line[start] != '\t') {
+      line.insert(start, "-");
+    }
+    out += line + '\n';
+  }
+  return out;
+}
+
+TEST_F(MetaProgram, DirectionFollowsTheSignsAndSwapsWithThem) {
+  std::vector<std::string> given = {"-o", "given", "--runs", "400", "--seed", "99", "-q"};
+  std::vector<std::string> negated = {"-o", "negated", "--runs", "400", "--seed", "99", "-q"};
+  for (const char* s : kFive) {
+    given.push_back((kTools / (std::string(s) + ".tsv")).string());
+    const fs::path copy = Path(std::string(s) + ".tsv");
+    WriteBytes(copy, NegatedFoldChanges(ReadBytes(kTools / (std::string(s) + ".tsv"))));
+    negated.push_back(copy.string());
+  }
+  ASSERT_EQ(Run(given).exit_status, 0);
+  ASSERT_EQ(Run(negated).exit_status, 0);
+  const std::vector<Row> rows = ReadResults(Path("given") / "results.tsv");
+  std::map<std::string, Row> mirrored;
+  for (Row& row : ReadResults(Path("negated") / "results.tsv")) mirrored[row["gene"]] = row;
+  ASSERT_EQ(rows.size(), mirrored.size());
+  ASSERT_EQ(rows.front().count("logFC_mean"), 1u);
+
+  // From the tables themselves: each gene's fold changes, for genes on one
+  // row with a p-value in every table that has them.
+  std::map<std::string, std::vector<double>> up;
+  std::set<std::string> repeated;
+  for (const char* s : kFive) {
+    std::istringstream lines(ReadBytes(kTools / (std::string(s) + ".tsv")));
+    std::map<std::string, std::vector<double>> own;
+    std::string line;
+    std::getline(lines, line);
+    while (std::getline(lines, line)) {
+      std::vector<std::string> f;
+      std::istringstream cells(line);
+      for (std::string cell; std::getline(cells, cell, '\t');) f.push_back(cell);
+      if (f.size() < 3 || f[1] == "NA" || f[2] == "NA" || f[1].empty() || f[2].empty()) continue;
+      own[f[0]].push_back(std::stod(f[1]));
+    }
+    for (const auto& [gene, values] : own) {
+      if (values.size() > 1) repeated.insert(gene);
+      up[gene].push_back(values.front());
+    }
+  }
+  for (const std::string& gene : repeated) up.erase(gene);
+  const std::map<std::string, std::string> swapped = {{"up", "down"}, {"down", "up"}, {"NA", "NA"}};
+  // Mirrored ranks give mirrored run means, up to single-precision rounding
+  // that moves a few of the runs x class-size values across the observed
+  // one: here at most 1.5e-4 apart.
+  const double tolerance = 1e-3;
+  std::size_t all_up = 0;
+  for (const Row& row : rows) {
+    const std::string& gene = row.at("gene");
+    Row other = mirrored.at(gene);
+    EXPECT_EQ(other["direction"], swapped.at(row.at("direction"))) << gene;
+    EXPECT_EQ(other["n_up"], row.at("n_down")) << gene;
+    EXPECT_EQ(other["n_down"], row.at("n_up")) << gene;
+    EXPECT_EQ(other["n_studies"], row.at("n_studies")) << gene;
+    for (const std::string column : {"logFC_mean", "logFC_GSE12050", "logFC_GSE24883", "logFC_GSE25401",
+                                     "logFC_GSE27949", "logFC_GSE29718"}) {
+      const double a = Number(other[column]), b = Number(row.at(column));
+      EXPECT_TRUE(a == -b || (std::isnan(a) && std::isnan(b))) << gene << " " << column;
+    }
+    for (const char* stat : {"Rmean", "Rwmean"}) {
+      for (const auto& [side, opposite] : {std::pair{"left", "right"}, std::pair{"right", "left"}}) {
+        const std::string a = std::string("p_") + stat + "_" + side;
+        const std::string b = std::string("p_") + stat + "_" + opposite;
+        EXPECT_NEAR(Number(other[a]), Number(row.at(b)), tolerance) << gene << " " << a;
+      }
+    }
+    const auto folds = up.find(gene);
+    if (folds == up.end() || folds->second.size() < 2) continue;
+    const bool up_everywhere =
+        std::all_of(folds->second.begin(), folds->second.end(), [](double f) { return f > 0; });
+    if (!up_everywhere) continue;
+    EXPECT_EQ(row.at("n_down"), "0") << gene;
+    EXPECT_EQ(row.at("n_up"), std::to_string(folds->second.size())) << gene;
+    if (Number(row.at("p_Rmean_left")) < 0.01) {
+      EXPECT_EQ(row.at("direction"), "up") << gene;
+      ++all_up;
+    }
+  }
+  // The check above must have met genes to check.
+  EXPECT_GT(all_up, 10u);
 }
 
 TEST_F(MetaProgram, StudiesOfOtherIdsAndProbeTablesAreReported) {

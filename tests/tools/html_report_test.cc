@@ -3,12 +3,16 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
+#include <functional>
+#include <random>
 #include <sstream>
 
 #include "tests/tools/test_support.h"
 #include "tools/command_line.h"
 #include "tools/report.h"
+#include "korvelan/meta.h"
 
 namespace korvelan::tools {
 namespace {
@@ -100,12 +104,13 @@ TEST(HtmlReport, PutsTheDataInOnceAsColumnsThatNoStringCanBreakOutOf) {
   EXPECT_EQ(DataBlock(page),
             "{\"title\":\"Results \\u003cb\\u003e\\u0026\\u003c/b\\u003e\","
             "\"facts\":[[\"inputs\",\"a\\u003c/script\\u003e\"],[\"seed\",\"7\"]],"
+            "\"legend\":[],\"methods\":\"\",\"sort\":1,"
             "\"studies\":[\"S1\",\"S2\"],\"sizes\":[2,1],"
             "\"gene\":[\"\\u003c/script\\u003e\\u003c!--\",\"B\"],\"klass\":[2,1],\"n\":[2,1],"
             "\"ranks\":[1,2.5,2,null],\"rmean\":[1.75,1.75],\"rwmean\":[null,null],"
             "\"q\":[0.5,0.5],"
             "\"p\":[[0.25,0.25],[1,1],[null,null],[null,null],[0.5,0.5],[0.5,0.5]],"
-            "\"qv\":[[0.5,0.5],[1,1],[null,null],[null,null],[1,1],[1,1]]}");
+            "\"qv\":[[0.5,0.5],[1,1],[null,null],[null,null],[1,1],[1,1]],\"excluded\":[0,0]}");
   EXPECT_THAT(page, HasSubstr("<title>Results &lt;b&gt;&amp;&lt;/b&gt;</title>"));
   // The data block and the script: two blocks, each closed once.
   std::size_t closes = 0;
@@ -114,6 +119,167 @@ TEST(HtmlReport, PutsTheDataInOnceAsColumnsThatNoStringCanBreakOutOf) {
     ++closes;
   }
   EXPECT_EQ(closes, 2u);
+}
+
+// The whole numbers of the packed column {"w":W,"s":"..."} at `at` (-1 for
+// null), decoded as the page's script does.
+std::vector<std::int64_t> Unpacked(const std::string& block, std::size_t at) {
+  const std::string digits = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz-_";
+  const std::size_t width = std::stoul(block.substr(block.find("\"w\":", at) + 4));
+  const std::size_t from = block.find("\"s\":\"", at) + 5;
+  const std::string text = block.substr(from, block.find('"', from) - from);
+  std::vector<std::int64_t> out;
+  for (std::size_t k = 0; k + width <= text.size(); k += width) {
+    std::int64_t v = 0;
+    for (std::size_t j = 0; j < width; ++j) v = v * 64 + static_cast<std::int64_t>(digits.find(text[k + j]));
+    out.push_back(v - 1);
+  }
+  return out;
+}
+
+// The numbers of one data column as the page's script reads them: a plain
+// array, or distinct values and an index per gene.
+std::vector<std::string> ColumnTexts(const std::string& block, const std::string& name) {
+  const std::string key = "\"" + name + "\":";
+  const std::size_t at = block.find(key);
+  if (at == std::string::npos) return {};
+  auto list = [&](std::size_t open) {
+    std::vector<std::string> items;
+    const std::size_t close = block.find(']', open);
+    std::stringstream cells(block.substr(open + 1, close - open - 1));
+    for (std::string item; std::getline(cells, item, ',');) items.push_back(item);
+    return items;
+  };
+  const std::size_t start = at + key.size();
+  if (block[start] == '[') return list(start);
+  const std::vector<std::string> values = list(block.find("\"v\":[", start) + 4);
+  std::vector<std::string> out;
+  for (std::int64_t k : Unpacked(block, block.find("\"i\":{", start) + 4)) {
+    out.push_back(values.at(static_cast<std::size_t>(k)));
+  }
+  return out;
+}
+
+TEST(HtmlReport, ColumnsOfFewValuesAreCodedAndReadBackTheSame) {
+  struct Case {
+    const char* name;
+    std::size_t genes;
+    std::function<double(std::size_t)> value;
+    bool coded;
+  };
+  const std::vector<Case> cases = {
+      {"two genes: the plain array is shorter", 2, [](std::size_t i) { return 0.25 * static_cast<double>(i); }, false},
+      {"plus-one P-values of 1000 runs", 5000,
+       [](std::size_t i) { return static_cast<double>(i * 7 % 1001 + 1) / 1001.0; }, true},
+      {"every value distinct", 3000, [](std::size_t i) { return 1.0 / static_cast<double>(i + 3); }, false},
+      {"NA among repeated values", 400, [](std::size_t i) { return i % 3 == 0 ? kNaN : 0.123456789; }, true},
+  };
+  for (const Case& c : cases) {
+    HtmlReportData data = TwoGenes();
+    data.genes.resize(c.genes, data.genes.front());
+    for (std::size_t i = 0; i < c.genes; ++i) data.genes[i].r_mean = c.value(i);
+    const std::string block = DataBlock(HtmlReport(data));
+    const std::vector<std::string> got = ColumnTexts(block, "rmean");
+    ASSERT_EQ(got.size(), c.genes) << c.name;
+    for (std::size_t i = 0; i < c.genes; ++i) {
+      EXPECT_EQ(got[i], JsonNumber(c.value(i))) << c.name << " gene " << i;
+    }
+    EXPECT_EQ(block.find("\"rmean\":{\"v\":") != std::string::npos, c.coded) << c.name;
+  }
+}
+TEST(HtmlReport, SignedResultsAndFloatStatistics) {
+  HtmlReportData data = TwoGenes();
+  data.float_statistics = true;
+  data.directional = true;
+  data.fold_changes = true;
+  data.genes[0].r_mean = static_cast<double>(1.8f);
+  data.genes[0].direction = 1;
+  data.genes[0].n_up = 2;
+  data.genes[0].fold_changes = {0.5, -0.25};
+  data.genes[0].fold_change_mean = 0.125;
+  data.genes[1].direction = -1;
+  data.genes[1].n_down = 1;
+  data.genes[1].fold_changes = {-1};  // one short: NA in the second study
+  data.genes[1].fold_change_mean = -1;
+  data.genes[1].excluded = true;
+  const std::string block = DataBlock(HtmlReport(data));
+  using V = std::vector<std::string>;
+  EXPECT_EQ(ColumnTexts(block, "rmean"), (V{"1.8", "1.75"}));
+  EXPECT_EQ(ColumnTexts(block, "dir"), (V{"1", "-1"}));
+  EXPECT_EQ(ColumnTexts(block, "nup"), (V{"2", "0"}));
+  EXPECT_EQ(ColumnTexts(block, "ndown"), (V{"0", "1"}));
+  EXPECT_EQ(ColumnTexts(block, "lfc"), (V{"0.5", "-0.25", "-1", "null"}));
+  EXPECT_EQ(ColumnTexts(block, "lfcmean"), (V{"0.125", "-1"}));
+  EXPECT_EQ(ColumnTexts(block, "excluded"), (V{"0", "1"}));
+  // Unsigned data carry none of these keys.
+  const std::string plain = DataBlock(HtmlReport(TwoGenes()));
+  for (const char* key : {"\"dir\"", "\"nup\"", "\"lfc\"", "\"lfcmean\""}) {
+    EXPECT_EQ(plain.find(key), std::string::npos) << key;
+  }
+}
+
+// A page as korvelan-meta writes it for `genes` genes of five studies:
+// plus-one P-values of 1000 runs with their q-values, float statistics,
+// and, with fold changes, one of ~16 digits per study.
+HtmlReportData MetaSizedPage(std::size_t genes, bool fold_changes) {
+  HtmlReportData data;
+  data.title = "KORVELAN meta-analysis";
+  data.studies = {"GSE12050", "GSE24883", "GSE25401", "GSE27949", "GSE29718"};
+  data.study_sizes.assign(5, static_cast<std::int64_t>(genes));
+  data.float_statistics = true;
+  data.directional = fold_changes;
+  data.fold_changes = fold_changes;
+  std::mt19937_64 random(7);
+  // One information class: every gene's runs count over 1000 runs of all
+  // genes, so P-values have (nearly) as many values as genes.
+  const std::uint64_t total = 1000 * genes;
+  std::array<std::vector<double>, 6> p;
+  for (std::size_t i = 0; i < genes; ++i) {
+    HtmlReportGene g;
+    g.gene = "GENE" + std::to_string(i);
+    g.klass = g.n_studies = 5;
+    for (int s = 0; s < 5; ++s) g.ranks.push_back(static_cast<double>(random() % (2 * genes) + 2) / 2);
+    g.r_mean = static_cast<float>(static_cast<double>(random() % 1000000) / 999983.0);
+    g.r_wmean = kNaN;
+    g.q = static_cast<float>(static_cast<double>(random() % 1000000) / 7.0);
+    g.p_denominator = static_cast<double>(total + 1);
+    for (std::size_t t = 0; t < 6; ++t) {
+      g.p[t] = static_cast<double>(random() % (total + 1) + 1) / g.p_denominator;
+      p[t].push_back(g.p[t]);
+    }
+    if (fold_changes) {
+      for (int s = 0; s < 5; ++s) g.fold_changes.push_back(static_cast<double>(random() % 2000000) / 1e6 - 1.0 + 1e-13);
+      g.fold_change_mean = g.fold_changes[0] / 3;
+      g.direction = 1;
+      g.n_up = 3;
+      g.n_down = 2;
+    }
+    data.genes.push_back(std::move(g));
+  }
+  for (std::size_t t = 0; t < 6; ++t) {
+    const std::vector<double> q = BenjaminiHochberg(p[t]);
+    for (std::size_t i = 0; i < genes; ++i) data.genes[i].q_values[t] = q[i];
+  }
+  return data;
+}
+
+TEST(HtmlReport, PageSizesStayWithinTheirBudgets) {
+  struct Case {
+    std::size_t genes;
+    bool fold_changes;
+    double megabytes;
+  };
+  const std::vector<Case> cases = {{20000, true, 5}, {20000, false, 5}};
+  for (const Case& c : cases) {
+    const std::size_t size = HtmlReport(MetaSizedPage(c.genes, c.fold_changes)).size();
+    EXPECT_LT(static_cast<double>(size), c.megabytes * 1e6)
+        << c.genes << " genes" << (c.fold_changes ? " with fold changes" : "") << ": " << size << " bytes";
+  }
+}
+
+TEST(HtmlReport, PageOfTheLargestRunStaysUnder60Megabytes) {
+  const std::size_t size = HtmlReport(MetaSizedPage(499999, false)).size();
+  EXPECT_LT(size, 60'000'000u) << size;
 }
 
 TEST(HtmlReport, CarriesThePageFilesByteForByteAndNothingFromOutside) {

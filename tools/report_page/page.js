@@ -1,7 +1,9 @@
 // The report page's behaviour: reads the JSON block once, then draws the
 // summary, the gene table (only the rows in view exist in the document, so
-// 500000 genes scroll as smoothly as 50), the histograms, the scatter plot
-// (canvas, one pixel block per gene) and the selected gene's study ranks.
+// 500000 genes scroll as smoothly as 50), the histograms, the plot
+// (a volcano on a canvas, one pixel block per gene, drawing the genes the
+// table's filters keep), the selected gene's study ranks and its view, and
+// the legend and methods text the data bring.
 // Every string from the data goes into the page as text (textContent),
 // never as markup. When drawn, the page sets window.korvelanReport (the
 // data, the table's state, select(i), points()) and its readyAt time, which
@@ -41,14 +43,48 @@
     return out;
   }
 
+  // The column forms of the data (the writer's page_columns.h): a plain
+  // array; {w, s} whole numbers packed w base-64 characters each, value + 1,
+  // 0 for null; {v, i} distinct values and each entry's index; {half}
+  // doubled values; {num} numerators over the column "pden".
+  const DIGIT = new Int8Array(128);
+  '0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz-_'.split('')
+    .forEach((c, k) => { DIGIT[c.charCodeAt(0)] = k; });
+  function unpack(packed) {
+    const w = packed.w, s = packed.s, out = new Float64Array(s.length / w);
+    for (let k = 0, at = 0; k < out.length; ++k) {
+      let v = 0;
+      for (let j = 0; j < w; ++j) v = v * 64 + DIGIT[s.charCodeAt(at++)];
+      out[k] = v === 0 ? NaN : v - 1;
+    }
+    return out;
+  }
+  function column(list, denominators) {
+    if (Array.isArray(list)) return numbers(list);
+    if (list.w !== undefined) return unpack(list);
+    if (list.half !== undefined) return unpack(list.half).map((v) => v / 2);
+    if (list.num !== undefined) return unpack(list.num).map((v, k) => v / denominators[k]);
+    const values = numbers(list.v), index = unpack(list.i);
+    const out = new Float64Array(index.length);
+    for (let k = 0; k < index.length; ++k) out[k] = values[index[k]];
+    return out;
+  }
+
   function load() {
     const raw = JSON.parse($('korvelan-data').textContent);
+    const count = raw.gene.length;
+    const pden = raw.pden ? column(raw.pden) : null;
     return {
       title: raw.title, facts: raw.facts, studies: raw.studies, sizes: raw.sizes,
-      count: raw.gene.length, gene: raw.gene, klass: Int32Array.from(raw.klass),
-      n: Int32Array.from(raw.n), ranks: numbers(raw.ranks), rmean: numbers(raw.rmean),
-      rwmean: numbers(raw.rwmean), q: numbers(raw.q), p: raw.p.map(numbers),
-      qv: raw.qv.map(numbers),
+      legend: raw.legend || [], methods: raw.methods || '', sort: raw.sort === undefined ? 1 : raw.sort,
+      count, gene: raw.gene, klass: Int32Array.from(column(raw.klass)),
+      n: Int32Array.from(column(raw.n)), ranks: column(raw.ranks), rmean: column(raw.rmean),
+      rwmean: column(raw.rwmean), q: column(raw.q), p: raw.p.map((c) => column(c, pden)),
+      qv: raw.qv.map((c) => column(c)),
+      excluded: raw.excluded ? Uint8Array.from(column(raw.excluded)) : new Uint8Array(count),
+      dir: raw.dir ? Int8Array.from(column(raw.dir)) : null,
+      nup: raw.nup ? column(raw.nup) : null, ndown: raw.ndown ? column(raw.ndown) : null,
+      lfc: raw.lfc ? column(raw.lfc) : null, lfcmean: raw.lfcmean ? column(raw.lfcmean) : null,
     };
   }
 
@@ -76,7 +112,26 @@
     list.push({ label: 'Q', get: (i) => D.q[i] });
     P_NAMES.forEach((name, c) => list.push({ label: 'p_' + name, get: (i) => D.p[c][i] }));
     P_NAMES.forEach((name, c) => list.push({ label: 'q_' + name, get: (i) => D.qv[c][i] }));
+    if (D.dir) {
+      const names = { 1: 'up', '-1': 'down', 0: 'NA' };
+      list.push({ label: 'direction', text: true, get: (i) => names[D.dir[i]] });
+      list.push({ label: 'n_up', get: (i) => D.nup[i] });
+      list.push({ label: 'n_down', get: (i) => D.ndown[i] });
+    }
+    if (D.lfc) {
+      D.studies.forEach((name, s) => list.push({ label: 'logFC_' + name, get: (i) => D.lfc[i * S + s] }));
+      list.push({ label: 'logFC_mean', get: (i) => D.lfcmean[i] });
+    }
     return list;
+  }
+
+  // On screen the gene, its direction and the sort column with its q come
+  // first, so that they are in view on a narrow screen; the export keeps
+  // the order of results.tsv.
+  function displayOrder(D, cols) {
+    const first = ['gene', 'direction', 'logFC_mean', 'p_' + P_NAMES[D.sort], 'q_' + P_NAMES[D.sort]];
+    const lead = first.map((label) => cols.find((col) => col.label === label)).filter(Boolean);
+    return lead.concat(cols.filter((col) => !lead.includes(col)));
   }
 
   // ---- colours ------------------------------------------------------------
@@ -136,7 +191,7 @@
 
   // ---- the gene table -----------------------------------------------------
 
-  function makeTable(D, cols, onSelect) {
+  function makeTable(D, cols, exportCols, onSelect, onView) {
     const scroll = $('table-scroll');
     const body = $('gene-body');
     const head = $('gene-head');
@@ -145,9 +200,14 @@
     const lower = D.gene.map((g) => g.toLowerCase());
 
     head.setAttribute('aria-rowindex', '1');
+    // Wide enough for the column's name in bold (about 0.62 em a character).
+    const widths = cols.map((col, c) => (c === 0 ? 8.5 : Math.max(6, 0.62 * col.label.length + 1.4)));
+    // A fixed layout takes its column widths only from a table of a set
+    // width; without one the columns shrink and clip their names.
+    table.style.width = widths.reduce((a, b) => a + b, 0) + 'em';
     cols.forEach((col, c) => {
       const th = el('th', { scope: 'col', 'aria-sort': 'none' });
-      th.style.width = col.text ? '8.5em' : col.study ? '6em' : '7.5em';
+      th.style.width = widths[c] + 'em';
       const button = el('button', { type: 'button', title: 'Sort by ' + col.label }, col.label);
       button.addEventListener('click', () => sortBy(c));
       th.append(button);
@@ -192,6 +252,7 @@
           if (cols[c].text) {
             td.textContent = value;
             td.title = value;
+            td.className = c === 0 && D.excluded[i] ? 'excluded' : '';
           } else {
             td.textContent = show(value);
             td.title = exact(value);
@@ -219,7 +280,7 @@
       const sign = state.descending ? -1 : 1;
       if (cols[c].text) {
         order.sort((a, b) => {
-          const x = D.gene[a], y = D.gene[b];
+          const x = get(a), y = get(b);
           return x < y ? -sign : x > y ? sign : a - b;
         });
       } else {
@@ -263,6 +324,7 @@
       state.view = kept.subarray(0, m);
       count();
       render();
+      if (onView) onView(state.view);
     }
 
     function count() {
@@ -308,9 +370,9 @@
     scroll.addEventListener('keydown', move);
 
     function exportRows() {
-      const lines = [cols.map((col) => col.label).join('\t')];
+      const lines = [exportCols.map((col) => col.label).join('\t')];
       for (const i of state.view) {
-        lines.push(cols.map((col) => (col.text ? col.get(i) : exact(col.get(i)))).join('\t'));
+        lines.push(exportCols.map((col) => (col.text ? col.get(i) : exact(col.get(i)))).join('\t'));
       }
       const blob = new Blob([lines.join('\n') + '\n'], { type: 'text/tab-separated-values' });
       const link = el('a', { href: URL.createObjectURL(blob), download: 'korvelan-genes.tsv' });
@@ -382,39 +444,48 @@
     });
   }
 
+  // The gene's q-value on the volcano's vertical axis: of the R-mean tail
+  // whose P-value is the smaller (up or down for signed rankings).
+  function volcanoQ(D, i) {
+    const right = D.qv[0][i], left = D.qv[1][i];
+    if (Number.isNaN(left)) return right;
+    if (Number.isNaN(right)) return left;
+    return D.p[1][i] <= D.p[0][i] ? left : right;
+  }
+
   function makeScatter(D, colours, onSelect) {
-    const canvas = $('scatter'), tooltip = $('tooltip'), choice = $('scatter-y');
+    const canvas = $('volcano'), tooltip = $('tooltip');
+    const xs = D.lfcmean || D.rmean, xLabel = D.lfcmean ? 'logFC_mean' : 'R-mean';
+    const shown = new Uint8Array(D.count).fill(1);
     const W = 640, H = 420, L = 64, R = 12, T = 12, B = 44, CELL = 8, REACH = 6;
     const ratio = window.devicePixelRatio || 1;
     canvas.width = Math.round(W * ratio);
     canvas.height = Math.round(H * ratio);
     canvas.style.width = W + 'px';
     canvas.style.height = H + 'px';
-    choice.append(el('option', { value: 'Q' }, 'Q'));
-    P_NAMES.forEach((name, c) => choice.append(el('option', { value: String(c) }, '-log10 p_' + name)));
     const px = new Float32Array(D.count), py = new Float32Array(D.count);
     let cells = null, cellStart = null, selected = -1, columnsX = 0;
     const hiddenClasses = new Set();
     const rgb = colours.map((hex) => [1, 3, 5].map((k) => parseInt(hex.slice(k, k + 2), 16)));
 
     function draw() {
-      const yOf = choice.value === 'Q' ? (i) => D.q[i]
-        : (() => { const p = D.p[Number(choice.value)]; return (i) => (p[i] > 0 ? -Math.log10(p[i]) : p[i] === 0 ? Infinity : NaN); })();
+      const yOf = (i) => { const q = volcanoQ(D, i); return q > 0 ? -Math.log10(q) : q === 0 ? Infinity : NaN; };
       let x0 = Infinity, x1 = -Infinity, y0 = Infinity, y1 = -Infinity;
       const ys = new Float64Array(D.count);
       for (let i = 0; i < D.count; ++i) {
-        const x = D.rmean[i], y = (ys[i] = yOf(i));
+        const x = xs[i], y = (ys[i] = yOf(i));
         if (Number.isFinite(x) && !Number.isNaN(y)) { x0 = Math.min(x0, x); x1 = Math.max(x1, x); }
         if (Number.isFinite(y) && Number.isFinite(x)) { y0 = Math.min(y0, y); y1 = Math.max(y1, y); }
       }
       if (!(x1 >= x0)) { x0 = 0; x1 = 1; }
       if (!(y1 >= y0)) { y0 = 0; y1 = 1; }
-      if (choice.value !== 'Q') y0 = 0;
-      // P = 0 has no logarithm: such genes sit on a line above the rest.
+      y0 = 0;
+      // q = 0 has no logarithm: such genes sit on a line above the rest.
       const zeroLine = y1 + Math.max((y1 - y0) * 0.06, 0.1);
       const yTop = zeroLine + (y1 - y0) * 0.02 + 1e-9;
       const sx = (W - L - R) / (x1 - x0 || 1), sy = (H - T - B) / (yTop - y0 || 1);
-      const ctx = canvas.getContext('2d');
+      // Redrawn on every filter: the pixels are read back each time.
+      const ctx = canvas.getContext('2d', { willReadFrequently: true });
       ctx.setTransform(ratio, 0, 0, ratio, 0, 0);
       ctx.fillStyle = '#fff';
       ctx.fillRect(0, 0, W, H);
@@ -423,10 +494,10 @@
       const dot = Math.max(2, Math.round(3 * ratio));
       let anyZero = false;
       for (let i = 0; i < D.count; ++i) {
-        const x = D.rmean[i];
+        const x = xs[i];
         let y = ys[i];
         if (y === Infinity) { y = zeroLine; anyZero = true; }
-        if (!Number.isFinite(x) || !Number.isFinite(y) || hiddenClasses.has(D.klass[i])) {
+        if (!Number.isFinite(x) || !Number.isFinite(y) || hiddenClasses.has(D.klass[i]) || !shown[i]) {
           px[i] = py[i] = NaN;
           continue;
         }
@@ -453,14 +524,14 @@
         if (t < x0 - 1e-9 || t > x1 + 1e-9) continue;
         ctx.fillText(show(t), L + (t - x0) * sx, H - B + 14);
       }
-      ctx.fillText('R-mean', (L + W - R) / 2, H - 8);
+      ctx.fillText(xLabel, (L + W - R) / 2, H - 8);
       ctx.textAlign = 'right';
       for (const t of niceTicks(y0, y1, 6)) {
         if (t < y0 - 1e-9 || t > y1 + 1e-9) continue;
         ctx.fillText(show(t), L - 4, H - B - (t - y0) * sy + 4);
       }
       if (anyZero) {
-        ctx.fillText('P = 0', L - 4, H - B - (zeroLine - y0) * sy + 4);
+        ctx.fillText('q = 0', L - 4, H - B - (zeroLine - y0) * sy + 4);
         ctx.setLineDash([3, 3]);
         ctx.beginPath();
         ctx.moveTo(L, H - B - (zeroLine - y0) * sy); ctx.lineTo(W - R, H - B - (zeroLine - y0) * sy);
@@ -471,7 +542,7 @@
       ctx.translate(14, (T + H - B) / 2);
       ctx.rotate(-Math.PI / 2);
       ctx.textAlign = 'center';
-      ctx.fillText(choice.value === 'Q' ? 'Q' : '-log10 p_' + P_NAMES[Number(choice.value)], 0, 0);
+      ctx.fillText('-log10 q', 0, 0);
       ctx.restore();
       index();
       mark();
@@ -534,7 +605,8 @@
       const i = at(event);
       if (i < 0) { tooltip.hidden = true; canvas.style.cursor = ''; return; }
       canvas.style.cursor = 'pointer';
-      tooltip.textContent = `${D.gene[i]}  class ${D.klass[i]}  R-mean ${show(D.rmean[i])}  Q ${show(D.q[i])}`;
+      tooltip.textContent = `${D.gene[i]}  ` + (D.dir ? `${{ 1: 'up', '-1': 'down', 0: 'NA' }[D.dir[i]]}  ` : '') +
+        `${xLabel} ${show(xs[i])}  q ${show(volcanoQ(D, i))}  class ${D.klass[i]}`;
       tooltip.style.left = Math.min(px[i] + 10, W - 200) + 'px';
       tooltip.style.top = Math.max(py[i] - 30, 0) + 'px';
       tooltip.hidden = false;
@@ -544,10 +616,9 @@
       const i = at(event);
       if (i >= 0) onSelect(i, true);
     });
-    choice.addEventListener('change', draw);
 
     // Each class's legend entry shows or hides its genes.
-    const legend = $('legend');
+    const legend = $('class-legend');
     const present = new Set(D.klass);
     [...present].sort((a, b) => a - b).forEach((k) => {
       const item = el('button', { type: 'button', 'aria-pressed': 'true', title: 'Show or hide class ' + k });
@@ -564,6 +635,12 @@
     draw();
     return {
       select(i) { selected = i; mark(); },
+      // Only the genes the table shows (its filters) are drawn.
+      setView(view) {
+        shown.fill(0);
+        for (const i of view) shown[i] = 1;
+        draw();
+      },
       // For tests: where each gene is drawn, in CSS pixels of the canvas.
       points() {
         const out = [];
@@ -605,6 +682,62 @@
     host.append(root);
   }
 
+  // ---- legend, methods, gene view -----------------------------------------
+
+  function legend(D) {
+    const list = $('legend-list');
+    for (const [term, meaning] of D.legend) {
+      const dt = el('dt', {}, term);
+      if (term === 'excluded') dt.prepend(el('span', { class: 'swatch-excluded', 'aria-hidden': 'true' }));
+      list.append(dt, el('dd', {}, meaning));
+    }
+    $('legend').hidden = D.legend.length === 0;
+  }
+
+  function methods(D) {
+    const text = $('methods-text'), status = $('methods-status');
+    text.textContent = D.methods;
+    $('methods').hidden = D.methods === '';
+    $('methods-copy').addEventListener('click', () => {
+      const done = () => { status.textContent = 'Copied'; };
+      // A page opened from a file may have no clipboard API: the selected
+      // text is copied the old way.
+      const fallback = () => {
+        const range = document.createRange();
+        range.selectNodeContents(text);
+        const selection = window.getSelection();
+        selection.removeAllRanges();
+        selection.addRange(range);
+        status.textContent = document.execCommand('copy') ? 'Copied' : 'Selected: press Ctrl+C to copy';
+      };
+      if (navigator.clipboard && window.isSecureContext) navigator.clipboard.writeText(D.methods).then(done, fallback);
+      else fallback();
+    });
+  }
+
+  function geneDetail(D, i) {
+    const host = $('gene-detail');
+    host.hidden = i < 0;
+    if (i < 0) return;
+    const S = D.studies.length;
+    $('gene-detail-title').textContent = D.gene[i];
+    const parts = [`class ${D.klass[i]}`, `ranked by ${D.n[i]} of ${S} studies`,
+      `R-mean ${show(D.rmean[i])}`, `${'p_' + P_NAMES[D.sort]} ${show(D.p[D.sort][i])}`];
+    if (D.dir) parts.push({ 1: 'up', '-1': 'down', 0: 'no direction' }[D.dir[i]] + ` (up in ${D.nup[i]}, down in ${D.ndown[i]})`);
+    if (D.lfcmean) parts.push(`logFC_mean ${show(D.lfcmean[i])}`);
+    if (D.excluded[i]) parts.push('excluded: too few studies');
+    $('gene-detail-summary').textContent = parts.join('; ');
+    const rows = D.studies.map((name, s) => {
+      const tr = el('tr');
+      const rank = D.ranks[i * S + s];
+      tr.append(el('th', { scope: 'row' }, name), el('td', { class: 'num', title: exact(rank) }, show(rank)),
+        el('td', { class: 'num' }, String(D.sizes[s])),
+        el('td', { class: 'num', title: D.lfc ? exact(D.lfc[i * S + s]) : '' }, D.lfc ? show(D.lfc[i * S + s]) : 'NA'));
+      return tr;
+    });
+    $('gene-detail-table').tBodies[0].replaceChildren(...rows);
+  }
+
   // ---- start --------------------------------------------------------------
 
   function start() {
@@ -612,6 +745,8 @@
     document.title = D.title;
     $('title').textContent = D.title;
     summary(D);
+    legend(D);
+    methods(D);
     const cols = columns(D);
     let classCount = 0;
     for (let i = 0; i < D.count; ++i) classCount = Math.max(classCount, D.klass[i]);
@@ -621,10 +756,14 @@
       table.select(i);
       scatter.select(i);
       selectedPlot(D, i);
+      geneDetail(D, i);
       if (fromPlot) $('table-scroll').focus({ preventScroll: true });
     };
-    table = makeTable(D, cols, onSelect);
+    const onView = (view) => { if (scatter) scatter.setView(view); };
+    table = makeTable(D, displayOrder(D, cols), cols, onSelect, onView);
     scatter = makeScatter(D, colours, onSelect);
+    scatter.setView(table.state.view);
+    $('gene-detail-close').addEventListener('click', () => { $('gene-detail').hidden = true; });
     histograms(D);
     document.addEventListener('keydown', (event) => {
       const typing = /^(INPUT|SELECT|TEXTAREA)$/.test(document.activeElement.tagName);
@@ -633,7 +772,7 @@
         $('filter-text').focus();
       }
     });
-    $('scatter').addEventListener('keydown', (event) => {
+    $('volcano').addEventListener('keydown', (event) => {
       if (/^(Arrow|Page|Home|End)/.test(event.key)) $('table-scroll').dispatchEvent(new KeyboardEvent('keydown', { key: event.key }));
     });
     $('loading').hidden = true;

@@ -207,7 +207,7 @@ def test_clicking_a_point_selects_its_gene(page):
     # Not the first row's gene: the selection must move to the gene clicked.
     gene, x, y = points[next(k for k in range(len(points))
                              if isolated(k) and points[k][0] != "ABHD5")]
-    canvas = page.find_element(By.ID, "scatter")
+    canvas = page.find_element(By.ID, "volcano")
     page.execute_script("arguments[0].scrollIntoView({block: 'center'})", canvas)
     # Offsets count from the centre of the element's border box.
     size = canvas.size
@@ -231,7 +231,7 @@ def test_legend_hides_and_shows_a_class(page, analysis):
     classes = {r["gene"]: r["class"] for r in analysis[1]}
     drawn = lambda: {gene for gene, _, _ in page.execute_script("return window.korvelanReport.points()")}
     before = drawn()
-    toggle = page.find_element(By.XPATH, "//div[@id='legend']/button[span='class 5']")
+    toggle = page.find_element(By.XPATH, "//div[@id='class-legend']/button[span='class 5']")
     toggle.click()
     assert toggle.get_attribute("aria-pressed") == "false"
     assert drawn() == {gene for gene in before if classes[gene] != "5"}
