@@ -10,6 +10,7 @@ import shutil
 import tempfile
 
 from selenium import webdriver
+from selenium.webdriver.common.action_chains import ActionChains
 from selenium.webdriver.chrome.service import Service
 
 CHROMIUM = "/usr/bin/chromium"
@@ -86,3 +87,35 @@ class Browser:
             self.driver.quit()
         finally:
             shutil.rmtree(self.profile, ignore_errors=True)
+
+
+def isolated_point(points, avoid):
+    """A plot's point [gene, x, y] with no other point within 10 px and a
+    gene other than `avoid`, so that a click on it means that gene alone and
+    moves the selection."""
+    cells = {}
+    for k, (_, x, y) in enumerate(points):
+        cells.setdefault((int(x // 10), int(y // 10)), []).append(k)
+
+    def isolated(k):
+        _, x, y = points[k]
+        for dx in (-1, 0, 1):
+            for dy in (-1, 0, 1):
+                for other in cells.get((int(x // 10) + dx, int(y // 10) + dy), []):
+                    ox, oy = points[other][1:]
+                    if other != k and (ox - x) ** 2 + (oy - y) ** 2 < 100:
+                        return False
+        return True
+    return points[next(k for k in range(len(points)) if isolated(k) and points[k][0] != avoid)]
+
+
+def move_to_point(driver, canvas, x, y):
+    """Moves the pointer onto the canvas pixel (x, y), the canvas scrolled
+    into view first."""
+    driver.execute_script("arguments[0].scrollIntoView({block: 'center'})", canvas)
+    # Offsets count from the centre of the element's border box.
+    size = canvas.size
+    border = driver.execute_script("return [arguments[0].clientLeft, arguments[0].clientTop]", canvas)
+    ActionChains(driver).move_to_element_with_offset(
+        canvas, int(round(x + border[0] - size["width"] / 2)),
+        int(round(y + border[1] - size["height"] / 2))).perform()

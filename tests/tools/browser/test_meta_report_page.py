@@ -21,7 +21,7 @@ from selenium.webdriver.common.action_chains import ActionChains
 from selenium.webdriver.common.by import By
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from browser import Browser  # noqa: E402
+from browser import Browser, isolated_point, move_to_point  # noqa: E402
 
 STUDIES = ["GSE12050", "GSE24883", "GSE25401", "GSE27949", "GSE29718"]
 SEED = "2024"
@@ -135,33 +135,10 @@ def test_volcano_has_one_mark_per_gene_with_a_q_value(page, analysis):
     assert up and down and min(up) > max(down)
 
 
-def isolated_point(points, avoid):
-    cells = {}
-    for k, (_, x, y) in enumerate(points):
-        cells.setdefault((int(x // 10), int(y // 10)), []).append(k)
-
-    def isolated(k):
-        _, x, y = points[k]
-        for dx in (-1, 0, 1):
-            for dy in (-1, 0, 1):
-                for other in cells.get((int(x // 10) + dx, int(y // 10) + dy), []):
-                    ox, oy = points[other][1:]
-                    if other != k and (ox - x) ** 2 + (oy - y) ** 2 < 100:
-                        return False
-        return True
-    return points[next(k for k in range(len(points)) if isolated(k) and points[k][0] != avoid)]
-
-
 def test_hovering_names_a_mark_and_clicking_selects_its_row(page, analysis):
     points = page.execute_script("return window.korvelanReport.points()")
     gene, x, y = isolated_point(points, analysis[1][0]["gene"])
-    canvas = page.find_element(By.ID, "volcano")
-    page.execute_script("arguments[0].scrollIntoView({block: 'center'})", canvas)
-    size = canvas.size
-    border = page.execute_script("return [arguments[0].clientLeft, arguments[0].clientTop]", canvas)
-    ActionChains(page).move_to_element_with_offset(
-        canvas, int(round(x + border[0] - size["width"] / 2)),
-        int(round(y + border[1] - size["height"] / 2))).perform()
+    move_to_point(page, page.find_element(By.ID, "volcano"), x, y)
     tooltip = page.find_element(By.ID, "tooltip")
     wait_for(tooltip.is_displayed, timeout=5)
     assert tooltip.text.startswith(gene + " ")

@@ -22,7 +22,7 @@ from selenium.webdriver.common.by import By
 from selenium.webdriver.common.keys import Keys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from browser import Browser  # noqa: E402
+from browser import Browser, isolated_point, move_to_point  # noqa: E402
 
 STUDIES = ["GSE12050", "GSE24883", "GSE25401", "GSE27949", "GSE29718"]
 P_NAMES = ["Rmean_right", "Rmean_left", "Rwmean_right", "Rwmean_left", "Q_right", "Q_left"]
@@ -188,33 +188,9 @@ def test_filters_by_text_and_thresholds(page, analysis):
 
 def test_clicking_a_point_selects_its_gene(page):
     points = page.execute_script("return window.korvelanReport.points()")
-    # A point with no neighbour within 10 px, so that the click is not a
-    # matter of which of two overlapping genes is meant.
-    cells = {}
-    for k, (gene, x, y) in enumerate(points):
-        cells.setdefault((int(x // 10), int(y // 10)), []).append(k)
-
-    def isolated(k):
-        gene, x, y = points[k]
-        for dx in (-1, 0, 1):
-            for dy in (-1, 0, 1):
-                for other in cells.get((int(x // 10) + dx, int(y // 10) + dy), []):
-                    ox, oy = points[other][1:]
-                    if other != k and (ox - x) ** 2 + (oy - y) ** 2 < 100:
-                        return False
-        return True
-
     # Not the first row's gene: the selection must move to the gene clicked.
-    gene, x, y = points[next(k for k in range(len(points))
-                             if isolated(k) and points[k][0] != "ABHD5")]
-    canvas = page.find_element(By.ID, "volcano")
-    page.execute_script("arguments[0].scrollIntoView({block: 'center'})", canvas)
-    # Offsets count from the centre of the element's border box.
-    size = canvas.size
-    border = page.execute_script("return [arguments[0].clientLeft, arguments[0].clientTop]", canvas)
-    ActionChains(page).move_to_element_with_offset(
-        canvas, int(round(x + border[0] - size["width"] / 2)),
-        int(round(y + border[1] - size["height"] / 2))).perform()
+    gene, x, y = isolated_point(points, "ABHD5")
+    move_to_point(page, page.find_element(By.ID, "volcano"), x, y)
     tooltip = page.find_element(By.ID, "tooltip")
     wait_for(tooltip.is_displayed, timeout=5)
     assert tooltip.text.startswith(gene + " ")
