@@ -113,7 +113,7 @@ void AddOptions(CLI::App& app, Settings& s) {
       ->check(CLI::IsMember({"p_Rmean_right", "p_Rmean_left", "p_Rwmean_right", "p_Rwmean_left",
                              "p_Q_right", "p_Q_left"}));
   app.add_option("--top", s.top, "Genes shown on screen (default 10; 0: none)")->check(CLI::Range(0, 1000000));
-  app.add_flag("-q,--quiet", s.quiet, "No progress bar and no table on screen");
+  app.add_flag("-q,--quiet", s.quiet, "No progress bar, per-study lines or table on screen");
   app.add_flag("--force", s.force, "Replace an existing results directory");
 }
 
@@ -409,7 +409,9 @@ int MetaMain(std::span<const std::string> args, std::ostream& out, std::ostream&
         << ", seed " << options.seed
         << (drawn ? " (drawn; --seed " + std::to_string(options.seed) + " repeats this run)" : "")
         << "; running " << options.runs << " runs\n";
-    for (const std::string& line : DescribeTables(input)) out << line << "\n";
+    if (!s.quiet) {
+      for (const std::string& line : DescribeTables(input)) out << line << "\n";
+    }
     out << std::flush;
     for (const std::string& warning : warnings) err << kProgram << ": warning: " << warning << "\n";
 
