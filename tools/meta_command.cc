@@ -311,6 +311,215 @@ int Interrupted(std::ostream& err) {
   return kInterrupted;
 }
 
+// The checks of the parsed arguments that need no file; the message of
+// the first one that fails.
+std::optional<std::string> ArgumentProblem(const CLI::App& app, const Settings& s) {
+  if (app.get_option("--universe")->count() > 0 && s.universe.empty()) {
+    return "--universe needs a number of genes or the name of a file of ids";
+  }
+  if (!s.pvalue.empty() && !s.statistic.empty()) return "give at most one of --pvalue and --statistic";
+  if (!s.sign_by.empty() && s.pvalue.empty()) return "--sign-by needs --pvalue";
+  if (s.inputs.empty() == s.sheet.empty()) return "give input files or --studies SHEET (one of the two)";
+  if (!s.sheet.empty() && s.weights != "equal") return "with --studies, weights go in the sheet's weight column";
+  return std::nullopt;
+}
+
+// One run as it was asked for and settled: what run.json, the page and the
+// screen report.
+struct Run {
+  Run(const Settings& s, std::span<const std::string> a, StudiesRead r)
+      : settings(s), args(a), read(std::move(r)) {}
+  const Settings& settings;
+  std::span<const std::string> args;
+  StudiesRead read;
+  std::string format;  // the input's shape, or "sheet"
+  std::string absent;  // below, missing, or "per study"
+  std::string universe_sha;  // of a universe file
+  MetaOptions options;
+  bool seed_drawn = false;
+};
+
+// The analysis options from the settings and what was read; --universe's
+// size is settled already (nullopt: a file of ids).
+void SettleOptions(Run& run, std::optional<std::int32_t> universe_size) {
+  const Settings& s = run.settings;
+  const MetaInput& input = run.read.input;
+  const bool sheet = run.read.sheet.has_value();
+  MetaOptions& options = run.options;
+  run.absent = sheet ? (s.absent.empty() ? "per study" : s.absent)
+               : !s.absent.empty() ? s.absent
+                                   : (input.top_lists ? "below" : "missing");
+  options.absent = run.absent == "below" ? Absent::kBelow : Absent::kMissing;
+  if (!s.universe.empty()) {
+    if (options.absent != Absent::kBelow && !sheet) {
+      throw ToolError("--universe applies to --absent below", ErrorKind::kUsage);
+    }
+    if (universe_size) {
+      options.universe_size = *universe_size;
+    } else {
+      const std::string text = ReadWholeFile(s.universe);
+      run.universe_sha = Sha256Hex(text);
+      options.universe_ids = ReadUniverseIds(text, s.universe);
+    }
+  }
+  if (sheet) options.study_settings = run.read.sheet->settings;
+  options.duplicates = input.duplicates;
+  options.effects = EffectsOf(input);
+  options.min_studies = s.min_studies;
+  options.pvalues = s.pvalues == "exact" ? PValues::kExact : PValues::kPlusOne;
+  if (sheet) {
+    for (const SheetStudy& row : run.read.sheet->rows) options.weights.push_back(row.weight);
+  } else if (s.weights != "equal") {
+    for (float w : ParseWeights(s.weights, input.studies.size())) options.weights.push_back(w);
+  }
+  options.runs = s.runs;
+  run.seed_drawn = !s.seed.has_value();
+  options.seed = run.seed_drawn ? DrawSeed() : static_cast<std::int32_t>(*s.seed);
+  options.threads = s.threads > 0 ? s.threads : std::max(1u, std::thread::hardware_concurrency());
+}
+
+// The analysis with the progress bar (when shown) ended on every path; the
+// meta layer's complaints about a study name its file.
+MetaResults Analyse(const Run& run, std::optional<ProgressBar>& bar) {
+  try {
+    MetaResults results = RunMeta(run.read.input.studies, run.options);
+    if (bar) bar->Finish();
+    return results;
+  } catch (const std::invalid_argument& error) {
+    if (bar) bar->Finish();
+    throw ToolError(WithFile(error.what(), run.read.input, run.settings.inputs));
+  } catch (...) {
+    if (bar) bar->Finish();
+    throw;
+  }
+}
+
+std::string PageHtml(const Run& run, const MetaResults& results, int sort_by) {
+  const Settings& s = run.settings;
+  std::string inputs;
+  for (const auto& f : run.read.files) inputs += (inputs.empty() ? "" : ", ") + f.filename().string();
+  std::vector<std::pair<std::string, std::string>> facts = {
+      {"inputs", inputs},
+      {"input format", run.format},
+      {"absent genes", run.absent},
+      {"universe", std::to_string(results.universe)},
+      {"runs", std::to_string(results.runs)},
+      {"seed", std::to_string(results.seed) + (run.seed_drawn ? " (drawn)" : "")},
+      {"P-values", s.pvalues},
+      {"min studies", std::to_string(s.min_studies)},
+      {"genes analysed", std::to_string(results.genes_analysed)},
+      {"sorted by", std::string(PValueName(sort_by))},
+      {"version", std::string(kProgram) + " " + results.version},
+  };
+  RunDescription about;
+  about.program_version = std::string(kProgram) + " " + results.version;
+  about.studies = results.studies;
+  about.genes = results.genes.size();
+  about.genes_analysed = results.genes_analysed;
+  about.ranking = RankingOf(run.read.input);
+  about.directional = results.directional;
+  about.first_is_up = std::all_of(run.options.effects.begin(), run.options.effects.end(),
+                                  [](const StudyEffects& e) { return e.effects.empty() || e.first_is_up; });
+  about.fold_changes = results.has_fold_changes;
+  about.absent = run.absent;
+  about.universe = results.universe;
+  about.runs = results.runs;
+  about.seed = results.seed;
+  about.seed_drawn = run.seed_drawn;
+  about.exact_pvalues = results.pvalues == PValues::kExact;
+  about.min_studies = s.min_studies;
+  about.sort_by = std::string(PValueName(sort_by));
+  HtmlReportData page = PageData(results, sort_by, std::move(facts));
+  page.legend = LegendEntries(about);
+  page.methods = MethodsText(about);
+  return HtmlReport(page);
+}
+
+Json OptionsJson(const Run& run, const MetaResults& results) {
+  const Settings& s = run.settings;
+  const MetaOptions& options = run.options;
+  Json o;
+  o["input_format"] = run.format;
+  o["gene"] = s.gene;
+  o["pvalue"] = s.pvalue;
+  o["statistic"] = s.statistic;
+  o["sign_by"] = s.sign_by;
+  o["first"] = s.first;
+  o["delimiter"] = s.delimiter;
+  o["study_column"] = s.study_column;
+  o["absent"] = run.absent;
+  if (!run.universe_sha.empty()) {
+    o["universe"] = {{"file", s.universe}, {"sha256", run.universe_sha}, {"ids", options.universe_ids.size()}};
+  } else {
+    o["universe"] = results.universe;
+  }
+  o["duplicates"] = DuplicatesName(run.read.input.duplicates);
+  o["split_ids"] = s.split_ids;
+  o["min_studies"] = s.min_studies;
+  o["pvalues"] = s.pvalues;
+  o["runs"] = s.runs;
+  o["seed"] = options.seed;
+  o["seed_drawn"] = run.seed_drawn;
+  o["threads"] = options.threads;
+  Json weights = Json::array();
+  for (std::size_t j = 0; j < run.read.input.studies.size(); ++j) {
+    weights.push_back(options.weights.empty() ? 1.0 : options.weights[j]);
+  }
+  o["weights"] = weights;
+  o["sort_by"] = s.sort_by;
+  return o;
+}
+
+// run.json but its timings (the caller adds them last).
+Json RunJson(const Run& run, const MetaResults& results, const std::vector<std::string>& warnings) {
+  const MetaInput& input = run.read.input;
+  Json json;
+  json["program"] = kProgram;
+  json["version"] = results.version;
+  Json command = Json::array({kProgram});
+  for (const std::string& a : run.args) command.push_back(a);
+  json["command_line"] = command;
+  json["started_utc"] = UtcNow();
+  Json files = Json::array();
+  for (std::size_t f = 0; f < run.read.files.size(); ++f) {
+    files.push_back({{"file", run.read.files[f].string()}, {"sha256", input.sha256[f]}});
+  }
+  json["inputs"] = files;
+  if (run.read.sheet) json["sheet"] = {{"file", run.settings.sheet.string()}, {"sha256", run.read.sheet->sha256}};
+  json["options"] = OptionsJson(run, results);
+  json["seed"] = run.options.seed;
+  Json studies = Json::array();
+  for (const Study& study : input.studies) studies.push_back(study.name);
+  json["studies"] = studies;
+  json["study_universes"] = StudyUniversesJson(results, run.read);
+  if (const std::string note = UniverseNote(results); !note.empty()) json["universe_note"] = note;
+  if (!input.tables.empty()) json["tables"] = TablesJson(input);
+  json["warnings"] = warnings;
+  json["counts"] = {{"studies", results.studies.size()},
+                    {"genes", results.genes.size()},
+                    {"genes_analysed", results.genes_analysed},
+                    {"classes", results.classes},
+                    {"universe", results.universe},
+                    {"genes_without_ids", results.unnamed}};
+  return json;
+}
+
+// The files a run reads, which a replaced results directory must not hold.
+std::vector<std::filesystem::path> FilesRead(const Settings& s, bool universe_is_size) {
+  std::vector<std::filesystem::path> given = s.inputs;
+  if (!s.sheet.empty()) given.push_back(s.sheet);
+  if (!s.universe.empty() && !universe_is_size) given.push_back(s.universe);
+  return given;
+}
+
+void WarnOfLeftovers(const StagedDirectory& directory, std::ostream& err) {
+  for (const std::filesystem::path& left : directory.Leftovers()) {
+    err << kProgram << ": warning: " << EscapedText(left.string())
+        << " is left from a run that did not finish (or is still running); remove it when no run "
+           "writes there\n";
+  }
+}
+
 }  // namespace
 
 int MetaMain(std::span<const std::string> args, std::ostream& out, std::ostream& err,
@@ -336,208 +545,60 @@ int MetaMain(std::span<const std::string> args, std::ostream& out, std::ostream&
     }
   }
   if (const auto status = ParseCommandLine(app, kProgram, args, out, err)) return *status;
-  if (app.get_option("--universe")->count() > 0 && s.universe.empty()) {
-    return usage("--universe needs a number of genes or the name of a file of ids");
-  }
-  if (!s.pvalue.empty() && !s.statistic.empty()) return usage("give at most one of --pvalue and --statistic");
-  if (!s.sign_by.empty() && s.pvalue.empty()) return usage("--sign-by needs --pvalue");
-  if (s.inputs.empty() == s.sheet.empty()) return usage("give input files or --studies SHEET (one of the two)");
-  if (!s.sheet.empty() && s.weights != "equal") return usage("with --studies, weights go in the sheet's weight column");
+  if (const auto problem = ArgumentProblem(app, s)) return usage(*problem);
 
   try {
     // Refused before any work: the arguments that need no input, and an
     // output directory that cannot be used or must not be replaced.
     const std::optional<std::int32_t> universe_size = UniverseSize(s.universe, "--universe N", ErrorKind::kUsage);
     ParseWeightList(s.weights);
-    std::vector<std::filesystem::path> given = s.inputs;
-    if (!s.sheet.empty()) given.push_back(s.sheet);
-    if (!s.universe.empty() && !universe_size) given.push_back(s.universe);
-    StagedDirectory directory(s.out, s.force, given);
-    for (const std::filesystem::path& left : directory.Leftovers()) {
-      err << kProgram << ": warning: " << EscapedText(left.string())
-          << " is left from a run that did not finish (or is still running); remove it when no run "
-             "writes there\n";
-    }
-    const StudiesRead read = ReadStudies(s.inputs, ReadOptions(s), s.sheet, Defaults(s));
-    const MetaInput& input = read.input;
-    const std::string format(read.sheet ? "sheet" : InputShapeName(input.shape));
+    StagedDirectory directory(s.out, s.force, FilesRead(s, universe_size.has_value()));
+    WarnOfLeftovers(directory, err);
+    Run run(s, args, ReadStudies(s.inputs, ReadOptions(s), s.sheet, Defaults(s)));
+    const MetaInput& input = run.read.input;
+    run.format = run.read.sheet ? "sheet" : std::string(InputShapeName(input.shape));
     // Top-k lists share few ids by nature; tables of all measured genes
     // that share few point at ids of another kind.
     const std::vector<std::string> warnings =
         input.top_lists ? std::vector<std::string>{} : OverlapWarnings(input.studies);
-
-    MetaOptions options;
-    const std::string absent = read.sheet ? (s.absent.empty() ? "per study" : s.absent)
-                               : !s.absent.empty() ? s.absent
-                                                   : (input.top_lists ? "below" : "missing");
-    options.absent = absent == "below" ? Absent::kBelow : Absent::kMissing;
-    std::string universe_sha;
-    if (!s.universe.empty()) {
-      if (options.absent != Absent::kBelow && !read.sheet) {
-        return usage("--universe applies to --absent below");
-      }
-      if (universe_size) {
-        options.universe_size = *universe_size;
-      } else {
-        const std::string text = ReadWholeFile(s.universe);
-        universe_sha = Sha256Hex(text);
-        options.universe_ids = ReadUniverseIds(text, s.universe);
-      }
-    }
-    if (read.sheet) options.study_settings = read.sheet->settings;
-    options.duplicates = input.duplicates;
-    options.effects = EffectsOf(input);
-    options.min_studies = s.min_studies;
-    options.pvalues = s.pvalues == "exact" ? PValues::kExact : PValues::kPlusOne;
-    if (read.sheet) {
-      for (const SheetStudy& row : read.sheet->rows) options.weights.push_back(row.weight);
-    } else if (s.weights != "equal") {
-      for (float w : ParseWeights(s.weights, input.studies.size())) options.weights.push_back(w);
-    }
-    options.runs = s.runs;
-    const bool drawn = !s.seed.has_value();
-    options.seed = drawn ? DrawSeed() : static_cast<std::int32_t>(*s.seed);
-    options.threads = s.threads > 0 ? s.threads : std::max(1u, std::thread::hardware_concurrency());
-    options.stop = terminal.stop;
+    SettleOptions(run, universe_size);
+    run.options.stop = terminal.stop;
     std::optional<ProgressBar> bar;
     if (terminal.progress_bar && !s.quiet) {
       bar.emplace(err);
-      options.progress = [&bar](std::int32_t done, std::int32_t total) { bar->Update(done, total); };
+      run.options.progress = [&bar](std::int32_t done, std::int32_t total) { bar->Update(done, total); };
     }
     const auto read_done = std::chrono::steady_clock::now();
-    out << kProgram << ": " << input.studies.size() << " studies (" << format << "), absent genes " << absent
-        << ", seed " << options.seed
-        << (drawn ? " (drawn; --seed " + std::to_string(options.seed) + " repeats this run)" : "")
-        << "; running " << options.runs << " runs\n";
+    out << kProgram << ": " << input.studies.size() << " studies (" << run.format << "), absent genes "
+        << run.absent << ", seed " << run.options.seed
+        << (run.seed_drawn ? " (drawn; --seed " + std::to_string(run.options.seed) + " repeats this run)" : "")
+        << "; running " << run.options.runs << " runs\n";
     if (!s.quiet) {
       for (const std::string& line : DescribeTables(input)) out << line << "\n";
     }
     out << std::flush;
     for (const std::string& warning : warnings) err << kProgram << ": warning: " << warning << "\n";
 
-    MetaResults results;
-    try {
-      results = RunMeta(input.studies, options);
-    } catch (const std::invalid_argument& error) {
-      if (bar) bar->Finish();
-      throw ToolError(WithFile(error.what(), input, s.inputs));
-    } catch (...) {
-      if (bar) bar->Finish();
-      throw;
-    }
-    if (bar) bar->Finish();
+    const MetaResults results = Analyse(run, bar);
     ShowStudies(out, results, !s.quiet);
     const auto run_done = std::chrono::steady_clock::now();
 
     const int sort_by = SortIndex(s.sort_by);
     directory.Write("results.tsv", ResultsTsv(results, sort_by));
-    {
-      std::string inputs;
-      for (const auto& f : read.files) inputs += (inputs.empty() ? "" : ", ") + f.filename().string();
-      std::vector<std::pair<std::string, std::string>> facts = {
-          {"inputs", inputs},
-          {"input format", format},
-          {"absent genes", absent},
-          {"universe", std::to_string(results.universe)},
-          {"runs", std::to_string(results.runs)},
-          {"seed", std::to_string(results.seed) + (drawn ? " (drawn)" : "")},
-          {"P-values", s.pvalues},
-          {"min studies", std::to_string(s.min_studies)},
-          {"genes analysed", std::to_string(results.genes_analysed)},
-          {"sorted by", std::string(PValueName(sort_by))},
-          {"version", std::string(kProgram) + " " + results.version},
-      };
-      RunDescription about;
-      about.program_version = std::string(kProgram) + " " + results.version;
-      about.studies = results.studies;
-      about.genes = results.genes.size();
-      about.genes_analysed = results.genes_analysed;
-      about.ranking = RankingOf(input);
-      about.directional = results.directional;
-      about.first_is_up = std::all_of(options.effects.begin(), options.effects.end(),
-                                      [](const StudyEffects& e) { return e.effects.empty() || e.first_is_up; });
-      about.fold_changes = results.has_fold_changes;
-      about.absent = absent;
-      about.universe = results.universe;
-      about.runs = results.runs;
-      about.seed = results.seed;
-      about.seed_drawn = drawn;
-      about.exact_pvalues = results.pvalues == PValues::kExact;
-      about.min_studies = s.min_studies;
-      about.sort_by = std::string(PValueName(sort_by));
-      HtmlReportData page = PageData(results, sort_by, std::move(facts));
-      page.legend = LegendEntries(about);
-      page.methods = MethodsText(about);
-      directory.Write("report.html", HtmlReport(page));
-    }
-
-    Json run;
-    run["program"] = kProgram;
-    run["version"] = results.version;
-    Json command = Json::array({kProgram});
-    for (const std::string& a : args) command.push_back(a);
-    run["command_line"] = command;
-    run["started_utc"] = UtcNow();
-    Json files = Json::array();
-    for (std::size_t f = 0; f < read.files.size(); ++f) {
-      files.push_back({{"file", read.files[f].string()}, {"sha256", input.sha256[f]}});
-    }
-    run["inputs"] = files;
-    if (read.sheet) run["sheet"] = {{"file", s.sheet.string()}, {"sha256", read.sheet->sha256}};
-    Json o;
-    o["input_format"] = format;
-    o["gene"] = s.gene;
-    o["pvalue"] = s.pvalue;
-    o["statistic"] = s.statistic;
-    o["sign_by"] = s.sign_by;
-    o["first"] = s.first;
-    o["delimiter"] = s.delimiter;
-    o["study_column"] = s.study_column;
-    o["absent"] = absent;
-    if (!universe_sha.empty()) {
-      o["universe"] = {{"file", s.universe}, {"sha256", universe_sha}, {"ids", options.universe_ids.size()}};
-    } else {
-      o["universe"] = results.universe;
-    }
-    o["duplicates"] = DuplicatesName(input.duplicates);
-    o["split_ids"] = s.split_ids;
-    o["min_studies"] = s.min_studies;
-    o["pvalues"] = s.pvalues;
-    o["runs"] = s.runs;
-    o["seed"] = options.seed;
-    o["seed_drawn"] = drawn;
-    o["threads"] = options.threads;
-    Json weights = Json::array();
-    for (std::size_t j = 0; j < input.studies.size(); ++j) {
-      weights.push_back(options.weights.empty() ? 1.0 : options.weights[j]);
-    }
-    o["weights"] = weights;
-    o["sort_by"] = s.sort_by;
-    run["options"] = o;
-    run["seed"] = options.seed;
-    Json studies = Json::array();
-    for (const Study& study : input.studies) studies.push_back(study.name);
-    run["studies"] = studies;
-    run["study_universes"] = StudyUniversesJson(results, read);
-    if (const std::string note = UniverseNote(results); !note.empty()) run["universe_note"] = note;
-    if (!input.tables.empty()) run["tables"] = TablesJson(input);
-    run["warnings"] = warnings;
-    run["counts"] = {{"studies", results.studies.size()},
-                     {"genes", results.genes.size()},
-                     {"genes_analysed", results.genes_analysed},
-                     {"classes", results.classes},
-                     {"universe", results.universe},
-                     {"genes_without_ids", results.unnamed}};
+    directory.Write("report.html", PageHtml(run, results, sort_by));
+    Json json = RunJson(run, results, warnings);
     const auto written = std::chrono::steady_clock::now();
-    run["timings_seconds"] = {{"read", Seconds(read_done - started).count()},
-                              {"analysis", Seconds(run_done - read_done).count()},
-                              {"write", Seconds(written - run_done).count()}};
-    directory.Write("run.json", run.dump(2) + "\n");
+    json["timings_seconds"] = {{"read", Seconds(read_done - started).count()},
+                               {"analysis", Seconds(run_done - read_done).count()},
+                               {"write", Seconds(written - run_done).count()}};
+    directory.Write("run.json", json.dump(2) + "\n");
     if (terminal.stop.stop_requested()) throw Cancelled();
     directory.Commit();
 
-    out << kProgram << ": " << results.genes.size() << " genes, " << results.genes_analysed
-        << " analysed in " << ClassCount(results) << (ClassCount(results) == 1 ? " information class" : " information classes") << "; results in " << EscapedText(s.out.string()) << "\n";
+    const std::size_t classes = ClassCount(results);
+    out << kProgram << ": " << results.genes.size() << " genes, " << results.genes_analysed << " analysed in "
+        << classes << (classes == 1 ? " information class" : " information classes") << "; results in "
+        << EscapedText(s.out.string()) << "\n";
     if (!s.quiet && s.top > 0) ShowTop(out, results, sort_by, s.top);
   } catch (const Cancelled&) {
     return Interrupted(err);
