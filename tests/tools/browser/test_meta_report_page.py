@@ -21,7 +21,7 @@ from selenium.webdriver.common.action_chains import ActionChains
 from selenium.webdriver.common.by import By
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from browser import Browser, isolated_point, move_to_point  # noqa: E402
+from browser import isolated_point, move_to_point  # noqa: E402
 
 STUDIES = ["GSE12050", "GSE24883", "GSE25401", "GSE27949", "GSE29718"]
 SEED = "2024"
@@ -58,13 +58,6 @@ def analysis():
         rows = list(csv.DictReader(table, delimiter="\t"))
     yield os.path.join(out, "report.html"), rows
     shutil.rmtree(work, ignore_errors=True)
-
-
-@pytest.fixture(scope="module")
-def browser():
-    chromium = Browser()
-    yield chromium
-    chromium.close()
 
 
 @pytest.fixture

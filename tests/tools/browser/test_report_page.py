@@ -22,7 +22,7 @@ from selenium.webdriver.common.by import By
 from selenium.webdriver.common.keys import Keys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from browser import Browser, isolated_point, move_to_point  # noqa: E402
+from browser import isolated_point, move_to_point  # noqa: E402
 
 STUDIES = ["GSE12050", "GSE24883", "GSE25401", "GSE27949", "GSE29718"]
 P_NAMES = ["Rmean_right", "Rmean_left", "Rwmean_right", "Rwmean_left", "Q_right", "Q_left"]
@@ -55,13 +55,6 @@ def analysis():
         rows = list(csv.DictReader(table, delimiter="\t"))
     yield os.path.join(work, "five", "report.html"), rows
     shutil.rmtree(work, ignore_errors=True)
-
-
-@pytest.fixture(scope="module")
-def browser():
-    chromium = Browser()
-    yield chromium
-    chromium.close()
 
 
 @pytest.fixture
