@@ -66,7 +66,10 @@ std::vector<korvelan::Study> ReadSheet(std::string_view text, std::optional<char
   return tools::ReadStudySheet(sheet, defaults).studies;
 }
 
-std::vector<korvelan::Study> Read(std::string_view text, std::uint8_t shape_byte, Duplicates duplicates) {
+// A study table's effects go to `effects`, so that the analysis gives its
+// direction columns too.
+std::vector<korvelan::Study> Read(std::string_view text, std::uint8_t shape_byte, Duplicates duplicates,
+                                  std::vector<korvelan::StudyEffects>& effects) {
   static const char kDelimiters[] = {'\0', '\t', ',', ';'};
   std::optional<char> delimiter;
   if (const int d = (shape_byte >> 3) & 3; d != 0) delimiter = kDelimiters[d];
@@ -95,9 +98,13 @@ std::vector<korvelan::Study> Read(std::string_view text, std::uint8_t shape_byte
       options.duplicates = duplicates;
       tools::TableFacts facts;
       std::vector<korvelan::Study> studies{tools::ParseStudyTable(text, source, "a", options, facts)};
-      if (facts.fold_changes.size() != studies.front().ids.size()) std::abort();
+      const std::size_t ids = studies.front().ids.size();
+      for (const std::vector<double>* per_id : {&facts.effects.effects, &facts.effects.fold_changes}) {
+        if (!per_id->empty() && per_id->size() != ids) std::abort();
+      }
       studies.push_back(studies.front());
       studies.back().name = "b";
+      effects = {facts.effects, facts.effects};
       return studies;
     }
     case 6: {
@@ -121,8 +128,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view text(reinterpret_cast<const char*>(data) + 2, size - 2);
   const auto duplicates = static_cast<Duplicates>(data[1] & 3);
   try {
-    const std::vector<korvelan::Study> studies = Read(text, data[0], duplicates);
     korvelan::MetaOptions options;
+    const std::vector<korvelan::Study> studies = Read(text, data[0], duplicates, options.effects);
     options.duplicates = duplicates;
     options.absent = (data[1] & 4) != 0 ? korvelan::Absent::kBelow : korvelan::Absent::kMissing;
     if ((data[1] & 8) != 0) {
