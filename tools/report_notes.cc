@@ -67,7 +67,7 @@ std::vector<std::pair<std::string, std::string>> LegendEntries(const RunDescript
       {"studies (n_studies)", "the studies that ranked the gene"},
       {"rank_<study>", "the gene's rank in that study (1 = top; NA: not ranked)"},
       {"R_mean", "the mean of the gene's ranks put on one scale across studies (small: near rank 1)"},
-      {"R_wmean", "the weighted mean of those ranks (NA with equal weights)"},
+      {"R_wmean", "the mean of those ranks weighted by the studies' weights (all equal unless given)"},
       {"Q", "heterogeneity of the gene's ranks across studies (NA for a gene ranked by one study)"},
       {"left, right", "_left P-values test a small statistic (for R-mean: " + left +
                           "), _right a large one (for R-mean: " + right + ")"},
