@@ -8,6 +8,7 @@ import json
 import os
 import shutil
 import tempfile
+import time
 
 from selenium import webdriver
 from selenium.webdriver.common.action_chains import ActionChains
@@ -119,3 +120,14 @@ def move_to_point(driver, canvas, x, y):
     ActionChains(driver).move_to_element_with_offset(
         canvas, int(round(x + border[0] - size["width"] / 2)),
         int(round(y + border[1] - size["height"] / 2))).perform()
+
+
+def wait_for(condition, timeout=20):
+    """condition()'s first true value, polled until `timeout` seconds."""
+    deadline = time.time() + timeout
+    while time.time() < deadline:
+        result = condition()
+        if result:
+            return result
+        time.sleep(0.05)
+    raise AssertionError("timed out")

@@ -14,14 +14,13 @@ import shutil
 import subprocess
 import sys
 import tempfile
-import time
 
 import pytest
 from selenium.webdriver.common.action_chains import ActionChains
 from selenium.webdriver.common.by import By
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from browser import isolated_point, move_to_point  # noqa: E402
+from browser import isolated_point, move_to_point, wait_for  # noqa: E402
 
 STUDIES = ["GSE12050", "GSE24883", "GSE25401", "GSE27949", "GSE29718"]
 SEED = "2024"
@@ -35,16 +34,6 @@ def value(text):
 def meta(out, inputs, *options):
     subprocess.run([os.environ["KORVELAN_META"], "-o", out, "-q", *options, *inputs], check=True,
                    stdout=subprocess.DEVNULL)
-
-
-def wait_for(condition, timeout=20):
-    deadline = time.time() + timeout
-    while time.time() < deadline:
-        result = condition()
-        if result:
-            return result
-        time.sleep(0.05)
-    raise AssertionError("timed out")
 
 
 @pytest.fixture(scope="module")

@@ -22,7 +22,7 @@ from selenium.webdriver.common.by import By
 from selenium.webdriver.common.keys import Keys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from browser import isolated_point, move_to_point  # noqa: E402
+from browser import isolated_point, move_to_point, wait_for  # noqa: E402
 
 STUDIES = ["GSE12050", "GSE24883", "GSE25401", "GSE27949", "GSE29718"]
 P_NAMES = ["Rmean_right", "Rmean_left", "Rwmean_right", "Rwmean_left", "Q_right", "Q_left"]
@@ -87,16 +87,6 @@ def view_genes(driver):
 
 def row_count_text(driver):
     return driver.find_element(By.ID, "row-count").text
-
-
-def wait_for(condition, timeout=20):
-    deadline = time.time() + timeout
-    while time.time() < deadline:
-        result = condition()
-        if result:
-            return result
-        time.sleep(0.05)
-    raise AssertionError("timed out")
 
 
 def test_loads_offline_with_no_request_but_its_own_file(browser, analysis):
