@@ -234,15 +234,9 @@ HtmlReportData PageData(const MetaResults& r, int sort_by,
 // are described per study on screen and in run.json.
 std::string RankingOf(const MetaInput& input) {
   if (input.tables.empty()) return "";
-  // The screen's text names the layout and id column first: the rule is
-  // what follows "ranked by", the same for tables of different layouts.
-  auto rule = [](const std::string& columns) {
-    const std::size_t at = columns.find("ranked by ");
-    return at == std::string::npos ? columns : columns.substr(at + 10);
-  };
-  const std::string first = rule(input.tables.front().columns);
+  const std::string& first = input.tables.front().ranking;
   for (const TableFacts& t : input.tables) {
-    if (rule(t.columns) != first) return "the rule of each table (see run.json, \"tables\")";
+    if (t.ranking != first) return "the rule of each table (see run.json, \"tables\")";
   }
   return first;
 }

@@ -77,6 +77,7 @@ struct MetaReadOptions {
 struct TableFacts {
   std::string study;
   std::string columns;      // DescribeChoice
+  std::string ranking;      // DescribeRanking
   std::string fold_change;  // the fold-change column, empty: none
   std::size_t rows = 0;
   std::size_t no_id = 0;     // skipped rows

@@ -44,6 +44,7 @@ Study ParseStudyTable(std::string_view text, const std::string& source, const st
   facts = TableFacts{};
   facts.study = name;
   facts.columns = DescribeChoice(choice);
+  facts.ranking = DescribeRanking(choice);
   facts.fold_change = choice.fold_change;
   facts.rows = ranked.table_rows;
   facts.no_id = ranked.no_id;

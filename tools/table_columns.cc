@@ -116,11 +116,10 @@ ColumnChoice ChooseColumns(const std::vector<std::string>& header, const ColumnR
   return choice;
 }
 
-std::string DescribeChoice(const ColumnChoice& choice) {
+std::string DescribeRanking(const ColumnChoice& choice) {
   const RankingRule& rule = choice.rule;
   const bool largest = rule.first == RankFirst::kLargest;
-  std::string text = (choice.detected ? choice.layout : std::string("columns as named")) +
-                     ": id \"" + rule.gene_column + "\", ranked by ";
+  std::string text;
   switch (rule.kind) {
     case RankingRule::Kind::kPValue:
       text += "\"" + rule.value_column + "\", smallest first (no direction)";
@@ -138,6 +137,11 @@ std::string DescribeChoice(const ColumnChoice& choice) {
     text += "; fold change \"" + choice.fold_change + "\"";
   }
   return text;
+}
+
+std::string DescribeChoice(const ColumnChoice& choice) {
+  return (choice.detected ? choice.layout : std::string("columns as named")) + ": id \"" +
+         choice.rule.gene_column + "\", ranked by " + DescribeRanking(choice);
 }
 
 }  // namespace korvelan::tools

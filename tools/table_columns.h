@@ -53,8 +53,13 @@ struct ColumnChoice {
 ColumnChoice ChooseColumns(const std::vector<std::string>& header, const ColumnRequest& request,
                            const std::string& source);
 
+// How the rows are ranked, and the fold-change column where that is not
+// part of the rule, e.g. `"stat", largest first (rank 1 = most up)`: the
+// same for tables of different layouts ranked the same way.
+std::string DescribeRanking(const ColumnChoice& choice);
+
 // One line for the screen and run.json: the layout, the id column and the
-// ranking rule, e.g. `DESeq2 results: id "row.names", ranked by "stat",
+// ranking, e.g. `DESeq2 results: id "row.names", ranked by "stat",
 // largest first (rank 1 = most up)`.
 std::string DescribeChoice(const ColumnChoice& choice);
 
