@@ -8,6 +8,9 @@
 # crash, hang or trip a sanitizer are kept in BUILD_DIR/tests/fuzz/artifacts/
 # NAME/. Prints the executions of every fuzzer (and the end of its log when
 # it fails). Exits non-zero when any fuzzer fails or none is found.
+#
+# FUZZ_JOBS fuzzers run at once (default: 2, one per core of the CI
+# machine), so the smoke run costs SECONDS per pair rather than per fuzzer.
 set -euo pipefail
 
 if [ $# -ne 2 ]; then
@@ -32,9 +35,11 @@ fi
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-failed=()
-summary=()
-for f in "${fuzzers[@]}"; do
+jobs=${FUZZ_JOBS:-2}
+
+# One fuzzer on its own copy of its corpus; its verdict goes to NAME.result.
+run_one() {
+  local f=$1 name corpus artifacts log status=0 runs
   name=$(basename "$f")
   name=${name%_fuzzer}
   corpus=$work/$name
@@ -44,19 +49,36 @@ for f in "${fuzzers[@]}"; do
   fi
   artifacts=$fuzz_dir/artifacts/$name
   mkdir -p "$artifacts"
-  echo "+ $name: ${seconds}s"
   log=$work/$name.log
-  status=0
   "$f" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
       -print_final_stats=1 -artifact_prefix="$artifacts/" "$corpus" >"$log" 2>&1 \
     || status=$?
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
   if [ "$status" -ne 0 ]; then
-    tail -n 60 "$log"
-    failed+=("$name")
-    summary+=("$name: FAILED after ${runs:-?} executions")
+    echo "$name: FAILED after ${runs:-?} executions" >"$work/$name.result"
   else
-    summary+=("$name: ${runs:-?} executions, no findings")
+    echo "$name: ${runs:-?} executions, no findings" >"$work/$name.result"
+  fi
+}
+
+for f in "${fuzzers[@]}"; do
+  while [ "$(jobs -rp | wc -l)" -ge "$jobs" ]; do
+    wait -n || true
+  done
+  echo "+ $(basename "$f" _fuzzer): ${seconds}s"
+  run_one "$f" &
+done
+wait
+
+failed=()
+summary=()
+for f in "${fuzzers[@]}"; do
+  name=$(basename "$f" _fuzzer)
+  result=$(cat "$work/$name.result" 2>/dev/null || echo "$name: FAILED (no verdict)")
+  summary+=("$result")
+  if [[ $result == *FAILED* ]]; then
+    tail -n 60 "$work/$name.log" 2>/dev/null || true
+    failed+=("$name")
   fi
 done
 
