@@ -10,11 +10,11 @@
 #include <iomanip>
 #include <map>
 #include <random>
-#include <thread>
 
 #include <nlohmann/json.hpp>
 
 #include "korvelan/meta.h"
+#include "korvelan/options.h"
 #include "tools/cli_parse.h"
 #include "tools/file_io.h"
 #include "tools/input_files.h"
@@ -61,14 +61,61 @@ struct Settings {
   std::int32_t top = 10;
   bool quiet = false;
   bool force = false;
+  // The shared options as given (or their defaults), by name, before they
+  // are judged and settled into the fields above (SettleShared).
+  std::map<std::string, std::string, std::less<>> shared;
 };
+
+// A shared option with the library's name, help and default. Its value is
+// judged after parsing, by the library, so that a refusal reads as it does
+// in the R and Python packages.
+CLI::Option* AddShared(CLI::App& app, Settings& s, std::string_view name) {
+  const OptionSpec& spec = SharedOption(name);
+  std::string help(spec.help);
+  if (!spec.default_value.empty()) help += " (default " + std::string(spec.default_value) + ")";
+  std::string& text = s.shared[std::string(name)];
+  text = spec.default_value;
+  CLI::Option* option = app.add_option("--" + std::string(name), text, help);
+  const std::string values = AllowedValues(spec);
+  if (spec.kind == OptionKind::kWhole) {
+    option->type_name("INT in [" + values + "]");
+  } else if (spec.kind == OptionKind::kWord) {
+    std::string words = values;
+    words.erase(std::remove(words.begin(), words.end(), ' '), words.end());
+    option->type_name("TEXT:{" + words + "}");
+  }
+  return option;
+}
+
+// The first shared option given a value it does not allow, as "--runs must
+// be ..."; otherwise the values, settled into their fields.
+std::optional<std::string> SettleShared(const CLI::App& app, Settings& s) {
+  for (const OptionSpec& spec : SharedOptions()) {
+    const std::string flag = "--" + std::string(spec.name);
+    // --universe is a number or a file of ids; UniverseSize judges it.
+    if (spec.name == "universe" || app.get_option(flag)->count() == 0) continue;
+    const std::string problem = OptionProblem(spec, s.shared.find(spec.name)->second);
+    if (!problem.empty()) return flag + " " + problem;
+  }
+  const auto whole = [&s](std::string_view name) { return std::stoll(s.shared.find(name)->second); };
+  s.sheet = s.shared.at("studies");
+  if (!s.shared.at("weights").empty()) s.weights = s.shared.at("weights");
+  s.first = s.shared.at("first");
+  s.absent = s.shared.at("absent");
+  s.universe = s.shared.at("universe");
+  s.duplicates = s.shared.at("duplicates");
+  s.min_studies = static_cast<std::int32_t>(whole("min-studies"));
+  s.pvalues = s.shared.at("pvalues");
+  s.runs = static_cast<std::int32_t>(whole("runs"));
+  if (!s.shared.at("seed").empty()) s.seed = whole("seed");
+  if (!s.shared.at("threads").empty()) s.threads = static_cast<unsigned>(whole("threads"));
+  s.sort_by = s.shared.at("sort-by");
+  return std::nullopt;
+}
 
 void AddOptions(CLI::App& app, Settings& s) {
   app.add_option("inputs", s.inputs, "Input files: study tables, lists, or one table of all studies");
-  app.add_option("--studies", s.sheet,
-                 "A study sheet instead of input files: a TSV with a header and one row per study, "
-                 "columns file (required), study, weight, absent, universe, gene, pvalue, statistic, "
-                 "sign_by, first (empty cells: the command line's)");
+  AddShared(app, s, "studies");
   app.add_option("-o,--out", s.out, "Results directory (created; refused if it exists unless --force)")
       ->required();
   app.add_option("--input-format", s.shape, "auto, tables, lists, columns, rows or long")
@@ -78,40 +125,21 @@ void AddOptions(CLI::App& app, Settings& s) {
   app.add_option("--statistic", s.statistic, "tables and long: rank by this statistic (see --first)");
   app.add_option("--sign-by", s.sign_by,
                  "tables, with --pvalue: rank by sign(COLUMN) x -log10(p) (see --first)");
-  app.add_option("--first", s.first, "With --statistic or --sign-by: largest or smallest gets rank 1")
-      ->check(CLI::IsMember({"largest", "smallest"}));
+  AddShared(app, s, "first");
   app.add_option("--delimiter", s.delimiter, "auto, tab, comma or semicolon")
       ->check(CLI::IsMember({"auto", "tab", "comma", "semicolon"}));
   app.add_option("--study-column", s.study_column, "long: the study column (default study)");
-  app.add_option("--absent", s.absent,
-                 "missing: a gene a study did not rank is not ranked by it (default for tables); "
-                 "below: ranked below its list, tied over the rest of the universe (default for lists)")
-      ->check(CLI::IsMember({"missing", "below"}));
-  app.add_option("--universe", s.universe,
-                 "With --absent below: the number of genes N, or a file of ids one per line "
-                 "(default: the union of all inputs)");
-  app.add_option("--duplicates", s.duplicates,
-                 "An id twice in one study: refuse, first, best or mean (default: mean for tables, "
-                 "refuse otherwise)")
-      ->check(CLI::IsMember({"refuse", "first", "best", "mean"}));
+  AddShared(app, s, "absent");
+  AddShared(app, s, "universe")->type_name("N|FILE");
+  AddShared(app, s, "duplicates");
   app.add_option("--split-ids", s.split_ids, "tables: split ids joining several genes at SEP (e.g. ///)");
-  app.add_option("--min-studies", s.min_studies,
-                 "Genes ranked by fewer studies are listed with NA and left out (default 1)")
-      ->check(CLI::Range(1, korvelan::kMaxStudies));
-  app.add_option("--pvalues", s.pvalues,
-                 "plus-one: (count + 1) / (total + 1), never 0 (default); exact: count / total")
-      ->check(CLI::IsMember({"plus-one", "exact"}));
-  app.add_option("--runs", s.runs, "Monte Carlo runs (default 1000)")->check(CLI::Range(1, 2147483647));
-  app.add_option("--seed", s.seed, "Seed 1 .. 2147483646 (default: drawn and recorded in run.json)")
-      ->check(CLI::Range(std::int64_t{1}, std::int64_t{kMaxSeed}));
-  app.add_option("--threads", s.threads, "Threads (default: one per hardware thread)")
-      ->check(CLI::Range(1u, 256u));
-  app.add_option("--weights", s.weights, "equal, or one positive weight per study, comma-separated");
-  app.add_option("--sort-by", s.sort_by,
-                 "P-value column that orders results.tsv (default p_Rmean_left; ranked by a signed "
-                 "value, _left is up and _right down)")
-      ->check(CLI::IsMember({"p_Rmean_right", "p_Rmean_left", "p_Rwmean_right", "p_Rwmean_left",
-                             "p_Q_right", "p_Q_left"}));
+  AddShared(app, s, "min-studies");
+  AddShared(app, s, "pvalues");
+  AddShared(app, s, "runs");
+  AddShared(app, s, "seed");
+  AddShared(app, s, "threads");
+  AddShared(app, s, "weights");
+  AddShared(app, s, "sort-by");
   app.add_option("--top", s.top, "Genes shown on screen (default 10; 0: none)")->check(CLI::Range(0, 1000000));
   app.add_flag("-q,--quiet", s.quiet, "No progress bar, per-study lines or table on screen");
   app.add_flag("--force", s.force, "Replace an existing results directory");
@@ -124,7 +152,7 @@ MetaReadOptions ReadOptions(const Settings& s) {
   static const std::map<std::string, char> kDelimiters{{"tab", '\t'}, {"comma", ','}, {"semicolon", ';'}};
   if (s.delimiter != "auto") r.delimiter = kDelimiters.at(s.delimiter);
   r.study_column = s.study_column;
-  if (!s.duplicates.empty()) r.duplicates = DuplicatesNamed(s.duplicates);
+  if (!s.duplicates.empty()) r.duplicates = DuplicatesFromWord(s.duplicates);
   r.split_ids = s.split_ids;
   return r;
 }
@@ -134,7 +162,7 @@ SheetDefaults Defaults(const Settings& s) {
   d.table = {s.gene, s.pvalue, s.statistic, s.sign_by, s.first};
   const MetaReadOptions read = ReadOptions(s);
   d.delimiter = read.delimiter;
-  if (!s.absent.empty()) d.absent = s.absent == "below" ? Absent::kBelow : Absent::kMissing;
+  if (!s.absent.empty()) d.absent = AbsentFromWord(s.absent);
   d.duplicates = read.duplicates;
   d.split_ids = read.split_ids;
   return d;
@@ -151,13 +179,6 @@ Json TablesJson(const MetaInput& input) {
                       {"rows_merged", t.repeated}});
   }
   return tables;
-}
-
-int SortIndex(const std::string& name) {
-  for (int t = 0; t < kPValues; ++t) {
-    if (PValueName(t) == name) return t;
-  }
-  return korvelan::kRmeanLeft;
 }
 
 // The seed when none is given: from the system's entropy source, never
@@ -343,7 +364,7 @@ void SettleOptions(Run& run, std::optional<std::int32_t> universe_size) {
   run.absent = sheet ? (s.absent.empty() ? "per study" : s.absent)
                : !s.absent.empty() ? s.absent
                                    : (input.top_lists ? "below" : "missing");
-  options.absent = run.absent == "below" ? Absent::kBelow : Absent::kMissing;
+  options.absent = run.absent == "per study" ? Absent::kMissing : AbsentFromWord(run.absent);
   if (!s.universe.empty()) {
     if (options.absent != Absent::kBelow && !sheet) {
       throw ToolError("--universe applies to --absent below", ErrorKind::kUsage);
@@ -360,7 +381,7 @@ void SettleOptions(Run& run, std::optional<std::int32_t> universe_size) {
   options.duplicates = input.duplicates;
   options.effects = EffectsOf(input);
   options.min_studies = s.min_studies;
-  options.pvalues = s.pvalues == "exact" ? PValues::kExact : PValues::kPlusOne;
+  options.pvalues = PValuesFromWord(s.pvalues);
   if (sheet) {
     for (const SheetStudy& row : run.read.sheet->rows) options.weights.push_back(row.weight);
   } else if (s.weights != "equal") {
@@ -369,7 +390,7 @@ void SettleOptions(Run& run, std::optional<std::int32_t> universe_size) {
   options.runs = s.runs;
   run.seed_drawn = !s.seed.has_value();
   options.seed = run.seed_drawn ? DrawSeed() : static_cast<std::int32_t>(*s.seed);
-  options.threads = s.threads > 0 ? s.threads : std::max(1u, std::thread::hardware_concurrency());
+  options.threads = s.threads > 0 ? s.threads : DefaultThreads();
 }
 
 // The analysis with the progress bar (when shown) ended on every path; the
@@ -539,6 +560,7 @@ int MetaMain(std::span<const std::string> args, std::ostream& out, std::ostream&
     }
   }
   if (const auto status = ParseCommandLine(app, kProgram, args, out, err)) return *status;
+  if (const auto problem = SettleShared(app, s)) return usage(*problem);
   if (const auto problem = ArgumentProblem(app, s)) return usage(*problem);
 
   try {
@@ -577,7 +599,7 @@ int MetaMain(std::span<const std::string> args, std::ostream& out, std::ostream&
     ShowStudies(out, results, !s.quiet);
     const auto run_done = std::chrono::steady_clock::now();
 
-    const int sort_by = SortIndex(s.sort_by);
+    const int sort_by = SortColumnFromWord(s.sort_by);
     directory.Write("results.tsv", ResultsTsv(results, sort_by));
     directory.Write("report.html", PageHtml(run, results, sort_by));
     Json json = RunJson(run, results, warnings);
