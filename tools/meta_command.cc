@@ -535,11 +535,114 @@ void WarnOfLeftovers(const StagedDirectory& directory, std::ostream& err) {
   }
 }
 
+// run.json and the page hold the arguments (file names, options) as text.
+void RefuseNonUtf8(std::span<const std::string> args) {
+  for (std::size_t a = 0; a < args.size(); ++a) {
+    if (const std::size_t bad = textio::FirstInvalidUtf8(args[a]); bad != std::string::npos) {
+      throw ToolError("argument " + std::to_string(a + 1) + " (\"" + args[a] + "\") is not UTF-8 text (byte " +
+                          std::to_string(bad + 1) + ")",
+                      ErrorKind::kUsage);
+    }
+  }
+}
+
+// The parsed arguments judged and settled; throws ToolError (kUsage).
+void SettleArguments(const CLI::App& app, Settings& s) {
+  if (const auto problem = SettleShared(app, s)) throw ToolError(*problem, ErrorKind::kUsage);
+  if (const auto problem = ArgumentProblem(app, s)) throw ToolError(*problem, ErrorKind::kUsage);
+}
+
+// The first lines on the screen, before the runs: what was read and how
+// it will run.
+void AnnounceRun(std::ostream& out, std::ostream& err, const Run& run, const std::vector<std::string>& warnings) {
+  const MetaInput& input = run.read.input;
+  out << kProgram << ": " << input.studies.size() << " studies (" << run.format << "), absent genes "
+      << run.absent << ", seed " << run.options.seed
+      << (run.seed_drawn ? " (drawn; --seed " + std::to_string(run.options.seed) + " repeats this run)" : "")
+      << "; running " << run.options.runs << " runs\n";
+  if (!run.settings.quiet) {
+    for (const std::string& line : DescribeTables(input)) out << line << "\n";
+  }
+  out << std::flush;
+  for (const std::string& warning : warnings) err << kProgram << ": warning: " << warning << "\n";
+}
+
+struct Times {
+  std::chrono::steady_clock::time_point started, read, analysed;
+};
+
+// results.tsv, report.html and run.json into the staged directory.
+void WriteResults(StagedDirectory& directory, const Run& run, const MetaResults& results, int sort_by,
+                  const std::vector<std::string>& warnings, const Times& times) {
+  directory.Write("results.tsv", ResultsTsv(results, sort_by));
+  directory.Write("report.html", PageHtml(run, results, sort_by));
+  Json json = RunJson(run, results, warnings);
+  const auto written = std::chrono::steady_clock::now();
+  json["timings_seconds"] = {{"read", Seconds(times.read - times.started).count()},
+                             {"analysis", Seconds(times.analysed - times.read).count()},
+                             {"write", Seconds(written - times.analysed).count()}};
+  directory.Write("run.json", json.dump(2) + "\n");
+}
+
+void ShowDone(std::ostream& out, const MetaResults& results, const Settings& s, int sort_by) {
+  const std::size_t classes = ClassCount(results);
+  out << kProgram << ": " << results.genes.size() << " genes, " << results.genes_analysed << " analysed in "
+      << classes << (classes == 1 ? " information class" : " information classes") << "; results in "
+      << EscapedText(s.out.string()) << "\n";
+  if (!s.quiet && s.top > 0) ShowTop(out, results, sort_by, s.top);
+}
+
+// From the settled arguments to the results directory, committed whole.
+void RunAndWrite(const Settings& s, std::span<const std::string> args, std::ostream& out, std::ostream& err,
+                 const MetaTerminal& terminal, Times times) {
+  // Refused before any work: the arguments that need no input, and an
+  // output directory that cannot be used or must not be replaced.
+  const std::optional<std::int32_t> universe_size = UniverseSize(s.universe, "--universe N", ErrorKind::kUsage);
+  ParseWeightList(s.weights);
+  StagedDirectory directory(s.out, s.force, FilesRead(s, universe_size.has_value()));
+  WarnOfLeftovers(directory, err);
+  Run run(s, args, ReadStudies(s.inputs, ReadOptions(s), s.sheet, Defaults(s)));
+  const MetaInput& input = run.read.input;
+  run.format = run.read.sheet ? "sheet" : std::string(InputShapeName(input.shape));
+  // Top-k lists share few ids by nature; tables of all measured genes
+  // that share few point at ids of another kind.
+  const std::vector<std::string> warnings =
+      input.top_lists ? std::vector<std::string>{} : OverlapWarnings(input.studies);
+  SettleOptions(run, universe_size);
+  run.options.stop = terminal.stop;
+  std::optional<ProgressBar> bar;
+  if (terminal.progress_bar && !s.quiet) {
+    bar.emplace(err);
+    run.options.progress = [&bar](std::int32_t done, std::int32_t total) { bar->Update(done, total); };
+  }
+  times.read = std::chrono::steady_clock::now();
+  AnnounceRun(out, err, run, warnings);
+  const MetaResults results = Analyse(run, bar);
+  ShowStudies(out, results, !s.quiet);
+  times.analysed = std::chrono::steady_clock::now();
+  const int sort_by = SortColumnFromWord(s.sort_by);
+  WriteResults(directory, run, results, sort_by, warnings, times);
+  if (terminal.stop.stop_requested()) throw Cancelled();
+  directory.Commit();
+  ShowDone(out, results, s, sort_by);
+}
+
+// The one place korvelan-meta turns a failure into its exit status. A read
+// that a signal broke off fails like any other: the signal is what to
+// report.
+int Failed(std::ostream& err, const std::exception& error, const MetaTerminal& terminal) {
+  const auto* tool = dynamic_cast<const ToolError*>(&error);
+  if (terminal.stop.stop_requested() || (tool != nullptr && tool->kind() == ErrorKind::kStopped)) {
+    return Interrupted(err);
+  }
+  return ReportError(err, kProgram, error);
+}
+
 }  // namespace
 
 int MetaMain(std::span<const std::string> args, std::ostream& out, std::ostream& err,
              const MetaTerminal& terminal) {
-  const auto started = std::chrono::steady_clock::now();
+  const Times times{std::chrono::steady_clock::now(), {}, {}};
   CLI::App app{
       "Rank-based meta-analysis in one command: reads ranked gene lists or per-study tables, "
       "runs the Monte Carlo permutation analysis and writes results.tsv, report.html and "
@@ -548,85 +651,15 @@ int MetaMain(std::span<const std::string> args, std::ostream& out, std::ostream&
       kProgram};
   Settings s;
   AddOptions(app, s);
-  auto usage = [&](const std::string& message) {
-    err << kProgram << ": " << MessageLine(message) << " (see " << kProgram << " --help)\n";
-    return kStatusUsage;
-  };
-  // run.json and the page hold the arguments (file names, options) as text.
-  for (std::size_t a = 0; a < args.size(); ++a) {
-    if (const std::size_t bad = textio::FirstInvalidUtf8(args[a]); bad != std::string::npos) {
-      return usage("argument " + std::to_string(a + 1) + " (\"" + args[a] + "\") is not UTF-8 text (byte " +
-                   std::to_string(bad + 1) + ")");
-    }
-  }
-  if (const auto status = ParseCommandLine(app, kProgram, args, out, err)) return *status;
-  if (const auto problem = SettleShared(app, s)) return usage(*problem);
-  if (const auto problem = ArgumentProblem(app, s)) return usage(*problem);
-
   try {
-    // Refused before any work: the arguments that need no input, and an
-    // output directory that cannot be used or must not be replaced.
-    const std::optional<std::int32_t> universe_size = UniverseSize(s.universe, "--universe N", ErrorKind::kUsage);
-    ParseWeightList(s.weights);
-    StagedDirectory directory(s.out, s.force, FilesRead(s, universe_size.has_value()));
-    WarnOfLeftovers(directory, err);
-    Run run(s, args, ReadStudies(s.inputs, ReadOptions(s), s.sheet, Defaults(s)));
-    const MetaInput& input = run.read.input;
-    run.format = run.read.sheet ? "sheet" : std::string(InputShapeName(input.shape));
-    // Top-k lists share few ids by nature; tables of all measured genes
-    // that share few point at ids of another kind.
-    const std::vector<std::string> warnings =
-        input.top_lists ? std::vector<std::string>{} : OverlapWarnings(input.studies);
-    SettleOptions(run, universe_size);
-    run.options.stop = terminal.stop;
-    std::optional<ProgressBar> bar;
-    if (terminal.progress_bar && !s.quiet) {
-      bar.emplace(err);
-      run.options.progress = [&bar](std::int32_t done, std::int32_t total) { bar->Update(done, total); };
-    }
-    const auto read_done = std::chrono::steady_clock::now();
-    out << kProgram << ": " << input.studies.size() << " studies (" << run.format << "), absent genes "
-        << run.absent << ", seed " << run.options.seed
-        << (run.seed_drawn ? " (drawn; --seed " + std::to_string(run.options.seed) + " repeats this run)" : "")
-        << "; running " << run.options.runs << " runs\n";
-    if (!s.quiet) {
-      for (const std::string& line : DescribeTables(input)) out << line << "\n";
-    }
-    out << std::flush;
-    for (const std::string& warning : warnings) err << kProgram << ": warning: " << warning << "\n";
-
-    const MetaResults results = Analyse(run, bar);
-    ShowStudies(out, results, !s.quiet);
-    const auto run_done = std::chrono::steady_clock::now();
-
-    const int sort_by = SortColumnFromWord(s.sort_by);
-    directory.Write("results.tsv", ResultsTsv(results, sort_by));
-    directory.Write("report.html", PageHtml(run, results, sort_by));
-    Json json = RunJson(run, results, warnings);
-    const auto written = std::chrono::steady_clock::now();
-    json["timings_seconds"] = {{"read", Seconds(read_done - started).count()},
-                               {"analysis", Seconds(run_done - read_done).count()},
-                               {"write", Seconds(written - run_done).count()}};
-    directory.Write("run.json", json.dump(2) + "\n");
-    if (terminal.stop.stop_requested()) throw Cancelled();
-    directory.Commit();
-
-    const std::size_t classes = ClassCount(results);
-    out << kProgram << ": " << results.genes.size() << " genes, " << results.genes_analysed << " analysed in "
-        << classes << (classes == 1 ? " information class" : " information classes") << "; results in "
-        << EscapedText(s.out.string()) << "\n";
-    if (!s.quiet && s.top > 0) ShowTop(out, results, sort_by, s.top);
+    RefuseNonUtf8(args);
+    if (const auto status = ParseCommandLine(app, kProgram, args, out, err)) return *status;
+    SettleArguments(app, s);
+    RunAndWrite(s, args, out, err, terminal, times);
   } catch (const Cancelled&) {
     return Interrupted(err);
   } catch (const std::exception& error) {
-    // A read that a signal broke off fails like any other: the signal is
-    // what to report.
-    const auto* tool = dynamic_cast<const ToolError*>(&error);
-    if (terminal.stop.stop_requested() || (tool != nullptr && tool->kind() == ErrorKind::kStopped)) {
-      return Interrupted(err);
-    }
-    if (tool != nullptr && tool->kind() == ErrorKind::kUsage) return usage(error.what());
-    return ReportError(err, kProgram, error);
+    return Failed(err, error, terminal);
   }
   return 0;
 }
