@@ -19,17 +19,6 @@ constexpr std::int32_t kChunkRows = 4096;
 
 }  // namespace
 
-std::string LegendRecords() {
-  std::string out;
-  for (std::string_view text : kLegend) {
-    for (const std::string& record : textio::ListRecords(text)) {
-      out += record;
-      out += "\r\n";
-    }
-  }
-  return out;
-}
-
 namespace {
 
 // pvalue(statistic, right, row): the double P-value of a row.
@@ -63,7 +52,7 @@ void WriteAll(textio::ResultsFile& file, const RankMatrix& ranks, std::int32_t l
               const Statistics& observed, const PValueOf& pvalue, std::int32_t probes,
               unsigned threads) {
   file.BeginWriting();
-  file.Write(LegendRecords());
+  file.Write(textio::LegendRecords());
   if (probes <= 0) {
     // The one formatted write with an empty list still ends one record.
     std::string chunk;

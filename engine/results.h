@@ -1,5 +1,5 @@
 // The results file "output.txt" of the main analysis: the twelve legend
-// records, then one 199-character record per probe in class-sorted order,
+// records (textio/results_legend.h), then one 199-character record per probe in class-sorted order,
 // then the end of file (an earlier, longer file loses its tail).
 //
 // A data record holds, as floats: the line-number column value (F7.0), the
@@ -19,27 +19,9 @@
 #include "engine/counting.h"
 #include "engine/stats.h"
 #include "textio/channels.h"
+#include "textio/results_legend.h"
 
 namespace korvelan::engine {
-
-// The texts of the column legend, one list-directed record each.
-inline constexpr std::array<std::string_view, 12> kLegend = {
-    "Columns are appeared as follows:",
-    " ",
-    "1: gene number",
-    "2: R-mean",
-    "3: right-sided P-value for R-mean",
-    "4: left-sided P-value for R-mean",
-    "5: right-sided P-value for R-weighted mean",
-    "6: left-sided P-value for R- weighted mean",
-    "7: Q-mean",
-    "8: right-sided P-value for Q-mean",
-    "9: left-sided P-value for Q-mean",
-    " ",
-};
-
-// The legend: twelve list-directed records, each with CR LF.
-std::string LegendRecords();
 
 // Appends the data records of rows first .. last (1-based, within the
 // stored rows) to `out`; `line_column` is the line-number column S + 2.

@@ -16,3 +16,8 @@ korvelan_test(library_meta_test
 korvelan_test(library_meta_universe_test
   SOURCES library/meta_universe_test.cc
   DEPS korvelan::korvelan)
+
+# The options the front ends share (korvelan/options.h), table-driven.
+korvelan_test(library_options_test
+  SOURCES library/options_test.cc
+  DEPS korvelan::korvelan)

@@ -59,8 +59,7 @@ inline std::optional<int> ParseCommandLine(CLI::App& app, const std::string& pro
     out << ToolVersionLine(program) << "\n";
     return 0;
   } catch (const CLI::ParseError& error) {
-    err << program << ": " << MessageLine(error.what()) << " (see " << program << " --help)\n";
-    return kStatusUsage;
+    return ReportError(err, program, ToolError(error.what(), ErrorKind::kUsage));
   }
   return std::nullopt;
 }

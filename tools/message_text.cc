@@ -59,9 +59,12 @@ int StatusOf(ErrorKind kind) {
 }
 
 int ReportError(std::ostream& err, std::string_view program, const std::exception& error) {
-  err << program << ": " << MessageLine(error.what()) << "\n";
   const auto* tool = dynamic_cast<const ToolError*>(&error);
-  return tool != nullptr ? StatusOf(tool->kind()) : kStatusData;
+  const ErrorKind kind = tool != nullptr ? tool->kind() : ErrorKind::kData;
+  err << program << ": " << MessageLine(error.what());
+  if (kind == ErrorKind::kUsage) err << " (see " << program << " --help)";
+  err << "\n";
+  return StatusOf(kind);
 }
 
 }  // namespace korvelan::tools

@@ -42,8 +42,11 @@ std::string MessageLine(std::string_view text);
 // without touching a prefix.
 std::string EscapedText(std::string_view text, std::size_t limit = kMessageLimit);
 
-// Writes "<program>: <MessageLine(what)>" and returns the status of the
-// error's kind (a ToolError's, or 1 for anything else).
+// The one place a companion program turns a failure into its last line
+// and exit status: writes "<program>: <MessageLine(what)>", followed by
+// " (see <program> --help)" for a usage error, and returns the status of
+// the error's kind (a ToolError's; 1 for anything else: a file system
+// refusal, memory).
 int ReportError(std::ostream& err, std::string_view program, const std::exception& error);
 
 int StatusOf(ErrorKind kind);

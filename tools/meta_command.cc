@@ -10,11 +10,11 @@
 #include <iomanip>
 #include <map>
 #include <random>
-#include <thread>
 
 #include <nlohmann/json.hpp>
 
 #include "korvelan/meta.h"
+#include "korvelan/options.h"
 #include "tools/cli_parse.h"
 #include "tools/file_io.h"
 #include "tools/input_files.h"
@@ -61,14 +61,61 @@ struct Settings {
   std::int32_t top = 10;
   bool quiet = false;
   bool force = false;
+  // The shared options as given (or their defaults), by name, before they
+  // are judged and settled into the fields above (SettleShared).
+  std::map<std::string, std::string, std::less<>> shared;
 };
+
+// A shared option with the library's name, help and default. Its value is
+// judged after parsing, by the library, so that a refusal reads as it does
+// in the R and Python packages.
+CLI::Option* AddShared(CLI::App& app, Settings& s, std::string_view name) {
+  const OptionSpec& spec = SharedOption(name);
+  std::string help(spec.help);
+  if (!spec.default_value.empty()) help += " (default " + std::string(spec.default_value) + ")";
+  std::string& text = s.shared[std::string(name)];
+  text = spec.default_value;
+  CLI::Option* option = app.add_option("--" + std::string(name), text, help);
+  const std::string values = AllowedValues(spec);
+  if (spec.kind == OptionKind::kWhole) {
+    option->type_name("INT in [" + values + "]");
+  } else if (spec.kind == OptionKind::kWord) {
+    std::string words = values;
+    words.erase(std::remove(words.begin(), words.end(), ' '), words.end());
+    option->type_name("TEXT:{" + words + "}");
+  }
+  return option;
+}
+
+// The first shared option given a value it does not allow, as "--runs must
+// be ..."; otherwise the values, settled into their fields.
+std::optional<std::string> SettleShared(const CLI::App& app, Settings& s) {
+  for (const OptionSpec& spec : SharedOptions()) {
+    const std::string flag = "--" + std::string(spec.name);
+    // --universe is a number or a file of ids; UniverseSize judges it.
+    if (spec.name == "universe" || app.get_option(flag)->count() == 0) continue;
+    const std::string problem = OptionProblem(spec, s.shared.find(spec.name)->second);
+    if (!problem.empty()) return flag + " " + problem;
+  }
+  const auto whole = [&s](std::string_view name) { return std::stoll(s.shared.find(name)->second); };
+  s.sheet = s.shared.at("studies");
+  if (!s.shared.at("weights").empty()) s.weights = s.shared.at("weights");
+  s.first = s.shared.at("first");
+  s.absent = s.shared.at("absent");
+  s.universe = s.shared.at("universe");
+  s.duplicates = s.shared.at("duplicates");
+  s.min_studies = static_cast<std::int32_t>(whole("min-studies"));
+  s.pvalues = s.shared.at("pvalues");
+  s.runs = static_cast<std::int32_t>(whole("runs"));
+  if (!s.shared.at("seed").empty()) s.seed = whole("seed");
+  if (!s.shared.at("threads").empty()) s.threads = static_cast<unsigned>(whole("threads"));
+  s.sort_by = s.shared.at("sort-by");
+  return std::nullopt;
+}
 
 void AddOptions(CLI::App& app, Settings& s) {
   app.add_option("inputs", s.inputs, "Input files: study tables, lists, or one table of all studies");
-  app.add_option("--studies", s.sheet,
-                 "A study sheet instead of input files: a TSV with a header and one row per study, "
-                 "columns file (required), study, weight, absent, universe, gene, pvalue, statistic, "
-                 "sign_by, first (empty cells: the command line's)");
+  AddShared(app, s, "studies");
   app.add_option("-o,--out", s.out, "Results directory (created; refused if it exists unless --force)")
       ->required();
   app.add_option("--input-format", s.shape, "auto, tables, lists, columns, rows or long")
@@ -78,40 +125,21 @@ void AddOptions(CLI::App& app, Settings& s) {
   app.add_option("--statistic", s.statistic, "tables and long: rank by this statistic (see --first)");
   app.add_option("--sign-by", s.sign_by,
                  "tables, with --pvalue: rank by sign(COLUMN) x -log10(p) (see --first)");
-  app.add_option("--first", s.first, "With --statistic or --sign-by: largest or smallest gets rank 1")
-      ->check(CLI::IsMember({"largest", "smallest"}));
+  AddShared(app, s, "first");
   app.add_option("--delimiter", s.delimiter, "auto, tab, comma or semicolon")
       ->check(CLI::IsMember({"auto", "tab", "comma", "semicolon"}));
   app.add_option("--study-column", s.study_column, "long: the study column (default study)");
-  app.add_option("--absent", s.absent,
-                 "missing: a gene a study did not rank is not ranked by it (default for tables); "
-                 "below: ranked below its list, tied over the rest of the universe (default for lists)")
-      ->check(CLI::IsMember({"missing", "below"}));
-  app.add_option("--universe", s.universe,
-                 "With --absent below: the number of genes N, or a file of ids one per line "
-                 "(default: the union of all inputs)");
-  app.add_option("--duplicates", s.duplicates,
-                 "An id twice in one study: refuse, first, best or mean (default: mean for tables, "
-                 "refuse otherwise)")
-      ->check(CLI::IsMember({"refuse", "first", "best", "mean"}));
+  AddShared(app, s, "absent");
+  AddShared(app, s, "universe")->type_name("N|FILE");
+  AddShared(app, s, "duplicates");
   app.add_option("--split-ids", s.split_ids, "tables: split ids joining several genes at SEP (e.g. ///)");
-  app.add_option("--min-studies", s.min_studies,
-                 "Genes ranked by fewer studies are listed with NA and left out (default 1)")
-      ->check(CLI::Range(1, korvelan::kMaxStudies));
-  app.add_option("--pvalues", s.pvalues,
-                 "plus-one: (count + 1) / (total + 1), never 0 (default); exact: count / total")
-      ->check(CLI::IsMember({"plus-one", "exact"}));
-  app.add_option("--runs", s.runs, "Monte Carlo runs (default 1000)")->check(CLI::Range(1, 2147483647));
-  app.add_option("--seed", s.seed, "Seed 1 .. 2147483646 (default: drawn and recorded in run.json)")
-      ->check(CLI::Range(std::int64_t{1}, std::int64_t{kMaxSeed}));
-  app.add_option("--threads", s.threads, "Threads (default: one per hardware thread)")
-      ->check(CLI::Range(1u, 256u));
-  app.add_option("--weights", s.weights, "equal, or one positive weight per study, comma-separated");
-  app.add_option("--sort-by", s.sort_by,
-                 "P-value column that orders results.tsv (default p_Rmean_left; ranked by a signed "
-                 "value, _left is up and _right down)")
-      ->check(CLI::IsMember({"p_Rmean_right", "p_Rmean_left", "p_Rwmean_right", "p_Rwmean_left",
-                             "p_Q_right", "p_Q_left"}));
+  AddShared(app, s, "min-studies");
+  AddShared(app, s, "pvalues");
+  AddShared(app, s, "runs");
+  AddShared(app, s, "seed");
+  AddShared(app, s, "threads");
+  AddShared(app, s, "weights");
+  AddShared(app, s, "sort-by");
   app.add_option("--top", s.top, "Genes shown on screen (default 10; 0: none)")->check(CLI::Range(0, 1000000));
   app.add_flag("-q,--quiet", s.quiet, "No progress bar, per-study lines or table on screen");
   app.add_flag("--force", s.force, "Replace an existing results directory");
@@ -124,7 +152,7 @@ MetaReadOptions ReadOptions(const Settings& s) {
   static const std::map<std::string, char> kDelimiters{{"tab", '\t'}, {"comma", ','}, {"semicolon", ';'}};
   if (s.delimiter != "auto") r.delimiter = kDelimiters.at(s.delimiter);
   r.study_column = s.study_column;
-  if (!s.duplicates.empty()) r.duplicates = DuplicatesNamed(s.duplicates);
+  if (!s.duplicates.empty()) r.duplicates = DuplicatesFromWord(s.duplicates);
   r.split_ids = s.split_ids;
   return r;
 }
@@ -134,7 +162,7 @@ SheetDefaults Defaults(const Settings& s) {
   d.table = {s.gene, s.pvalue, s.statistic, s.sign_by, s.first};
   const MetaReadOptions read = ReadOptions(s);
   d.delimiter = read.delimiter;
-  if (!s.absent.empty()) d.absent = s.absent == "below" ? Absent::kBelow : Absent::kMissing;
+  if (!s.absent.empty()) d.absent = AbsentFromWord(s.absent);
   d.duplicates = read.duplicates;
   d.split_ids = read.split_ids;
   return d;
@@ -151,13 +179,6 @@ Json TablesJson(const MetaInput& input) {
                       {"rows_merged", t.repeated}});
   }
   return tables;
-}
-
-int SortIndex(const std::string& name) {
-  for (int t = 0; t < kPValues; ++t) {
-    if (PValueName(t) == name) return t;
-  }
-  return korvelan::kRmeanLeft;
 }
 
 // The seed when none is given: from the system's entropy source, never
@@ -343,7 +364,7 @@ void SettleOptions(Run& run, std::optional<std::int32_t> universe_size) {
   run.absent = sheet ? (s.absent.empty() ? "per study" : s.absent)
                : !s.absent.empty() ? s.absent
                                    : (input.top_lists ? "below" : "missing");
-  options.absent = run.absent == "below" ? Absent::kBelow : Absent::kMissing;
+  options.absent = run.absent == "per study" ? Absent::kMissing : AbsentFromWord(run.absent);
   if (!s.universe.empty()) {
     if (options.absent != Absent::kBelow && !sheet) {
       throw ToolError("--universe applies to --absent below", ErrorKind::kUsage);
@@ -360,7 +381,7 @@ void SettleOptions(Run& run, std::optional<std::int32_t> universe_size) {
   options.duplicates = input.duplicates;
   options.effects = EffectsOf(input);
   options.min_studies = s.min_studies;
-  options.pvalues = s.pvalues == "exact" ? PValues::kExact : PValues::kPlusOne;
+  options.pvalues = PValuesFromWord(s.pvalues);
   if (sheet) {
     for (const SheetStudy& row : run.read.sheet->rows) options.weights.push_back(row.weight);
   } else if (s.weights != "equal") {
@@ -369,7 +390,7 @@ void SettleOptions(Run& run, std::optional<std::int32_t> universe_size) {
   options.runs = s.runs;
   run.seed_drawn = !s.seed.has_value();
   options.seed = run.seed_drawn ? DrawSeed() : static_cast<std::int32_t>(*s.seed);
-  options.threads = s.threads > 0 ? s.threads : std::max(1u, std::thread::hardware_concurrency());
+  options.threads = s.threads > 0 ? s.threads : DefaultThreads();
 }
 
 // The analysis with the progress bar (when shown) ended on every path; the
@@ -514,11 +535,114 @@ void WarnOfLeftovers(const StagedDirectory& directory, std::ostream& err) {
   }
 }
 
+// run.json and the page hold the arguments (file names, options) as text.
+void RefuseNonUtf8(std::span<const std::string> args) {
+  for (std::size_t a = 0; a < args.size(); ++a) {
+    if (const std::size_t bad = textio::FirstInvalidUtf8(args[a]); bad != std::string::npos) {
+      throw ToolError("argument " + std::to_string(a + 1) + " (\"" + args[a] + "\") is not UTF-8 text (byte " +
+                          std::to_string(bad + 1) + ")",
+                      ErrorKind::kUsage);
+    }
+  }
+}
+
+// The parsed arguments judged and settled; throws ToolError (kUsage).
+void SettleArguments(const CLI::App& app, Settings& s) {
+  if (const auto problem = SettleShared(app, s)) throw ToolError(*problem, ErrorKind::kUsage);
+  if (const auto problem = ArgumentProblem(app, s)) throw ToolError(*problem, ErrorKind::kUsage);
+}
+
+// The first lines on the screen, before the runs: what was read and how
+// it will run.
+void AnnounceRun(std::ostream& out, std::ostream& err, const Run& run, const std::vector<std::string>& warnings) {
+  const MetaInput& input = run.read.input;
+  out << kProgram << ": " << input.studies.size() << " studies (" << run.format << "), absent genes "
+      << run.absent << ", seed " << run.options.seed
+      << (run.seed_drawn ? " (drawn; --seed " + std::to_string(run.options.seed) + " repeats this run)" : "")
+      << "; running " << run.options.runs << " runs\n";
+  if (!run.settings.quiet) {
+    for (const std::string& line : DescribeTables(input)) out << line << "\n";
+  }
+  out << std::flush;
+  for (const std::string& warning : warnings) err << kProgram << ": warning: " << warning << "\n";
+}
+
+struct Times {
+  std::chrono::steady_clock::time_point started, read, analysed;
+};
+
+// results.tsv, report.html and run.json into the staged directory.
+void WriteResults(StagedDirectory& directory, const Run& run, const MetaResults& results, int sort_by,
+                  const std::vector<std::string>& warnings, const Times& times) {
+  directory.Write("results.tsv", ResultsTsv(results, sort_by));
+  directory.Write("report.html", PageHtml(run, results, sort_by));
+  Json json = RunJson(run, results, warnings);
+  const auto written = std::chrono::steady_clock::now();
+  json["timings_seconds"] = {{"read", Seconds(times.read - times.started).count()},
+                             {"analysis", Seconds(times.analysed - times.read).count()},
+                             {"write", Seconds(written - times.analysed).count()}};
+  directory.Write("run.json", json.dump(2) + "\n");
+}
+
+void ShowDone(std::ostream& out, const MetaResults& results, const Settings& s, int sort_by) {
+  const std::size_t classes = ClassCount(results);
+  out << kProgram << ": " << results.genes.size() << " genes, " << results.genes_analysed << " analysed in "
+      << classes << (classes == 1 ? " information class" : " information classes") << "; results in "
+      << EscapedText(s.out.string()) << "\n";
+  if (!s.quiet && s.top > 0) ShowTop(out, results, sort_by, s.top);
+}
+
+// From the settled arguments to the results directory, committed whole.
+void RunAndWrite(const Settings& s, std::span<const std::string> args, std::ostream& out, std::ostream& err,
+                 const MetaTerminal& terminal, Times times) {
+  // Refused before any work: the arguments that need no input, and an
+  // output directory that cannot be used or must not be replaced.
+  const std::optional<std::int32_t> universe_size = UniverseSize(s.universe, "--universe N", ErrorKind::kUsage);
+  ParseWeightList(s.weights);
+  StagedDirectory directory(s.out, s.force, FilesRead(s, universe_size.has_value()));
+  WarnOfLeftovers(directory, err);
+  Run run(s, args, ReadStudies(s.inputs, ReadOptions(s), s.sheet, Defaults(s)));
+  const MetaInput& input = run.read.input;
+  run.format = run.read.sheet ? "sheet" : std::string(InputShapeName(input.shape));
+  // Top-k lists share few ids by nature; tables of all measured genes
+  // that share few point at ids of another kind.
+  const std::vector<std::string> warnings =
+      input.top_lists ? std::vector<std::string>{} : OverlapWarnings(input.studies);
+  SettleOptions(run, universe_size);
+  run.options.stop = terminal.stop;
+  std::optional<ProgressBar> bar;
+  if (terminal.progress_bar && !s.quiet) {
+    bar.emplace(err);
+    run.options.progress = [&bar](std::int32_t done, std::int32_t total) { bar->Update(done, total); };
+  }
+  times.read = std::chrono::steady_clock::now();
+  AnnounceRun(out, err, run, warnings);
+  const MetaResults results = Analyse(run, bar);
+  ShowStudies(out, results, !s.quiet);
+  times.analysed = std::chrono::steady_clock::now();
+  const int sort_by = SortColumnFromWord(s.sort_by);
+  WriteResults(directory, run, results, sort_by, warnings, times);
+  if (terminal.stop.stop_requested()) throw Cancelled();
+  directory.Commit();
+  ShowDone(out, results, s, sort_by);
+}
+
+// The one place korvelan-meta turns a failure into its exit status. A read
+// that a signal broke off fails like any other: the signal is what to
+// report.
+int Failed(std::ostream& err, const std::exception& error, const MetaTerminal& terminal) {
+  const auto* tool = dynamic_cast<const ToolError*>(&error);
+  if (terminal.stop.stop_requested() || (tool != nullptr && tool->kind() == ErrorKind::kStopped)) {
+    return Interrupted(err);
+  }
+  return ReportError(err, kProgram, error);
+}
+
 }  // namespace
 
 int MetaMain(std::span<const std::string> args, std::ostream& out, std::ostream& err,
              const MetaTerminal& terminal) {
-  const auto started = std::chrono::steady_clock::now();
+  const Times times{std::chrono::steady_clock::now(), {}, {}};
   CLI::App app{
       "Rank-based meta-analysis in one command: reads ranked gene lists or per-study tables, "
       "runs the Monte Carlo permutation analysis and writes results.tsv, report.html and "
@@ -527,84 +651,15 @@ int MetaMain(std::span<const std::string> args, std::ostream& out, std::ostream&
       kProgram};
   Settings s;
   AddOptions(app, s);
-  auto usage = [&](const std::string& message) {
-    err << kProgram << ": " << MessageLine(message) << " (see " << kProgram << " --help)\n";
-    return kStatusUsage;
-  };
-  // run.json and the page hold the arguments (file names, options) as text.
-  for (std::size_t a = 0; a < args.size(); ++a) {
-    if (const std::size_t bad = textio::FirstInvalidUtf8(args[a]); bad != std::string::npos) {
-      return usage("argument " + std::to_string(a + 1) + " (\"" + args[a] + "\") is not UTF-8 text (byte " +
-                   std::to_string(bad + 1) + ")");
-    }
-  }
-  if (const auto status = ParseCommandLine(app, kProgram, args, out, err)) return *status;
-  if (const auto problem = ArgumentProblem(app, s)) return usage(*problem);
-
   try {
-    // Refused before any work: the arguments that need no input, and an
-    // output directory that cannot be used or must not be replaced.
-    const std::optional<std::int32_t> universe_size = UniverseSize(s.universe, "--universe N", ErrorKind::kUsage);
-    ParseWeightList(s.weights);
-    StagedDirectory directory(s.out, s.force, FilesRead(s, universe_size.has_value()));
-    WarnOfLeftovers(directory, err);
-    Run run(s, args, ReadStudies(s.inputs, ReadOptions(s), s.sheet, Defaults(s)));
-    const MetaInput& input = run.read.input;
-    run.format = run.read.sheet ? "sheet" : std::string(InputShapeName(input.shape));
-    // Top-k lists share few ids by nature; tables of all measured genes
-    // that share few point at ids of another kind.
-    const std::vector<std::string> warnings =
-        input.top_lists ? std::vector<std::string>{} : OverlapWarnings(input.studies);
-    SettleOptions(run, universe_size);
-    run.options.stop = terminal.stop;
-    std::optional<ProgressBar> bar;
-    if (terminal.progress_bar && !s.quiet) {
-      bar.emplace(err);
-      run.options.progress = [&bar](std::int32_t done, std::int32_t total) { bar->Update(done, total); };
-    }
-    const auto read_done = std::chrono::steady_clock::now();
-    out << kProgram << ": " << input.studies.size() << " studies (" << run.format << "), absent genes "
-        << run.absent << ", seed " << run.options.seed
-        << (run.seed_drawn ? " (drawn; --seed " + std::to_string(run.options.seed) + " repeats this run)" : "")
-        << "; running " << run.options.runs << " runs\n";
-    if (!s.quiet) {
-      for (const std::string& line : DescribeTables(input)) out << line << "\n";
-    }
-    out << std::flush;
-    for (const std::string& warning : warnings) err << kProgram << ": warning: " << warning << "\n";
-
-    const MetaResults results = Analyse(run, bar);
-    ShowStudies(out, results, !s.quiet);
-    const auto run_done = std::chrono::steady_clock::now();
-
-    const int sort_by = SortIndex(s.sort_by);
-    directory.Write("results.tsv", ResultsTsv(results, sort_by));
-    directory.Write("report.html", PageHtml(run, results, sort_by));
-    Json json = RunJson(run, results, warnings);
-    const auto written = std::chrono::steady_clock::now();
-    json["timings_seconds"] = {{"read", Seconds(read_done - started).count()},
-                               {"analysis", Seconds(run_done - read_done).count()},
-                               {"write", Seconds(written - run_done).count()}};
-    directory.Write("run.json", json.dump(2) + "\n");
-    if (terminal.stop.stop_requested()) throw Cancelled();
-    directory.Commit();
-
-    const std::size_t classes = ClassCount(results);
-    out << kProgram << ": " << results.genes.size() << " genes, " << results.genes_analysed << " analysed in "
-        << classes << (classes == 1 ? " information class" : " information classes") << "; results in "
-        << EscapedText(s.out.string()) << "\n";
-    if (!s.quiet && s.top > 0) ShowTop(out, results, sort_by, s.top);
+    RefuseNonUtf8(args);
+    if (const auto status = ParseCommandLine(app, kProgram, args, out, err)) return *status;
+    SettleArguments(app, s);
+    RunAndWrite(s, args, out, err, terminal, times);
   } catch (const Cancelled&) {
     return Interrupted(err);
   } catch (const std::exception& error) {
-    // A read that a signal broke off fails like any other: the signal is
-    // what to report.
-    const auto* tool = dynamic_cast<const ToolError*>(&error);
-    if (terminal.stop.stop_requested() || (tool != nullptr && tool->kind() == ErrorKind::kStopped)) {
-      return Interrupted(err);
-    }
-    if (tool != nullptr && tool->kind() == ErrorKind::kUsage) return usage(error.what());
-    return ReportError(err, kProgram, error);
+    return Failed(err, error, terminal);
   }
   return 0;
 }

@@ -4,7 +4,7 @@
 #include <optional>
 #include <unordered_set>
 
-#include "engine/results.h"
+#include "textio/results_legend.h"
 #include "tools/number_text.h"
 #include "tools/tool_error.h"
 
@@ -55,7 +55,7 @@ std::vector<ResultRecord> ParseResultsFile(std::string_view text, const std::str
     // Built by appending: g++ 12 at -O3 misreads " " + string as an
     // overlapping copy (-Wrestrict).
     std::string expected(1, ' ');
-    expected += engine::kLegend[i];
+    expected += textio::kLegend[i];
     if (i >= records.size() || TrimRight(records[i]) != TrimRight(expected)) {
       throw ToolError(source + " line " + std::to_string(i + 1) +
                       ": not the column legend of a KORVELAN results file (expected \"" +

@@ -18,6 +18,8 @@
 #include <string_view>
 #include <vector>
 
+#include "textio/results_legend.h"
+
 namespace korvelan::tools {
 
 // The six P-values in file order.
@@ -38,7 +40,7 @@ struct ResultRecord {
   std::array<double, kPValueCount> p{};
 };
 
-inline constexpr std::size_t kLegendRecords = 12;
+inline constexpr std::size_t kLegendRecords = textio::kLegend.size();
 inline constexpr std::size_t kRecordWidth = 199;
 
 // Throws ToolError naming `source` and the file line for: a legend that is

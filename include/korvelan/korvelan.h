@@ -6,6 +6,7 @@
 
 #include "korvelan/analysis.h"
 #include "korvelan/meta.h"
+#include "korvelan/options.h"
 #include "korvelan/version.h"
 
 #endif  // KORVELAN_KORVELAN_H_

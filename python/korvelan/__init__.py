@@ -9,7 +9,7 @@ process.
 
 from __future__ import annotations
 
-import os
+import operator
 import secrets
 from collections.abc import Mapping, Sequence
 from typing import Literal, Optional, Union
@@ -25,19 +25,35 @@ __all__ = ["analyze", "MAX_SEED", "MAX_STUDIES", "__version__"]
 __version__: str = _korvelan.VERSION
 MAX_SEED: int = _korvelan.MAX_SEED
 MAX_STUDIES: int = _korvelan.MAX_STUDIES
-MAX_THREADS = 256
+# The options every front end shares, with their limits and words, from the
+# library: a value korvelan-meta refuses is refused here in the same words.
+_OPTIONS = {option["name"]: option for option in _korvelan.shared_options()}
+MAX_THREADS: int = _OPTIONS["threads"]["high"]
 
 Ranks = Union[Mapping[str, Sequence[str]], pd.DataFrame]
 Weights = Union[Sequence[float], Mapping[str, float], pd.Series, np.ndarray]
 Universe = Union[int, Sequence[str], pd.Index, np.ndarray]
 
 
-def _hardware_threads() -> int:
-    try:
-        count = len(os.sched_getaffinity(0))
-    except (AttributeError, OSError):
-        count = os.cpu_count() or 1
-    return max(1, min(count, MAX_THREADS))
+def _shared(value, name: str):
+    """A shared option's value, judged by the library."""
+    option = _OPTIONS[name]
+    if option["kind"] == "whole":
+        if isinstance(value, (bool, np.bool_)):
+            raise TypeError(f"{name} must be a whole number, not {value!r}")
+        try:
+            value = operator.index(value)
+        except TypeError:
+            raise TypeError(
+                f"{name} must be a whole number, not {type(value).__name__} {value!r}"
+            ) from None
+    elif not isinstance(value, str):
+        words = ", ".join(f'"{word}"' for word in option["values"])
+        raise TypeError(f"{name} must be one of {words}, not {value!r}")
+    problem = _korvelan.option_problem(name, str(value))
+    if problem is not None:
+        raise ValueError(f"{name} {problem}")
+    return value
 
 
 def analyze(
@@ -182,8 +198,8 @@ def analyze(
 
     if absent is None:
         absent = "below" if kind == "lists" else "missing"
-    elif not isinstance(absent, str):
-        raise TypeError(f'absent must be "below", "missing" or None, not {absent!r}')
+    else:
+        absent = _shared(absent, "absent")
     settings: list = []
     sheet_weights: list = []
     if studies is not None:
@@ -192,10 +208,8 @@ def analyze(
             raise ValueError("give weights or a weight column in studies, not both")
     if universe is not None and absent == "missing" and studies is None:
         raise ValueError(f'universe applies to absent="below", not to absent="{absent}"')
-    if not isinstance(duplicates, str):
-        raise TypeError(f'duplicates must be "refuse", "first", "best" or "mean", not {duplicates!r}')
-    if not isinstance(pvalues, str):
-        raise TypeError(f'pvalues must be "plus-one" or "exact", not {pvalues!r}')
+    duplicates = _shared(duplicates, "duplicates")
+    pvalues = _shared(pvalues, "pvalues")
     if seed is None:
         seed = secrets.randbelow(MAX_SEED) + 1
     universe_size, universe_ids = _inputs.universe_for(universe, _korvelan.MAX_UNIVERSE)
@@ -204,14 +218,12 @@ def analyze(
         universe_size=universe_size,
         universe_ids=universe_ids,
         duplicates=duplicates,
-        min_studies=_inputs.whole(min_studies, "min_studies", 1, _inputs.INT32_MAX),
+        min_studies=_shared(min_studies, "min_studies"),
         pvalues=pvalues,
         weights=sheet_weights or _inputs.weights_for(weights, names),
-        runs=_inputs.whole(runs, "runs", 1, _inputs.INT32_MAX),
-        seed=_inputs.whole(seed, "seed", 1, MAX_SEED),
-        threads=_hardware_threads()
-        if threads is None
-        else _inputs.whole(threads, "threads", 1, MAX_THREADS),
+        runs=_shared(runs, "runs"),
+        seed=_shared(seed, "seed"),
+        threads=_korvelan.default_threads() if threads is None else _shared(threads, "threads"),
         study_settings=settings,
     )
 

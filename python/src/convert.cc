@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "korvelan/analysis.h"
+#include "korvelan/options.h"
 
 namespace py = pybind11;
 
@@ -48,26 +49,13 @@ std::vector<std::string> Utf8Strings(const py::list& items, const std::string& w
   return out;
 }
 
-korvelan::Absent ParseAbsent(const std::string& text) {
-  if (text == "below") return korvelan::Absent::kBelow;
-  if (text == "missing") return korvelan::Absent::kMissing;
-  throw py::value_error("absent must be \"below\" or \"missing\", not \"" + text + "\"");
-}
+// The library's words and refusals (korvelan/options.h); its
+// std::invalid_argument reaches Python as ValueError.
+korvelan::Absent ParseAbsent(const std::string& text) { return korvelan::AbsentFromWord(text); }
 
-korvelan::Duplicates ParseDuplicates(const std::string& text) {
-  if (text == "refuse") return korvelan::Duplicates::kRefuse;
-  if (text == "first") return korvelan::Duplicates::kFirst;
-  if (text == "best") return korvelan::Duplicates::kBest;
-  if (text == "mean") return korvelan::Duplicates::kMean;
-  throw py::value_error("duplicates must be \"refuse\", \"first\", \"best\" or \"mean\", not \"" +
-                        text + "\"");
-}
+korvelan::Duplicates ParseDuplicates(const std::string& text) { return korvelan::DuplicatesFromWord(text); }
 
-korvelan::PValues ParsePValues(const std::string& text) {
-  if (text == "plus-one") return korvelan::PValues::kPlusOne;
-  if (text == "exact") return korvelan::PValues::kExact;
-  throw py::value_error("pvalues must be \"plus-one\" or \"exact\", not \"" + text + "\"");
-}
+korvelan::PValues ParsePValues(const std::string& text) { return korvelan::PValuesFromWord(text); }
 
 py::dict ResultsToPython(const korvelan::MetaResults& r) {
   const std::vector<std::size_t> order = korvelan::ResultOrder(r, korvelan::kRmeanLeft);
@@ -124,7 +112,7 @@ py::dict ResultsToPython(const korvelan::MetaResults& r) {
   attrs["seed"] = r.seed;
   attrs["universe"] = r.universe;
   attrs["version"] = r.version;
-  attrs["pvalues"] = r.pvalues == korvelan::PValues::kExact ? "exact" : "plus-one";
+  attrs["pvalues"] = std::string(korvelan::WordOf(r.pvalues));
   attrs["studies"] = r.studies;
   attrs["genes_analysed"] = r.genes_analysed;
   attrs["classes"] = r.classes;

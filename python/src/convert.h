@@ -14,8 +14,8 @@
 
 namespace korvelan_python {
 
-// "below" / "missing"; "refuse" / "first" / "best" / "mean"; "plus-one" /
-// "exact". Throw ValueError otherwise.
+// The shared options' words (korvelan/options.h). Throw ValueError with the
+// library's refusal otherwise.
 korvelan::Absent ParseAbsent(const std::string& text);
 korvelan::Duplicates ParseDuplicates(const std::string& text);
 korvelan::PValues ParsePValues(const std::string& text);

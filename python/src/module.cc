@@ -21,6 +21,7 @@
 
 #include "korvelan/analysis.h"
 #include "korvelan/meta.h"
+#include "korvelan/options.h"
 #include "korvelan/version.h"
 #include "src/convert.h"
 
@@ -193,6 +194,36 @@ py::dict RunLong(const py::list& study, const py::list& gene,
   return RunAndConvert(korvelan::StudiesFromLong(table), options);
 }
 
+// The shared options as Python sees them: name (Python's spelling), the
+// command line's name, kind, words or limits, default and help.
+py::list SharedOptions() {
+  py::list options;
+  for (const korvelan::OptionSpec& o : korvelan::SharedOptions()) {
+    py::dict one;
+    one["name"] = korvelan::HostName(o.name);
+    one["cli_name"] = std::string(o.name);
+    const bool whole = o.kind == korvelan::OptionKind::kWhole;
+    one["kind"] = whole ? "whole" : "word";
+    py::list words;
+    for (std::string_view w : o.words) words.append(std::string(w));
+    one["values"] = words;
+    one["low"] = whole ? py::object(py::int_(o.low)) : py::object(py::none());
+    one["high"] = whole ? py::object(py::int_(o.high)) : py::object(py::none());
+    one["default"] = o.default_value.empty() ? py::object(py::none())
+                                             : py::object(py::str(std::string(o.default_value)));
+    one["help"] = std::string(o.help);
+    options.append(one);
+  }
+  return options;
+}
+
+// None when the option allows `text` (a word, or a whole number's decimal
+// digits); otherwise the refusal after the option's name.
+py::object OptionProblem(const std::string& name, const std::string& text) {
+  const std::string problem = korvelan::OptionProblem(korvelan::SharedOption(name), text);
+  return problem.empty() ? py::object(py::none()) : py::object(py::str(problem));
+}
+
 }  // namespace
 
 }  // namespace korvelan_python
@@ -205,6 +236,10 @@ PYBIND11_MODULE(_korvelan, m) {
   m.attr("MAX_STUDIES") = korvelan::kMaxStudies;
   m.attr("MAX_GENES") = korvelan::kMaxGenes;
   m.attr("MAX_UNIVERSE") = korvelan::kMaxUniverse;
+  m.def("shared_options", &SharedOptions, "The options every front end shares, from the library.");
+  m.def("option_problem", &OptionProblem, py::arg("name"), py::arg("text"),
+        "None when the option allows the value (text), else why not.");
+  m.def("default_threads", &korvelan::DefaultThreads, "One thread per processor this process may use.");
 
   py::class_<korvelan::MetaOptions>(m, "Options")
       .def(py::init(&MakeOptions), py::kw_only(), py::arg("absent"), py::arg("universe_size"),

@@ -26,10 +26,8 @@ korvelan <- function(x, weights = NULL, classes = NULL, runs = 1000L, seed = NUL
   if (is.null(absent)) {
     absent <- if (input$shape == "lists") "below" else "missing"
   }
-  if (!is.character(absent) || length(absent) != 1L || !(absent %in% c("below", "missing"))) {
-    fail("`absent` must be \"below\" or \"missing\"")
-  }
-  pvalues <- match.arg(pvalues)
+  absent <- .shared_word(absent, "absent", fail)
+  pvalues <- .shared_word(if (missing(pvalues)) "plus-one" else pvalues, "pvalues", fail)
 
   if (is.null(weights)) {
     weights <- numeric(0)
@@ -43,15 +41,15 @@ korvelan <- function(x, weights = NULL, classes = NULL, runs = 1000L, seed = NUL
     weights <- as.double(weights)
   }
 
-  runs <- .whole_number(runs, "runs", 1, 2147483647, fail)
+  runs <- .whole_number(runs, "runs", fail)
   if (is.null(threads)) threads <- .default_threads()
-  threads <- .whole_number(threads, "threads", 1, 256, fail)
-  min_studies <- .whole_number(min_studies, "min_studies", 1, n_studies, fail)
+  threads <- .whole_number(threads, "threads", fail)
+  min_studies <- .whole_number(min_studies, "min_studies", fail)
   if (is.null(seed)) {
     # From R's generator, so that set.seed() makes the analysis reproducible.
     seed <- sample.int(2147483646L, 1L)
   } else {
-    seed <- .whole_number(seed, "seed", 1, 2147483646, fail)
+    seed <- .whole_number(seed, "seed", fail)
   }
 
   universe_size <- 0
@@ -113,13 +111,28 @@ korvelan <- function(x, weights = NULL, classes = NULL, runs = 1000L, seed = NUL
   invokeRestart("abort")
 }
 
-.whole_number <- function(value, name, lower, upper, fail) {
+# The shared options (korvelan/options.h) are judged by the library, which
+# gives korvelan-meta's and the Python package's words for a refused value.
+.option_problem <- function(name, text, fail) {
+  problem <- .Call(korvelan_option_problem, name, text)
+  if (!is.null(problem)) fail("`", name, "` ", problem)
+}
+
+.whole_number <- function(value, name, fail) {
   if (!is.numeric(value) || length(value) != 1L || is.na(value) || !is.finite(value) ||
-      value != round(value) || value < lower || value > upper) {
-    fail("`", name, "` must be a whole number from ", format(lower, scientific = FALSE),
-         " to ", format(upper, scientific = FALSE))
+      value != round(value)) {
+    fail("`", name, "` must be a whole number, not ", deparse(value)[1L])
   }
+  .option_problem(name, format(value, scientific = FALSE), fail)
   as.integer(value)
+}
+
+.shared_word <- function(value, name, fail) {
+  if (!is.character(value) || length(value) != 1L || is.na(value)) {
+    fail("`", name, "` must be a single character string, not ", deparse(value)[1L])
+  }
+  .option_problem(name, value, fail)
+  value
 }
 
 .gene_ids <- function(ids, what, fail) {
@@ -288,12 +301,11 @@ korvelan <- function(x, weights = NULL, classes = NULL, runs = 1000L, seed = NUL
   out
 }
 
-# One thread per hardware thread, as korvelan-meta and the Python package
-# run by default, at most 256 (the library's limit). R CMD check sets
-# _R_CHECK_LIMIT_CORES_ where a package may use at most 2 cores, as CRAN's
-# checks demand of every example and test.
+# The library's default (korvelan/options.h), lowered to 2 where R CMD check
+# sets _R_CHECK_LIMIT_CORES_, as CRAN's checks demand of every example and
+# test.
 .default_threads <- function() {
-  n <- min(.Call(korvelan_hardware_threads), 256L)
+  n <- .Call(korvelan_default_threads)
   limit <- Sys.getenv("_R_CHECK_LIMIT_CORES_", "")
   if (nzchar(limit) && !identical(tolower(limit), "false")) n <- min(n, 2L)
   as.integer(n)

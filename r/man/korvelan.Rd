@@ -44,8 +44,8 @@ korvelan(x, weights = NULL, classes = NULL, runs = 1000L, seed = NULL,
     seed used is the result's attribute \code{"seed"}.}
   \item{threads}{threads to run on (1 to 256). The results are the same
     for every number of threads. \code{NULL} (the default) runs one thread
-    per hardware thread, as \command{korvelan-meta} and the Python package
-    do, at most 256; when the environment variable
+    per processor the process may use, as \command{korvelan-meta} and the
+    Python package do, at most 256; when the environment variable
     \env{_R_CHECK_LIMIT_CORES_} is set (and not \code{"false"}), as
     \command{R CMD check} sets it for CRAN's checks, at most 2.}
   \item{absent}{what a gene a study did not rank is to that study:

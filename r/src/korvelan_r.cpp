@@ -82,13 +82,12 @@ std::vector<korvelan::Study> ReadStudies(const Rcpp::List& input) {
 korvelan::MetaOptions ReadOptions(const Rcpp::List& o) {
   korvelan::MetaOptions options;
   const std::string absent = Rcpp::as<std::string>(o["absent"]);
-  options.absent = absent == "below" ? korvelan::Absent::kBelow : korvelan::Absent::kMissing;
+  options.absent = korvelan::AbsentFromWord(absent);
   // R passes the size as a double: it may exceed R's integers.
   options.universe_size = static_cast<std::int64_t>(Rcpp::as<double>(o["universe_size"]));
   options.universe_ids = Strings(o["universe_ids"]);
   options.min_studies = Rcpp::as<std::int32_t>(o["min_studies"]);
-  options.pvalues = Rcpp::as<std::string>(o["pvalues"]) == "exact" ? korvelan::PValues::kExact
-                                                                     : korvelan::PValues::kPlusOne;
+  options.pvalues = korvelan::PValuesFromWord(Rcpp::as<std::string>(o["pvalues"]));
   options.weights = Doubles(o["weights"]);
   options.runs = Rcpp::as<std::int32_t>(o["runs"]);
   options.seed = Rcpp::as<std::int32_t>(o["seed"]);
@@ -100,7 +99,7 @@ korvelan::MetaOptions ReadOptions(const Rcpp::List& o) {
   for (std::size_t j = 0; j < absent_of.size(); ++j) {
     korvelan::StudySettings one;
     if (!absent_of[j].empty()) {
-      one.absent = absent_of[j] == "below" ? korvelan::Absent::kBelow : korvelan::Absent::kMissing;
+      one.absent = korvelan::AbsentFromWord(absent_of[j]);
     }
     one.universe_size = static_cast<std::int64_t>(size_of[j]);
     one.universe_ids = Strings(ids_of[static_cast<R_xlen_t>(j)]);
@@ -258,11 +257,22 @@ extern "C" SEXP korvelan_format_number(SEXP x_sexp, SEXP single_sexp) {
   END_RCPP
 }
 
-// The threads korvelan-meta runs on by default: the hardware threads as the
-// C++ library sees them (at least 1, as 0 means "not known").
-extern "C" SEXP korvelan_hardware_threads() {
+// The threads korvelan-meta runs on by default (korvelan/options.h).
+extern "C" SEXP korvelan_default_threads() {
   BEGIN_RCPP
-  return Rcpp::wrap(static_cast<int>(std::max(1u, std::thread::hardware_concurrency())));
+  return Rcpp::wrap(static_cast<int>(korvelan::DefaultThreads()));
+  END_RCPP
+}
+
+// NULL when the shared option `name` allows `text` (a word, or a whole
+// number's decimal digits); otherwise the library's refusal, to follow the
+// option's name.
+extern "C" SEXP korvelan_option_problem(SEXP name_sexp, SEXP text_sexp) {
+  BEGIN_RCPP
+  const korvelan::OptionSpec& option = korvelan::SharedOption(Rcpp::as<std::string>(name_sexp));
+  const std::string problem = korvelan::OptionProblem(option, Rcpp::as<std::string>(text_sexp));
+  if (problem.empty()) return R_NilValue;
+  return Rcpp::wrap(problem);
   END_RCPP
 }
 
@@ -276,7 +286,8 @@ DL_FUNC Entry(F* f) {
 const R_CallMethodDef kCallMethods[] = {
     {"korvelan_run", Entry(&korvelan_run), 3},
     {"korvelan_format_number", Entry(&korvelan_format_number), 2},
-    {"korvelan_hardware_threads", Entry(&korvelan_hardware_threads), 0},
+    {"korvelan_default_threads", Entry(&korvelan_default_threads), 0},
+    {"korvelan_option_problem", Entry(&korvelan_option_problem), 2},
     {nullptr, nullptr, 0}};
 }  // namespace
 

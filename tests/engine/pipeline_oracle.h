@@ -61,7 +61,7 @@ inline std::string MainAnalysisResults(Loaded d, std::int32_t seed) {
                                  pv(left[0]), pv(right[1]), pv(left[1]), obs.q[r], pv(right[2]),
                                  pv(left[2])});
   }
-  std::string out = LegendRecords();
+  std::string out = textio::LegendRecords();
   textio::AppendDataRecords(out, values);
   return out;
 }

@@ -74,7 +74,7 @@ struct Rows {
 };
 
 TEST(ResultsRecords, LegendIsTwelveListDirectedRecords) {
-  EXPECT_EQ(LegendRecords(), kLegend);
+  EXPECT_EQ(textio::LegendRecords(), kLegend);
 }
 
 TEST(ResultsRecords, FieldsInTheirOrderWithPValuesRoundedToFloat) {

@@ -11,7 +11,7 @@ trap 'rm -rf "$work"' EXIT
 
 cmake --install "$build" --prefix "$work/prefix" > "$work/install.log"
 for f in bin/korvelan bin/korvelan-prepare bin/korvelan-report bin/korvelan-meta lib/libkorvelan.a \
-         include/korvelan/korvelan.h include/korvelan/analysis.h include/korvelan/meta.h include/korvelan/version.h \
+         include/korvelan/korvelan.h include/korvelan/analysis.h include/korvelan/meta.h include/korvelan/options.h include/korvelan/version.h \
          lib/cmake/korvelan/korvelanConfig.cmake lib/pkgconfig/korvelan.pc \
          share/man/man1/korvelan.1 share/doc/korvelan/copyright; do
   [ -e "$work/prefix/$f" ] || { echo "not installed: $f" >&2; exit 1; }

@@ -144,7 +144,7 @@ std::string ResultsFileOf(const Results& r) {
     values.push_back(g.q);
     values.insert(values.end(), g.p.begin() + 4, g.p.end());
   }
-  std::string out = engine::LegendRecords();
+  std::string out = textio::LegendRecords();
   textio::AppendDataRecords(out, values);
   return out;
 }

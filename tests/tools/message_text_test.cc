@@ -54,12 +54,17 @@ TEST(ReportError, OneLineAndTheStatusOfTheKind) {
     const char* name;
     std::exception_ptr error;
     int status;
+    const char* line;
   };
   const std::vector<Case> cases = {
-      {"data", std::make_exception_ptr(ToolError("bad\nfile")), 1},
-      {"usage", std::make_exception_ptr(ToolError("bad option", ErrorKind::kUsage)), 2},
-      {"interrupted", std::make_exception_ptr(ToolError("read broken off", ErrorKind::kStopped)), 130},
-      {"library", std::make_exception_ptr(std::invalid_argument("korvelan: bad study")), 1},
+      {"data", std::make_exception_ptr(ToolError("bad\nfile")), 1, "korvelan-x: bad\\nfile\n"},
+      {"usage", std::make_exception_ptr(ToolError("bad option", ErrorKind::kUsage)), 2,
+       "korvelan-x: bad option (see korvelan-x --help)\n"},
+      {"interrupted", std::make_exception_ptr(ToolError("read broken off", ErrorKind::kStopped)), 130,
+       "korvelan-x: read broken off\n"},
+      {"library", std::make_exception_ptr(std::invalid_argument("korvelan: bad study")), 1,
+       "korvelan-x: bad study\n"},
+      {"file system", std::make_exception_ptr(std::runtime_error("disk full")), 1, "korvelan-x: disk full\n"},
   };
   for (const Case& c : cases) {
     std::ostringstream err;
@@ -68,7 +73,7 @@ TEST(ReportError, OneLineAndTheStatusOfTheKind) {
     } catch (const std::exception& e) {
       EXPECT_EQ(ReportError(err, "korvelan-x", e), c.status) << c.name;
     }
-    EXPECT_TRUE(err.str().starts_with("korvelan-x: ")) << c.name;
+    EXPECT_EQ(err.str(), c.line) << c.name;
     EXPECT_EQ(err.str().find("korvelan: "), std::string::npos) << c.name;
     EXPECT_EQ(err.str().find('\n'), err.str().size() - 1) << c.name;
   }

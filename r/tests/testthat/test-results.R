@@ -67,8 +67,8 @@ test_that("set.seed makes a run reproducible; threads never change a result", {
   expect_false(identical(attr(korvelan(x, runs = 1L, verbose = FALSE), "seed"), attr(a, "seed")))
 })
 
-test_that("threads default to the hardware threads, at most 2 under R CMD check's limit", {
-  hardware <- min(.Call(korvelan:::korvelan_hardware_threads), 256L)
+test_that("threads default to the library's default, at most 2 under R CMD check's limit", {
+  hardware <- .Call(korvelan:::korvelan_default_threads)
   old <- Sys.getenv("_R_CHECK_LIMIT_CORES_", NA)
   on.exit(if (is.na(old)) Sys.unsetenv("_R_CHECK_LIMIT_CORES_")
           else Sys.setenv(`_R_CHECK_LIMIT_CORES_` = old))
