@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <optional>
 #include <utility>
 
 #include "numeric/random.h"
@@ -135,28 +136,32 @@ std::int32_t ExchangeIndex(std::int32_t l, float u) {
 
 ColumnShuffler::ColumnShuffler() : k_(ZeroedBuffer<std::int32_t>(kChunk)) {}
 
+void ApplyExchanges(float* x, std::int32_t top, std::int32_t steps, const std::int32_t* k) {
+  for (std::int32_t i = 0; i < steps; ++i) {
+    if (i + kPrefetchDistance < steps) __builtin_prefetch(x + (k[i + kPrefetchDistance] - 1), 1);
+    const std::int32_t l = top - i;
+    // A missing rank never moves, and no other slot is drawn instead. The
+    // test is on the bits (a float equals -99 exactly when its bits are
+    // those of -99), and both slots are written back whether or not they
+    // exchange: the step has no branch, and where it stores never waits
+    // for what it loads.
+    const std::int32_t kk = k[i];
+    const auto kept = std::bit_cast<std::uint32_t>(x[l - 1]);
+    const auto drawn = std::bit_cast<std::uint32_t>(x[kk - 1]);
+    const bool stay = (kept == kMissingBits) | (drawn == kMissingBits);
+    // The bits that differ, or none when the step makes no exchange.
+    const std::uint32_t flip = (kept ^ drawn) & (static_cast<std::uint32_t>(stay) - 1u);
+    x[l - 1] = std::bit_cast<float>(kept ^ flip);
+    x[kk - 1] = std::bit_cast<float>(drawn ^ flip);
+  }
+}
+
 void ColumnShuffler::Shuffle(float* x, std::int32_t p, DrawStream& draws) {
   std::int32_t* k = k_.data();
   for (std::int32_t top = p; top >= 2; top -= kChunk) {
     const std::int32_t steps = std::min(kChunk, top - 1);
     draws.ExchangeIndices(top, steps, k);
-    for (std::int32_t i = 0; i < steps; ++i) {
-      if (i + kPrefetchDistance < steps) __builtin_prefetch(x + (k[i + kPrefetchDistance] - 1), 1);
-      const std::int32_t l = top - i;
-      // A missing rank never moves, and no other slot is drawn instead. The
-      // test is on the bits (a float equals -99 exactly when its bits are
-      // those of -99), and both slots are written back whether or not they
-      // exchange: the step has no branch, and where it stores never waits
-      // for what it loads.
-      const std::int32_t kk = k[i];
-      const auto kept = std::bit_cast<std::uint32_t>(x[l - 1]);
-      const auto drawn = std::bit_cast<std::uint32_t>(x[kk - 1]);
-      const bool stay = (kept == kMissingBits) | (drawn == kMissingBits);
-      // The bits that differ, or none when the step makes no exchange.
-      const std::uint32_t flip = (kept ^ drawn) & (static_cast<std::uint32_t>(stay) - 1u);
-      x[l - 1] = std::bit_cast<float>(kept ^ flip);
-      x[kk - 1] = std::bit_cast<float>(drawn ^ flip);
-    }
+    ApplyExchanges(x, top, steps, k);
   }
 }
 
@@ -171,18 +176,66 @@ void ThrowIfStopped(const std::stop_token& stop) {
   if (stop.stop_requested()) throw Cancelled();
 }
 
+// The exchange indices of every study of one run, drawn ahead in pieces.
+// Piece c of study j (0-based) covers steps c D .. c D + D - 1 (D the piece
+// length), L = P - c D down: 2 (P - 1) j + 2 c D draws into the run.
+class DrawsAhead {
+ public:
+  DrawsAhead(std::int32_t p, std::int32_t s, std::int32_t piece)
+      : steps_(p - 1), piece_(std::max(piece, 1)), pieces_((steps_ + piece_ - 1) / piece_),
+        tasks_(static_cast<std::size_t>(pieces_) * static_cast<std::size_t>(s)),
+        k_(ZeroedBuffer<std::int32_t>(static_cast<std::size_t>(steps_) *
+                                      static_cast<std::size_t>(s))) {}
+
+  std::size_t Tasks() const { return tasks_; }
+
+  // Piece `task` of the run whose first draw is the next of `run_start`.
+  void Draw(std::size_t task, const DrawStream& run_start) {
+    const auto j = static_cast<std::int32_t>(task / static_cast<std::size_t>(pieces_));
+    const std::int32_t first = static_cast<std::int32_t>(task % static_cast<std::size_t>(pieces_)) *
+                               piece_;
+    DrawStream own = run_start;
+    own.Skip(2 * (static_cast<std::uint64_t>(steps_) * static_cast<std::uint64_t>(j) +
+                  static_cast<std::uint64_t>(first)));
+    own.ExchangeIndices(steps_ + 1 - first, std::min(piece_, steps_ - first), Study(j) + first);
+  }
+
+  std::int32_t* Study(std::int32_t j) {
+    return k_.data() + static_cast<std::size_t>(steps_) * static_cast<std::size_t>(j);
+  }
+
+ private:
+  std::int32_t steps_;  // P - 1 per study
+  std::int32_t piece_;
+  std::int32_t pieces_;  // per study
+  std::size_t tasks_;
+  std::vector<std::int32_t> k_;
+};
+
+// Draws ahead when there is a thread to spare and the buffer is allowed.
+bool DrawAhead(const RunDivision& division, unsigned threads, std::int32_t p, std::int32_t s) {
+  const std::size_t indices = static_cast<std::size_t>(p - 1) * static_cast<std::size_t>(s);
+  return threads > 1 && indices <= division.draws_ahead_limit;
+}
+
 }  // namespace
 
 void PermutationRuns(const DialogueParameters& params, RankMatrix& ranks,
                      const StudyWeights& weights, DrawStream& draws, Statistics& run,
-                     const RunHooks& hooks, WorkerPool& pool, ExceedanceCounter* counter) {
+                     const RunHooks& hooks, WorkerPool& pool, ExceedanceCounter* counter,
+                     const RunDivision& division) {
   const std::int32_t p = params.probes;
   const std::int32_t s = params.studies;
   std::vector<ColumnShuffler> shufflers;
+  std::optional<DrawsAhead> ahead;
   if (params.runs > 0 && p > 1 && s > 0) {
-    shufflers.resize(pool.size());  // one chunk buffer per thread
+    if (DrawAhead(division, pool.size(), p, s)) {
+      ahead.emplace(p, s, division.draw_piece);
+    } else {
+      shufflers.resize(pool.size());  // one chunk buffer per thread
+    }
   }
-  const std::size_t studies = shufflers.empty() ? 0 : static_cast<std::size_t>(s);
+  const std::size_t studies = params.runs > 0 && p > 1 && s > 0 ? static_cast<std::size_t>(s) : 0;
   const auto per_study = 2 * static_cast<std::uint64_t>(p > 1 ? p - 1 : 0);
   const std::size_t stats_tasks = StatsTasks(p, pool.size());
   const std::stop_token& stop = hooks.stop;
@@ -197,21 +250,40 @@ void PermutationRuns(const DialogueParameters& params, RankMatrix& ranks,
     // thread; each study then starts from its own offset in the run.
     if (studies > 0) draws.Establish();
     const DrawStream start = draws;
+    if (ahead && n == 1) {
+      pool.ForEach(ahead->Tasks(), [&](std::size_t i, unsigned) {
+        ThrowIfStopped(stop);
+        ahead->Draw(i, start);
+      });
+    }
     const std::size_t first = pending ? counter->Tasks() : 0;
     pool.ForEach(studies + first, [&](std::size_t i, unsigned worker) {
       ThrowIfStopped(stop);
-      if (i < studies) {
+      if (i >= studies) {
+        counter->CountTask(i - studies, counted);
+        return;
+      }
+      float* column = ranks.column(static_cast<std::int32_t>(i) + 1);
+      if (ahead) {
+        ApplyExchanges(column, p, p - 1, ahead->Study(static_cast<std::int32_t>(i)));
+      } else {
         DrawStream own = start;
         own.Skip(per_study * i);
-        shufflers[worker].Shuffle(ranks.column(static_cast<std::int32_t>(i) + 1), p, own);
-      } else {
-        counter->CountTask(i - studies, counted);
+        shufflers[worker].Shuffle(column, p, own);
       }
     });
     if (studies > 0) draws.Skip(per_study * static_cast<std::uint64_t>(s));
-    pool.ForEach(stats_tasks, [&](std::size_t i, unsigned) {
+    // The next run's draws, beside this run's STATS (the exchanges that
+    // read the buffer are over).
+    const std::size_t drawn = ahead && n < params.runs ? ahead->Tasks() : 0;
+    const DrawStream next = draws;
+    pool.ForEach(drawn + stats_tasks, [&](std::size_t i, unsigned) {
       ThrowIfStopped(stop);
-      StatsTask(i, stats_tasks, ranks, weights, run, p, s);
+      if (i < drawn) {
+        ahead->Draw(i, next);
+      } else {
+        StatsTask(i - drawn, stats_tasks, ranks, weights, run, p, s);
+      }
     });
     if (pending) counter->EndRun();
     if (hooks.after_run) hooks.after_run(n);
@@ -228,7 +300,6 @@ void PermutationRuns(const DialogueParameters& params, RankMatrix& ranks,
   if (counter != nullptr) counter->Settle();
   if (hooks.after_runs) hooks.after_runs();
 }
-
 void PermutationRuns(const DialogueParameters& params, RankMatrix& ranks,
                      const StudyWeights& weights, DrawStream& draws, Statistics& run,
                      const RunHooks& hooks, unsigned threads) {

@@ -228,7 +228,6 @@ TEST_F(RunsTest, RunsKeepEachColumnsMultisetAndMissingCells) {
   Statistics run(p);
   DrawStream draws(42);
   std::vector<std::int32_t> seen;
-  ::testing::internal::CaptureStdout();
   std::string calls;
   RunHooks hooks;
   hooks.before_run = [&](std::int32_t n) { calls += "before " + std::to_string(n) + ";"; };
