@@ -1,6 +1,6 @@
 // The analysis on several threads: the pool itself, and the fast parallel
 // forms of STATS, the counting and the whole main analysis against the
-// straightforward oracles, byte for byte, for 1, 2 and 7 threads.
+// straightforward oracles, byte for byte, for 1, 2, 3 and 7 threads.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -38,7 +38,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr unsigned kThreadCounts[] = {1, 2, 7};
+constexpr unsigned kThreadCounts[] = {1, 2, 3, 7};
 
 TEST(WorkerPool, RunsEveryIndexOnceOnOneOfItsThreads) {
   for (unsigned threads : {0u, 1u, 2u, 3u, 7u}) {
