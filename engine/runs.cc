@@ -218,73 +218,102 @@ bool DrawAhead(const RunDivision& division, unsigned threads, std::int32_t p, st
   return threads > 1 && indices <= division.draws_ahead_limit;
 }
 
+// The work of the runs, batch by batch. Each run is two batches on the
+// pool: the studies' shuffles (or, drawn ahead, their exchanges) beside the
+// counting of the run before, then STATS beside the next run's draws.
+class RunLoop {
+ public:
+  RunLoop(const DialogueParameters& params, RankMatrix& ranks, const StudyWeights& weights,
+          WorkerPool& pool, const RunDivision& division, const std::stop_token& stop)
+      : ranks_(ranks), weights_(weights), pool_(pool), stop_(stop), p_(params.probes),
+        s_(params.studies), runs_(params.runs),
+        per_study_(2 * static_cast<std::uint64_t>(p_ > 1 ? p_ - 1 : 0)),
+        stats_tasks_(StatsTasks(p_, pool.size())) {
+    if (runs_ <= 0 || p_ <= 1 || s_ <= 0) return;
+    studies_ = static_cast<std::size_t>(s_);
+    if (DrawAhead(division, pool.size(), p_, s_)) {
+      ahead_.emplace(p_, s_, division.draw_piece);
+    } else {
+      shufflers_.resize(pool.size());  // one chunk buffer per thread
+    }
+  }
+
+  // Run n's shuffles from `draws`, beside the counting of `counted` (when
+  // `counter` is given); `draws` is left after the run's draws.
+  void Shuffles(std::int32_t n, DrawStream& draws, ExceedanceCounter* counter,
+                const Statistics& counted) {
+    // The first draw of the program settles the starting state on this
+    // thread; each study then starts from its own offset in the run.
+    if (studies_ > 0) draws.Establish();
+    const DrawStream start = draws;
+    if (ahead_ && n == 1) {
+      pool_.ForEach(ahead_->Tasks(), [&](std::size_t i, unsigned) {
+        ThrowIfStopped(stop_);
+        ahead_->Draw(i, start);
+      });
+    }
+    const std::size_t counting = counter != nullptr ? counter->Tasks() : 0;
+    pool_.ForEach(studies_ + counting, [&](std::size_t i, unsigned worker) {
+      ThrowIfStopped(stop_);
+      if (i >= studies_) {
+        counter->CountTask(i - studies_, counted);
+        return;
+      }
+      float* column = ranks_.column(static_cast<std::int32_t>(i) + 1);
+      if (ahead_) {
+        ApplyExchanges(column, p_, p_ - 1, ahead_->Study(static_cast<std::int32_t>(i)));
+      } else {
+        DrawStream own = start;
+        own.Skip(per_study_ * i);
+        shufflers_[worker].Shuffle(column, p_, own);
+      }
+    });
+    if (studies_ > 0) draws.Skip(per_study_ * static_cast<std::uint64_t>(s_));
+  }
+
+  // Run n's STATS into `run`, beside the next run's draws from `next`
+  // (the exchanges that read the buffer are over).
+  void Stats(std::int32_t n, const DrawStream& next, Statistics& run) {
+    const std::size_t drawn = ahead_ && n < runs_ ? ahead_->Tasks() : 0;
+    pool_.ForEach(drawn + stats_tasks_, [&](std::size_t i, unsigned) {
+      ThrowIfStopped(stop_);
+      if (i < drawn) {
+        ahead_->Draw(i, next);
+      } else {
+        StatsTask(i - drawn, stats_tasks_, ranks_, weights_, run, p_, s_);
+      }
+    });
+  }
+
+ private:
+  RankMatrix& ranks_;
+  const StudyWeights& weights_;
+  WorkerPool& pool_;
+  const std::stop_token& stop_;
+  std::int32_t p_, s_, runs_;
+  std::uint64_t per_study_;
+  std::size_t stats_tasks_;
+  std::size_t studies_ = 0;  // shuffle tasks per run (0: nothing to shuffle)
+  std::vector<ColumnShuffler> shufflers_;
+  std::optional<DrawsAhead> ahead_;
+};
+
 }  // namespace
 
 void PermutationRuns(const DialogueParameters& params, RankMatrix& ranks,
                      const StudyWeights& weights, DrawStream& draws, Statistics& run,
                      const RunHooks& hooks, WorkerPool& pool, ExceedanceCounter* counter,
                      const RunDivision& division) {
-  const std::int32_t p = params.probes;
-  const std::int32_t s = params.studies;
-  std::vector<ColumnShuffler> shufflers;
-  std::optional<DrawsAhead> ahead;
-  if (params.runs > 0 && p > 1 && s > 0) {
-    if (DrawAhead(division, pool.size(), p, s)) {
-      ahead.emplace(p, s, division.draw_piece);
-    } else {
-      shufflers.resize(pool.size());  // one chunk buffer per thread
-    }
-  }
-  const std::size_t studies = params.runs > 0 && p > 1 && s > 0 ? static_cast<std::size_t>(s) : 0;
-  const auto per_study = 2 * static_cast<std::uint64_t>(p > 1 ? p - 1 : 0);
-  const std::size_t stats_tasks = StatsTasks(p, pool.size());
-  const std::stop_token& stop = hooks.stop;
+  RunLoop loop(params, ranks, weights, pool, division, hooks.stop);
   // The statistics of the run before, while they are counted.
   Statistics counted;
-  if (counter != nullptr && params.runs > 0) counted = Statistics(p);
+  if (counter != nullptr && params.runs > 0) counted = Statistics(params.probes);
   bool pending = false;
   for (std::int32_t n = 1; n <= params.runs; ++n) {
-    ThrowIfStopped(stop);
+    ThrowIfStopped(hooks.stop);
     if (hooks.before_run) hooks.before_run(n);
-    // The first draw of the program settles the starting state on this
-    // thread; each study then starts from its own offset in the run.
-    if (studies > 0) draws.Establish();
-    const DrawStream start = draws;
-    if (ahead && n == 1) {
-      pool.ForEach(ahead->Tasks(), [&](std::size_t i, unsigned) {
-        ThrowIfStopped(stop);
-        ahead->Draw(i, start);
-      });
-    }
-    const std::size_t first = pending ? counter->Tasks() : 0;
-    pool.ForEach(studies + first, [&](std::size_t i, unsigned worker) {
-      ThrowIfStopped(stop);
-      if (i >= studies) {
-        counter->CountTask(i - studies, counted);
-        return;
-      }
-      float* column = ranks.column(static_cast<std::int32_t>(i) + 1);
-      if (ahead) {
-        ApplyExchanges(column, p, p - 1, ahead->Study(static_cast<std::int32_t>(i)));
-      } else {
-        DrawStream own = start;
-        own.Skip(per_study * i);
-        shufflers[worker].Shuffle(column, p, own);
-      }
-    });
-    if (studies > 0) draws.Skip(per_study * static_cast<std::uint64_t>(s));
-    // The next run's draws, beside this run's STATS (the exchanges that
-    // read the buffer are over).
-    const std::size_t drawn = ahead && n < params.runs ? ahead->Tasks() : 0;
-    const DrawStream next = draws;
-    pool.ForEach(drawn + stats_tasks, [&](std::size_t i, unsigned) {
-      ThrowIfStopped(stop);
-      if (i < drawn) {
-        ahead->Draw(i, next);
-      } else {
-        StatsTask(i - drawn, stats_tasks, ranks, weights, run, p, s);
-      }
-    });
+    loop.Shuffles(n, draws, pending ? counter : nullptr, counted);
+    loop.Stats(n, draws, run);
     if (pending) counter->EndRun();
     if (hooks.after_run) hooks.after_run(n);
     if (counter != nullptr) {
@@ -293,13 +322,14 @@ void PermutationRuns(const DialogueParameters& params, RankMatrix& ranks,
     }
   }
   if (pending) {
-    ThrowIfStopped(stop);
+    ThrowIfStopped(hooks.stop);
     counter->CountRun(counted, pool);
     std::swap(run, counted);
   }
   if (counter != nullptr) counter->Settle();
   if (hooks.after_runs) hooks.after_runs();
 }
+
 void PermutationRuns(const DialogueParameters& params, RankMatrix& ranks,
                      const StudyWeights& weights, DrawStream& draws, Statistics& run,
                      const RunHooks& hooks, unsigned threads) {
