@@ -221,6 +221,12 @@ bool DrawAhead(const RunDivision& division, unsigned threads, std::int32_t p, st
 // The work of the runs, batch by batch. Each run is two batches on the
 // pool: the studies' shuffles (or, drawn ahead, their exchanges) beside the
 // counting of the run before, then STATS beside the next run's draws.
+// The studies are dealt to lanes, one per thread (study j to lane j mod
+// lanes), and a lane is the first tasks of a batch: the pool hands them
+// out in order, so each thread tends to keep its lane run after run, and
+// with it its columns (and their drawn indices) in its own cache. A
+// column's exchanges touch it at random, and fetching it from another
+// core's cache each run measured slower than the second thread gained.
 class RunLoop {
  public:
   RunLoop(const DialogueParameters& params, RankMatrix& ranks, const StudyWeights& weights,
@@ -231,6 +237,7 @@ class RunLoop {
         stats_tasks_(StatsTasks(p_, pool.size())) {
     if (runs_ <= 0 || p_ <= 1 || s_ <= 0) return;
     studies_ = static_cast<std::size_t>(s_);
+    lanes_ = std::min<std::size_t>(studies_, pool.size());
     if (DrawAhead(division, pool.size(), p_, s_)) {
       ahead_.emplace(p_, s_, division.draw_piece);
     } else {
@@ -247,25 +254,24 @@ class RunLoop {
     if (studies_ > 0) draws.Establish();
     const DrawStream start = draws;
     if (ahead_ && n == 1) {
-      pool_.ForEach(ahead_->Tasks(), [&](std::size_t i, unsigned) {
-        ThrowIfStopped(stop_);
-        ahead_->Draw(i, start);
-      });
+      pool_.ForEach(lanes_, [&](std::size_t lane, unsigned) { DrawLane(lane, start); });
     }
     const std::size_t counting = counter != nullptr ? counter->Tasks() : 0;
-    pool_.ForEach(studies_ + counting, [&](std::size_t i, unsigned worker) {
+    pool_.ForEach(lanes_ + counting, [&](std::size_t i, unsigned worker) {
       ThrowIfStopped(stop_);
-      if (i >= studies_) {
-        counter->CountTask(i - studies_, counted);
+      if (i >= lanes_) {
+        counter->CountTask(i - lanes_, counted);
         return;
       }
-      float* column = ranks_.column(static_cast<std::int32_t>(i) + 1);
-      if (ahead_) {
-        ApplyExchanges(column, p_, p_ - 1, ahead_->Study(static_cast<std::int32_t>(i)));
-      } else {
-        DrawStream own = start;
-        own.Skip(per_study_ * i);
-        shufflers_[worker].Shuffle(column, p_, own);
+      for (std::size_t j = i; j < studies_; j += lanes_) {
+        float* column = ranks_.column(static_cast<std::int32_t>(j) + 1);
+        if (ahead_) {
+          ApplyExchanges(column, p_, p_ - 1, ahead_->Study(static_cast<std::int32_t>(j)));
+        } else {
+          DrawStream own = start;
+          own.Skip(per_study_ * j);
+          shufflers_[worker].Shuffle(column, p_, own);
+        }
       }
     });
     if (studies_ > 0) draws.Skip(per_study_ * static_cast<std::uint64_t>(s_));
@@ -274,15 +280,26 @@ class RunLoop {
   // Run n's STATS into `run`, beside the next run's draws from `next`
   // (the exchanges that read the buffer are over).
   void Stats(std::int32_t n, const DrawStream& next, Statistics& run) {
-    const std::size_t drawn = ahead_ && n < runs_ ? ahead_->Tasks() : 0;
-    pool_.ForEach(drawn + stats_tasks_, [&](std::size_t i, unsigned) {
+    const std::size_t lanes = ahead_ && n < runs_ ? lanes_ : 0;
+    pool_.ForEach(lanes + stats_tasks_, [&](std::size_t i, unsigned) {
       ThrowIfStopped(stop_);
-      if (i < drawn) {
-        ahead_->Draw(i, next);
+      if (i < lanes) {
+        DrawLane(i, next);
       } else {
-        StatsTask(i - drawn, stats_tasks_, ranks_, weights_, run, p_, s_);
+        StatsTask(i - lanes, stats_tasks_, ranks_, weights_, run, p_, s_);
       }
     });
+  }
+
+  // The draws of lane `lane`'s studies, piece after piece.
+  void DrawLane(std::size_t lane, const DrawStream& start) {
+    const std::size_t pieces = ahead_->Tasks() / studies_;
+    for (std::size_t j = lane; j < studies_; j += lanes_) {
+      for (std::size_t c = 0; c < pieces; ++c) {
+        ThrowIfStopped(stop_);
+        ahead_->Draw(j * pieces + c, start);
+      }
+    }
   }
 
  private:
@@ -293,7 +310,8 @@ class RunLoop {
   std::int32_t p_, s_, runs_;
   std::uint64_t per_study_;
   std::size_t stats_tasks_;
-  std::size_t studies_ = 0;  // shuffle tasks per run (0: nothing to shuffle)
+  std::size_t studies_ = 0;  // studies to shuffle per run (0: nothing to shuffle)
+  std::size_t lanes_ = 0;
   std::vector<ColumnShuffler> shufflers_;
   std::optional<DrawsAhead> ahead_;
 };
