@@ -224,9 +224,9 @@ bool DrawAhead(const RunDivision& division, unsigned threads, std::int32_t p, st
 // The studies are dealt to lanes, one per thread (study j to lane j mod
 // lanes), and a lane is the first tasks of a batch: the pool hands them
 // out in order, so each thread tends to keep its lane run after run, and
-// with it its columns (and their drawn indices) in its own cache. A
-// column's exchanges touch it at random, and fetching it from another
-// core's cache each run measured slower than the second thread gained.
+// with it its columns (and their drawn indices) in its own cache: a
+// column's exchanges touch it at random, and a column last written by
+// another core is fetched from its cache a line at a time.
 class RunLoop {
  public:
   RunLoop(const DialogueParameters& params, RankMatrix& ranks, const StudyWeights& weights,

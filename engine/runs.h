@@ -116,8 +116,8 @@ void ApplyExchanges(float* x, std::int32_t top, std::int32_t steps, const std::i
 // 1's exchange indices are drawn beside run n's STATS, in pieces that each
 // start from their own offset of the stream, into a buffer of S (P - 1)
 // indices; run n + 1 then only makes the exchanges. With a few studies on
-// many threads, that halves the longest task of a run and fills the gap
-// while STATS runs.
+// many threads, that takes some 40 % off the longest task of a run and
+// fills the threads while STATS runs.
 struct RunDivision {
   // Draw ahead only when the buffer holds at most this many indices (0:
   // never): 2^24 indices, 64 MB, at most the size of the rank columns.
