@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <optional>
 #include <utility>
 
 #include "numeric/random.h"
@@ -135,28 +136,32 @@ std::int32_t ExchangeIndex(std::int32_t l, float u) {
 
 ColumnShuffler::ColumnShuffler() : k_(ZeroedBuffer<std::int32_t>(kChunk)) {}
 
+void ApplyExchanges(float* x, std::int32_t top, std::int32_t steps, const std::int32_t* k) {
+  for (std::int32_t i = 0; i < steps; ++i) {
+    if (i + kPrefetchDistance < steps) __builtin_prefetch(x + (k[i + kPrefetchDistance] - 1), 1);
+    const std::int32_t l = top - i;
+    // A missing rank never moves, and no other slot is drawn instead. The
+    // test is on the bits (a float equals -99 exactly when its bits are
+    // those of -99), and both slots are written back whether or not they
+    // exchange: the step has no branch, and where it stores never waits
+    // for what it loads.
+    const std::int32_t kk = k[i];
+    const auto kept = std::bit_cast<std::uint32_t>(x[l - 1]);
+    const auto drawn = std::bit_cast<std::uint32_t>(x[kk - 1]);
+    const bool stay = (kept == kMissingBits) | (drawn == kMissingBits);
+    // The bits that differ, or none when the step makes no exchange.
+    const std::uint32_t flip = (kept ^ drawn) & (static_cast<std::uint32_t>(stay) - 1u);
+    x[l - 1] = std::bit_cast<float>(kept ^ flip);
+    x[kk - 1] = std::bit_cast<float>(drawn ^ flip);
+  }
+}
+
 void ColumnShuffler::Shuffle(float* x, std::int32_t p, DrawStream& draws) {
   std::int32_t* k = k_.data();
   for (std::int32_t top = p; top >= 2; top -= kChunk) {
     const std::int32_t steps = std::min(kChunk, top - 1);
     draws.ExchangeIndices(top, steps, k);
-    for (std::int32_t i = 0; i < steps; ++i) {
-      if (i + kPrefetchDistance < steps) __builtin_prefetch(x + (k[i + kPrefetchDistance] - 1), 1);
-      const std::int32_t l = top - i;
-      // A missing rank never moves, and no other slot is drawn instead. The
-      // test is on the bits (a float equals -99 exactly when its bits are
-      // those of -99), and both slots are written back whether or not they
-      // exchange: the step has no branch, and where it stores never waits
-      // for what it loads.
-      const std::int32_t kk = k[i];
-      const auto kept = std::bit_cast<std::uint32_t>(x[l - 1]);
-      const auto drawn = std::bit_cast<std::uint32_t>(x[kk - 1]);
-      const bool stay = (kept == kMissingBits) | (drawn == kMissingBits);
-      // The bits that differ, or none when the step makes no exchange.
-      const std::uint32_t flip = (kept ^ drawn) & (static_cast<std::uint32_t>(stay) - 1u);
-      x[l - 1] = std::bit_cast<float>(kept ^ flip);
-      x[kk - 1] = std::bit_cast<float>(drawn ^ flip);
-    }
+    ApplyExchanges(x, top, steps, k);
   }
 }
 
@@ -171,48 +176,162 @@ void ThrowIfStopped(const std::stop_token& stop) {
   if (stop.stop_requested()) throw Cancelled();
 }
 
+// The exchange indices of every study of one run, drawn ahead in pieces.
+// Piece c of study j (0-based) covers steps c D .. c D + D - 1 (D the piece
+// length), L = P - c D down: 2 (P - 1) j + 2 c D draws into the run.
+class DrawsAhead {
+ public:
+  DrawsAhead(std::int32_t p, std::int32_t s, std::int32_t piece)
+      : steps_(p - 1), piece_(std::max(piece, 1)), pieces_((steps_ + piece_ - 1) / piece_),
+        tasks_(static_cast<std::size_t>(pieces_) * static_cast<std::size_t>(s)),
+        k_(ZeroedBuffer<std::int32_t>(static_cast<std::size_t>(steps_) *
+                                      static_cast<std::size_t>(s))) {}
+
+  std::size_t Tasks() const { return tasks_; }
+
+  // Piece `task` of the run whose first draw is the next of `run_start`.
+  void Draw(std::size_t task, const DrawStream& run_start) {
+    const auto j = static_cast<std::int32_t>(task / static_cast<std::size_t>(pieces_));
+    const std::int32_t first = static_cast<std::int32_t>(task % static_cast<std::size_t>(pieces_)) *
+                               piece_;
+    DrawStream own = run_start;
+    own.Skip(2 * (static_cast<std::uint64_t>(steps_) * static_cast<std::uint64_t>(j) +
+                  static_cast<std::uint64_t>(first)));
+    own.ExchangeIndices(steps_ + 1 - first, std::min(piece_, steps_ - first), Study(j) + first);
+  }
+
+  std::int32_t* Study(std::int32_t j) {
+    return k_.data() + static_cast<std::size_t>(steps_) * static_cast<std::size_t>(j);
+  }
+
+ private:
+  std::int32_t steps_;  // P - 1 per study
+  std::int32_t piece_;
+  std::int32_t pieces_;  // per study
+  std::size_t tasks_;
+  std::vector<std::int32_t> k_;
+};
+
+// Draws ahead when there is a thread to spare and the buffer is allowed.
+bool DrawAhead(const RunDivision& division, unsigned threads, std::int32_t p, std::int32_t s) {
+  const std::size_t indices = static_cast<std::size_t>(p - 1) * static_cast<std::size_t>(s);
+  return threads > 1 && indices <= division.draws_ahead_limit;
+}
+
+// The work of the runs, batch by batch. Each run is two batches on the
+// pool: the studies' shuffles (or, drawn ahead, their exchanges) beside the
+// counting of the run before, then STATS beside the next run's draws.
+// The studies are dealt to lanes, one per thread (study j to lane j mod
+// lanes), and a lane is the first tasks of a batch: the pool hands them
+// out in order, so each thread tends to keep its lane run after run, and
+// with it its columns (and their drawn indices) in its own cache: a
+// column's exchanges touch it at random, and a column last written by
+// another core is fetched from its cache a line at a time.
+class RunLoop {
+ public:
+  RunLoop(const DialogueParameters& params, RankMatrix& ranks, const StudyWeights& weights,
+          WorkerPool& pool, const RunDivision& division, const std::stop_token& stop)
+      : ranks_(ranks), weights_(weights), pool_(pool), stop_(stop), p_(params.probes),
+        s_(params.studies), runs_(params.runs),
+        per_study_(2 * static_cast<std::uint64_t>(p_ > 1 ? p_ - 1 : 0)),
+        stats_tasks_(StatsTasks(p_, pool.size())) {
+    if (runs_ <= 0 || p_ <= 1 || s_ <= 0) return;
+    studies_ = static_cast<std::size_t>(s_);
+    lanes_ = std::min<std::size_t>(studies_, pool.size());
+    if (DrawAhead(division, pool.size(), p_, s_)) {
+      ahead_.emplace(p_, s_, division.draw_piece);
+    } else {
+      shufflers_.resize(pool.size());  // one chunk buffer per thread
+    }
+  }
+
+  // Run n's shuffles from `draws`, beside the counting of `counted` (when
+  // `counter` is given); `draws` is left after the run's draws.
+  void Shuffles(std::int32_t n, DrawStream& draws, ExceedanceCounter* counter,
+                const Statistics& counted) {
+    // The first draw of the program settles the starting state on this
+    // thread; each study then starts from its own offset in the run.
+    if (studies_ > 0) draws.Establish();
+    const DrawStream start = draws;
+    if (ahead_ && n == 1) {
+      pool_.ForEach(lanes_, [&](std::size_t lane, unsigned) { DrawLane(lane, start); });
+    }
+    const std::size_t counting = counter != nullptr ? counter->Tasks() : 0;
+    pool_.ForEach(lanes_ + counting, [&](std::size_t i, unsigned worker) {
+      ThrowIfStopped(stop_);
+      if (i >= lanes_) {
+        counter->CountTask(i - lanes_, counted);
+        return;
+      }
+      for (std::size_t j = i; j < studies_; j += lanes_) {
+        float* column = ranks_.column(static_cast<std::int32_t>(j) + 1);
+        if (ahead_) {
+          ApplyExchanges(column, p_, p_ - 1, ahead_->Study(static_cast<std::int32_t>(j)));
+        } else {
+          DrawStream own = start;
+          own.Skip(per_study_ * j);
+          shufflers_[worker].Shuffle(column, p_, own);
+        }
+      }
+    });
+    if (studies_ > 0) draws.Skip(per_study_ * static_cast<std::uint64_t>(s_));
+  }
+
+  // Run n's STATS into `run`, beside the next run's draws from `next`
+  // (the exchanges that read the buffer are over).
+  void Stats(std::int32_t n, const DrawStream& next, Statistics& run) {
+    const std::size_t lanes = ahead_ && n < runs_ ? lanes_ : 0;
+    pool_.ForEach(lanes + stats_tasks_, [&](std::size_t i, unsigned) {
+      ThrowIfStopped(stop_);
+      if (i < lanes) {
+        DrawLane(i, next);
+      } else {
+        StatsTask(i - lanes, stats_tasks_, ranks_, weights_, run, p_, s_);
+      }
+    });
+  }
+
+  // The draws of lane `lane`'s studies, piece after piece.
+  void DrawLane(std::size_t lane, const DrawStream& start) {
+    const std::size_t pieces = ahead_->Tasks() / studies_;
+    for (std::size_t j = lane; j < studies_; j += lanes_) {
+      for (std::size_t c = 0; c < pieces; ++c) {
+        ThrowIfStopped(stop_);
+        ahead_->Draw(j * pieces + c, start);
+      }
+    }
+  }
+
+ private:
+  RankMatrix& ranks_;
+  const StudyWeights& weights_;
+  WorkerPool& pool_;
+  const std::stop_token& stop_;
+  std::int32_t p_, s_, runs_;
+  std::uint64_t per_study_;
+  std::size_t stats_tasks_;
+  std::size_t studies_ = 0;  // studies to shuffle per run (0: nothing to shuffle)
+  std::size_t lanes_ = 0;
+  std::vector<ColumnShuffler> shufflers_;
+  std::optional<DrawsAhead> ahead_;
+};
+
 }  // namespace
 
 void PermutationRuns(const DialogueParameters& params, RankMatrix& ranks,
                      const StudyWeights& weights, DrawStream& draws, Statistics& run,
-                     const RunHooks& hooks, WorkerPool& pool, ExceedanceCounter* counter) {
-  const std::int32_t p = params.probes;
-  const std::int32_t s = params.studies;
-  std::vector<ColumnShuffler> shufflers;
-  if (params.runs > 0 && p > 1 && s > 0) {
-    shufflers.resize(pool.size());  // one chunk buffer per thread
-  }
-  const std::size_t studies = shufflers.empty() ? 0 : static_cast<std::size_t>(s);
-  const auto per_study = 2 * static_cast<std::uint64_t>(p > 1 ? p - 1 : 0);
-  const std::size_t stats_tasks = StatsTasks(p, pool.size());
-  const std::stop_token& stop = hooks.stop;
+                     const RunHooks& hooks, WorkerPool& pool, ExceedanceCounter* counter,
+                     const RunDivision& division) {
+  RunLoop loop(params, ranks, weights, pool, division, hooks.stop);
   // The statistics of the run before, while they are counted.
   Statistics counted;
-  if (counter != nullptr && params.runs > 0) counted = Statistics(p);
+  if (counter != nullptr && params.runs > 0) counted = Statistics(params.probes);
   bool pending = false;
   for (std::int32_t n = 1; n <= params.runs; ++n) {
-    ThrowIfStopped(stop);
+    ThrowIfStopped(hooks.stop);
     if (hooks.before_run) hooks.before_run(n);
-    // The first draw of the program settles the starting state on this
-    // thread; each study then starts from its own offset in the run.
-    if (studies > 0) draws.Establish();
-    const DrawStream start = draws;
-    const std::size_t first = pending ? counter->Tasks() : 0;
-    pool.ForEach(studies + first, [&](std::size_t i, unsigned worker) {
-      ThrowIfStopped(stop);
-      if (i < studies) {
-        DrawStream own = start;
-        own.Skip(per_study * i);
-        shufflers[worker].Shuffle(ranks.column(static_cast<std::int32_t>(i) + 1), p, own);
-      } else {
-        counter->CountTask(i - studies, counted);
-      }
-    });
-    if (studies > 0) draws.Skip(per_study * static_cast<std::uint64_t>(s));
-    pool.ForEach(stats_tasks, [&](std::size_t i, unsigned) {
-      ThrowIfStopped(stop);
-      StatsTask(i, stats_tasks, ranks, weights, run, p, s);
-    });
+    loop.Shuffles(n, draws, pending ? counter : nullptr, counted);
+    loop.Stats(n, draws, run);
     if (pending) counter->EndRun();
     if (hooks.after_run) hooks.after_run(n);
     if (counter != nullptr) {
@@ -221,7 +340,7 @@ void PermutationRuns(const DialogueParameters& params, RankMatrix& ranks,
     }
   }
   if (pending) {
-    ThrowIfStopped(stop);
+    ThrowIfStopped(hooks.stop);
     counter->CountRun(counted, pool);
     std::swap(run, counted);
   }

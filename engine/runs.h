@@ -105,6 +105,27 @@ class ColumnShuffler {
 // ShuffleColumn with a buffer of its own (tests and single use).
 void ShuffleColumn(float* x, std::int32_t p, DrawStream& draws);
 
+// The exchanges of steps L = top .. top - steps + 1 of a column, with the
+// exchange indices k[0 .. steps-1] drawn for them: what Shuffle does with
+// each chunk once its indices are made.
+void ApplyExchanges(float* x, std::int32_t top, std::int32_t steps, const std::int32_t* k);
+
+// How the run loop divides its work among the pool's threads (never what
+// it computes). A study's exchanges depend on each other and are made on
+// one thread, but its draws do not: on a pool of several threads, run n +
+// 1's exchange indices are drawn beside run n's STATS, in pieces that each
+// start from their own offset of the stream, into a buffer of S (P - 1)
+// indices; run n + 1 then only makes the exchanges. With a few studies on
+// many threads, that takes some 40 % off the longest task of a run and
+// fills the threads while STATS runs.
+struct RunDivision {
+  // Draw ahead only when the buffer holds at most this many indices (0:
+  // never): 2^24 indices, 64 MB, at most the size of the rank columns.
+  std::size_t draws_ahead_limit = std::size_t{1} << 24;
+  // Exchange steps per piece of drawing (at least 1).
+  std::int32_t draw_piece = 4 * ColumnShuffler::kChunk;
+};
+
 // What the run loop tells its caller and asks of it. The console program
 // writes its "Run=" lines and the blank line after the runs here; the
 // library reports progress and lets its caller stop. Every function is
@@ -131,8 +152,9 @@ class Cancelled : public std::exception {
 // shuffles columns 1 .. S of rows 1 .. P, fills `run` with STATS and calls
 // after_run(n); after the last run calls after_runs(). The studies of a run
 // are shuffled side by side on the pool's threads, study j from the
-// stream's offset 2 (P - 1) (j - 1) of the run, and STATS runs on them in
-// blocks of probes; the results are the same for every number of threads.
+// stream's offset 2 (P - 1) (j - 1) of the run (its draws made ahead, as
+// `division` says), and STATS runs on them in blocks of probes; the results
+// are the same for every number of threads and every division.
 // Preconditions as for STATS; `run` holds P entries.
 //
 // With a `counter`, each run's statistics are also counted there, beside
@@ -144,7 +166,7 @@ class Cancelled : public std::exception {
 void PermutationRuns(const DialogueParameters& params, RankMatrix& ranks,
                      const StudyWeights& weights, DrawStream& draws, Statistics& run,
                      const RunHooks& hooks, WorkerPool& pool,
-                     ExceedanceCounter* counter = nullptr);
+                     ExceedanceCounter* counter = nullptr, const RunDivision& division = {});
 
 // The same on a pool of `threads` threads of its own.
 void PermutationRuns(const DialogueParameters& params, RankMatrix& ranks,

@@ -1,12 +1,13 @@
 // The analysis on several threads: the pool itself, and the fast parallel
 // forms of STATS, the counting and the whole main analysis against the
-// straightforward oracles, byte for byte, for 1, 2 and 7 threads.
+// straightforward oracles, byte for byte, for 1, 2, 3 and 7 threads.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <bit>
+#include <chrono>
 #include <cmath>
 #include <limits>
 #include <cstring>
@@ -16,6 +17,7 @@
 #include <random>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "driver/analysis.h"
@@ -38,7 +40,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr unsigned kThreadCounts[] = {1, 2, 7};
+constexpr unsigned kThreadCounts[] = {1, 2, 3, 7};
 
 TEST(WorkerPool, RunsEveryIndexOnceOnOneOfItsThreads) {
   for (unsigned threads : {0u, 1u, 2u, 3u, 7u}) {
@@ -55,6 +57,39 @@ TEST(WorkerPool, RunsEveryIndexOnceOnOneOfItsThreads) {
         ASSERT_EQ(hits[i].load(), 1) << threads << " threads, " << count << " tasks, index " << i;
       }
       EXPECT_FALSE(bad_worker.load()) << threads << " threads, " << count << " tasks";
+    }
+  }
+}
+
+// Idle threads first watch for the next batch, then sleep: batches posted
+// at once, after a pause longer than the watch (the workers asleep), and
+// with tasks that outlast it (the caller asleep) must all run every index
+// once, with every task's writes seen by the caller.
+TEST(WorkerPool, EveryIndexRunsWhetherTheThreadsWatchOrSleep) {
+  const struct {
+    const char* name;
+    std::chrono::microseconds pause_before;  // between batches
+    std::chrono::microseconds task_time;     // of task 1
+  } cases[] = {
+      {"back to back", std::chrono::microseconds(0), std::chrono::microseconds(0)},
+      {"workers asleep", 4 * WorkerPool::kSpinTime, std::chrono::microseconds(0)},
+      {"caller asleep", std::chrono::microseconds(0), 4 * WorkerPool::kSpinTime},
+  };
+  for (unsigned threads : {2u, 3u, 7u}) {
+    WorkerPool pool(threads);
+    for (const auto& c : cases) {
+      for (int batch = 0; batch < 3; ++batch) {
+        std::this_thread::sleep_for(c.pause_before);
+        std::vector<int> written(40, 0);  // plain ints: the pool orders them
+        pool.ForEach(written.size(), [&](std::size_t i, unsigned) {
+          if (i == 1) std::this_thread::sleep_for(c.task_time);
+          written[i] = static_cast<int>(i) + batch;
+        });
+        for (std::size_t i = 0; i < written.size(); ++i) {
+          ASSERT_EQ(written[i], static_cast<int>(i) + batch)
+              << c.name << ", " << threads << " threads, batch " << batch << ", index " << i;
+        }
+      }
     }
   }
 }

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/worker_pool.h"
 #include "numeric/random.h"
 #include "tests/engine/oracles.h"
 #include "tests/engine/test_data.h"
@@ -228,7 +229,6 @@ TEST_F(RunsTest, RunsKeepEachColumnsMultisetAndMissingCells) {
   Statistics run(p);
   DrawStream draws(42);
   std::vector<std::int32_t> seen;
-  ::testing::internal::CaptureStdout();
   std::string calls;
   RunHooks hooks;
   hooks.before_run = [&](std::int32_t n) { calls += "before " + std::to_string(n) + ";"; };
@@ -295,6 +295,101 @@ TEST_F(RunsTest, ThreadCountDoesNotChangeTheRuns) {
       for (std::int32_t j = 1; j <= s; ++j) {
         EXPECT_TRUE(std::equal(x.column(j), x.column(j) + p, serial.column(j)))
             << "trial " << trial << " threads " << threads << " study " << j;
+      }
+    }
+  }
+}
+
+// The jump a study or a piece of draws starts with: Skip(k) must land where
+// k single draws land. Jumps of a whole period or more are compared with
+// the steps of their remainder.
+TEST_F(RunsTest, SkipLandsWhereSingleDrawsLand) {
+  constexpr std::uint64_t kPeriod = 2147483646;  // the multiplier's order
+  const struct {
+    const char* name;
+    std::int32_t seed;
+    std::uint64_t jump;
+    std::uint64_t steps;  // single draws that must end in the same state
+  } cases[] = {
+      {"none", 12345, 0, 0},
+      {"one", 12345, 1, 1},
+      {"one from the top seed", 2147483646, 1, 1},
+      {"one pair", 1, 2, 2},
+      {"one chunk of pairs", 777, 2 * 2048, 2 * 2048},
+      {"a study of the real data", 20261208, 2 * 7893, 2 * 7893},
+      {"odd and large", 1043618065, 999983, 999983},
+      {"a whole period", 42, kPeriod, 0},
+      {"across the period", 42, kPeriod + 5, 5},
+      {"across two periods", 16807, 2 * kPeriod + 4099, 4099},
+  };
+  for (const auto& c : cases) {
+    DrawStream jumped = DrawStream::Seeded(c.seed);
+    jumped.Skip(c.jump);
+    DrawStream stepped = DrawStream::Seeded(c.seed);
+    for (std::uint64_t i = 0; i < c.steps; ++i) stepped.Next();
+    EXPECT_EQ(jumped.saved_seed(), stepped.saved_seed()) << c.name;
+    // And the draws after it agree.
+    EXPECT_EQ(jumped.Next(), stepped.Next()) << c.name;
+  }
+}
+
+// The run loop with its draws made ahead, in pieces of every length that
+// matters (one step, a few, not dividing the column, a whole column), or
+// not at all, on every thread count: the same statistics run after run, the
+// same columns and the same stream at the end as one thread drawing as it
+// goes.
+TEST_F(RunsTest, EveryDivisionOfTheRunsGivesTheSerialRuns) {
+  const struct {
+    const char* name;
+    RunDivision division;
+  } divisions[] = {
+      {"drawn as it goes", {0, 4}},
+      {"pieces of one step", {std::size_t{1} << 24, 1}},
+      {"pieces of seven steps", {std::size_t{1} << 24, 7}},
+      {"pieces across chunks", {std::size_t{1} << 24, 2048 + 3}},
+      {"the default", {}},
+  };
+  std::mt19937 rng(31);
+  for (int trial = 0; trial < 4; ++trial) {
+    // Some columns longer than a chunk of draws, so pieces and chunks meet.
+    const std::int32_t p = trial == 0 ? 2 : 2 + static_cast<std::int32_t>(rng() % 5000);
+    const std::int32_t s = 1 + static_cast<std::int32_t>(rng() % 6);
+    const RankMatrix loaded = testing::RandomRanks(rng, p, s, 0.25);
+    DialogueParameters params;
+    params.studies = s;
+    params.probes = p;
+    params.runs = 3;
+    StudyWeights w;
+    for (std::int32_t j = 1; j <= s; ++j) w.Set(j, static_cast<float>(j));
+    const auto go = [&](unsigned threads, const RunDivision& division, RankMatrix& x,
+                        std::vector<std::uint32_t>& stats) {
+      Statistics run(p);
+      DrawStream draws = DrawStream::Seeded(5000 + trial);
+      RunHooks hooks;
+      hooks.after_run = [&](std::int32_t) {
+        for (const auto* part : {&run.rmean, &run.rwmean, &run.q}) {
+          for (float v : part->span()) stats.push_back(std::bit_cast<std::uint32_t>(v));
+        }
+      };
+      WorkerPool pool(threads);
+      PermutationRuns(params, x, w, draws, run, hooks, pool, nullptr, division);
+      return draws.saved_seed();
+    };
+    RankMatrix serial = loaded;
+    std::vector<std::uint32_t> serial_stats;
+    const std::int32_t serial_seed = go(1, RunDivision{0, 4}, serial, serial_stats);
+    for (const auto& d : divisions) {
+      for (unsigned threads : {1u, 2u, 3u, 7u}) {
+        const std::string what = std::string(d.name) + ", P " + std::to_string(p) + ", S " +
+                                 std::to_string(s) + ", " + std::to_string(threads) + " threads";
+        RankMatrix x = loaded;
+        std::vector<std::uint32_t> stats;
+        EXPECT_EQ(go(threads, d.division, x, stats), serial_seed) << what;
+        EXPECT_EQ(stats, serial_stats) << what;
+        for (std::int32_t j = 1; j <= s; ++j) {
+          EXPECT_TRUE(std::equal(x.column(j), x.column(j) + p, serial.column(j)))
+              << what << ", study " << j;
+        }
       }
     }
   }
