@@ -31,7 +31,7 @@
 #include "engine/analysis.h"
 #include "engine/class_sort.h"
 #include "engine/counting.h"
-#include "engine/results.h"
+#include "driver/results_file.h"
 #include "engine/runs.h"
 #include "engine/stats.h"
 #include "engine/worker_pool.h"
@@ -110,7 +110,7 @@ int Run(const std::string& dir, unsigned threads, std::int32_t seed) {
   counter.Settle();
   counting += Since(t);
   t = Clock::now();
-  engine::WriteResultsFile(*in.results, in.ranks, s + 2, observed, counter, p, pool.size());
+  korvelan::driver::WriteResultsFile(*in.results, in.ranks, s + 2, observed, counter, p, pool.size());
   const double results = Since(t);
 
   const double steps = static_cast<double>(params.runs) * s * (p - 1);

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "engine/analysis.h"
-#include "engine/results.h"
+#include "driver/results_file.h"
 #include "textio/termination.h"
 
 namespace korvelan::driver {
@@ -40,7 +40,7 @@ void Analyse(const DialogueParameters& params, RankMatrix& ranks, const StudyWei
   }
   if (outcome->counter) {
     textio::PhaseScope scope("WriteResultsFile");
-    engine::WriteResultsFile(*results, ranks, params.studies + 2, outcome->observed,
+    driver::WriteResultsFile(*results, ranks, params.studies + 2, outcome->observed,
                              *outcome->counter, params.probes, options.threads);
   }
   if (outcome->restricted) {

@@ -3,4 +3,5 @@ korvelan_test(driver_test
     driver/options_test.cc
     driver/dialogue_test.cc
     driver/loading_test.cc
-  DEPS korvelan_driver korvelan_textio)
+    driver/results_file_test.cc
+  DEPS korvelan_driver korvelan_engine korvelan_textio)

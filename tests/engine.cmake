@@ -4,7 +4,6 @@ korvelan_test(engine_test
     engine/class_sort_test.cc
     engine/runs_test.cc
     engine/counting_test.cc
-    engine/results_test.cc
     engine/restricted_test.cc
     engine/analysis_test.cc
   DEPS korvelan_driver korvelan_engine korvelan_numeric korvelan_textio)

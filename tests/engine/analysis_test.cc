@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "engine/class_sort.h"
-#include "engine/results.h"
+#include "driver/results_file.h"
 #include "numeric/error_services.h"
 #include "numeric/random.h"
 #include "tests/engine/oracles.h"

@@ -12,7 +12,7 @@
 
 #include "engine/model.h"
 #include "engine/class_sort.h"
-#include "engine/results.h"
+#include "driver/results_file.h"
 #include "tests/engine/oracles.h"
 #include "textio/fixed_output.h"
 #include "textio/list_output.h"

@@ -17,7 +17,7 @@
 #include <thread>
 #include <vector>
 
-#include "engine/results.h"
+#include "driver/results_file.h"
 #include "tests/e2e/program_runner.h"
 #include "textio/fixed_output.h"
 #include "textio/list_output.h"

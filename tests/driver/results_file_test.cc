@@ -1,4 +1,4 @@
-#include "engine/results.h"
+#include "driver/results_file.h"
 
 #include <gtest/gtest.h>
 
@@ -14,8 +14,16 @@
 #include "textio/fixed_output.h"
 #include "textio/termination.h"
 
-namespace korvelan::engine {
+namespace korvelan::driver {
 namespace {
+
+using engine::kQ;
+using engine::kRmean;
+using engine::kRwmean;
+using engine::kStatistics;
+using engine::PValues;
+using engine::RowArray;
+using engine::Statistics;
 
 namespace fs = std::filesystem;
 
@@ -125,4 +133,4 @@ TEST_F(ResultsTest, NoProbesGiveTheLegendAndOneEmptyRecord) {
 }
 
 }  // namespace
-}  // namespace korvelan::engine
+}  // namespace korvelan::driver

@@ -7,8 +7,8 @@
 // the R-weighted mean (each F24.16), the observed Q (F24.4), the right and
 // left P-values for Q. P-values are the double results rounded to float
 // (round to nearest). The observed R-weighted mean itself is not written.
-#ifndef KORVELAN_ENGINE_RESULTS_H_
-#define KORVELAN_ENGINE_RESULTS_H_
+#ifndef KORVELAN_DRIVER_RESULTS_FILE_H_
+#define KORVELAN_DRIVER_RESULTS_FILE_H_
 
 #include <array>
 #include <cstdint>
@@ -21,13 +21,13 @@
 #include "textio/channels.h"
 #include "textio/results_legend.h"
 
-namespace korvelan::engine {
+namespace korvelan::driver {
 
 // Appends the data records of rows first .. last (1-based, within the
 // stored rows) to `out`; `line_column` is the line-number column S + 2.
 void AppendResultRecords(std::string& out, const RankMatrix& ranks,
-                         std::int32_t line_column, const Statistics& observed,
-                         const PValues& pvalues, std::int32_t first, std::int32_t last);
+                         std::int32_t line_column, const engine::Statistics& observed,
+                         const engine::PValues& pvalues, std::int32_t first, std::int32_t last);
 
 // Writes the whole results file and ends and closes it: BeginWriting, the
 // legend, the data records of rows 1 .. P written in chunks (one formatted
@@ -37,16 +37,16 @@ void AppendResultRecords(std::string& out, const RankMatrix& ranks,
 // formatted on `threads` threads (the text is the same for every number)
 // and written by the calling thread.
 void WriteResultsFile(textio::ResultsFile& file, const RankMatrix& ranks,
-                      std::int32_t line_column, const Statistics& observed,
-                      const PValues& pvalues, std::int32_t probes, unsigned threads = 1);
+                      std::int32_t line_column, const engine::Statistics& observed,
+                      const engine::PValues& pvalues, std::int32_t probes, unsigned threads = 1);
 
 // The same with the P-values taken from the counter chunk by chunk, so that
 // no array of all P-values is held.
 void WriteResultsFile(textio::ResultsFile& file, const RankMatrix& ranks,
-                      std::int32_t line_column, const Statistics& observed,
-                      const ExceedanceCounter& counter, std::int32_t probes,
+                      std::int32_t line_column, const engine::Statistics& observed,
+                      const engine::ExceedanceCounter& counter, std::int32_t probes,
                       unsigned threads = 1);
 
-}  // namespace korvelan::engine
+}  // namespace korvelan::driver
 
-#endif  // KORVELAN_ENGINE_RESULTS_H_
+#endif  // KORVELAN_DRIVER_RESULTS_FILE_H_

@@ -1,4 +1,4 @@
-#include "engine/results.h"
+#include "driver/results_file.h"
 
 #include <algorithm>
 #include <array>
@@ -10,7 +10,15 @@
 #include "engine/worker_pool.h"
 #include "textio/list_output.h"
 
-namespace korvelan::engine {
+namespace korvelan::driver {
+
+using engine::ExceedanceCounter;
+using engine::kQ;
+using engine::kRmean;
+using engine::kRwmean;
+using engine::PValues;
+using engine::Statistics;
+using engine::WorkerPool;
 
 namespace {
 
@@ -112,4 +120,4 @@ void WriteResultsFile(textio::ResultsFile& file, const RankMatrix& ranks,
   WriteAll(file, ranks, line_column, observed, FromCounter(counter), probes, threads);
 }
 
-}  // namespace korvelan::engine
+}  // namespace korvelan::driver
