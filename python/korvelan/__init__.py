@@ -9,8 +9,10 @@ process.
 
 from __future__ import annotations
 
+import json
 import os
 import secrets
+import tempfile
 from collections.abc import Mapping, Sequence
 from typing import Literal, Optional, Union
 
@@ -20,14 +22,17 @@ import pandas as pd
 from . import _inputs
 from . import _korvelan
 
-__all__ = ["analyze", "MAX_SEED", "MAX_STUDIES", "__version__"]
+__all__ = ["analyze", "write_report", "MAX_SEED", "MAX_STUDIES", "__version__"]
 
 __version__: str = _korvelan.VERSION
 MAX_SEED: int = _korvelan.MAX_SEED
 MAX_STUDIES: int = _korvelan.MAX_STUDIES
 MAX_THREADS = 256
 
-Ranks = Union[Mapping[str, Sequence[str]], pd.DataFrame]
+PathLike = Union[str, "os.PathLike[str]"]
+Ranks = Union[Mapping[str, Sequence[str]], pd.DataFrame, PathLike, Sequence[PathLike],
+              Sequence[pd.DataFrame], Mapping[str, pd.DataFrame]]
+RUN_KEY = "_korvelan_run"
 Weights = Union[Sequence[float], Mapping[str, float], pd.Series, np.ndarray]
 Universe = Union[int, Sequence[str], pd.Index, np.ndarray]
 
@@ -41,8 +46,19 @@ def _hardware_threads() -> int:
 
 
 def analyze(
-    ranks: Ranks,
+    ranks: Optional[Ranks] = None,
     *,
+    sheet: Optional[PathLike] = None,
+    input_format: Literal["auto", "tables", "lists", "columns", "rows", "long"] = "auto",
+    gene: Optional[str] = None,
+    pvalue: Optional[str] = None,
+    statistic: Optional[str] = None,
+    sign_by: Optional[str] = None,
+    first: Literal["largest", "smallest"] = "largest",
+    delimiter: Literal["auto", "tab", "comma", "semicolon"] = "auto",
+    study_column: str = "study",
+    split_ids: Optional[str] = None,
+    sort_by: str = "p_Rmean_left",
     weights: Optional[Weights] = None,
     classes: None = None,
     runs: int = 1000,
@@ -50,7 +66,7 @@ def analyze(
     threads: Optional[int] = None,
     absent: Optional[Literal["below", "missing"]] = None,
     universe: Optional[Universe] = None,
-    duplicates: Literal["refuse", "first", "best", "mean"] = "refuse",
+    duplicates: Optional[Literal["refuse", "first", "best", "mean"]] = None,
     min_studies: int = 1,
     pvalues: Literal["plus-one", "exact"] = "plus-one",
     studies: Optional[pd.DataFrame] = None,
@@ -162,66 +178,143 @@ def analyze(
             "classes: the meta-analysis takes a gene's information class from the "
             "number of studies that rank it; other classes cannot be given"
         )
-    if isinstance(ranks, pd.DataFrame):
-        if _inputs.is_long(ranks):
-            kind = "long"
-            study, gene, value = _inputs.from_long(ranks)
-            names = list(dict.fromkeys(study))
-        else:
-            kind = "table"
-            genes, names, values = _inputs.from_wide(ranks)
-    elif isinstance(ranks, Mapping):
-        kind = "lists"
-        names, lists = _inputs.from_mapping(ranks)
-    else:
-        raise TypeError(
-            "ranks must be a mapping of study name to ranked gene ids, a genes x studies "
-            "DataFrame or a long DataFrame (study, gene, rank), "
-            f"not {type(ranks).__name__}"
-        )
-
-    if absent is None:
-        absent = "below" if kind == "lists" else "missing"
-    elif not isinstance(absent, str):
+    kind, data = _inputs.shape_of(ranks, sheet)
+    if absent is not None and not isinstance(absent, str):
         raise TypeError(f'absent must be "below", "missing" or None, not {absent!r}')
-    settings: list = []
+    if duplicates is not None and not isinstance(duplicates, str):
+        raise TypeError(f'duplicates must be "refuse", "first", "best", "mean" or None, not {duplicates!r}')
+    if not isinstance(pvalues, str):
+        raise TypeError(f'pvalues must be "plus-one" or "exact", not {pvalues!r}')
+    settings = _inputs.settings(
+        input_format=input_format, gene=gene, pvalue=pvalue, statistic=statistic, sign_by=sign_by,
+        first=first, delimiter=delimiter, study_column=study_column, split_ids=split_ids,
+        sort_by=sort_by, pvalues=pvalues,
+        min_studies=_inputs.whole(min_studies, "min_studies", 1, _inputs.INT32_MAX),
+        runs=_inputs.whole(runs, "runs", 1, _inputs.INT32_MAX))
+    if seed is None:
+        seed = secrets.randbelow(MAX_SEED) + 1
+    seed = _inputs.whole(seed, "seed", 1, MAX_SEED)
+    threads = _hardware_threads() if threads is None else _inputs.whole(threads, "threads", 1, MAX_THREADS)
+    if kind in ("files", "frames"):
+        out = _run_read(kind, data, sheet, settings, absent, universe, duplicates, weights,
+                        studies, seed, threads)
+    else:
+        out = _run_given(kind, data, settings, absent, universe, duplicates or "refuse", weights,
+                         studies, seed, threads)
+    frame = pd.DataFrame(
+        dict(zip(out["columns"], out["data"])),
+        index=pd.Index(out["index"], name="gene", dtype=object),
+        columns=out["columns"],
+    )
+    frame.attrs.update(out["attrs"])
+    frame.attrs["run"] = json.loads(out["run"].json())
+    frame.attrs[RUN_KEY] = _Run(out["run"])
+    return frame
+
+
+class _Run:
+    """The run behind a result frame, for write_report. Immutable: copies
+    of the frame share it; pickled, it keeps the page's text (the library's
+    record of the run lives in this process only)."""
+
+    __slots__ = ("_record", "_page")
+
+    def __init__(self, record=None, page: Optional[str] = None) -> None:
+        self._record = record
+        self._page = page
+
+    def page(self) -> str:
+        return self._page if self._page is not None else self._record.page()
+
+    def __reduce__(self):
+        return (_Run, (None, self.page()))
+
+    def __copy__(self) -> "_Run":
+        return self
+
+    def __deepcopy__(self, memo) -> "_Run":
+        return self
+
+
+def _options(**kwargs) -> "_korvelan.Options":
+    defaults = dict(absent="missing", universe_size=0, universe_ids=[], duplicates="refuse",
+                    min_studies=1, pvalues="plus-one", weights=[], runs=1, seed=1, threads=1)
+    defaults.update(kwargs)
+    return _korvelan.Options(**defaults)
+
+
+def _run_read(kind, data, sheet, settings, absent, universe, duplicates, weights, studies, seed,
+              threads) -> dict:
+    """Files, a sheet or DE tables, read and ranked by the library as
+    korvelan-meta reads them."""
+    settings["absent"] = absent or ""
+    settings["duplicates"] = duplicates or ""
+    universe_ids: list = []
+    if isinstance(universe, (str, os.PathLike)):
+        settings["universe"] = os.fspath(universe)  # a file of ids, as korvelan-meta takes it
+    elif universe is not None:
+        size, universe_ids = _inputs.universe_for(universe, _korvelan.MAX_UNIVERSE)
+        settings["universe"] = str(size) if size else ""
+    if kind == "files":
+        read = _korvelan.read_files(data, "" if sheet is None else os.fspath(sheet), settings)
+    else:
+        read = _korvelan.read_tables(data, settings)
+    names = read.studies
+    sheet_settings: list = []
     sheet_weights: list = []
     if studies is not None:
-        settings, sheet_weights = _inputs.settings_for(studies, names, _korvelan.MAX_UNIVERSE)
+        sheet_settings, sheet_weights = _inputs.settings_for(studies, names, _korvelan.MAX_UNIVERSE)
+        if sheet_weights and weights is not None:
+            raise ValueError("give weights or a weight column in studies, not both")
+    if sheet is not None and (weights is not None or studies is not None):
+        raise ValueError("with a study sheet, weights and per-study settings go in the sheet")
+    overrides = _options(universe_ids=universe_ids, study_settings=sheet_settings,
+                         weights=sheet_weights or _inputs.weights_for(weights, names))
+    return _korvelan.run_input(read, settings, seed, threads, overrides)
+
+
+def _run_given(kind, data, settings, absent, universe, duplicates, weights, studies, seed,
+               threads) -> dict:
+    """Studies given as lists or tables of ranks."""
+    if kind == "long":
+        study, gene, value = _inputs.from_long(data)
+        names = list(dict.fromkeys(study))
+    elif kind == "table":
+        genes, names, values = _inputs.from_wide(data)
+    else:
+        names, lists = _inputs.from_mapping(data)
+    if absent is None:
+        absent = "below" if kind == "lists" else "missing"
+    settings_list: list = []
+    sheet_weights: list = []
+    if studies is not None:
+        settings_list, sheet_weights = _inputs.settings_for(studies, names, _korvelan.MAX_UNIVERSE)
         if sheet_weights and weights is not None:
             raise ValueError("give weights or a weight column in studies, not both")
     if universe is not None and absent == "missing" and studies is None:
         raise ValueError(f'universe applies to absent="below", not to absent="{absent}"')
-    if not isinstance(duplicates, str):
-        raise TypeError(f'duplicates must be "refuse", "first", "best" or "mean", not {duplicates!r}')
-    if not isinstance(pvalues, str):
-        raise TypeError(f'pvalues must be "plus-one" or "exact", not {pvalues!r}')
-    if seed is None:
-        seed = secrets.randbelow(MAX_SEED) + 1
     universe_size, universe_ids = _inputs.universe_for(universe, _korvelan.MAX_UNIVERSE)
+    settings["absent"] = absent
+    settings["duplicates"] = duplicates
     options = _korvelan.Options(
         absent=absent,
         universe_size=universe_size,
         universe_ids=universe_ids,
         duplicates=duplicates,
-        min_studies=_inputs.whole(min_studies, "min_studies", 1, _inputs.INT32_MAX),
-        pvalues=pvalues,
+        min_studies=settings["min_studies"],
+        pvalues=settings["pvalues"],
         weights=sheet_weights or _inputs.weights_for(weights, names),
-        runs=_inputs.whole(runs, "runs", 1, _inputs.INT32_MAX),
-        seed=_inputs.whole(seed, "seed", 1, MAX_SEED),
-        threads=_hardware_threads()
-        if threads is None
-        else _inputs.whole(threads, "threads", 1, MAX_THREADS),
-        study_settings=settings,
+        runs=settings["runs"],
+        seed=seed,
+        threads=threads,
+        study_settings=settings_list,
     )
-
     try:
         if kind == "lists":
-            out = _korvelan.run_lists(names, lists, options)
-        elif kind == "table":
-            out = _korvelan.run_table(genes, names, values, options)
-        else:
-            out = _korvelan.run_long(study, gene, value, options)
+            return _korvelan.run_lists(names, lists, options, settings)
+        if kind == "table":
+            return _korvelan.run_table(genes, names, values, options, settings)
+        return _korvelan.run_long(study, gene, value, options, settings)
     except ValueError as error:
         # The library names the option in words; here it is a keyword.
         message = str(error).replace(
@@ -232,10 +325,46 @@ def analyze(
             raise
         raise ValueError(message) from None
 
-    frame = pd.DataFrame(
-        dict(zip(out["columns"], out["data"])),
-        index=pd.Index(out["index"], name="gene", dtype=object),
-        columns=out["columns"],
-    )
-    frame.attrs.update(out["attrs"])
-    return frame
+
+def write_report(result: pd.DataFrame, path: PathLike) -> None:
+    """Write the interactive report page of an analysis, report.html.
+
+    Parameters
+    ----------
+    result
+        A data frame returned by :func:`analyze` (or a copy of it, which
+        keeps its ``attrs``). The page shows the whole run, whatever rows
+        or columns were dropped from the frame since.
+    path
+        The file to write. It is replaced as a whole: the page goes to a
+        temporary file beside it, renamed over ``path`` once written, so
+        a failed write leaves no half page.
+
+    The page is ``korvelan-meta``'s report.html for the same studies,
+    options and seed: the same bytes, but for the program named in its
+    version line and methods paragraph (``korvelan (Python)``) and, for
+    studies given in memory, its ``inputs`` line (no file names).
+
+    Raises
+    ------
+    ValueError
+        ``result`` does not come from :func:`analyze`.
+    OSError
+        The file cannot be written.
+    """
+    record = result.attrs.get(RUN_KEY) if isinstance(result, pd.DataFrame) else None
+    if record is None:
+        raise ValueError("write_report needs a data frame returned by korvelan.analyze "
+                         "(its attrs hold the run)")
+    page = record.page().encode("utf-8")
+    target = os.fspath(path)
+    folder = os.path.dirname(os.path.abspath(target))
+    handle, temporary = tempfile.mkstemp(prefix=".report-", suffix=".tmp", dir=folder)
+    try:
+        with os.fdopen(handle, "wb") as out:
+            out.write(page)
+        os.replace(temporary, target)
+    except BaseException:
+        if os.path.exists(temporary):
+            os.unlink(temporary)
+        raise
