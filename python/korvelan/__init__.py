@@ -93,6 +93,43 @@ def analyze(
         Study names and gene ids are strings without tab, line end or
         double quote; for a gene listed twice in one study see
         ``duplicates``.
+
+        Or inputs the library reads as ``korvelan-meta`` does (same
+        numbers, run record and page for the same options and seed):
+
+        - a path, or a list of paths: study tables, ranked lists, or one
+          table of all studies (see ``input_format``);
+        - a dict of study name to DataFrame, or a list of DataFrames
+          (studies ``study1``, ``study2``, ...): differential-expression
+          tables as limma's topTable, DESeq2's results, edgeR's topTags
+          table or scanpy's ``rank_genes_groups_df`` give them. The
+          columns are detected from their names and the rows ranked as the
+          file with that header would be; a non-default index is the first
+          column (named as the index, or ``row.names``).
+    sheet
+        A study sheet (path), as ``korvelan-meta --studies``, instead of
+        ``ranks``; weights and per-study settings go in the sheet.
+    input_format
+        For paths: ``"auto"``, ``"tables"``, ``"lists"``, ``"columns"``,
+        ``"rows"`` or ``"long"``, as ``korvelan-meta --input-format``.
+    gene, pvalue, statistic, sign_by
+        For tables: the column of the gene ids, and the column that ranks
+        the genes: a p-value (smallest first), a statistic (see
+        ``first``), or a p-value signed by ``sign_by``'s sign. None: found
+        from the header.
+    first
+        With a statistic or ``sign_by``: ``"largest"`` or ``"smallest"``
+        gets rank 1.
+    delimiter
+        For files: ``"auto"``, ``"tab"``, ``"comma"`` or ``"semicolon"``.
+    study_column
+        For a long file: the column naming the study.
+    split_ids
+        For tables: split ids that join several genes at this separator
+        (e.g. ``"///"``); each gene takes the row's rank.
+    sort_by
+        The P-value column that orders the rows (default
+        ``"p_Rmean_left"``).
     weights
         One positive weight per study for the weighted mean rank R_wmean
         (held in single precision): a sequence in study order, or a mapping
@@ -119,12 +156,14 @@ def analyze(
         ``"below"`` for a mapping of ranked lists, ``"missing"`` for
         tables.
     universe
-        For ``absent="below"``: the number of genes each study chose from
+        For ``absent="below"``: the path of a file of ids (with inputs
+        read from files or frames), or the number of genes each study chose from
         (at least the number of distinct genes, at most 8388608), or a
         list of those gene ids (every ranked id must be in it; the others get a row, ranked
         below every list). None: the genes the studies name.
     duplicates
-        A gene listed more than once in one study: ``"refuse"`` (an
+        A gene listed more than once in one study (None: ``"mean"`` for
+        tables read from files or frames, else ``"refuse"``): ``"refuse"`` (an
         error), ``"first"`` (the first occurrence counts), ``"best"`` (its
         best rank or value counts) or ``"mean"`` (the mean of its ranks or
         values counts).
@@ -152,9 +191,12 @@ def analyze(
         for each study, ``R_mean``, ``R_wmean``, ``Q``, the six P-values
         ``p_Rmean_right`` ... ``p_Q_left`` and their q-values ``q_...``;
         NA is NaN. Rows are sorted by ``p_Rmean_left``, then ``R_mean``,
-        then gene id. ``df.attrs`` holds ``runs``, ``seed``,
-        ``universe``, ``version``, ``pvalues``, ``studies``,
-        ``genes_analysed`` and ``classes``.
+        then gene id. Studies ranked by a signed value add ``direction``,
+        ``n_up``, ``n_down`` and, with fold changes, ``logFC_<study>`` and
+        ``logFC_mean``, as results.tsv. ``df.attrs`` holds ``runs``,
+        ``seed``, ``universe``, ``version``, ``pvalues``, ``studies``,
+        ``genes_analysed``, ``classes`` and ``run`` (run.json's content);
+        :func:`write_report` writes the run's page.
 
     Raises
     ------
