@@ -15,6 +15,7 @@ korvelan_test(korvelan_common_test
     common/meta_input_test.cc
     common/meta_tables_test.cc
     common/meta_sheet_test.cc
+    common/inputs_test.cc
   DEPS korvelan_tools korvelan_textio GTest::gmock)
 target_compile_definitions(korvelan_common_test PRIVATE
   KORVELAN_TOOLS_TEST_DATA="${CMAKE_CURRENT_SOURCE_DIR}/tools/data"

@@ -271,6 +271,12 @@ class _Run:
     def __reduce__(self):
         return (_Run, (None, self.page()))
 
+    # Two runs are alike when their pages are: frames compare by value.
+    def __eq__(self, other: object) -> bool:
+        return isinstance(other, _Run) and (self is other or self.page() == other.page())
+
+    __hash__ = None  # type: ignore[assignment]
+
     def __copy__(self) -> "_Run":
         return self
 
