@@ -1,12 +1,10 @@
 // korvelan-meta's studies: read from input files or a study sheet, and
-// what each study ranked (ids listed, universe, absent mode) on screen and
-// in run.json.
+// what each study ranked (ids listed, universe, absent mode) in run.json.
 #ifndef KORVELAN_COMMON_META_STUDIES_H_
 #define KORVELAN_COMMON_META_STUDIES_H_
 
 #include <filesystem>
 #include <optional>
-#include <ostream>
 #include <string>
 #include <vector>
 
@@ -28,9 +26,6 @@ struct StudiesRead {
 // sheet with `defaults`.
 StudiesRead ReadStudies(const std::vector<std::filesystem::path>& inputs, const MetaReadOptions& options,
                         const std::filesystem::path& sheet, const SheetDefaults& defaults);
-
-// One line per study, then UniverseNote's line when it has one.
-void ShowStudies(std::ostream& out, const MetaResults& results, bool per_study);
 
 // Empty unless some top-k study had no universe given: then the named
 // genes stood for it, and the note says so and why that matters.

@@ -174,6 +174,25 @@ std::string WithFile(std::string_view what, const std::vector<Study>& studies,
   return message;
 }
 
+// One line per study, then UniverseNote's line when it has one.
+void ShowStudies(std::ostream& out, const MetaResults& results, bool per_study) {
+  for (std::size_t j = 0; per_study && j < results.studies.size(); ++j) {
+    const MetaResults::StudyFacts& f = results.study_facts[j];
+    out << "  " << results.studies[j] << ": " << f.listed << " ids listed, ";
+    if (f.absent == Absent::kBelow) {
+      out << "universe " << f.universe << ", absent genes below\n";
+    } else {
+      out << "absent genes missing\n";
+    }
+  }
+  if (results.unnamed > 0) {
+    out << "korvelan-meta: " << results.unnamed
+        << " genes of the universe have no id: they take part in the runs and the q-values, "
+           "without rows in results.tsv\n";
+  }
+  if (const std::string note = UniverseNote(results); !note.empty()) out << "korvelan-meta: " << note << "\n";
+}
+
 int Interrupted(std::ostream& err) {
   err << kProgram << ": interrupted; nothing was written\n";
   return kInterrupted;
