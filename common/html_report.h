@@ -2,8 +2,8 @@
 // table, P-value histograms, R-mean against Q or -log10 P, and the selected
 // gene's rank in each study) that opens offline from a file.
 //
-// The page's script and style live in tools/report_page/ and are compiled
-// in (tools/report_page_assets.h); the data goes in once, as one compact
+// The page's script and style live in common/report_page/ and are compiled
+// in (common/report_page_assets.h); the data goes in once, as one compact
 // JSON object in a <script type="application/json"> block, column by column:
 //
 //   {"title", "facts": [[name, value]...], "legend": [[term, meaning]...],

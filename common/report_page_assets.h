@@ -1,4 +1,4 @@
-// The report page's files (tools/report_page/page.html, page.css, page.js),
+// The report page's files (common/report_page/page.html, page.css, page.js),
 // compiled in by the build (cmake/EmbedFiles.cmake writes the definitions
 // from the files as they are, byte for byte). Each array ends in a NUL that
 // the size leaves out.

@@ -318,7 +318,15 @@ def _run_read(kind, data, sheet, settings, absent, universe, duplicates, weights
         raise ValueError("with a study sheet, weights and per-study settings go in the sheet")
     overrides = _options(universe_ids=universe_ids, study_settings=sheet_settings,
                          weights=sheet_weights or _inputs.weights_for(weights, names))
-    return _korvelan.run_input(read, settings, seed, threads, overrides)
+    try:
+        return _korvelan.run_input(read, settings, seed, threads, overrides)
+    except ValueError as error:
+        # The library words this for korvelan-meta's command line.
+        message = str(error).replace("--universe applies to --absent below",
+                                     'universe applies to absent="below"')
+        if message == str(error):
+            raise
+        raise ValueError(message) from None
 
 
 def _run_given(kind, data, settings, absent, universe, duplicates, weights, studies, seed,

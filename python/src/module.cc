@@ -304,7 +304,12 @@ py::dict RunInput(const korvelan::StudyInput& input, const py::dict& settings, s
   korvelan::RunPlan plan = korvelan::SettleOptions(input, s, seed, threads);
   if (!options.weights.empty()) plan.options.weights = options.weights;
   if (options.universe_size > 0) plan.options.universe_size = options.universe_size;
-  if (!options.universe_ids.empty()) plan.options.universe_ids = options.universe_ids;
+  if (!options.universe_ids.empty()) {
+    if (plan.options.absent != korvelan::Absent::kBelow && input.format() != "sheet") {
+      throw py::value_error("universe applies to absent=\"below\", not to absent=\"" + plan.absent + "\"");
+    }
+    plan.options.universe_ids = options.universe_ids;
+  }
   if (!options.study_settings.empty()) plan.options.study_settings = options.study_settings;
   return RunRecorded(input, std::move(s), std::move(plan));
 }

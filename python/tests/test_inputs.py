@@ -190,6 +190,8 @@ def test_list_of_frames_are_numbered_studies(studies):
     (TABLES, {"pvalue": "pvalue", "statistic": "Log2FC"}, r"at most one of pvalue and statistic"),
     (TABLES, {"first": "up"}, r"first must be one of largest, smallest"),
     (TABLES, {"sort_by": "p_nothing"}, r"sort_by must be one of"),
+    (TABLES, {"universe": ["A1BG", "A2M"]}, r'universe applies to absent="below"'),
+    (TABLES, {"universe": 20000}, r'^universe applies to absent="below"$'),
 ])
 def test_bad_inputs_name_what_is_wrong(ranks, options, message):
     with pytest.raises((ValueError, TypeError), match=message):

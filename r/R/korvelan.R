@@ -426,7 +426,12 @@ korvelan <- function(x = NULL, weights = NULL, classes = NULL, runs = 1000L, see
                   study_absent = character(0), study_universe_size = numeric(0),
                   study_universe_ids = list())
   out <- tryCatch(.Call(korvelan_read_run, input, options, verbose, settings),
-                  error = function(e) fail(conditionMessage(e)))
+                  error = function(e) {
+                    # The library words this for korvelan-meta's command line.
+                    fail(sub("--universe applies to --absent below",
+                             "`universe` applies to absent = \"below\" only",
+                             conditionMessage(e), fixed = TRUE))
+                  })
   if (identical(out$status, "interrupted")) .signal_interrupt()
   .korvelan_result(out, out$absent, pvalues, settings$min_studies, length(weights) > 0L)
 }

@@ -124,5 +124,7 @@ test_that("bad inputs and report calls say what is wrong", {
   expect_error(run(gse_files(), pvalue = "pvalue", statistic = "Log2FC"), "at most one")
   expect_error(run(gse_files(), sort_by = "p_nothing"), "sort_by must be one of")
   expect_error(run(NULL), "give `x`")
+  expect_error(run(gse_files(), universe = 20000), "`universe` applies to absent = \"below\" only",
+               fixed = TRUE)
   expect_error(write_report(data.frame(a = 1), tempfile()), "result of korvelan")
 })
