@@ -21,7 +21,8 @@ function(korvelan_check_package_sources)
 
   set(built "")
   foreach(pair korvelan_lib:library korvelan_engine_objects:engine
-               korvelan_numeric_objects:numeric korvelan_textio_objects:textio)
+               korvelan_numeric_objects:numeric korvelan_textio_objects:textio
+               korvelan_common:common)
     string(REPLACE ":" ";" pair ${pair})
     list(GET pair 0 target)
     list(GET pair 1 folder)
@@ -29,7 +30,9 @@ function(korvelan_check_package_sources)
     foreach(source ${sources})
       # The archive's generator expressions name the parts' objects, whose
       # sources the loop reaches through the parts' own targets.
-      if(NOT source MATCHES "^\\$<")
+      # The generated page assets are the `embed` line's, made by each
+      # package itself.
+      if(NOT source MATCHES "^\\$<" AND NOT IS_ABSOLUTE "${source}")
         list(APPEND built ${folder}/${source})
       endif()
     endforeach()

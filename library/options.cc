@@ -17,6 +17,8 @@ namespace {
 constexpr std::array<std::string_view, 2> kAbsentWords = {"below", "missing"};
 constexpr std::array<std::string_view, 4> kDuplicatesWords = {"refuse", "first", "best", "mean"};
 constexpr std::array<std::string_view, 2> kFirstWords = {"largest", "smallest"};
+constexpr std::array<std::string_view, 6> kInputFormatWords = {"auto", "tables", "lists", "columns", "rows", "long"};
+constexpr std::array<std::string_view, 4> kDelimiterWords = {"auto", "tab", "comma", "semicolon"};
 constexpr std::array<std::string_view, 2> kPValuesWords = {"plus-one", "exact"};
 // PValueIndex order; PValueName gives the same names (a test holds them equal).
 constexpr std::array<std::string_view, kPValues> kSortWords = {
@@ -34,16 +36,23 @@ constexpr OptionSpec Whole(std::string_view name, std::int64_t low, std::int64_t
   return {name, OptionKind::kWhole, {}, low, high, default_value, help};
 }
 
-constexpr OptionSpec Form(std::string_view name, std::string_view help) {
-  return {name, OptionKind::kForm, {}, 0, 0, "", help};
+constexpr OptionSpec Form(std::string_view name, std::string_view help, std::string_view default_value = "") {
+  return {name, OptionKind::kForm, {}, 0, 0, default_value, help};
 }
 
-constexpr std::array<OptionSpec, 12> kOptions = {
+constexpr std::array<OptionSpec, 20> kOptions = {
     Form("studies",
          "Per-study settings, one row per study, with any of the columns weight, absent and universe (on "
          "korvelan-meta's command line a study sheet, a TSV file that also names each study's file)"),
+    Word("input-format", kInputFormatWords, "auto", "auto, tables, lists, columns, rows or long"),
+    Form("gene", "tables: column with the gene id; long: default \"gene\""),
+    Form("pvalue", "tables and long: rank by this p-value column, smallest first"),
+    Form("statistic", "tables and long: rank by this statistic (see first)"),
+    Form("sign-by", "tables, with pvalue: rank by sign(COLUMN) x -log10(p) (see first)"),
     Word("first", kFirstWords, "largest",
          "Ranked by a statistic or a signed p-value: whether the largest or the smallest value gets rank 1"),
+    Word("delimiter", kDelimiterWords, "auto", "auto, tab, comma or semicolon"),
+    Form("study-column", "long: the study column", "study"),
     Word("absent", kAbsentWords, "",
          "below: a gene a study did not rank is ranked below its list, tied over the rest of the universe "
          "(default for lists); missing: it is not ranked by that study (default for tables)"),
@@ -53,6 +62,7 @@ constexpr std::array<OptionSpec, 12> kOptions = {
     Word("duplicates", kDuplicatesWords, "",
          "An id twice in one study: refuse, first, best or mean (default: mean for study tables, "
          "refuse otherwise)"),
+    Form("split-ids", "tables: split ids joining several genes at SEP (e.g. ///)"),
     Whole("min-studies", 1, kMaxStudies, "1",
           "Genes ranked by fewer studies are listed with NA and left out"),
     Word("pvalues", kPValuesWords, "plus-one",

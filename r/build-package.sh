@@ -63,6 +63,17 @@ for source in $sources; do
   fi
   cp "$root/$source" "$stage/src/$part/"
 done
+# Generated sources (the report page's files as byte arrays), made as the
+# CMake build makes them.
+while read -r namespace target pairs; do
+  files=""
+  for pair in $pairs; do files+="${files:+;}${pair%%=*}=$root/${pair#*=}"; done
+  mkdir -p "$stage/src/$(dirname "$target")"
+  cmake -DOUTPUT="$stage/src/$target" -DNAMESPACE="$namespace" "-DFILES=$files" \
+    -P "$root/cmake/EmbedFiles.cmake"
+  sources+=" $target"
+done < <(sed -n 's/^embed //p' "$manifest")
+libs=$(sed -n 's/^libs //p' "$manifest" | tr '\n' ' ')
 for f in "$root/r/src/"*.cpp; do sources+=" $(basename "$f")"; done
 
 # Makevars names every object (R compiles only src/ itself otherwise) and
@@ -80,6 +91,7 @@ for source in $sources; do
 done
 {
   sed -e "s|@OBJECTS@|${objects# }|" -e "s|@KORVELAN_CXXFLAGS@|${flags% }|" \
+    -e "s|@KORVELAN_LIBS@|${libs% }|" \
     "$root/r/src/Makevars.in"
   printf '%s\n' "$rules"
 } > "$stage/src/Makevars.in"

@@ -2,14 +2,8 @@
 # end to end on the shipped data sets (meta/data: see the README of each,
 # LGPL; the five-study tables are tools/data's, GPL-3).
 korvelan_test(korvelan_meta_tools_test
-  SOURCES tools/meta_input_test.cc tools/meta_tables_test.cc tools/message_text_test.cc
+  SOURCES tools/message_text_test.cc
   DEPS korvelan_tools)
-
-korvelan_test(korvelan_meta_sheet_test
-  SOURCES tools/meta_sheet_test.cc
-  DEPS korvelan_tools)
-target_compile_definitions(korvelan_meta_sheet_test PRIVATE
-  KORVELAN_TOOLS_TEST_DATA="${CMAKE_CURRENT_SOURCE_DIR}/tools/data")
 
 korvelan_test(korvelan_meta_e2e_test
   SOURCES meta/meta_e2e_test.cc

@@ -5,11 +5,6 @@ find_package(EXPAT REQUIRED)
 
 korvelan_test(korvelan_tools_test
   SOURCES
-    tools/file_io_test.cc
-    tools/number_text_test.cc
-    tools/table_test.cc
-    tools/ranking_test.cc
-    tools/study_test.cc
     tools/gene_union_test.cc
     tools/input_files_test.cc
     tools/prepare_test.cc
@@ -17,13 +12,9 @@ korvelan_test(korvelan_tools_test
     tools/bh_test.cc
     tools/report_test.cc
     tools/svg_figure_test.cc
-    tools/html_report_test.cc
-    tools/report_notes_test.cc
-    tools/page_columns_test.cc
   DEPS korvelan_tools korvelan_textio EXPAT::EXPAT GTest::gmock)
 target_compile_definitions(korvelan_tools_test PRIVATE
-  KORVELAN_TOOLS_TEST_DATA="${CMAKE_CURRENT_SOURCE_DIR}/tools/data"
-  KORVELAN_REPORT_PAGE_DIR="${PROJECT_SOURCE_DIR}/tools/report_page")
+  KORVELAN_TOOLS_TEST_DATA="${CMAKE_CURRENT_SOURCE_DIR}/tools/data")
 
 korvelan_test(korvelan_tools_chain_test
   SOURCES tools/chain_test.cc

@@ -4,7 +4,7 @@
 #include <set>
 #include <unordered_map>
 
-#include "tools/tool_error.h"
+#include "common/tool_error.h"
 
 namespace korvelan::tools {
 

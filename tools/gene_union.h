@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/study.h"
+#include "common/study.h"
 
 namespace korvelan::tools {
 

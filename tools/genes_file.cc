@@ -4,9 +4,9 @@
 #include <cmath>
 #include <optional>
 
-#include "tools/number_text.h"
-#include "tools/table.h"
-#include "tools/tool_error.h"
+#include "common/number_text.h"
+#include "common/table.h"
+#include "common/tool_error.h"
 
 namespace korvelan::tools {
 namespace {

@@ -23,6 +23,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/weights.h"
 #include "tools/gene_union.h"
 
 namespace korvelan::tools {
@@ -33,18 +34,6 @@ struct InputFiles {
   std::string genes;
   std::string answers;
 };
-
-// Per-study weights from "equal" (all 1) or a comma-separated list of one
-// positive number per study, such as sample sizes. Throws ToolError for a
-// count that differs from `studies`, a value that is not a number, not
-// above zero, or beyond the float range (the program holds weights as
-// floats), or a list whose float sum overflows. The errors are of kind
-// kUsage: --weights is an argument.
-std::vector<float> ParseWeights(std::string_view text, std::size_t studies);
-
-// The same for the list alone, before the number of studies is known:
-// empty for "equal".
-std::vector<float> ParseWeightList(std::string_view text);
 
 // Throws ToolError unless 1 <= runs <= 2147483647 (the answer is a 32-bit
 // integer, and no run gives no P-value).

@@ -20,7 +20,7 @@
 #include <string>
 #include <string_view>
 
-#include "tools/tool_error.h"
+#include "common/tool_error.h"
 
 namespace korvelan::tools {
 

@@ -11,53 +11,34 @@
 #include <map>
 #include <random>
 
-#include <nlohmann/json.hpp>
-
+#include "korvelan/inputs.h"
 #include "korvelan/meta.h"
 #include "korvelan/options.h"
 #include "tools/cli_parse.h"
-#include "tools/file_io.h"
-#include "tools/input_files.h"
-#include "tools/meta_input.h"
-#include "tools/meta_sheet.h"
-#include "tools/meta_studies.h"
+#include "common/meta_sheet.h"
+#include "common/meta_studies.h"
+#include "common/weights.h"
 #include "tools/message_text.h"
 #include "tools/meta_progress.h"
 #include "tools/output_dir.h"
-#include "tools/report.h"
-#include "tools/sha256.h"
-#include "tools/html_report.h"
-#include "tools/report_notes.h"
-#include "tools/tool_error.h"
+#include "common/tool_error.h"
 #include "textio/utf8.h"
 
 namespace korvelan::tools {
 namespace {
 
 constexpr const char* kProgram = "korvelan-meta";
-using Json = nlohmann::ordered_json;
 using Seconds = std::chrono::duration<double>;
 
 // Everything read from the command line, before defaults that depend on
-// the input (--absent) are settled.
-struct Settings {
+// the input (--absent) are settled: the run's settings (korvelan/inputs.h)
+// and what only the program has.
+struct Settings : RunSettings {
   std::vector<std::filesystem::path> inputs;
   std::filesystem::path sheet;  // --studies
   std::filesystem::path out;
-  std::string shape = "auto";
-  std::string gene, pvalue, statistic, sign_by, first = "largest", delimiter = "auto";
-  std::string study_column = "study";
-  std::string absent;  // empty: by the input's shape
-  std::string universe;
-  std::string duplicates;  // empty: by the input's shape
-  std::string split_ids;
-  std::int32_t min_studies = 1;
-  std::string pvalues = "plus-one";
-  std::int32_t runs = 1000;
   std::optional<std::int64_t> seed;
   unsigned threads = 0;
-  std::string weights = "equal";
-  std::string sort_by = "p_Rmean_left";
   std::int32_t top = 10;
   bool quiet = false;
   bool force = false;
@@ -99,6 +80,14 @@ std::optional<std::string> SettleShared(const CLI::App& app, Settings& s) {
   }
   const auto whole = [&s](std::string_view name) { return std::stoll(s.shared.find(name)->second); };
   s.sheet = s.shared.at("studies");
+  s.input_format = s.shared.at("input-format");
+  s.gene = s.shared.at("gene");
+  s.pvalue = s.shared.at("pvalue");
+  s.statistic = s.shared.at("statistic");
+  s.sign_by = s.shared.at("sign-by");
+  s.delimiter = s.shared.at("delimiter");
+  s.study_column = s.shared.at("study-column");
+  s.split_ids = s.shared.at("split-ids");
   if (!s.shared.at("weights").empty()) s.weights = s.shared.at("weights");
   s.first = s.shared.at("first");
   s.absent = s.shared.at("absent");
@@ -118,21 +107,14 @@ void AddOptions(CLI::App& app, Settings& s) {
   AddShared(app, s, "studies");
   app.add_option("-o,--out", s.out, "Results directory (created; refused if it exists unless --force)")
       ->required();
-  app.add_option("--input-format", s.shape, "auto, tables, lists, columns, rows or long")
-      ->check(CLI::IsMember({"auto", "tables", "lists", "columns", "rows", "long"}));
-  app.add_option("--gene", s.gene, "tables: column with the gene id; long: default \"gene\"");
-  app.add_option("--pvalue", s.pvalue, "tables and long: rank by this p-value column, smallest first");
-  app.add_option("--statistic", s.statistic, "tables and long: rank by this statistic (see --first)");
-  app.add_option("--sign-by", s.sign_by,
-                 "tables, with --pvalue: rank by sign(COLUMN) x -log10(p) (see --first)");
+  for (const char* name : {"input-format", "gene", "pvalue", "statistic", "sign-by"}) AddShared(app, s, name);
   AddShared(app, s, "first");
-  app.add_option("--delimiter", s.delimiter, "auto, tab, comma or semicolon")
-      ->check(CLI::IsMember({"auto", "tab", "comma", "semicolon"}));
-  app.add_option("--study-column", s.study_column, "long: the study column (default study)");
+  AddShared(app, s, "delimiter");
+  AddShared(app, s, "study-column");
   AddShared(app, s, "absent");
   AddShared(app, s, "universe")->type_name("N|FILE");
   AddShared(app, s, "duplicates");
-  app.add_option("--split-ids", s.split_ids, "tables: split ids joining several genes at SEP (e.g. ///)");
+  AddShared(app, s, "split-ids")->type_name("SEP");
   AddShared(app, s, "min-studies");
   AddShared(app, s, "pvalues");
   AddShared(app, s, "runs");
@@ -143,42 +125,6 @@ void AddOptions(CLI::App& app, Settings& s) {
   app.add_option("--top", s.top, "Genes shown on screen (default 10; 0: none)")->check(CLI::Range(0, 1000000));
   app.add_flag("-q,--quiet", s.quiet, "No progress bar, per-study lines or table on screen");
   app.add_flag("--force", s.force, "Replace an existing results directory");
-}
-
-MetaReadOptions ReadOptions(const Settings& s) {
-  MetaReadOptions r;
-  r.shape = *InputShapeNamed(s.shape);
-  SetTableRule(r, {s.gene, s.pvalue, s.statistic, s.sign_by, s.first});
-  static const std::map<std::string, char> kDelimiters{{"tab", '\t'}, {"comma", ','}, {"semicolon", ';'}};
-  if (s.delimiter != "auto") r.delimiter = kDelimiters.at(s.delimiter);
-  r.study_column = s.study_column;
-  if (!s.duplicates.empty()) r.duplicates = DuplicatesFromWord(s.duplicates);
-  r.split_ids = s.split_ids;
-  return r;
-}
-
-SheetDefaults Defaults(const Settings& s) {
-  SheetDefaults d;
-  d.table = {s.gene, s.pvalue, s.statistic, s.sign_by, s.first};
-  const MetaReadOptions read = ReadOptions(s);
-  d.delimiter = read.delimiter;
-  if (!s.absent.empty()) d.absent = AbsentFromWord(s.absent);
-  d.duplicates = read.duplicates;
-  d.split_ids = read.split_ids;
-  return d;
-}
-
-// run.json's account of each study table: columns chosen, rows skipped,
-// ids split and merged.
-Json TablesJson(const MetaInput& input) {
-  Json tables = Json::array();
-  for (const TableFacts& t : input.tables) {
-    tables.push_back({{"study", t.study}, {"columns", t.columns}, {"fold_change", t.fold_change},
-                      {"rows", t.rows}, {"skipped_without_id", t.no_id},
-                      {"skipped_without_value", t.no_value}, {"ids_split", t.split},
-                      {"rows_merged", t.repeated}});
-  }
-  return tables;
 }
 
 // The seed when none is given: from the system's entropy source, never
@@ -196,70 +142,6 @@ std::string UtcNow() {
   char text[32];
   std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
   return text;
-}
-
-// The interactive page: every gene of results.tsv in its order, with the
-// run's facts. The numbers are the results' own, so the page's export
-// gives the values of results.tsv.
-HtmlReportData PageData(const MetaResults& r, int sort_by,
-                        std::vector<std::pair<std::string, std::string>> facts) {
-  HtmlReportData data;
-  data.title = "KORVELAN meta-analysis";
-  data.facts = std::move(facts);
-  data.studies = r.studies;
-  const std::size_t genes = r.genes.size();
-  const std::size_t studies = r.studies.size();
-  data.study_sizes.assign(studies, 0);
-  for (std::size_t j = 0; j < studies; ++j) {
-    for (std::size_t i = 0; i < genes; ++i) data.study_sizes[j] += !std::isnan(r.ranks[j * genes + i]);
-  }
-  for (std::size_t i : ResultOrder(r, sort_by)) {
-    HtmlReportGene g;
-    g.gene = r.genes[i];
-    g.klass = r.klass[i];
-    g.n_studies = r.n_studies[i];
-    for (std::size_t j = 0; j < studies; ++j) g.ranks.push_back(r.ranks[j * genes + i]);
-    g.r_mean = r.r_mean[i];
-    g.r_wmean = r.r_wmean[i];
-    g.q = r.q[i];
-    for (std::size_t t = 0; t < kPValueCount; ++t) {
-      g.p[t] = r.p[t][i];
-      g.q_values[t] = r.q_values[t][i];
-    }
-    g.excluded = !r.analysed[i];
-    // Plus-one P-values are (count + 1) / (total + 1): the page carries
-    // the numerators, far shorter than their decimals.
-    if (r.pvalues == PValues::kPlusOne) g.p_denominator = static_cast<double>(r.total[i] + 1);
-    if (r.directional) {
-      g.direction = r.direction[i];
-      g.n_up = r.n_up[i];
-      g.n_down = r.n_down[i];
-    }
-    if (r.has_fold_changes) {
-      for (std::size_t j = 0; j < studies; ++j) g.fold_changes.push_back(r.fold_changes[j * genes + i]);
-      g.fold_change_mean = r.fold_change_mean[i];
-    }
-    data.genes.push_back(std::move(g));
-  }
-  data.sort_by = sort_by;
-  // The statistics (and exact P-values) are floats: the page shows and
-  // exports the text results.tsv has.
-  data.float_statistics = true;
-  data.float_pvalues = r.pvalues == PValues::kExact;
-  data.directional = r.directional;
-  data.fold_changes = r.has_fold_changes;
-  return data;
-}
-
-// How the studies were ranked, as the screen says it; tables that differ
-// are described per study on screen and in run.json.
-std::string RankingOf(const MetaInput& input) {
-  if (input.tables.empty()) return "";
-  const std::string& first = input.tables.front().ranking;
-  for (const TableFacts& t : input.tables) {
-    if (t.ranking != first) return "the rule of each table (see run.json, \"tables\")";
-  }
-  return first;
 }
 
 // Four significant digits: the screen is for reading, results.tsv keeps
@@ -308,17 +190,36 @@ std::size_t ClassCount(const MetaResults& r) {
 
 // The meta layer names the study at fault; the file it came from goes in
 // front: the study's own file when each file is one study, else the one file.
-std::string WithFile(std::string_view what, const MetaInput& input,
+std::string WithFile(std::string_view what, const std::vector<Study>& studies,
                      const std::vector<std::filesystem::path>& files) {
   const std::string message = MessageLine(what);
   if (files.size() == 1) return files.front().string() + ": " + message;
-  if (files.size() != input.studies.size()) return message;
+  if (files.size() != studies.size()) return message;
   for (std::size_t j = 0; j < files.size(); ++j) {
-    if (message.find("study \"" + input.studies[j].name + "\"") != std::string::npos) {
+    if (message.find("study \"" + studies[j].name + "\"") != std::string::npos) {
       return files[j].string() + ": " + message;
     }
   }
   return message;
+}
+
+// One line per study, then UniverseNote's line when it has one.
+void ShowStudies(std::ostream& out, const MetaResults& results, bool per_study) {
+  for (std::size_t j = 0; per_study && j < results.studies.size(); ++j) {
+    const MetaResults::StudyFacts& f = results.study_facts[j];
+    out << "  " << results.studies[j] << ": " << f.listed << " ids listed, ";
+    if (f.absent == Absent::kBelow) {
+      out << "universe " << f.universe << ", absent genes below\n";
+    } else {
+      out << "absent genes missing\n";
+    }
+  }
+  if (results.unnamed > 0) {
+    out << "korvelan-meta: " << results.unnamed
+        << " genes of the universe have no id: they take part in the runs and the q-values, "
+           "without rows in results.tsv\n";
+  }
+  if (const std::string note = UniverseNote(results); !note.empty()) out << "korvelan-meta: " << note << "\n";
 }
 
 int Interrupted(std::ostream& err) {
@@ -339,184 +240,21 @@ std::optional<std::string> ArgumentProblem(const CLI::App& app, const Settings& 
   return std::nullopt;
 }
 
-// One run as it was asked for and settled: what run.json, the page and the
-// screen report.
-struct Run {
-  Run(const Settings& s, std::span<const std::string> a, StudiesRead r)
-      : settings(s), args(a), read(std::move(r)) {}
-  const Settings& settings;
-  std::span<const std::string> args;
-  StudiesRead read;
-  std::string format;  // the input's shape, or "sheet"
-  std::string absent;  // below, missing, or "per study"
-  std::string universe_sha;  // of a universe file
-  MetaOptions options;
-  bool seed_drawn = false;
-};
-
-// The analysis options from the settings and what was read; --universe's
-// size is settled already (nullopt: a file of ids).
-void SettleOptions(Run& run, std::optional<std::int32_t> universe_size) {
-  const Settings& s = run.settings;
-  const MetaInput& input = run.read.input;
-  const bool sheet = run.read.sheet.has_value();
-  MetaOptions& options = run.options;
-  run.absent = sheet ? (s.absent.empty() ? "per study" : s.absent)
-               : !s.absent.empty() ? s.absent
-                                   : (input.top_lists ? "below" : "missing");
-  options.absent = run.absent == "per study" ? Absent::kMissing : AbsentFromWord(run.absent);
-  if (!s.universe.empty()) {
-    if (options.absent != Absent::kBelow && !sheet) {
-      throw ToolError("--universe applies to --absent below", ErrorKind::kUsage);
-    }
-    if (universe_size) {
-      options.universe_size = *universe_size;
-    } else {
-      const std::string text = ReadWholeFile(s.universe);
-      run.universe_sha = Sha256Hex(text);
-      options.universe_ids = ReadUniverseIds(text, s.universe);
-    }
-  }
-  if (sheet) options.study_settings = run.read.sheet->settings;
-  options.duplicates = input.duplicates;
-  options.effects = EffectsOf(input);
-  options.min_studies = s.min_studies;
-  options.pvalues = PValuesFromWord(s.pvalues);
-  if (sheet) {
-    for (const SheetStudy& row : run.read.sheet->rows) options.weights.push_back(row.weight);
-  } else if (s.weights != "equal") {
-    for (float w : ParseWeights(s.weights, input.studies.size())) options.weights.push_back(w);
-  }
-  options.runs = s.runs;
-  run.seed_drawn = !s.seed.has_value();
-  options.seed = run.seed_drawn ? DrawSeed() : static_cast<std::int32_t>(*s.seed);
-  options.threads = s.threads > 0 ? s.threads : DefaultThreads();
-}
-
 // The analysis with the progress bar (when shown) ended on every path; the
 // meta layer's complaints about a study name its file.
-MetaResults Analyse(const Run& run, std::optional<ProgressBar>& bar) {
+MetaResults Analyse(const StudyInput& input, const MetaOptions& options,
+                    const std::vector<std::filesystem::path>& files, std::optional<ProgressBar>& bar) {
   try {
-    MetaResults results = RunMeta(run.read.input.studies, run.options);
+    MetaResults results = RunMeta(input.studies(), options);
     if (bar) bar->Finish();
     return results;
   } catch (const std::invalid_argument& error) {
     if (bar) bar->Finish();
-    throw ToolError(WithFile(error.what(), run.read.input, run.settings.inputs));
+    throw ToolError(WithFile(error.what(), input.studies(), files));
   } catch (...) {
     if (bar) bar->Finish();
     throw;
   }
-}
-
-std::string PageHtml(const Run& run, const MetaResults& results, int sort_by) {
-  const Settings& s = run.settings;
-  std::string inputs;
-  for (const auto& f : run.read.files) inputs += (inputs.empty() ? "" : ", ") + f.filename().string();
-  std::vector<std::pair<std::string, std::string>> facts = {
-      {"inputs", inputs},
-      {"input format", run.format},
-      {"absent genes", run.absent},
-      {"universe", std::to_string(results.universe)},
-      {"runs", std::to_string(results.runs)},
-      {"seed", std::to_string(results.seed) + (run.seed_drawn ? " (drawn)" : "")},
-      {"P-values", s.pvalues},
-      {"min studies", std::to_string(s.min_studies)},
-      {"genes analysed", std::to_string(results.genes_analysed)},
-      {"sorted by", std::string(PValueName(sort_by))},
-      {"version", std::string(kProgram) + " " + results.version},
-  };
-  RunDescription about;
-  about.program_version = std::string(kProgram) + " " + results.version;
-  about.studies = results.studies;
-  about.genes = results.genes.size();
-  about.genes_analysed = results.genes_analysed;
-  about.ranking = RankingOf(run.read.input);
-  about.directional = results.directional;
-  about.first_is_up = std::all_of(run.options.effects.begin(), run.options.effects.end(),
-                                  [](const StudyEffects& e) { return e.effects.empty() || e.first_is_up; });
-  about.fold_changes = results.has_fold_changes;
-  about.absent = run.absent;
-  about.universe = results.universe;
-  about.runs = results.runs;
-  about.seed = results.seed;
-  about.seed_drawn = run.seed_drawn;
-  about.exact_pvalues = results.pvalues == PValues::kExact;
-  about.min_studies = s.min_studies;
-  about.sort_by = std::string(PValueName(sort_by));
-  HtmlReportData page = PageData(results, sort_by, std::move(facts));
-  page.legend = LegendEntries(about);
-  page.methods = MethodsText(about);
-  return HtmlReport(page);
-}
-
-Json OptionsJson(const Run& run, const MetaResults& results) {
-  const Settings& s = run.settings;
-  const MetaOptions& options = run.options;
-  Json o;
-  o["input_format"] = run.format;
-  o["gene"] = s.gene;
-  o["pvalue"] = s.pvalue;
-  o["statistic"] = s.statistic;
-  o["sign_by"] = s.sign_by;
-  o["first"] = s.first;
-  o["delimiter"] = s.delimiter;
-  o["study_column"] = s.study_column;
-  o["absent"] = run.absent;
-  if (!run.universe_sha.empty()) {
-    o["universe"] = {{"file", s.universe}, {"sha256", run.universe_sha}, {"ids", options.universe_ids.size()}};
-  } else {
-    o["universe"] = results.universe;
-  }
-  o["duplicates"] = DuplicatesName(run.read.input.duplicates);
-  o["split_ids"] = s.split_ids;
-  o["min_studies"] = s.min_studies;
-  o["pvalues"] = s.pvalues;
-  o["runs"] = s.runs;
-  o["seed"] = options.seed;
-  o["seed_drawn"] = run.seed_drawn;
-  o["threads"] = options.threads;
-  Json weights = Json::array();
-  for (std::size_t j = 0; j < run.read.input.studies.size(); ++j) {
-    weights.push_back(options.weights.empty() ? 1.0 : options.weights[j]);
-  }
-  o["weights"] = weights;
-  o["sort_by"] = s.sort_by;
-  return o;
-}
-
-// run.json but its timings (the caller adds them last).
-Json RunJson(const Run& run, const MetaResults& results, const std::vector<std::string>& warnings) {
-  const MetaInput& input = run.read.input;
-  Json json;
-  json["program"] = kProgram;
-  json["version"] = results.version;
-  Json command = Json::array({kProgram});
-  for (const std::string& a : run.args) command.push_back(a);
-  json["command_line"] = command;
-  json["started_utc"] = UtcNow();
-  Json files = Json::array();
-  for (std::size_t f = 0; f < run.read.files.size(); ++f) {
-    files.push_back({{"file", run.read.files[f].string()}, {"sha256", input.sha256[f]}});
-  }
-  json["inputs"] = files;
-  if (run.read.sheet) json["sheet"] = {{"file", run.settings.sheet.string()}, {"sha256", run.read.sheet->sha256}};
-  json["options"] = OptionsJson(run, results);
-  json["seed"] = run.options.seed;
-  Json studies = Json::array();
-  for (const Study& study : input.studies) studies.push_back(study.name);
-  json["studies"] = studies;
-  json["study_universes"] = StudyUniversesJson(results, run.read);
-  if (const std::string note = UniverseNote(results); !note.empty()) json["universe_note"] = note;
-  if (!input.tables.empty()) json["tables"] = TablesJson(input);
-  json["warnings"] = warnings;
-  json["counts"] = {{"studies", results.studies.size()},
-                    {"genes", results.genes.size()},
-                    {"genes_analysed", results.genes_analysed},
-                    {"classes", results.classes},
-                    {"universe", results.universe},
-                    {"genes_without_ids", results.unnamed}};
-  return json;
 }
 
 // The files a run reads, which a replaced results directory must not hold.
@@ -554,17 +292,19 @@ void SettleArguments(const CLI::App& app, Settings& s) {
 
 // The first lines on the screen, before the runs: what was read and how
 // it will run.
-void AnnounceRun(std::ostream& out, std::ostream& err, const Run& run, const std::vector<std::string>& warnings) {
-  const MetaInput& input = run.read.input;
-  out << kProgram << ": " << input.studies.size() << " studies (" << run.format << "), absent genes "
-      << run.absent << ", seed " << run.options.seed
-      << (run.seed_drawn ? " (drawn; --seed " + std::to_string(run.options.seed) + " repeats this run)" : "")
-      << "; running " << run.options.runs << " runs\n";
-  if (!run.settings.quiet) {
-    for (const std::string& line : DescribeTables(input)) out << line << "\n";
+void AnnounceRun(std::ostream& out, std::ostream& err, const StudyInput& input, const RunPlan& plan,
+                 bool seed_drawn, bool quiet) {
+  out << kProgram << ": " << input.studies().size() << " studies (" << input.format() << "), absent genes "
+      << plan.absent << ", seed " << plan.options.seed
+      << (seed_drawn ? " (drawn; --seed " + std::to_string(plan.options.seed) + " repeats this run)" : "")
+      << "; running " << plan.options.runs << " runs\n";
+  if (!quiet) {
+    for (const std::string& line : input.TableLines()) out << line << "\n";
   }
   out << std::flush;
-  for (const std::string& warning : warnings) err << kProgram << ": warning: " << warning << "\n";
+  // Top-k lists share few ids by nature; tables of all measured genes
+  // that share few point at ids of another kind.
+  for (const std::string& warning : input.Warnings()) err << kProgram << ": warning: " << warning << "\n";
 }
 
 struct Times {
@@ -572,24 +312,24 @@ struct Times {
 };
 
 // results.tsv, report.html and run.json into the staged directory.
-void WriteResults(StagedDirectory& directory, const Run& run, const MetaResults& results, int sort_by,
-                  const std::vector<std::string>& warnings, const Times& times) {
+void WriteResults(StagedDirectory& directory, const StudyInput& input, const Settings& s, const RunPlan& plan,
+                  const MetaResults& results, RunFacts& facts, const Times& times) {
+  const int sort_by = SortColumn(s);
   directory.Write("results.tsv", ResultsTsv(results, sort_by));
-  directory.Write("report.html", PageHtml(run, results, sort_by));
-  Json json = RunJson(run, results, warnings);
+  directory.Write("report.html", ReportPage(input, s, plan, results, facts));
   const auto written = std::chrono::steady_clock::now();
-  json["timings_seconds"] = {{"read", Seconds(times.read - times.started).count()},
-                             {"analysis", Seconds(times.analysed - times.read).count()},
-                             {"write", Seconds(written - times.analysed).count()}};
-  directory.Write("run.json", json.dump(2) + "\n");
+  facts.timings = {{"read", Seconds(times.read - times.started).count()},
+                   {"analysis", Seconds(times.analysed - times.read).count()},
+                   {"write", Seconds(written - times.analysed).count()}};
+  directory.Write("run.json", RunJson(input, s, plan, results, facts));
 }
 
-void ShowDone(std::ostream& out, const MetaResults& results, const Settings& s, int sort_by) {
+void ShowDone(std::ostream& out, const MetaResults& results, const Settings& s) {
   const std::size_t classes = ClassCount(results);
   out << kProgram << ": " << results.genes.size() << " genes, " << results.genes_analysed << " analysed in "
       << classes << (classes == 1 ? " information class" : " information classes") << "; results in "
       << EscapedText(s.out.string()) << "\n";
-  if (!s.quiet && s.top > 0) ShowTop(out, results, sort_by, s.top);
+  if (!s.quiet && s.top > 0) ShowTop(out, results, SortColumn(s), s.top);
 }
 
 // From the settled arguments to the results directory, committed whole.
@@ -601,30 +341,30 @@ void RunAndWrite(const Settings& s, std::span<const std::string> args, std::ostr
   ParseWeightList(s.weights);
   StagedDirectory directory(s.out, s.force, FilesRead(s, universe_size.has_value()));
   WarnOfLeftovers(directory, err);
-  Run run(s, args, ReadStudies(s.inputs, ReadOptions(s), s.sheet, Defaults(s)));
-  const MetaInput& input = run.read.input;
-  run.format = run.read.sheet ? "sheet" : std::string(InputShapeName(input.shape));
-  // Top-k lists share few ids by nature; tables of all measured genes
-  // that share few point at ids of another kind.
-  const std::vector<std::string> warnings =
-      input.top_lists ? std::vector<std::string>{} : OverlapWarnings(input.studies);
-  SettleOptions(run, universe_size);
-  run.options.stop = terminal.stop;
+  const StudyInput input = ReadStudies(s.inputs, s.sheet, s);
+  const bool seed_drawn = !s.seed.has_value();
+  RunPlan plan = SettleOptions(input, s, seed_drawn ? DrawSeed() : static_cast<std::int32_t>(*s.seed),
+                               s.threads > 0 ? s.threads : DefaultThreads());
+  plan.options.stop = terminal.stop;
   std::optional<ProgressBar> bar;
   if (terminal.progress_bar && !s.quiet) {
     bar.emplace(err);
-    run.options.progress = [&bar](std::int32_t done, std::int32_t total) { bar->Update(done, total); };
+    plan.options.progress = [&bar](std::int32_t done, std::int32_t total) { bar->Update(done, total); };
   }
   times.read = std::chrono::steady_clock::now();
-  AnnounceRun(out, err, run, warnings);
-  const MetaResults results = Analyse(run, bar);
+  AnnounceRun(out, err, input, plan, seed_drawn, s.quiet);
+  const MetaResults results = Analyse(input, plan.options, s.inputs, bar);
   ShowStudies(out, results, !s.quiet);
   times.analysed = std::chrono::steady_clock::now();
-  const int sort_by = SortColumnFromWord(s.sort_by);
-  WriteResults(directory, run, results, sort_by, warnings, times);
+  RunFacts facts;
+  facts.program = kProgram;
+  facts.command_line.assign(args.begin(), args.end());
+  facts.started_utc = UtcNow();
+  facts.seed_drawn = seed_drawn;
+  WriteResults(directory, input, s, plan, results, facts, times);
   if (terminal.stop.stop_requested()) throw Cancelled();
   directory.Commit();
-  ShowDone(out, results, s, sort_by);
+  ShowDone(out, results, s);
 }
 
 // The one place korvelan-meta turns a failure into its exit status. A read

@@ -9,7 +9,7 @@
 #include <fstream>
 #include <string>
 
-#include "tools/tool_error.h"
+#include "common/tool_error.h"
 
 namespace korvelan::tools {
 namespace fs = std::filesystem;

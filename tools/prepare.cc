@@ -2,11 +2,11 @@
 
 #include <system_error>
 
-#include "tools/file_io.h"
+#include "common/file_io.h"
 #include "tools/input_files.h"
-#include "tools/input_text.h"
-#include "tools/table.h"
-#include "tools/tool_error.h"
+#include "common/input_text.h"
+#include "common/table.h"
+#include "common/tool_error.h"
 
 namespace korvelan::tools {
 namespace {

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "tools/gene_union.h"
-#include "tools/study.h"
+#include "common/study.h"
 
 namespace korvelan::tools {
 

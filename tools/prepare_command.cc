@@ -5,7 +5,7 @@
 #include "tools/command_line.h"
 #include "tools/message_text.h"
 #include "tools/prepare.h"
-#include "tools/tool_error.h"
+#include "common/tool_error.h"
 
 namespace korvelan::tools {
 namespace {

@@ -6,10 +6,10 @@
 
 #include "korvelan/meta.h"
 #include "korvelan/version.h"
-#include "tools/file_io.h"
-#include "tools/number_text.h"
+#include "common/file_io.h"
+#include "common/number_text.h"
 #include "tools/svg_figure.h"
-#include "tools/tool_error.h"
+#include "common/tool_error.h"
 
 namespace korvelan::tools {
 namespace {

@@ -29,7 +29,7 @@
 #include <vector>
 
 #include "tools/genes_file.h"
-#include "tools/html_report.h"
+#include "common/html_report.h"
 #include "tools/results_file.h"
 
 namespace korvelan::tools {

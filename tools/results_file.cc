@@ -5,8 +5,8 @@
 #include <unordered_set>
 
 #include "textio/results_legend.h"
-#include "tools/number_text.h"
-#include "tools/tool_error.h"
+#include "common/number_text.h"
+#include "common/tool_error.h"
 
 namespace korvelan::tools {
 namespace {

@@ -166,21 +166,6 @@ std::vector<double> NiceTicks(double low, double high, int count) {
   return ticks;
 }
 
-std::string EscapeXml(std::string_view text) {
-  std::string escaped;
-  for (char c : text) {
-    switch (c) {
-      case '&': escaped += "&amp;"; break;
-      case '<': escaped += "&lt;"; break;
-      case '>': escaped += "&gt;"; break;
-      case '"': escaped += "&quot;"; break;
-      case '\'': escaped += "&apos;"; break;
-      default: escaped += c;
-    }
-  }
-  return escaped;
-}
-
 std::string SvgFigure(const std::vector<ReportRow>& rows) {
   std::string svg =
       "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"

@@ -17,6 +17,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/html_report.h"
 #include "tools/report.h"
 
 namespace korvelan::tools {
@@ -29,9 +30,6 @@ std::array<std::size_t, kHistogramBins> HistogramCounts(std::span<const double> 
 
 // Round tick positions covering low .. high (about `count` of them).
 std::vector<double> NiceTicks(double low, double high, int count);
-
-// `text` with &, <, >, " and ' written as XML entities.
-std::string EscapeXml(std::string_view text);
 
 std::string SvgFigure(const std::vector<ReportRow>& rows);
 

@@ -30,7 +30,8 @@ enum class OptionKind {
   kWord,   // one of a few words
   kWhole,  // a whole number within limits
   // A form each front end reads its own way (a file, a list, a data
-  // frame); RunMeta judges what it holds.
+  // frame), or a name (a column, a separator); the reading or RunMeta
+  // judges what it holds.
   kForm,
 };
 

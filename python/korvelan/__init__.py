@@ -9,8 +9,11 @@ process.
 
 from __future__ import annotations
 
+import json
 import operator
+import os
 import secrets
+import tempfile
 from collections.abc import Mapping, Sequence
 from typing import Literal, Optional, Union
 
@@ -20,7 +23,7 @@ import pandas as pd
 from . import _inputs
 from . import _korvelan
 
-__all__ = ["analyze", "MAX_SEED", "MAX_STUDIES", "__version__"]
+__all__ = ["analyze", "write_report", "MAX_SEED", "MAX_STUDIES", "__version__"]
 
 __version__: str = _korvelan.VERSION
 MAX_SEED: int = _korvelan.MAX_SEED
@@ -30,7 +33,10 @@ MAX_STUDIES: int = _korvelan.MAX_STUDIES
 _OPTIONS = {option["name"]: option for option in _korvelan.shared_options()}
 MAX_THREADS: int = _OPTIONS["threads"]["high"]
 
-Ranks = Union[Mapping[str, Sequence[str]], pd.DataFrame]
+PathLike = Union[str, "os.PathLike[str]"]
+Ranks = Union[Mapping[str, Sequence[str]], pd.DataFrame, PathLike, Sequence[PathLike],
+              Sequence[pd.DataFrame], Mapping[str, pd.DataFrame]]
+RUN_KEY = "_korvelan_run"
 Weights = Union[Sequence[float], Mapping[str, float], pd.Series, np.ndarray]
 Universe = Union[int, Sequence[str], pd.Index, np.ndarray]
 
@@ -57,8 +63,19 @@ def _shared(value, name: str):
 
 
 def analyze(
-    ranks: Ranks,
+    ranks: Optional[Ranks] = None,
     *,
+    sheet: Optional[PathLike] = None,
+    input_format: Literal["auto", "tables", "lists", "columns", "rows", "long"] = "auto",
+    gene: Optional[str] = None,
+    pvalue: Optional[str] = None,
+    statistic: Optional[str] = None,
+    sign_by: Optional[str] = None,
+    first: Literal["largest", "smallest"] = "largest",
+    delimiter: Literal["auto", "tab", "comma", "semicolon"] = "auto",
+    study_column: str = "study",
+    split_ids: Optional[str] = None,
+    sort_by: str = "p_Rmean_left",
     weights: Optional[Weights] = None,
     classes: None = None,
     runs: int = 1000,
@@ -66,7 +83,7 @@ def analyze(
     threads: Optional[int] = None,
     absent: Optional[Literal["below", "missing"]] = None,
     universe: Optional[Universe] = None,
-    duplicates: Literal["refuse", "first", "best", "mean"] = "refuse",
+    duplicates: Optional[Literal["refuse", "first", "best", "mean"]] = None,
     min_studies: int = 1,
     pvalues: Literal["plus-one", "exact"] = "plus-one",
     studies: Optional[pd.DataFrame] = None,
@@ -93,6 +110,43 @@ def analyze(
         Study names and gene ids are strings without tab, line end or
         double quote; for a gene listed twice in one study see
         ``duplicates``.
+
+        Or inputs the library reads as ``korvelan-meta`` does (same
+        numbers, run record and page for the same options and seed):
+
+        - a path, or a list of paths: study tables, ranked lists, or one
+          table of all studies (see ``input_format``);
+        - a dict of study name to DataFrame, or a list of DataFrames
+          (studies ``study1``, ``study2``, ...): differential-expression
+          tables as limma's topTable, DESeq2's results, edgeR's topTags
+          table or scanpy's ``rank_genes_groups_df`` give them. The
+          columns are detected from their names and the rows ranked as the
+          file with that header would be; a non-default index is the first
+          column (named as the index, or ``row.names``).
+    sheet
+        A study sheet (path), as ``korvelan-meta --studies``, instead of
+        ``ranks``; weights and per-study settings go in the sheet.
+    input_format
+        For paths: ``"auto"``, ``"tables"``, ``"lists"``, ``"columns"``,
+        ``"rows"`` or ``"long"``, as ``korvelan-meta --input-format``.
+    gene, pvalue, statistic, sign_by
+        For tables: the column of the gene ids, and the column that ranks
+        the genes: a p-value (smallest first), a statistic (see
+        ``first``), or a p-value signed by ``sign_by``'s sign. None: found
+        from the header.
+    first
+        With a statistic or ``sign_by``: ``"largest"`` or ``"smallest"``
+        gets rank 1.
+    delimiter
+        For files: ``"auto"``, ``"tab"``, ``"comma"`` or ``"semicolon"``.
+    study_column
+        For a long file: the column naming the study.
+    split_ids
+        For tables: split ids that join several genes at this separator
+        (e.g. ``"///"``); each gene takes the row's rank.
+    sort_by
+        The P-value column that orders the rows (default
+        ``"p_Rmean_left"``).
     weights
         One positive weight per study for the weighted mean rank R_wmean
         (held in single precision): a sequence in study order, or a mapping
@@ -119,12 +173,14 @@ def analyze(
         ``"below"`` for a mapping of ranked lists, ``"missing"`` for
         tables.
     universe
-        For ``absent="below"``: the number of genes each study chose from
+        For ``absent="below"``: the path of a file of ids (with inputs
+        read from files or frames), or the number of genes each study chose from
         (at least the number of distinct genes, at most 8388608), or a
         list of those gene ids (every ranked id must be in it; the others get a row, ranked
         below every list). None: the genes the studies name.
     duplicates
-        A gene listed more than once in one study: ``"refuse"`` (an
+        A gene listed more than once in one study (None: ``"mean"`` for
+        tables read from files or frames, else ``"refuse"``): ``"refuse"`` (an
         error), ``"first"`` (the first occurrence counts), ``"best"`` (its
         best rank or value counts) or ``"mean"`` (the mean of its ranks or
         values counts).
@@ -152,9 +208,12 @@ def analyze(
         for each study, ``R_mean``, ``R_wmean``, ``Q``, the six P-values
         ``p_Rmean_right`` ... ``p_Q_left`` and their q-values ``q_...``;
         NA is NaN. Rows are sorted by ``p_Rmean_left``, then ``R_mean``,
-        then gene id. ``df.attrs`` holds ``runs``, ``seed``,
-        ``universe``, ``version``, ``pvalues``, ``studies``,
-        ``genes_analysed`` and ``classes``.
+        then gene id. Studies ranked by a signed value add ``direction``,
+        ``n_up``, ``n_down`` and, with fold changes, ``logFC_<study>`` and
+        ``logFC_mean``, as results.tsv. ``df.attrs`` holds ``runs``,
+        ``seed``, ``universe``, ``version``, ``pvalues``, ``studies``,
+        ``genes_analysed``, ``classes`` and ``run`` (run.json's content);
+        :func:`write_report` writes the run's page.
 
     Raises
     ------
@@ -178,62 +237,155 @@ def analyze(
             "classes: the meta-analysis takes a gene's information class from the "
             "number of studies that rank it; other classes cannot be given"
         )
-    if isinstance(ranks, pd.DataFrame):
-        if _inputs.is_long(ranks):
-            kind = "long"
-            study, gene, value = _inputs.from_long(ranks)
-            names = list(dict.fromkeys(study))
-        else:
-            kind = "table"
-            genes, names, values = _inputs.from_wide(ranks)
-    elif isinstance(ranks, Mapping):
-        kind = "lists"
-        names, lists = _inputs.from_mapping(ranks)
-    else:
-        raise TypeError(
-            "ranks must be a mapping of study name to ranked gene ids, a genes x studies "
-            "DataFrame or a long DataFrame (study, gene, rank), "
-            f"not {type(ranks).__name__}"
-        )
-
-    if absent is None:
-        absent = "below" if kind == "lists" else "missing"
-    else:
+    kind, data = _inputs.shape_of(ranks, sheet)
+    if absent is not None:
         absent = _shared(absent, "absent")
-    settings: list = []
+    if duplicates is not None:
+        duplicates = _shared(duplicates, "duplicates")
+    settings = _inputs.settings(
+        input_format=input_format, gene=gene, pvalue=pvalue, statistic=statistic, sign_by=sign_by,
+        first=first, delimiter=delimiter, study_column=study_column, split_ids=split_ids,
+        sort_by=sort_by, pvalues=_shared(pvalues, "pvalues"),
+        min_studies=_shared(min_studies, "min_studies"),
+        runs=_shared(runs, "runs"))
+    if seed is None:
+        seed = secrets.randbelow(MAX_SEED) + 1
+    seed = _shared(seed, "seed")
+    threads = _korvelan.default_threads() if threads is None else _shared(threads, "threads")
+    if kind in ("files", "frames"):
+        out = _run_read(kind, data, sheet, settings, absent, universe, duplicates, weights,
+                        studies, seed, threads)
+    else:
+        out = _run_given(kind, data, settings, absent, universe, duplicates or "refuse", weights,
+                         studies, seed, threads)
+    frame = pd.DataFrame(
+        dict(zip(out["columns"], out["data"])),
+        index=pd.Index(out["index"], name="gene", dtype=object),
+        columns=out["columns"],
+    )
+    frame.attrs.update(out["attrs"])
+    frame.attrs["run"] = json.loads(out["run"].json())
+    frame.attrs[RUN_KEY] = _Run(out["run"])
+    return frame
+
+
+class _Run:
+    """The run behind a result frame, for write_report. Immutable: copies
+    of the frame share it; pickled, it keeps the page's text (the library's
+    record of the run lives in this process only)."""
+
+    __slots__ = ("_record", "_page")
+
+    def __init__(self, record=None, page: Optional[str] = None) -> None:
+        self._record = record
+        self._page = page
+
+    def page(self) -> str:
+        return self._page if self._page is not None else self._record.page()
+
+    def __reduce__(self):
+        return (_Run, (None, self.page()))
+
+    # Two runs are alike when their pages are: frames compare by value.
+    def __eq__(self, other: object) -> bool:
+        return isinstance(other, _Run) and (self is other or self.page() == other.page())
+
+    __hash__ = None  # type: ignore[assignment]
+
+    def __copy__(self) -> "_Run":
+        return self
+
+    def __deepcopy__(self, memo) -> "_Run":
+        return self
+
+
+def _options(**kwargs) -> "_korvelan.Options":
+    defaults = dict(absent="missing", universe_size=0, universe_ids=[], duplicates="refuse",
+                    min_studies=1, pvalues="plus-one", weights=[], runs=1, seed=1, threads=1)
+    defaults.update(kwargs)
+    return _korvelan.Options(**defaults)
+
+
+def _run_read(kind, data, sheet, settings, absent, universe, duplicates, weights, studies, seed,
+              threads) -> dict:
+    """Files, a sheet or DE tables, read and ranked by the library as
+    korvelan-meta reads them."""
+    settings["absent"] = absent or ""
+    settings["duplicates"] = duplicates or ""
+    universe_ids: list = []
+    if isinstance(universe, (str, os.PathLike)):
+        settings["universe"] = os.fspath(universe)  # a file of ids, as korvelan-meta takes it
+    elif universe is not None:
+        size, universe_ids = _inputs.universe_for(universe, _korvelan.MAX_UNIVERSE)
+        settings["universe"] = str(size) if size else ""
+    if kind == "files":
+        read = _korvelan.read_files(data, "" if sheet is None else os.fspath(sheet), settings)
+    else:
+        read = _korvelan.read_tables(data, settings)
+    names = read.studies
+    sheet_settings: list = []
     sheet_weights: list = []
     if studies is not None:
-        settings, sheet_weights = _inputs.settings_for(studies, names, _korvelan.MAX_UNIVERSE)
+        sheet_settings, sheet_weights = _inputs.settings_for(studies, names, _korvelan.MAX_UNIVERSE)
+        if sheet_weights and weights is not None:
+            raise ValueError("give weights or a weight column in studies, not both")
+    if sheet is not None and (weights is not None or studies is not None):
+        raise ValueError("with a study sheet, weights and per-study settings go in the sheet")
+    overrides = _options(universe_ids=universe_ids, study_settings=sheet_settings,
+                         weights=sheet_weights or _inputs.weights_for(weights, names))
+    try:
+        return _korvelan.run_input(read, settings, seed, threads, overrides)
+    except ValueError as error:
+        # The library words this for korvelan-meta's command line.
+        message = str(error).replace("--universe applies to --absent below",
+                                     'universe applies to absent="below"')
+        if message == str(error):
+            raise
+        raise ValueError(message) from None
+
+
+def _run_given(kind, data, settings, absent, universe, duplicates, weights, studies, seed,
+               threads) -> dict:
+    """Studies given as lists or tables of ranks."""
+    if kind == "long":
+        study, gene, value = _inputs.from_long(data)
+        names = list(dict.fromkeys(study))
+    elif kind == "table":
+        genes, names, values = _inputs.from_wide(data)
+    else:
+        names, lists = _inputs.from_mapping(data)
+    if absent is None:
+        absent = "below" if kind == "lists" else "missing"
+    settings_list: list = []
+    sheet_weights: list = []
+    if studies is not None:
+        settings_list, sheet_weights = _inputs.settings_for(studies, names, _korvelan.MAX_UNIVERSE)
         if sheet_weights and weights is not None:
             raise ValueError("give weights or a weight column in studies, not both")
     if universe is not None and absent == "missing" and studies is None:
         raise ValueError(f'universe applies to absent="below", not to absent="{absent}"')
-    duplicates = _shared(duplicates, "duplicates")
-    pvalues = _shared(pvalues, "pvalues")
-    if seed is None:
-        seed = secrets.randbelow(MAX_SEED) + 1
     universe_size, universe_ids = _inputs.universe_for(universe, _korvelan.MAX_UNIVERSE)
+    settings["absent"] = absent
+    settings["duplicates"] = duplicates
     options = _korvelan.Options(
         absent=absent,
         universe_size=universe_size,
         universe_ids=universe_ids,
         duplicates=duplicates,
-        min_studies=_shared(min_studies, "min_studies"),
-        pvalues=pvalues,
+        min_studies=settings["min_studies"],
+        pvalues=settings["pvalues"],
         weights=sheet_weights or _inputs.weights_for(weights, names),
-        runs=_shared(runs, "runs"),
-        seed=_shared(seed, "seed"),
-        threads=_korvelan.default_threads() if threads is None else _shared(threads, "threads"),
-        study_settings=settings,
+        runs=settings["runs"],
+        seed=seed,
+        threads=threads,
+        study_settings=settings_list,
     )
-
     try:
         if kind == "lists":
-            out = _korvelan.run_lists(names, lists, options)
-        elif kind == "table":
-            out = _korvelan.run_table(genes, names, values, options)
-        else:
-            out = _korvelan.run_long(study, gene, value, options)
+            return _korvelan.run_lists(names, lists, options, settings)
+        if kind == "table":
+            return _korvelan.run_table(genes, names, values, options, settings)
+        return _korvelan.run_long(study, gene, value, options, settings)
     except ValueError as error:
         # The library names the option in words; here it is a keyword.
         message = str(error).replace(
@@ -244,10 +396,46 @@ def analyze(
             raise
         raise ValueError(message) from None
 
-    frame = pd.DataFrame(
-        dict(zip(out["columns"], out["data"])),
-        index=pd.Index(out["index"], name="gene", dtype=object),
-        columns=out["columns"],
-    )
-    frame.attrs.update(out["attrs"])
-    return frame
+
+def write_report(result: pd.DataFrame, path: PathLike) -> None:
+    """Write the interactive report page of an analysis, report.html.
+
+    Parameters
+    ----------
+    result
+        A data frame returned by :func:`analyze` (or a copy of it, which
+        keeps its ``attrs``). The page shows the whole run, whatever rows
+        or columns were dropped from the frame since.
+    path
+        The file to write. It is replaced as a whole: the page goes to a
+        temporary file beside it, renamed over ``path`` once written, so
+        a failed write leaves no half page.
+
+    The page is ``korvelan-meta``'s report.html for the same studies,
+    options and seed: the same bytes, but for the program named in its
+    version line and methods paragraph (``korvelan (Python)``) and, for
+    studies given in memory, its ``inputs`` line (no file names).
+
+    Raises
+    ------
+    ValueError
+        ``result`` does not come from :func:`analyze`.
+    OSError
+        The file cannot be written.
+    """
+    record = result.attrs.get(RUN_KEY) if isinstance(result, pd.DataFrame) else None
+    if record is None:
+        raise ValueError("write_report needs a data frame returned by korvelan.analyze "
+                         "(its attrs hold the run)")
+    page = record.page().encode("utf-8")
+    target = os.fspath(path)
+    folder = os.path.dirname(os.path.abspath(target))
+    handle, temporary = tempfile.mkstemp(prefix=".report-", suffix=".tmp", dir=folder)
+    try:
+        with os.fdopen(handle, "wb") as out:
+            out.write(page)
+        os.replace(temporary, target)
+    except BaseException:
+        if os.path.exists(temporary):
+            os.unlink(temporary)
+        raise

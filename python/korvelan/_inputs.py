@@ -6,6 +6,7 @@ library's meta-analysis layer, whose messages come back as ValueError."""
 from __future__ import annotations
 
 import math
+import os
 import numbers
 import operator
 from collections.abc import Mapping, Sequence
@@ -210,3 +211,89 @@ def settings_for(sheet: Any, studies: list[str], largest: int) -> tuple[list[tup
     if "weight" in columns:
         weights = weights_for([1.0 if _is_na(rows[n]["weight"]) else rows[n]["weight"] for n in studies], studies)
     return settings, weights
+
+
+def _is_path(value: Any) -> bool:
+    return isinstance(value, (str, os.PathLike))
+
+
+def shape_of(ranks: Any, sheet: Any) -> tuple[str, Any]:
+    """(kind, data): "files" (a list of paths; empty with a sheet),
+    "frames" (DE tables for the library to read), "lists", "table" or
+    "long" (studies given as ranks)."""
+    if sheet is not None:
+        if ranks is not None:
+            raise ValueError("give ranks or a study sheet, not both")
+        if not _is_path(sheet):
+            raise TypeError(f"sheet must be a path, not {type(sheet).__name__}")
+        return "files", []
+    if ranks is None:
+        raise TypeError("analyze needs ranks (or a study sheet)")
+    if _is_path(ranks):
+        return "files", [os.fspath(ranks)]
+    if isinstance(ranks, pd.DataFrame):
+        return ("long" if is_long(ranks) else "table"), ranks
+    if isinstance(ranks, Mapping):
+        values = list(ranks.values())
+        if values and all(isinstance(v, pd.DataFrame) for v in values):
+            return "frames", [frame_table(_name(k, "a study name"), v) for k, v in ranks.items()]
+        return "lists", ranks
+    if isinstance(ranks, Sequence) and not isinstance(ranks, (str, bytes)) and len(ranks) > 0:
+        if all(_is_path(r) for r in ranks):
+            return "files", [os.fspath(r) for r in ranks]
+        if all(isinstance(r, pd.DataFrame) for r in ranks):
+            return "frames", [frame_table(f"study{k + 1}", r) for k, r in enumerate(ranks)]
+    raise TypeError(
+        "ranks must be a mapping of study name to ranked gene ids, a genes x studies "
+        "DataFrame, a long DataFrame (study, gene, rank), file paths, or a list or dict of "
+        f"differential-expression DataFrames, not {type(ranks).__name__}"
+    )
+
+
+def _text_cells(column: pd.Series) -> list[str]:
+    """A column's cells as a TSV of the frame holds them: str() of each
+    value, "" where it is missing."""
+    cells = []
+    for value in column.astype(object).tolist():
+        if value is None or (pd.api.types.is_scalar(value) and pd.isna(value)):
+            cells.append("")
+        else:
+            cells.append(value if isinstance(value, str) else str(value))
+    return cells
+
+
+def frame_table(study: str, frame: pd.DataFrame) -> tuple[str, list[tuple[str, bool, Any]]]:
+    """(study, [(column name, numeric, values)]) for the library's reader.
+    Row names (any index but the default 0, 1, ...) come first, named as
+    the index is, or "row.names" as R writes them."""
+    columns: list[tuple[str, bool, Any]] = []
+    index = frame.index
+    default = isinstance(index, pd.RangeIndex) and index.start == 0 and index.step == 1 and index.name is None
+    if not default:
+        name = "row.names" if index.name is None else str(index.name)
+        columns.append((name, False, _text_cells(index.to_series())))
+    for name in frame.columns:
+        column = frame[name]
+        if isinstance(column, pd.DataFrame):
+            raise ValueError(f"study {study!r}: the column name {name!r} is used twice")
+        dtype = column.dtype
+        numeric = pd.api.types.is_numeric_dtype(dtype) and not pd.api.types.is_bool_dtype(dtype)
+        if numeric:
+            columns.append((str(name), True, column.to_numpy(dtype="float64", na_value=np.nan)))
+        else:
+            columns.append((str(name), False, _text_cells(column)))
+    return study, columns
+
+
+def settings(**values: Any) -> dict[str, Any]:
+    """korvelan-meta's settings from analyze's keywords: None is "not
+    given" (an empty text)."""
+    out: dict[str, Any] = {}
+    for key, value in values.items():
+        if value is None:
+            out[key] = ""
+        elif isinstance(value, str) or key in ("min_studies", "runs"):
+            out[key] = value
+        else:
+            raise TypeError(f"{key} must be a string, not {type(value).__name__} {value!r}")
+    return out

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <stdexcept>
 #include <vector>
 
@@ -25,6 +26,19 @@ py::array_t<Out> Gather(const std::vector<In>& values, const std::vector<std::si
   auto out = column.template mutable_unchecked<1>();
   for (std::size_t k = 0; k < order.size(); ++k) {
     out(static_cast<py::ssize_t>(k)) = static_cast<Out>(values[offset + order[k]]);
+  }
+  return column;
+}
+
+// "up" and "down" as results.tsv writes them; its "NA" is NaN, as pandas
+// reads that file.
+py::list Directions(const std::vector<std::int8_t>& direction, const std::vector<std::size_t>& order) {
+  py::list column;
+  const py::str up("up");
+  const py::str down("down");
+  const py::float_ na(std::numeric_limits<double>::quiet_NaN());
+  for (std::size_t i : order) {
+    column.append(direction[i] == korvelan::kUp ? py::object(up) : direction[i] == korvelan::kDown ? py::object(down) : py::object(na));
   }
   return column;
 }
@@ -57,8 +71,8 @@ korvelan::Duplicates ParseDuplicates(const std::string& text) { return korvelan:
 
 korvelan::PValues ParsePValues(const std::string& text) { return korvelan::PValuesFromWord(text); }
 
-py::dict ResultsToPython(const korvelan::MetaResults& r) {
-  const std::vector<std::size_t> order = korvelan::ResultOrder(r, korvelan::kRmeanLeft);
+py::dict ResultsToPython(const korvelan::MetaResults& r, int sort_by) {
+  const std::vector<std::size_t> order = korvelan::ResultOrder(r, sort_by);
   const std::size_t genes = r.genes.size();
 
   py::list index;
@@ -82,11 +96,22 @@ py::dict ResultsToPython(const korvelan::MetaResults& r) {
       add(name, Gather<double>(r.r_wmean, order));
     } else if (name == "Q") {
       add(name, Gather<double>(r.q, order));
+    } else if (name == "direction") {
+      add(name, Directions(r.direction, order));
+    } else if (name == "n_up") {
+      add(name, Gather<std::int64_t>(r.n_up, order));
+    } else if (name == "n_down") {
+      add(name, Gather<std::int64_t>(r.n_down, order));
+    } else if (name == "logFC_mean") {
+      add(name, Gather<double>(r.fold_change_mean, order));
     } else {
       bool found = false;
       for (std::size_t j = 0; j < r.studies.size() && !found; ++j) {
         if (name == "rank_" + r.studies[j]) {
           add(name, Gather<double>(r.ranks, order, j * genes));
+          found = true;
+        } else if (name == "logFC_" + r.studies[j]) {
+          add(name, Gather<double>(r.fold_changes, order, j * genes));
           found = true;
         }
       }

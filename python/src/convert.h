@@ -27,9 +27,10 @@ std::vector<std::string> Utf8Strings(const pybind11::list& items, const std::str
 
 // {"index": genes, "columns": names, "data": arrays, "attrs": run facts}:
 // the columns of korvelan::ResultColumns without "gene" (the index), rows
-// in korvelan::ResultOrder by p_Rmean_left. Integer columns are int64,
-// the others float64 with NaN for NA. Needs the GIL.
-pybind11::dict ResultsToPython(const korvelan::MetaResults& results);
+// in korvelan::ResultOrder by the P column `sort_by`. Integer columns are
+// int64, direction a list of "up", "down" and NaN, the others float64 with
+// NaN for NA. Needs the GIL.
+pybind11::dict ResultsToPython(const korvelan::MetaResults& results, int sort_by);
 
 }  // namespace korvelan_python
 

@@ -10,6 +10,9 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <ctime>
+#include <filesystem>
+#include <memory>
 #include <exception>
 #include <mutex>
 #include <stop_token>
@@ -20,6 +23,7 @@
 #include <vector>
 
 #include "korvelan/analysis.h"
+#include "korvelan/inputs.h"
 #include "korvelan/meta.h"
 #include "korvelan/options.h"
 #include "korvelan/version.h"
@@ -154,14 +158,78 @@ korvelan::MetaOptions MakeOptions(const std::string& absent, std::int64_t univer
   return m;
 }
 
-py::dict RunAndConvert(std::vector<korvelan::Study> studies, const korvelan::MetaOptions& options) {
-  Analysis analysis(std::move(studies), options);
-  const korvelan::MetaResults results = analysis.Run();
-  return ResultsToPython(results);
+// A finished run: what run.json and report.html are made of. Immutable,
+// so copies of a results frame (whose attrs pandas may deep-copy) share it.
+struct RunRecord {
+  korvelan::StudyInput input;
+  korvelan::RunSettings settings;
+  korvelan::RunPlan plan;
+  korvelan::MetaResults results;
+  korvelan::RunFacts facts;
+
+  std::string Json() const { return korvelan::RunJson(input, settings, plan, results, facts); }
+  std::string Page() const { return korvelan::ReportPage(input, settings, plan, results, facts); }
+};
+
+std::string Text(const py::dict& settings, const char* key, std::string fallback) {
+  return settings.contains(key) ? settings[key].cast<std::string>() : fallback;
 }
 
-py::dict RunLists(const py::list& names, const py::list& ids,
-                  const korvelan::MetaOptions& options) {
+// korvelan.analyze's keywords in korvelan-meta's words (RunSettings).
+korvelan::RunSettings SettingsOf(const py::dict& d) {
+  korvelan::RunSettings s;
+  s.input_format = Text(d, "input_format", s.input_format);
+  s.gene = Text(d, "gene", "");
+  s.pvalue = Text(d, "pvalue", "");
+  s.statistic = Text(d, "statistic", "");
+  s.sign_by = Text(d, "sign_by", "");
+  s.first = Text(d, "first", s.first);
+  s.delimiter = Text(d, "delimiter", s.delimiter);
+  s.study_column = Text(d, "study_column", s.study_column);
+  s.absent = Text(d, "absent", "");
+  s.universe = Text(d, "universe", "");
+  s.duplicates = Text(d, "duplicates", "");
+  s.split_ids = Text(d, "split_ids", "");
+  s.pvalues = Text(d, "pvalues", s.pvalues);
+  s.sort_by = Text(d, "sort_by", s.sort_by);
+  if (d.contains("min_studies")) s.min_studies = d["min_studies"].cast<std::int32_t>();
+  if (d.contains("runs")) s.runs = d["runs"].cast<std::int32_t>();
+  return s;
+}
+
+std::string UtcNow() {
+  const std::time_t now = std::time(nullptr);
+  std::tm utc{};
+  gmtime_r(&now, &utc);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+  return text;
+}
+
+py::dict RunRecorded(korvelan::StudyInput input, korvelan::RunSettings settings, korvelan::RunPlan plan) {
+  auto record = std::make_shared<RunRecord>(RunRecord{std::move(input), std::move(settings), std::move(plan), {}, {}});
+  record->facts.program = "korvelan (Python)";
+  record->facts.started_utc = UtcNow();
+  Analysis analysis(record->input.studies(), record->plan.options);
+  record->results = analysis.Run();
+  record->plan.options.progress = nullptr;
+  py::dict out = ResultsToPython(record->results, korvelan::SortColumn(record->settings));
+  out["run"] = py::cast(std::shared_ptr<const RunRecord>(record));
+  return out;
+}
+
+py::dict RunAndConvert(std::vector<korvelan::Study> studies, const korvelan::MetaOptions& options,
+                       const std::string& format, const py::dict& settings) {
+  korvelan::RunPlan plan;
+  plan.options = options;
+  plan.absent = options.absent == korvelan::Absent::kBelow ? "below" : "missing";
+  korvelan::RunSettings s = SettingsOf(settings);
+  korvelan::SortColumn(s);  // a bad sort_by before the work
+  return RunRecorded(korvelan::GivenStudies(std::move(studies), format), std::move(s), std::move(plan));
+}
+
+py::dict RunLists(const py::list& names, const py::list& ids, const korvelan::MetaOptions& options,
+                  const py::dict& settings) {
   if (names.size() != ids.size()) throw py::value_error("one name per ranked list is needed");
   std::vector<korvelan::Study> studies(names.size());
   const std::vector<std::string> study_names = Utf8Strings(names, "study name");
@@ -169,29 +237,82 @@ py::dict RunLists(const py::list& names, const py::list& ids,
     studies[j].name = study_names[j];
     studies[j].ids = Utf8Strings(ids[j].cast<py::list>(), "study \"" + study_names[j] + "\", gene id");
   }
-  return RunAndConvert(std::move(studies), options);
+  return RunAndConvert(std::move(studies), options, "lists", settings);
 }
 
 py::dict RunTable(const py::list& genes, const py::list& study_names,
                   const py::array_t<double, py::array::f_style | py::array::forcecast>& values,
-                  const korvelan::MetaOptions& options) {
+                  const korvelan::MetaOptions& options, const py::dict& settings) {
   korvelan::GeneTable table;
   table.genes = Utf8Strings(genes, "gene id");
   table.studies = Utf8Strings(study_names, "study name");
   const double* data = values.data();
   table.values.assign(data, data + values.size());
-  return RunAndConvert(korvelan::StudiesFromTable(table), options);
+  return RunAndConvert(korvelan::StudiesFromTable(table), options, "table", settings);
 }
 
 py::dict RunLong(const py::list& study, const py::list& gene,
                  const py::array_t<double, py::array::c_style | py::array::forcecast>& value,
-                 const korvelan::MetaOptions& options) {
+                 const korvelan::MetaOptions& options, const py::dict& settings) {
   korvelan::LongTable table;
   table.study = Utf8Strings(study, "column 'study', row");
   table.gene = Utf8Strings(gene, "column 'gene', row");
   const double* data = value.data();
   table.value.assign(data, data + value.size());
-  return RunAndConvert(korvelan::StudiesFromLong(table), options);
+  return RunAndConvert(korvelan::StudiesFromLong(table), options, "long", settings);
+}
+
+// Files or a study sheet, read by the library as korvelan-meta reads them.
+korvelan::StudyInput ReadFiles(const py::list& files, const std::string& sheet, const py::dict& settings) {
+  std::vector<std::filesystem::path> paths;
+  for (const std::string& f : Utf8Strings(files, "file")) paths.emplace_back(f);
+  return korvelan::ReadStudies(paths, sheet, SettingsOf(settings));
+}
+
+// Tables in memory: (study, [(column name, numeric, values)...]) each;
+// numeric values a float64 array, text a list of str.
+korvelan::StudyInput ReadTables(const py::list& tables, const py::dict& settings) {
+  std::vector<korvelan::MemoryTable> memory;
+  for (const py::handle item : tables) {
+    const auto t = item.cast<py::tuple>();
+    korvelan::MemoryTable table;
+    table.study = t[0].cast<std::string>();
+    for (const py::handle c : t[1].cast<py::list>()) {
+      const auto column = c.cast<py::tuple>();
+      korvelan::TableColumn one;
+      one.name = column[0].cast<std::string>();
+      one.numeric = column[1].cast<bool>();
+      if (one.numeric) {
+        const auto values = column[2].cast<py::array_t<double, py::array::c_style | py::array::forcecast>>();
+        one.numbers.assign(values.data(), values.data() + values.size());
+      } else {
+        one.text = Utf8Strings(column[2].cast<py::list>(), "study \"" + table.study + "\", column \"" + one.name + "\", row");
+      }
+      table.columns.push_back(std::move(one));
+    }
+    memory.push_back(std::move(table));
+  }
+  return korvelan::ReadStudyTables(memory, SettingsOf(settings));
+}
+
+// What was read, analysed with the settings; `options` holds what the
+// settings cannot say in text (weights, a universe of ids, per-study
+// settings), each taken when given.
+py::dict RunInput(const korvelan::StudyInput& input, const py::dict& settings, std::int32_t seed,
+                  unsigned threads, const korvelan::MetaOptions& options) {
+  korvelan::RunSettings s = SettingsOf(settings);
+  korvelan::SortColumn(s);
+  korvelan::RunPlan plan = korvelan::SettleOptions(input, s, seed, threads);
+  if (!options.weights.empty()) plan.options.weights = options.weights;
+  if (options.universe_size > 0) plan.options.universe_size = options.universe_size;
+  if (!options.universe_ids.empty()) {
+    if (plan.options.absent != korvelan::Absent::kBelow && input.format() != "sheet") {
+      throw py::value_error("universe applies to absent=\"below\", not to absent=\"" + plan.absent + "\"");
+    }
+    plan.options.universe_ids = options.universe_ids;
+  }
+  if (!options.study_settings.empty()) plan.options.study_settings = options.study_settings;
+  return RunRecorded(input, std::move(s), std::move(plan));
 }
 
 // The shared options as Python sees them: name (Python's spelling), the
@@ -232,6 +353,15 @@ PYBIND11_MODULE(_korvelan, m) {
   using namespace korvelan_python;
   m.doc() = "KORVELAN's meta-analysis layer (korvelan::RunMeta); use korvelan.analyze().";
   m.attr("VERSION") = korvelan::kVersion;
+  // Unreadable or malformed inputs and refused settings: ValueError with
+  // the library's message (it names the file and line, or the study).
+  py::register_exception_translator([](std::exception_ptr error) {
+    try {
+      if (error) std::rethrow_exception(error);
+    } catch (const korvelan::InputError& e) {
+      PyErr_SetString(PyExc_ValueError, e.what());
+    }
+  });
   m.attr("MAX_SEED") = korvelan::kMaxSeed;
   m.attr("MAX_STUDIES") = korvelan::kMaxStudies;
   m.attr("MAX_GENES") = korvelan::kMaxGenes;
@@ -247,12 +377,36 @@ PYBIND11_MODULE(_korvelan, m) {
            py::arg("pvalues"), py::arg("weights"), py::arg("runs"), py::arg("seed"),
            py::arg("threads"), py::arg("study_settings") = py::list());
 
+  py::class_<korvelan::StudyInput>(m, "StudyInput")
+      .def_property_readonly("format", &korvelan::StudyInput::format)
+      .def_property_readonly("studies", [](const korvelan::StudyInput& i) {
+        std::vector<std::string> names;
+        for (const korvelan::Study& s : i.studies()) names.push_back(s.name);
+        return names;
+      })
+      .def_property_readonly("top_lists", &korvelan::StudyInput::top_lists)
+      .def("table_lines", &korvelan::StudyInput::TableLines)
+      .def("warnings", &korvelan::StudyInput::Warnings);
+  py::class_<RunRecord, std::shared_ptr<RunRecord>>(m, "RunRecord")
+      .def("json", &RunRecord::Json, "run.json's text")
+      .def("page", &RunRecord::Page, "report.html's text")
+      // Immutable: a copy is the same record.
+      .def("__copy__", [](py::object self) { return self; })
+      .def("__deepcopy__", [](py::object self, py::handle) { return self; });
+
+  m.def("read_files", &ReadFiles, py::arg("files"), py::arg("sheet"), py::arg("settings"),
+        "Input files or a study sheet, as korvelan-meta reads them.");
+  m.def("read_tables", &ReadTables, py::arg("tables"), py::arg("settings"),
+        "Differential-expression tables in memory: (study, [(name, numeric, values)]).");
+  m.def("run_input", &RunInput, py::arg("input"), py::arg("settings"), py::arg("seed"), py::arg("threads"),
+        py::arg("options"), "What read_files or read_tables read, analysed.");
+
   // The matrix-shaped inputs may be large: their conversion from Python
   // objects happens here, with the GIL held; only the analysis releases it.
-  m.def("run_lists", &RunLists, py::arg("names"), py::arg("ids"), py::arg("options"),
+  m.def("run_lists", &RunLists, py::arg("names"), py::arg("ids"), py::arg("options"), py::arg("settings"),
         "Studies as ranked lists of ids, best first.");
   m.def("run_table", &RunTable, py::arg("genes"), py::arg("studies"), py::arg("values"),
-        py::arg("options"), "A genes x studies table of ranks (column-major), NaN not ranked.");
+        py::arg("options"), py::arg("settings"), "A genes x studies table of ranks (column-major), NaN not ranked.");
   m.def("run_long", &RunLong, py::arg("study"), py::arg("gene"), py::arg("value"),
-        py::arg("options"), "A long table: study, gene, rank per row.");
+        py::arg("options"), py::arg("settings"), "A long table: study, gene, rank per row.");
 }

@@ -18,9 +18,10 @@ GOOD = {"A": ["a", "b", "c"], "B": ["c", "b", "a"]}
 META = os.environ.get("KORVELAN_META", "korvelan-meta")
 OPTIONS = {option["name"]: option for option in _korvelan.shared_options()}
 
-# analyze()'s arguments with no korvelan-meta option: the studies themselves
+# analyze()'s arguments with no korvelan-meta option of their name: the
+# studies themselves, a study sheet (korvelan-meta's --studies given a file)
 # and classes, which no front end takes.
-HOST_ONLY = {"ranks", "classes"}
+HOST_ONLY = {"ranks", "sheet", "classes"}
 
 
 def meta_help() -> str:

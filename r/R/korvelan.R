@@ -3,10 +3,13 @@
 # computed by the library; the checks here exist to give R users messages in
 # R's terms (argument names, list elements) before the library is called.
 
-korvelan <- function(x, weights = NULL, classes = NULL, runs = 1000L, seed = NULL,
+korvelan <- function(x = NULL, weights = NULL, classes = NULL, runs = 1000L, seed = NULL,
                      threads = NULL, absent = NULL, universe = NULL, min_studies = 1L,
                      pvalues = c("plus-one", "exact"), verbose = interactive(),
-                     studies = NULL) {
+                     studies = NULL, sheet = NULL, input_format = "auto", gene = NULL,
+                     pvalue = NULL, statistic = NULL, sign_by = NULL, first = "largest",
+                     delimiter = "auto", duplicates = NULL, split_ids = NULL,
+                     sort_by = "p_Rmean_left") {
   call <- match.call()
   fail <- function(...) stop(simpleError(paste0(...), call))
 
@@ -14,6 +17,17 @@ korvelan <- function(x, weights = NULL, classes = NULL, runs = 1000L, seed = NUL
     fail("`classes` cannot be given: a gene's information class is the number of ",
          "studies that rank it, which the analysis computes itself")
   }
+  settings <- .meta_settings(list(input_format = input_format, gene = gene, pvalue = pvalue,
+                                  statistic = statistic, sign_by = sign_by, first = first,
+                                  delimiter = delimiter, duplicates = duplicates,
+                                  split_ids = split_ids, sort_by = sort_by), fail)
+  read <- .read_input(x, sheet, fail)
+  if (!is.null(read)) {
+    return(.korvelan_read(read, settings, weights, runs, seed, threads, absent, universe,
+                          min_studies, .shared_word(if (missing(pvalues)) "plus-one" else pvalues,
+                                                    "pvalues", fail), verbose, studies, fail))
+  }
+  if (is.null(x)) fail("give `x` (the studies) or a study `sheet`")
   input <- .korvelan_input(x, fail)
   n_studies <- input$n_studies
   if (n_studies < 2L) {
@@ -82,10 +96,19 @@ korvelan <- function(x, weights = NULL, classes = NULL, runs = 1000L, seed = NUL
                   threads = threads, study_absent = settings$absent,
                   study_universe_size = settings$universe_size,
                   study_universe_ids = settings$universe_ids)
-  out <- tryCatch(.Call(korvelan_run, input, options, verbose),
+  settings$absent <- absent
+  settings$pvalues <- pvalues
+  settings$min_studies <- min_studies
+  settings$runs <- runs
+  if (is.null(duplicates)) settings$duplicates <- "refuse"
+  out <- tryCatch(.Call(korvelan_run, input, options, verbose, settings),
                   error = function(e) fail(conditionMessage(e)))
-  if (identical(out$status, "interrupted")) .signal_interrupt()
+  .korvelan_result(out, absent, pvalues, min_studies, length(weights) > 0L)
+}
 
+# The results list of the C++ side as korvelan()'s data.frame.
+.korvelan_result <- function(out, absent, pvalues, min_studies, weighted) {
+  if (identical(out$status, "interrupted")) .signal_interrupt()
   result <- as.data.frame(out$columns, stringsAsFactors = FALSE, optional = TRUE)
   names(result) <- names(out$columns)
   attr(result, "runs") <- out$runs
@@ -94,9 +117,11 @@ korvelan <- function(x, weights = NULL, classes = NULL, runs = 1000L, seed = NUL
   attr(result, "version") <- out$version
   attr(result, "settings") <- list(absent = absent, pvalues = pvalues,
                                    min_studies = min_studies,
-                                   weighted = length(weights) > 0L,
+                                   weighted = weighted,
                                    genes_analysed = out$genes_analysed,
                                    classes = out$classes)
+  attr(result, "run") <- out$run_json
+  attr(result, "report_page") <- out$report_page
   class(result) <- c("korvelan_result", "data.frame")
   result
 }
@@ -309,4 +334,132 @@ korvelan <- function(x, weights = NULL, classes = NULL, runs = 1000L, seed = NUL
   limit <- Sys.getenv("_R_CHECK_LIMIT_CORES_", "")
   if (nzchar(limit) && !identical(tolower(limit), "false")) n <- min(n, 2L)
   as.integer(n)
+}
+
+# korvelan-meta's settings from korvelan()'s arguments: NULL is "not
+# given" (an empty text).
+.meta_settings <- function(values, fail) {
+  lapply(stats::setNames(names(values), names(values)), function(name) {
+    v <- values[[name]]
+    if (is.null(v)) return("")
+    if (!is.character(v) || length(v) != 1L || is.na(v)) {
+      fail("`", name, "` must be one character string")
+    }
+    .option_problem(name, v, fail)
+    enc2utf8(v)
+  })
+}
+
+# A differential-expression result as a plain data.frame: limma's topTable
+# is one; DESeq2's results (a DataFrame, S4) and edgeR's topTags (its
+# $table) are turned into one, without depending on either package.
+.de_frame <- function(t) {
+  if (is.data.frame(t)) return(t)
+  if (inherits(t, "DataFrame")) return(as.data.frame(t))
+  if ((is.list(t) || isS4(t)) && !is.null(tryCatch(t$table, error = function(e) NULL)) &&
+      is.data.frame(t$table)) return(t$table)
+  NULL
+}
+
+# A table for the library's reader: numeric columns as doubles, the others
+# as text ("" for NA); row names, unless automatic, first as "row.names",
+# as write.table() puts them.
+.memory_table <- function(study, t) {
+  columns <- list()
+  if (.row_names_info(t) > 0L) columns[["row.names"]] <- enc2utf8(rownames(t))
+  for (name in names(t)) {
+    v <- t[[name]]
+    if (is.numeric(v)) {
+      v <- as.double(v)
+    } else {
+      v <- as.character(v)
+      v[is.na(v)] <- ""
+      v <- enc2utf8(v)
+    }
+    columns[[name]] <- v
+  }
+  list(study = enc2utf8(study), columns = columns)
+}
+
+# What the library reads itself: files (a character vector of paths), a
+# study sheet, or a list of DE tables; NULL for the other shapes of `x`.
+.read_input <- function(x, sheet, fail) {
+  if (!is.null(sheet)) {
+    if (!is.null(x)) fail("give `x` or a study `sheet`, not both")
+    if (!is.character(sheet) || length(sheet) != 1L || is.na(sheet)) {
+      fail("`sheet` must be the path of a study sheet")
+    }
+    return(list(shape = "files", files = character(0), sheet = enc2utf8(path.expand(sheet))))
+  }
+  if (is.character(x) && !is.matrix(x)) {
+    if (length(x) == 0L || anyNA(x)) fail("`x` as file paths must name at least one file (no NA)")
+    return(list(shape = "files", files = enc2utf8(path.expand(x)), sheet = ""))
+  }
+  if (is.list(x) && !is.data.frame(x) && length(x) > 0L) {
+    frames <- lapply(x, .de_frame)
+    if (all(!vapply(frames, is.null, logical(1)))) {
+      names <- names(x)
+      if (is.null(names)) names <- paste0("study", seq_along(x))
+      if (anyNA(names) || any(names == "")) fail("every table in `x` needs a name")
+      return(list(shape = "frames", tables = Map(.memory_table, names, frames)))
+    }
+  }
+  NULL
+}
+
+.korvelan_read <- function(input, settings, weights, runs, seed, threads, absent, universe,
+                           min_studies, pvalues, verbose, studies, fail) {
+  settings$absent <- if (is.null(absent)) "" else .shared_word(absent, "absent", fail)
+  settings$pvalues <- pvalues
+  settings$runs <- .whole_number(runs, "runs", fail)
+  settings$min_studies <- .whole_number(min_studies, "min_studies", fail)
+  universe_ids <- character(0)
+  settings$universe <- ""
+  if (is.character(universe) && length(universe) == 1L && !is.na(universe) && file.exists(universe)) {
+    settings$universe <- enc2utf8(path.expand(universe))
+  } else if (is.character(universe) || is.factor(universe)) {
+    universe_ids <- .gene_ids(universe, "`universe`", fail)
+  } else if (!is.null(universe)) {
+    settings$universe <- format(.whole_number(universe, "universe", fail))
+  }
+  if (is.null(weights)) weights <- numeric(0)
+  if (!is.numeric(weights) || !all(is.finite(weights))) fail("`weights` must be finite numbers")
+  if (is.null(threads)) threads <- .default_threads()
+  seed <- if (is.null(seed)) sample.int(2147483646L, 1L) else .whole_number(seed, "seed", fail)
+  if (!is.null(studies)) fail("`studies` applies to studies given as ranks; a `sheet` holds per-study settings")
+  if (!is.logical(verbose) || length(verbose) != 1L || is.na(verbose)) {
+    fail("`verbose` must be TRUE or FALSE")
+  }
+  options <- list(absent = "missing", universe_size = 0, universe_ids = universe_ids,
+                  min_studies = settings$min_studies, pvalues = pvalues,
+                  weights = as.double(weights), runs = settings$runs, seed = seed,
+                  threads = .whole_number(threads, "threads", fail),
+                  study_absent = character(0), study_universe_size = numeric(0),
+                  study_universe_ids = list())
+  out <- tryCatch(.Call(korvelan_read_run, input, options, verbose, settings),
+                  error = function(e) {
+                    # The library words this for korvelan-meta's command line.
+                    fail(sub("--universe applies to --absent below",
+                             "`universe` applies to absent = \"below\" only",
+                             conditionMessage(e), fixed = TRUE))
+                  })
+  if (identical(out$status, "interrupted")) .signal_interrupt()
+  .korvelan_result(out, out$absent, pvalues, settings$min_studies, length(weights) > 0L)
+}
+
+write_report <- function(result, path) {
+  page <- attr(result, "report_page")
+  if (!is.character(page) || length(page) != 1L) {
+    stop("`result` must be a result of korvelan() as it returned it (its attributes hold the run)")
+  }
+  if (!is.character(path) || length(path) != 1L || is.na(path)) stop("`path` must be one file path")
+  path <- path.expand(path)
+  # The page goes to a temporary file beside `path`, renamed over it once
+  # whole: a failed write leaves no half page.
+  temporary <- tempfile(".report-", tmpdir = dirname(path), fileext = ".tmp")
+  on.exit(if (file.exists(temporary)) unlink(temporary), add = TRUE)
+  connection <- file(temporary, open = "wb")
+  tryCatch(writeBin(charToRaw(enc2utf8(page)), connection), finally = close(connection))
+  if (!file.rename(temporary, path)) stop("cannot write ", path)
+  invisible(path)
 }

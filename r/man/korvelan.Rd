@@ -11,10 +11,13 @@
   numbers as the command-line program \command{korvelan-meta}.
 }
 \usage{
-korvelan(x, weights = NULL, classes = NULL, runs = 1000L, seed = NULL,
+korvelan(x = NULL, weights = NULL, classes = NULL, runs = 1000L, seed = NULL,
          threads = NULL, absent = NULL, universe = NULL, min_studies = 1L,
          pvalues = c("plus-one", "exact"), verbose = interactive(),
-         studies = NULL)
+         studies = NULL, sheet = NULL, input_format = "auto", gene = NULL,
+         pvalue = NULL, statistic = NULL, sign_by = NULL, first = "largest",
+         delimiter = "auto", duplicates = NULL, split_ids = NULL,
+         sort_by = "p_Rmean_left")
 }
 \arguments{
   \item{x}{the studies, in one of three shapes:
@@ -31,7 +34,24 @@ korvelan(x, weights = NULL, classes = NULL, runs = 1000L, seed = NULL,
     }
     Equal ranks (or scores) share the average of the places they span.
     2 to 98 studies, each ranking at least 2 genes, no gene twice in one
-    study.}
+    study.
+
+    Or inputs the library reads as \command{korvelan-meta} reads them
+    (the same numbers, \file{run.json} and page for the same options and
+    seed):
+    \itemize{
+      \item a character vector of file paths: study tables, ranked lists
+        or one table of all studies (see \code{input_format});
+      \item a list (named by study; unnamed: \code{study1}, ...) of
+        differential-expression results: data frames such as limma's
+        \code{topTable}, objects inheriting from \code{"DataFrame"} such
+        as DESeq2's \code{results} (taken through \code{as.data.frame}),
+        or objects with a data frame \code{$table} such as edgeR's
+        \code{topTags}. The gene and ranking columns are found from the
+        column names as in a file with that header; row names, unless
+        automatic, are the first column \code{row.names}, as
+        \code{write.table} writes them.
+    }}
   \item{weights}{one weight per study (finite numbers), used by R-wmean
     only; \code{NULL}: equal weights.}
   \item{classes}{not supported: a gene's information class is always the
@@ -71,7 +91,33 @@ korvelan(x, weights = NULL, classes = NULL, runs = 1000L, seed = NULL,
     Full tables (\code{"missing"}) and top-k lists (\code{"below"} over
     their universe) can so be analysed together; a gene's information
     class is the number of studies that measured it, and a top-k study
-    measures its whole universe.}
+    measures its whole universe. Not with inputs the library reads (a
+    \code{sheet} holds per-study settings).}
+  \item{sheet}{the path of a study sheet, as \command{korvelan-meta
+    --studies}, instead of \code{x}; weights and per-study settings go in
+    the sheet.}
+  \item{input_format}{for file paths: \code{"auto"}, \code{"tables"},
+    \code{"lists"}, \code{"columns"}, \code{"rows"} or \code{"long"}.}
+  \item{gene}{for tables: the column of the gene ids (\code{NULL}: found
+    from the header).}
+  \item{pvalue}{for tables: rank by this p-value column, smallest first.}
+  \item{statistic}{for tables: rank by this statistic (see \code{first});
+    not with \code{pvalue}.}
+  \item{sign_by}{for tables, with \code{pvalue}: rank by the sign of this
+    column times \eqn{-\log_{10} p}.}
+  \item{first}{with \code{statistic} or \code{sign_by}: \code{"largest"}
+    or \code{"smallest"} gets rank 1.}
+  \item{delimiter}{for files: \code{"auto"}, \code{"tab"},
+    \code{"comma"} or \code{"semicolon"}.}
+  \item{duplicates}{a gene on several rows of one study:
+    \code{"refuse"}, \code{"first"}, \code{"best"} or \code{"mean"}
+    (\code{NULL}: \code{"mean"} for tables the library reads, otherwise
+    an error).}
+  \item{split_ids}{for tables: split ids joining several genes at this
+    separator (e.g. \code{"///"}).}
+  \item{sort_by}{the P-value column that orders the report page's table,
+    as \command{korvelan-meta --sort-by} (the data frame keeps the genes'
+    order).}
 }
 \details{
   The analysis runs on a thread of its own while R waits; an interrupt
@@ -96,12 +142,19 @@ korvelan(x, weights = NULL, classes = NULL, runs = 1000L, seed = NULL,
   \code{p_Rmean_right}, \code{p_Rmean_left}, \code{p_Rwmean_right},
   \code{p_Rwmean_left}, \code{p_Q_right}, \code{p_Q_left} and their
   q-values \code{q_...}. Small left P-values of R-mean mark genes
-  consistently ranked at the top.
+  consistently ranked at the top. Studies ranked by a signed value (a
+  statistic, or a p-value signed by a fold change) add \code{direction}
+  (\code{"up"}, \code{"down"} or \code{NA}), \code{n_up} and
+  \code{n_down}, and with fold changes \code{logFC_<study>} and
+  \code{logFC_mean}, as \file{results.tsv} does.
 
   Attributes: \code{runs}, \code{seed} (the seed used), \code{universe}
   (\eqn{N} of the \dQuote{below} rank), \code{version} (of the package and
   library) and \code{settings} (the other options, the number of genes
-  analysed and the largest information class).
+  analysed and the largest information class), \code{run} (the text of
+  \command{korvelan-meta}'s \file{run.json} for this run, program
+  \code{"korvelan (R)"}) and \code{report_page} (the page
+  \code{\link{write_report}} writes).
 }
 \seealso{\code{\link{print.korvelan_result}} for printing, summarising
   and plotting the result.}

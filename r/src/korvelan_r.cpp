@@ -18,6 +18,9 @@
 #include <algorithm>
 #include <condition_variable>
 #include <cstdint>
+#include <ctime>
+#include <filesystem>
+#include <limits>
 #include <exception>
 #include <mutex>
 #include <stdexcept>
@@ -26,6 +29,7 @@
 #include <thread>
 #include <vector>
 
+#include "korvelan/inputs.h"
 #include "korvelan/korvelan.h"
 
 // The package's compile rules put -fno-fast-math after R's and the user's
@@ -212,6 +216,23 @@ Rcpp::List ResultList(const korvelan::MetaResults& r) {
   columns[c++] = NumericColumn(r.q);
   for (int k = 0; k < korvelan::kPValues; ++k) columns[c++] = NumericColumn(r.p[k]);
   for (int k = 0; k < korvelan::kPValues; ++k) columns[c++] = NumericColumn(r.q_values[k]);
+  if (r.directional) {
+    Rcpp::CharacterVector direction(genes);
+    for (std::size_t i = 0; i < genes; ++i) {
+      direction[static_cast<R_xlen_t>(i)] =
+          r.direction[i] == korvelan::kNoDirection ? NA_STRING : Rcpp::String(std::string(korvelan::DirectionName(r.direction[i])));
+    }
+    columns[c++] = direction;
+    columns[c++] = Rcpp::wrap(r.n_up);
+    columns[c++] = Rcpp::wrap(r.n_down);
+  }
+  if (r.has_fold_changes) {
+    for (std::size_t j = 0; j < studies; ++j) {
+      const auto first = r.fold_changes.begin() + static_cast<std::ptrdiff_t>(j * genes);
+      columns[c++] = NumericColumn(std::vector<double>(first, first + static_cast<std::ptrdiff_t>(genes)));
+    }
+    columns[c++] = NumericColumn(r.fold_change_mean);
+  }
   if (c != names.size()) {
     throw std::logic_error("korvelan: the results have " + std::to_string(c) +
                            " columns, their names " + std::to_string(names.size()));
@@ -225,18 +246,132 @@ Rcpp::List ResultList(const korvelan::MetaResults& r) {
       Rcpp::Named("version") = r.version);
 }
 
-}  // namespace
 
-extern "C" SEXP korvelan_run(SEXP input_sexp, SEXP options_sexp, SEXP verbose_sexp) {
-  BEGIN_RCPP
-  const std::vector<korvelan::Study> studies = ReadStudies(Rcpp::List(input_sexp));
-  korvelan::MetaOptions options = ReadOptions(Rcpp::List(options_sexp));
-  const bool verbose = Rcpp::as<bool>(verbose_sexp);
+// korvelan()'s arguments in korvelan-meta's words (RunSettings): a named
+// list of strings, and min_studies and runs as numbers.
+korvelan::RunSettings SettingsOf(const Rcpp::List& l) {
+  auto text = [&l](const char* key, const std::string& fallback) {
+    return l.containsElementNamed(key) ? Rcpp::as<std::string>(l[key]) : fallback;
+  };
+  korvelan::RunSettings s;
+  s.input_format = text("input_format", s.input_format);
+  s.gene = text("gene", "");
+  s.pvalue = text("pvalue", "");
+  s.statistic = text("statistic", "");
+  s.sign_by = text("sign_by", "");
+  s.first = text("first", s.first);
+  s.delimiter = text("delimiter", s.delimiter);
+  s.study_column = text("study_column", s.study_column);
+  s.absent = text("absent", "");
+  s.universe = text("universe", "");
+  s.duplicates = text("duplicates", "");
+  s.split_ids = text("split_ids", "");
+  s.pvalues = text("pvalues", s.pvalues);
+  s.sort_by = text("sort_by", s.sort_by);
+  if (l.containsElementNamed("min_studies")) s.min_studies = Rcpp::as<std::int32_t>(l["min_studies"]);
+  if (l.containsElementNamed("runs")) s.runs = Rcpp::as<std::int32_t>(l["runs"]);
+  return s;
+}
+
+// list(shape = "files", files, sheet) or list(shape = "frames", tables):
+// each table list(study, columns), columns a named list of character or
+// double vectors.
+korvelan::StudyInput ReadInput(const Rcpp::List& input, const korvelan::RunSettings& settings) {
+  if (Rcpp::as<std::string>(input["shape"]) == "files") {
+    std::vector<std::filesystem::path> files;
+    for (const std::string& f : Strings(input["files"])) files.emplace_back(f);
+    return korvelan::ReadStudies(files, Rcpp::as<std::string>(input["sheet"]), settings);
+  }
+  std::vector<korvelan::MemoryTable> tables;
+  for (const SEXP item : Rcpp::List(input["tables"])) {
+    const Rcpp::List one(item);
+    korvelan::MemoryTable table;
+    table.study = Rcpp::as<std::string>(one["study"]);
+    const Rcpp::List columns(one["columns"]);
+    const std::vector<std::string> names = Strings(columns.names());
+    for (R_xlen_t c = 0; c < columns.size(); ++c) {
+      korvelan::TableColumn column;
+      column.name = names[static_cast<std::size_t>(c)];
+      column.numeric = TYPEOF(columns[c]) == REALSXP;
+      if (column.numeric) {
+        column.numbers = Doubles(columns[c]);
+        // R's NA is a NaN with a payload: a plain missing value here.
+        for (double& v : column.numbers) v = std::isnan(v) ? std::numeric_limits<double>::quiet_NaN() : v;
+      } else {
+        column.text = Strings(columns[c]);
+      }
+      table.columns.push_back(std::move(column));
+    }
+    tables.push_back(std::move(table));
+  }
+  return korvelan::ReadStudyTables(tables, settings);
+}
+
+std::string UtcNow() {
+  const std::time_t now = std::time(nullptr);
+  std::tm utc{};
+  gmtime_r(&now, &utc);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+  return text;
+}
+
+// The analysis, then the results with run.json's and report.html's text.
+SEXP RunRecorded(const korvelan::StudyInput& input, const korvelan::RunSettings& settings,
+                 korvelan::RunPlan plan, bool verbose) {
+  korvelan::RunFacts facts;
+  facts.program = "korvelan (R)";
+  facts.started_utc = UtcNow();
   korvelan::MetaResults results;
-  if (!RunWatched(studies, std::move(options), verbose, results)) {
+  if (!RunWatched(input.studies(), plan.options, verbose, results)) {
     return Rcpp::List::create(Rcpp::Named("status") = "interrupted");
   }
-  return ResultList(results);
+  plan.options.progress = nullptr;
+  Rcpp::List out = ResultList(results);
+  out["absent"] = plan.absent;
+  out["run_json"] = korvelan::RunJson(input, settings, plan, results, facts);
+  out["report_page"] = korvelan::ReportPage(input, settings, plan, results, facts);
+  return out;
+}
+
+}  // namespace
+
+extern "C" SEXP korvelan_run(SEXP input_sexp, SEXP options_sexp, SEXP verbose_sexp, SEXP settings_sexp) {
+  BEGIN_RCPP
+  const Rcpp::List input(input_sexp);
+  korvelan::MetaOptions options = ReadOptions(Rcpp::List(options_sexp));
+  korvelan::RunPlan plan;
+  plan.absent = options.absent == korvelan::Absent::kBelow ? "below" : "missing";
+  plan.options = std::move(options);
+  korvelan::StudyInput studies =
+      korvelan::GivenStudies(ReadStudies(input), Rcpp::as<std::string>(input["shape"]));
+  return RunRecorded(studies, SettingsOf(Rcpp::List(settings_sexp)), std::move(plan),
+                     Rcpp::as<bool>(verbose_sexp));
+  END_RCPP
+}
+
+// Files, a study sheet or DE tables, read and ranked by the library as
+// korvelan-meta reads them, then analysed.
+extern "C" SEXP korvelan_read_run(SEXP input_sexp, SEXP options_sexp, SEXP verbose_sexp,
+                                  SEXP settings_sexp) {
+  BEGIN_RCPP
+  const Rcpp::List input(input_sexp);
+  const korvelan::RunSettings settings = SettingsOf(Rcpp::List(settings_sexp));
+  korvelan::SortColumn(settings);  // a bad sort_by before the work
+  const korvelan::StudyInput studies = ReadInput(input, settings);
+  const korvelan::MetaOptions given = ReadOptions(Rcpp::List(options_sexp));
+  korvelan::RunPlan plan = korvelan::SettleOptions(studies, settings, given.seed, given.threads);
+  // What the settings' text cannot say: weights, a universe of ids, the
+  // per-study settings of `studies`.
+  if (!given.weights.empty()) plan.options.weights = given.weights;
+  if (!given.universe_ids.empty()) {
+    if (plan.options.absent != korvelan::Absent::kBelow && studies.format() != "sheet") {
+      throw korvelan::InputError("`universe` applies to absent = \"below\" only");
+    }
+    plan.options.universe_ids = given.universe_ids;
+  }
+  if (!given.study_settings.empty()) plan.options.study_settings = given.study_settings;
+  return RunRecorded(studies, settings, std::move(plan), Rcpp::as<bool>(verbose_sexp));
   END_RCPP
 }
 
@@ -284,7 +419,8 @@ DL_FUNC Entry(F* f) {
   return reinterpret_cast<DL_FUNC>(reinterpret_cast<void (*)()>(f));
 }
 const R_CallMethodDef kCallMethods[] = {
-    {"korvelan_run", Entry(&korvelan_run), 3},
+    {"korvelan_run", Entry(&korvelan_run), 4},
+    {"korvelan_read_run", Entry(&korvelan_read_run), 4},
     {"korvelan_format_number", Entry(&korvelan_format_number), 2},
     {"korvelan_default_threads", Entry(&korvelan_default_threads), 0},
     {"korvelan_option_problem", Entry(&korvelan_option_problem), 2},

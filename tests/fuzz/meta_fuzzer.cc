@@ -26,9 +26,9 @@
 #include "korvelan/meta.h"
 #include "textio/utf8.h"
 #include "tools/message_text.h"
-#include "tools/meta_input.h"
-#include "tools/meta_sheet.h"
-#include "tools/tool_error.h"
+#include "common/meta_input.h"
+#include "common/meta_sheet.h"
+#include "common/tool_error.h"
 
 namespace {
 

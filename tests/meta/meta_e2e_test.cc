@@ -14,7 +14,7 @@
 #include <nlohmann/json.hpp>
 
 #include "tests/e2e/program_runner.h"
-#include "tools/sha256.h"
+#include "common/sha256.h"
 
 namespace korvelan {
 namespace {

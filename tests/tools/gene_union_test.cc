@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/tools/test_support.h"
-#include "tools/tool_error.h"
+#include "common/tool_error.h"
 
 namespace korvelan::tools {
 namespace {

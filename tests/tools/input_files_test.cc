@@ -6,7 +6,7 @@
 #include "textio/list_input.h"
 #include "textio/termination.h"
 #include "tests/tools/test_support.h"
-#include "tools/tool_error.h"
+#include "common/tool_error.h"
 
 namespace korvelan::tools {
 namespace {

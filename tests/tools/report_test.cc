@@ -8,7 +8,7 @@
 
 #include "tests/tools/test_support.h"
 #include "tools/command_line.h"
-#include "tools/tool_error.h"
+#include "common/tool_error.h"
 
 namespace korvelan::tools {
 namespace {

@@ -6,7 +6,7 @@
 #include <cmath>
 
 #include "tests/tools/test_support.h"
-#include "tools/tool_error.h"
+#include "common/tool_error.h"
 
 namespace korvelan::tools {
 namespace {

@@ -55,7 +55,9 @@ expect_same_results <- function(res, expected) {
   for (col in names(expected)[-1L]) {
     mine <- res[[col]][rows]
     single <- col %in% c("R_mean", "R_wmean", "Q") || (exact && startsWith(col, "p_"))
-    text <- if (is.integer(mine)) as.character(mine) else korvelan:::.format_number(mine, single)
+    text <- if (is.character(mine)) ifelse(is.na(mine), "NA", mine)
+            else if (is.integer(mine)) as.character(mine)
+            else korvelan:::.format_number(mine, single)
     differ <- which(text != expected[[col]])
     expect(length(differ) == 0L,
            sprintf("column %s differs in %d rows, first gene %s: %s here, %s in results.tsv",
