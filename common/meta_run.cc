@@ -3,6 +3,7 @@
 // the results.
 #include <algorithm>
 #include <cmath>
+#include <ctime>
 
 #include <nlohmann/json.hpp>
 
@@ -162,6 +163,15 @@ Json OptionsJson(const StudyInput& input, const RunSettings& s, const RunPlan& p
 }
 
 }  // namespace
+
+std::string UtcNow() {
+  const std::time_t now = std::time(nullptr);
+  std::tm utc{};
+  gmtime_r(&now, &utc);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+  return text;
+}
 
 int SortColumn(const RunSettings& settings) {
   const OptionSpec& option = SharedOption("sort-by");

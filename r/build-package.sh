@@ -40,8 +40,8 @@ major=${BASH_REMATCH[1]} minor=${BASH_REMATCH[2]} patch=${BASH_REMATCH[3]}
 stage=$out/korvelan
 rm -rf "$stage"
 mkdir -p "$stage/src"
-cp -R "$root/r/R" "$root/r/man" "$root/r/tests" "$root/r/NAMESPACE" "$root/r/LICENSE" \
-  "$root/r/configure" "$root/r/cleanup" "$stage/"
+cp -R "$root/r/R" "$root/r/man" "$root/r/tests" "$root/r/vignettes" "$root/r/NAMESPACE" \
+  "$root/r/LICENSE" "$root/r/configure" "$root/r/cleanup" "$stage/"
 sed "s/@VERSION@/$version/" "$root/r/DESCRIPTION.in" > "$stage/DESCRIPTION"
 cp "$root/r/src/"*.cpp "$stage/src/"
 
@@ -96,5 +96,7 @@ done
   printf '%s\n' "$rules"
 } > "$stage/src/Makevars.in"
 
-(cd "$out" && R CMD build --no-manual korvelan)
+# The vignette is not built here: building it would install (compile) the
+# package once more. The tests knit it against the installed package.
+(cd "$out" && R CMD build --no-manual --no-build-vignettes korvelan)
 echo "$out/korvelan_$version.tar.gz"

@@ -3,7 +3,8 @@
 # tests compare with; the test r_package builds the package's tarball,
 # installs it into a temporary library and runs its testthat tests (label
 # r). Needs R with Rcpp and testthat (r-base-dev r-cran-rcpp
-# r-cran-testthat); without Rscript the test is not registered.
+# r-cran-testthat, and r-cran-knitr for the vignette, which the test knits
+# last); without Rscript the test is not registered.
 korvelan_executable(r_meta_oracle SOURCES r/meta_oracle.cc DEPS korvelan::korvelan)
 
 find_program(KORVELAN_RSCRIPT Rscript)

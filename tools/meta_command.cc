@@ -6,7 +6,6 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <ctime>
 #include <iomanip>
 #include <map>
 #include <random>
@@ -133,15 +132,6 @@ std::int32_t DrawSeed() {
   std::random_device device;
   std::uniform_int_distribution<std::int32_t> pick(1, kMaxSeed);
   return pick(device);
-}
-
-std::string UtcNow() {
-  const std::time_t now = std::time(nullptr);
-  std::tm utc{};
-  gmtime_r(&now, &utc);
-  char text[32];
-  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
-  return text;
 }
 
 // Four significant digits: the screen is for reading, results.tsv keeps

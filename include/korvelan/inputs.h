@@ -141,6 +141,9 @@ struct RunFacts {
   std::vector<std::pair<std::string, double>> timings;
 };
 
+// The system clock's time now, in RunFacts::started_utc's form.
+std::string UtcNow();
+
 // The P column that orders results.tsv and the page: settings.sort_by.
 int SortColumn(const RunSettings& settings);
 

@@ -10,7 +10,6 @@ process.
 from __future__ import annotations
 
 import json
-import operator
 import os
 import secrets
 import tempfile
@@ -45,14 +44,7 @@ def _shared(value, name: str):
     """A shared option's value, judged by the library."""
     option = _OPTIONS[name]
     if option["kind"] == "whole":
-        if isinstance(value, (bool, np.bool_)):
-            raise TypeError(f"{name} must be a whole number, not {value!r}")
-        try:
-            value = operator.index(value)
-        except TypeError:
-            raise TypeError(
-                f"{name} must be a whole number, not {type(value).__name__} {value!r}"
-            ) from None
+        value = _inputs.as_whole(value, name)
     elif not isinstance(value, str):
         words = ", ".join(f'"{word}"' for word in option["values"])
         raise TypeError(f"{name} must be one of {words}, not {value!r}")

@@ -19,16 +19,21 @@ LONG_COLUMNS = ("study", "gene", "rank")
 INT32_MAX = 2**31 - 1
 
 
-def whole(value: Any, name: str, low: int, high: int) -> int:
-    """An integer argument in low .. high (bool is not a number here)."""
+def as_whole(value: Any, name: str) -> int:
+    """An integer argument as an int (bool is not a number here)."""
     if isinstance(value, (bool, np.bool_)):
         raise TypeError(f"{name} must be a whole number, not {value!r}")
     try:
-        number = operator.index(value)
+        return operator.index(value)
     except TypeError:
         raise TypeError(
             f"{name} must be a whole number, not {type(value).__name__} {value!r}"
         ) from None
+
+
+def whole(value: Any, name: str, low: int, high: int) -> int:
+    """An integer argument in low .. high."""
+    number = as_whole(value, name)
     if not low <= number <= high:
         raise ValueError(f"{name} must be a whole number from {low} to {high}, not {number}")
     return number

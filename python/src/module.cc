@@ -10,7 +10,6 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
-#include <ctime>
 #include <filesystem>
 #include <memory>
 #include <exception>
@@ -197,19 +196,10 @@ korvelan::RunSettings SettingsOf(const py::dict& d) {
   return s;
 }
 
-std::string UtcNow() {
-  const std::time_t now = std::time(nullptr);
-  std::tm utc{};
-  gmtime_r(&now, &utc);
-  char text[32];
-  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
-  return text;
-}
-
 py::dict RunRecorded(korvelan::StudyInput input, korvelan::RunSettings settings, korvelan::RunPlan plan) {
   auto record = std::make_shared<RunRecord>(RunRecord{std::move(input), std::move(settings), std::move(plan), {}, {}});
   record->facts.program = "korvelan (Python)";
-  record->facts.started_utc = UtcNow();
+  record->facts.started_utc = korvelan::UtcNow();
   Analysis analysis(record->input.studies(), record->plan.options);
   record->results = analysis.Run();
   record->plan.options.progress = nullptr;

@@ -28,11 +28,16 @@ def test_example_page_runs(tmp_path):
     expected = [
         ("the three tables read", "GSE25401 6944 genes"),
         ("runs, seed and genes analysed", "1000 2024 7387"),
-        ("the saved table read back whole", "(7387, 19)"),
+        ("the tables' shape and repeated ids", "tables mean"),
+        ("the saved table read back whole", "(7387, 26)"),
+        ("the report written", "True"),
     ]
     for what, line in expected:
         assert line in out, f"{what}: no line {line!r} in\n{done.stdout}"
     header = next(i for i, line in enumerate(out) if line.split()[:1] == ["n_studies"])
     first = out[header + 2].split()
-    assert first[:2] == ["FAM13A", "3"], f"top gene: {out[header + 2]!r}"
+    # Up in all three studies, and so first among the smallest mean ranks.
+    assert first[:2] == ["PALLD", "3"] and first[-2:] == ["up", "0"], f"top gene: {out[header + 2]!r}"
     assert (tmp_path / "three-studies-results.tsv").is_file()
+    page = (tmp_path / "three-studies-report.html").read_text(encoding="utf-8")
+    assert 'id="volcano"' in page and "2024" in page

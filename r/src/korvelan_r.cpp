@@ -18,7 +18,6 @@
 #include <algorithm>
 #include <condition_variable>
 #include <cstdint>
-#include <ctime>
 #include <filesystem>
 #include <limits>
 #include <exception>
@@ -307,21 +306,12 @@ korvelan::StudyInput ReadInput(const Rcpp::List& input, const korvelan::RunSetti
   return korvelan::ReadStudyTables(tables, settings);
 }
 
-std::string UtcNow() {
-  const std::time_t now = std::time(nullptr);
-  std::tm utc{};
-  gmtime_r(&now, &utc);
-  char text[32];
-  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
-  return text;
-}
-
 // The analysis, then the results with run.json's and report.html's text.
 SEXP RunRecorded(const korvelan::StudyInput& input, const korvelan::RunSettings& settings,
                  korvelan::RunPlan plan, bool verbose) {
   korvelan::RunFacts facts;
   facts.program = "korvelan (R)";
-  facts.started_utc = UtcNow();
+  facts.started_utc = korvelan::UtcNow();
   korvelan::MetaResults results;
   if (!RunWatched(input.studies(), plan.options, verbose, results)) {
     return Rcpp::List::create(Rcpp::Named("status") = "interrupted");

@@ -25,3 +25,7 @@ KORVELAN_REPO=$repo KORVELAN_ORACLE=$oracle KORVELAN_META=$meta R_LIBS="$lib" Rs
   library(korvelan)
   test_dir("testthat", reporter = ProgressReporter$new(show_praise = FALSE),
            stop_on_failure = TRUE)'
+# The vignette, run as a reader runs it: every chunk against the installed
+# package (a failing chunk stops it).
+cd "$out/korvelan/vignettes"
+R_LIBS="$lib" Rscript -e 'knitr::knit("korvelan.Rmd", output = tempfile(fileext = ".md"), quiet = TRUE)'
