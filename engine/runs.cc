@@ -3,7 +3,9 @@
 // GCC 12 with the sanitizers at -O2 takes the vector inside the optional
 // DrawsAhead of a run loop for uninitialised when the optional is empty
 // (a false alarm: it is only read when engaged).
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 
 #include <algorithm>
 #include <bit>
