@@ -1,6 +1,9 @@
 // korvelan/inputs.h's reading half: files, sheets and tables in memory
 // into studies, and the analysis options settled from the settings.
+#include <algorithm>
+#include <array>
 #include <map>
+#include <utility>
 
 #include "korvelan/options.h"
 
@@ -148,6 +151,36 @@ StudyInput GivenStudies(std::vector<Study> studies, std::string format) {
   tools::StudiesRead read;
   read.input.studies = std::move(studies);
   return Made(std::move(read), std::move(format));
+}
+
+bool SetRunSetting(RunSettings& settings, std::string_view name, const std::string& text) {
+  static const std::array<std::pair<std::string_view, std::string RunSettings::*>, 14> kTexts = {{
+      {"input-format", &RunSettings::input_format}, {"gene", &RunSettings::gene},
+      {"pvalue", &RunSettings::pvalue}, {"statistic", &RunSettings::statistic},
+      {"sign-by", &RunSettings::sign_by}, {"first", &RunSettings::first},
+      {"delimiter", &RunSettings::delimiter}, {"study-column", &RunSettings::study_column},
+      {"absent", &RunSettings::absent}, {"universe", &RunSettings::universe},
+      {"duplicates", &RunSettings::duplicates}, {"split-ids", &RunSettings::split_ids},
+      {"pvalues", &RunSettings::pvalues}, {"sort-by", &RunSettings::sort_by},
+  }};
+  std::string spelled(name);
+  std::replace(spelled.begin(), spelled.end(), '_', '-');
+  for (const auto& [option, member] : kTexts) {
+    if (option == spelled) {
+      settings.*member = text;
+      return true;
+    }
+  }
+  if (spelled == "weights") {
+    settings.weights = text;
+  } else if (spelled == "min-studies") {
+    settings.min_studies = static_cast<std::int32_t>(std::stoll(text));
+  } else if (spelled == "runs") {
+    settings.runs = static_cast<std::int32_t>(std::stoll(text));
+  } else {
+    return false;
+  }
+  return true;
 }
 
 RunPlan SettleOptions(const StudyInput& input, const RunSettings& settings, std::int32_t seed,

@@ -77,50 +77,33 @@ std::optional<std::string> SettleShared(const CLI::App& app, Settings& s) {
     const std::string problem = OptionProblem(spec, s.shared.find(spec.name)->second);
     if (!problem.empty()) return flag + " " + problem;
   }
-  const auto whole = [&s](std::string_view name) { return std::stoll(s.shared.find(name)->second); };
-  s.sheet = s.shared.at("studies");
-  s.input_format = s.shared.at("input-format");
-  s.gene = s.shared.at("gene");
-  s.pvalue = s.shared.at("pvalue");
-  s.statistic = s.shared.at("statistic");
-  s.sign_by = s.shared.at("sign-by");
-  s.delimiter = s.shared.at("delimiter");
-  s.study_column = s.shared.at("study-column");
-  s.split_ids = s.shared.at("split-ids");
-  if (!s.shared.at("weights").empty()) s.weights = s.shared.at("weights");
-  s.first = s.shared.at("first");
-  s.absent = s.shared.at("absent");
-  s.universe = s.shared.at("universe");
-  s.duplicates = s.shared.at("duplicates");
-  s.min_studies = static_cast<std::int32_t>(whole("min-studies"));
-  s.pvalues = s.shared.at("pvalues");
-  s.runs = static_cast<std::int32_t>(whole("runs"));
-  if (!s.shared.at("seed").empty()) s.seed = whole("seed");
-  if (!s.shared.at("threads").empty()) s.threads = static_cast<unsigned>(whole("threads"));
-  s.sort_by = s.shared.at("sort-by");
+  for (const auto& [name, text] : s.shared) {
+    if (name == "studies") {
+      s.sheet = text;
+    } else if (name == "seed" || name == "threads") {
+      if (text.empty()) continue;  // drawn, or one per processor
+      if (name == "seed") s.seed = std::stoll(text);
+      if (name == "threads") s.threads = static_cast<unsigned>(std::stoll(text));
+    } else if (!(name == "weights" && text.empty())) {  // "": equal weights
+      SetRunSetting(s, name, text);
+    }
+  }
   return std::nullopt;
 }
 
+// Every shared option, in the library's order (its --help order), with the
+// program's own options where they belong.
 void AddOptions(CLI::App& app, Settings& s) {
   app.add_option("inputs", s.inputs, "Input files: study tables, lists, or one table of all studies");
-  AddShared(app, s, "studies");
-  app.add_option("-o,--out", s.out, "Results directory (created; refused if it exists unless --force)")
-      ->required();
-  for (const char* name : {"input-format", "gene", "pvalue", "statistic", "sign-by"}) AddShared(app, s, name);
-  AddShared(app, s, "first");
-  AddShared(app, s, "delimiter");
-  AddShared(app, s, "study-column");
-  AddShared(app, s, "absent");
-  AddShared(app, s, "universe")->type_name("N|FILE");
-  AddShared(app, s, "duplicates");
-  AddShared(app, s, "split-ids")->type_name("SEP");
-  AddShared(app, s, "min-studies");
-  AddShared(app, s, "pvalues");
-  AddShared(app, s, "runs");
-  AddShared(app, s, "seed");
-  AddShared(app, s, "threads");
-  AddShared(app, s, "weights");
-  AddShared(app, s, "sort-by");
+  for (const OptionSpec& spec : SharedOptions()) {
+    CLI::Option* option = AddShared(app, s, spec.name);
+    if (spec.name == "universe") option->type_name("N|FILE");
+    if (spec.name == "split-ids") option->type_name("SEP");
+    if (spec.name == "studies") {
+      app.add_option("-o,--out", s.out, "Results directory (created; refused if it exists unless --force)")
+          ->required();
+    }
+  }
   app.add_option("--top", s.top, "Genes shown on screen (default 10; 0: none)")->check(CLI::Range(0, 1000000));
   app.add_flag("-q,--quiet", s.quiet, "No progress bar, per-study lines or table on screen");
   app.add_flag("--force", s.force, "Replace an existing results directory");

@@ -54,6 +54,13 @@ struct RunSettings {
   std::string sort_by = "p_Rmean_left";
 };
 
+// Sets the setting of that option's name (korvelan-meta's "min-studies" or
+// a host's "min_studies") from its text, so that every front end fills
+// RunSettings from the same names; false, and nothing set, for a name it
+// does not hold. min-studies and runs must be whole numbers in decimal
+// (judged before, by OptionProblem).
+bool SetRunSetting(RunSettings& settings, std::string_view name, const std::string& text);
+
 // A table in memory: named columns of equal length, each of text (a
 // missing cell is "" or "NA") or of numbers (NaN: missing). Read as the
 // file whose header holds these names and whose cells are the numbers'

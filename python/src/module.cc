@@ -170,29 +170,14 @@ struct RunRecord {
   std::string Page() const { return korvelan::ReportPage(input, settings, plan, results, facts); }
 };
 
-std::string Text(const py::dict& settings, const char* key, std::string fallback) {
-  return settings.contains(key) ? settings[key].cast<std::string>() : fallback;
-}
-
-// korvelan.analyze's keywords in korvelan-meta's words (RunSettings).
+// korvelan.analyze's keywords in korvelan-meta's words (RunSettings): texts,
+// and min_studies and runs as ints; keys RunSettings does not hold are
+// left to the caller.
 korvelan::RunSettings SettingsOf(const py::dict& d) {
   korvelan::RunSettings s;
-  s.input_format = Text(d, "input_format", s.input_format);
-  s.gene = Text(d, "gene", "");
-  s.pvalue = Text(d, "pvalue", "");
-  s.statistic = Text(d, "statistic", "");
-  s.sign_by = Text(d, "sign_by", "");
-  s.first = Text(d, "first", s.first);
-  s.delimiter = Text(d, "delimiter", s.delimiter);
-  s.study_column = Text(d, "study_column", s.study_column);
-  s.absent = Text(d, "absent", "");
-  s.universe = Text(d, "universe", "");
-  s.duplicates = Text(d, "duplicates", "");
-  s.split_ids = Text(d, "split_ids", "");
-  s.pvalues = Text(d, "pvalues", s.pvalues);
-  s.sort_by = Text(d, "sort_by", s.sort_by);
-  if (d.contains("min_studies")) s.min_studies = d["min_studies"].cast<std::int32_t>();
-  if (d.contains("runs")) s.runs = d["runs"].cast<std::int32_t>();
+  for (const auto& [key, value] : d) {
+    korvelan::SetRunSetting(s, key.cast<std::string>(), py::str(value).cast<std::string>());
+  }
   return s;
 }
 

@@ -85,22 +85,22 @@ korvelan <- function(x = NULL, weights = NULL, classes = NULL, runs = 1000L, see
     fail("`verbose` must be TRUE or FALSE")
   }
 
-  settings <- .study_settings(studies, .study_names(input), fail)
-  if (length(settings$weights)) {
+  per_study <- .study_settings(studies, .study_names(input), fail)
+  if (length(per_study$weights)) {
     if (length(weights)) fail("give `weights` or a weight column in `studies`, not both")
-    weights <- settings$weights
+    weights <- per_study$weights
   }
   options <- list(absent = absent, universe_size = universe_size,
                   universe_ids = universe_ids, min_studies = min_studies,
                   pvalues = pvalues, weights = weights, runs = runs, seed = seed,
-                  threads = threads, study_absent = settings$absent,
-                  study_universe_size = settings$universe_size,
-                  study_universe_ids = settings$universe_ids)
+                  threads = threads, study_absent = per_study$absent,
+                  study_universe_size = per_study$universe_size,
+                  study_universe_ids = per_study$universe_ids)
   settings$absent <- absent
   settings$pvalues <- pvalues
   settings$min_studies <- min_studies
   settings$runs <- runs
-  if (is.null(duplicates)) settings$duplicates <- "refuse"
+  if (!nzchar(settings$duplicates)) settings$duplicates <- "refuse"
   out <- tryCatch(.Call(korvelan_run, input, options, verbose, settings),
                   error = function(e) fail(conditionMessage(e)))
   .korvelan_result(out, absent, pvalues, min_studies, length(weights) > 0L)

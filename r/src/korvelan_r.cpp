@@ -247,28 +247,17 @@ Rcpp::List ResultList(const korvelan::MetaResults& r) {
 
 
 // korvelan()'s arguments in korvelan-meta's words (RunSettings): a named
-// list of strings, and min_studies and runs as numbers.
+// list of strings, and min_studies and runs as (whole) numbers.
 korvelan::RunSettings SettingsOf(const Rcpp::List& l) {
-  auto text = [&l](const char* key, const std::string& fallback) {
-    return l.containsElementNamed(key) ? Rcpp::as<std::string>(l[key]) : fallback;
-  };
   korvelan::RunSettings s;
-  s.input_format = text("input_format", s.input_format);
-  s.gene = text("gene", "");
-  s.pvalue = text("pvalue", "");
-  s.statistic = text("statistic", "");
-  s.sign_by = text("sign_by", "");
-  s.first = text("first", s.first);
-  s.delimiter = text("delimiter", s.delimiter);
-  s.study_column = text("study_column", s.study_column);
-  s.absent = text("absent", "");
-  s.universe = text("universe", "");
-  s.duplicates = text("duplicates", "");
-  s.split_ids = text("split_ids", "");
-  s.pvalues = text("pvalues", s.pvalues);
-  s.sort_by = text("sort_by", s.sort_by);
-  if (l.containsElementNamed("min_studies")) s.min_studies = Rcpp::as<std::int32_t>(l["min_studies"]);
-  if (l.containsElementNamed("runs")) s.runs = Rcpp::as<std::int32_t>(l["runs"]);
+  const Rcpp::CharacterVector names = l.names();
+  for (R_xlen_t k = 0; k < l.size(); ++k) {
+    const SEXP value = l[k];
+    const std::string text = TYPEOF(value) == STRSXP
+                                 ? Rcpp::as<std::string>(value)
+                                 : std::to_string(static_cast<long long>(Rcpp::as<double>(value)));
+    korvelan::SetRunSetting(s, Rcpp::as<std::string>(names[k]), text);
+  }
   return s;
 }
 

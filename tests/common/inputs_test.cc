@@ -2,6 +2,7 @@
 // its header (columns detected, rows ranked, skipped and merged the same),
 // and the settings and tables it refuses are named.
 #include "korvelan/inputs.h"
+#include "korvelan/options.h"
 
 #include <gtest/gtest.h>
 
@@ -113,6 +114,29 @@ TEST(InputsTest, AMemoryTableIsTheStudyOfItsFile) {
     }
     EXPECT_EQ(pa.options.duplicates, pb.options.duplicates) << c.name;
   }
+}
+
+// Every front end fills RunSettings by name: every shared option the run
+// settings hold must be found under both spellings, or a front end would
+// silently drop it.
+TEST(InputsTest, EverySharedRunSettingIsSetByName) {
+  for (const OptionSpec& option : SharedOptions()) {
+    const std::string name(option.name);
+    if (name == "studies" || name == "seed" || name == "threads") continue;  // not run settings
+    const std::string text = option.kind == OptionKind::kWhole ? "7" : "x";
+    RunSettings by_name, by_host_name;
+    EXPECT_TRUE(SetRunSetting(by_name, name, text)) << name;
+    EXPECT_TRUE(SetRunSetting(by_host_name, HostName(name), text)) << name;
+  }
+  RunSettings s;
+  ASSERT_TRUE(SetRunSetting(s, "min_studies", "7"));
+  ASSERT_TRUE(SetRunSetting(s, "sort-by", "p_Q_left"));
+  ASSERT_TRUE(SetRunSetting(s, "split_ids", "///"));
+  EXPECT_EQ(s.min_studies, 7);
+  EXPECT_EQ(s.sort_by, "p_Q_left");
+  EXPECT_EQ(s.split_ids, "///");
+  EXPECT_EQ(s.runs, RunSettings{}.runs);
+  EXPECT_FALSE(SetRunSetting(s, "top", "3"));
 }
 
 TEST(InputsTest, RefusalsNameWhatIsWrong) {
