@@ -112,23 +112,6 @@ char DelimiterOf(std::string_view line, const std::string& source, std::size_t n
 
 }  // namespace
 
-std::optional<Duplicates> DuplicatesNamed(std::string_view name) {
-  for (Duplicates d : {Duplicates::kRefuse, Duplicates::kFirst, Duplicates::kBest, Duplicates::kMean}) {
-    if (DuplicatesName(d) == name) return d;
-  }
-  return std::nullopt;
-}
-
-std::string_view DuplicatesName(Duplicates duplicates) {
-  switch (duplicates) {
-    case Duplicates::kRefuse: return "refuse";
-    case Duplicates::kFirst: return "first";
-    case Duplicates::kBest: return "best";
-    case Duplicates::kMean: return "mean";
-  }
-  return "refuse";
-}
-
 std::optional<InputShape> InputShapeNamed(std::string_view name) {
   for (InputShape s : {InputShape::kAuto, InputShape::kTables, InputShape::kLists,
                        InputShape::kColumns, InputShape::kRows, InputShape::kLong}) {

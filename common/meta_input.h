@@ -52,10 +52,6 @@ namespace korvelan::tools {
 
 enum class InputShape { kAuto, kTables, kLists, kColumns, kRows, kLong };
 
-// "refuse", "first", "best", "mean".
-std::optional<Duplicates> DuplicatesNamed(std::string_view name);
-std::string_view DuplicatesName(Duplicates duplicates);
-
 // "auto", "tables", "lists", "columns", "rows", "long".
 std::optional<InputShape> InputShapeNamed(std::string_view name);
 std::string_view InputShapeName(InputShape shape);

@@ -145,7 +145,7 @@ Json OptionsJson(const StudyInput& input, const RunSettings& s, const RunPlan& p
   } else {
     o["universe"] = results.universe;
   }
-  o["duplicates"] = tools::DuplicatesName(options.duplicates);
+  o["duplicates"] = WordOf(options.duplicates);
   o["split_ids"] = s.split_ids;
   o["min_studies"] = s.min_studies;
   o["pvalues"] = s.pvalues;

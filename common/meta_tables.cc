@@ -3,6 +3,8 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "korvelan/options.h"
+
 #include "common/meta_input.h"
 #include "common/table.h"
 #include "common/table_columns.h"
@@ -105,7 +107,7 @@ std::vector<std::string> DescribeTables(const MetaInput& input) {
                        : input.duplicates == Duplicates::kBest ? "the best-ranked row counts"
                                                                : "the mean of their ranks counts";
     lines.push_back("  ids on several rows (probes of one gene): " + std::string(rule) +
-                    " (--duplicates " + std::string(DuplicatesName(input.duplicates)) +
+                    " (--duplicates " + std::string(WordOf(input.duplicates)) +
                     "; --duplicates first, best or mean chooses)");
   }
   return lines;

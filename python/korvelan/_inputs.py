@@ -16,7 +16,6 @@ import numpy as np
 import pandas as pd
 
 LONG_COLUMNS = ("study", "gene", "rank")
-INT32_MAX = 2**31 - 1
 
 
 def as_whole(value: Any, name: str) -> int:
