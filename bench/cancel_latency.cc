@@ -65,9 +65,10 @@ int main(int argc, char** argv) {
   const auto ms = [](Clock::duration d) {
     return std::chrono::duration<double, std::milli>(d).count();
   };
-  std::printf("P %d, S %d, %u threads: stop requested %.1f ms after run %d (%.0f ms from the "
-              "start); Analyze ended %.1f ms later\n",
-              genes, studies, threads, static_cast<double>(delay_ms), after,
-              ms(requested - start), ms(ended - requested));
+  std::printf(
+      "P %d, S %d, %u threads: stop requested %.1f ms after run %d (%.0f ms from the "
+      "start); Analyze ended %.1f ms later\n",
+      genes, studies, threads, static_cast<double>(delay_ms), after, ms(requested - start),
+      ms(ended - requested));
   return 0;
 }

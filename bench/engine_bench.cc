@@ -34,10 +34,12 @@ RankMatrix Ranks(std::int32_t p, std::int32_t s, double missing, std::uint32_t s
   RankMatrix x(p, s + 2);
   std::vector<float> column(static_cast<std::size_t>(p));
   for (std::int32_t j = 1; j <= s; ++j) {
-    for (std::int32_t i = 0; i < p; ++i) column[static_cast<std::size_t>(i)] = static_cast<float>(i + 1);
+    for (std::int32_t i = 0; i < p; ++i)
+      column[static_cast<std::size_t>(i)] = static_cast<float>(i + 1);
     std::shuffle(column.begin(), column.end(), rng);
     float* c = x.column(j);
-    for (std::int32_t i = 0; i < p; ++i) c[i] = gap(rng) ? kMissing : column[static_cast<std::size_t>(i)];
+    for (std::int32_t i = 0; i < p; ++i)
+      c[i] = gap(rng) ? kMissing : column[static_cast<std::size_t>(i)];
   }
   for (std::int32_t i = 1; i <= p; ++i) x.Set(i, s + 2, static_cast<float>(i));
   return x;
@@ -62,7 +64,10 @@ void BM_ExchangeSteps(benchmark::State& state) {
   }
   state.SetItemsProcessed(state.iterations() * (p - 1));
 }
-BENCHMARK(BM_ExchangeSteps)->Args({20000, 20})->Args({100000, 20})->Args({499999, 20})
+BENCHMARK(BM_ExchangeSteps)
+    ->Args({20000, 20})
+    ->Args({100000, 20})
+    ->Args({499999, 20})
     ->Args({20000, 0});
 
 // The index half of a step alone: the draws and K.
@@ -93,8 +98,13 @@ void BM_STATS(benchmark::State& state) {
   }
   state.SetItemsProcessed(state.iterations() * std::int64_t{p} * s);
 }
-BENCHMARK(BM_STATS)->Args({20000, 10, 1})->Args({20000, 10, 2})->Args({499999, 98, 1})
-    ->Args({499999, 98, 2})->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_STATS)
+    ->Args({20000, 10, 1})
+    ->Args({20000, 10, 2})
+    ->Args({499999, 98, 1})
+    ->Args({499999, 98, 2})
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
 
 // Observed and run statistics of one class of n probes: R-means of five
 // studies' ranks, so ties are as common as in the runs.
@@ -126,8 +136,13 @@ void BM_CountingFast(benchmark::State& state) {
   for (auto _ : state) counter.CountRun(c.run, pool);
   state.SetItemsProcessed(state.iterations() * n);
 }
-BENCHMARK(BM_CountingFast)->Args({100000, 1})->Args({100000, 2})->Args({20000, 1})
-    ->Args({10000, 1})->UseRealTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_CountingFast)
+    ->Args({100000, 1})
+    ->Args({100000, 2})
+    ->Args({20000, 1})
+    ->Args({10000, 1})
+    ->UseRealTime()
+    ->Unit(benchmark::kMicrosecond);
 
 // Per run value: P probes in M classes of equal size (7894 in 5 is the
 // real example's shape), three statistics, one thread; the time per item
@@ -146,7 +161,11 @@ void BM_CountingPerRunValue(benchmark::State& state) {
   for (auto _ : state) counter.CountRun(c.run, pool);
   state.SetItemsProcessed(state.iterations() * 3 * n);
 }
-BENCHMARK(BM_CountingPerRunValue)->Args({7894, 5})->Args({100000, 1})->Args({499999, 10})->Args({499999, 1})
+BENCHMARK(BM_CountingPerRunValue)
+    ->Args({7894, 5})
+    ->Args({100000, 1})
+    ->Args({499999, 10})
+    ->Args({499999, 1})
     ->Unit(benchmark::kMicrosecond);
 
 // The pair oracle: every observed value against every run value, three
@@ -196,7 +215,8 @@ std::string DataText(std::int32_t p, std::int32_t s) {
     text += std::to_string(i);
     for (std::int32_t j = 0; j < s; ++j) {
       text += ' ';
-      text += rng() % 5 == 0 ? std::string("-99") : std::to_string(1 + rng() % static_cast<std::uint32_t>(p));
+      text += rng() % 5 == 0 ? std::string("-99")
+                             : std::to_string(1 + rng() % static_cast<std::uint32_t>(p));
     }
     text += ' ';
     text += std::to_string(1 + rng() % 10);
@@ -216,7 +236,8 @@ void BM_Loading(benchmark::State& state) {
     RankMatrix m;
     std::int32_t width;
     void Put(std::size_t index, float value) override {
-      m.Set(static_cast<std::int32_t>(index) / width + 1, static_cast<std::int32_t>(index) % width + 1, value);
+      m.Set(static_cast<std::int32_t>(index) / width + 1,
+            static_cast<std::int32_t>(index) % width + 1, value);
     }
   };
   for (auto _ : state) {
@@ -232,8 +253,13 @@ void BM_Loading(benchmark::State& state) {
   state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(text.size()));
 }
 BENCHMARK(BM_Loading)
-    ->Args({20000, 10, 0})->Args({20000, 10, 1})->Args({50000, 98, 0})->Args({50000, 98, 1})
-    ->Args({50000, 98, 2})->UseRealTime()->Unit(benchmark::kMillisecond);
+    ->Args({20000, 10, 0})
+    ->Args({20000, 10, 1})
+    ->Args({50000, 98, 0})
+    ->Args({50000, 98, 1})
+    ->Args({50000, 98, 2})
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace korvelan::engine

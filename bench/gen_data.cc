@@ -29,8 +29,7 @@ int main(int argc, char** argv) {
   }
   try {
     const auto bytes = korvelan::bench::WriteWorkload(w, argv[1]);
-    std::printf("wrote %s/data.txt (%llu bytes)\n", argv[1],
-                static_cast<unsigned long long>(bytes));
+    std::printf("wrote %s/data.txt (%llu bytes)\n", argv[1], static_cast<unsigned long long>(bytes));
   } catch (const std::exception& e) {
     std::fprintf(stderr, "korvelan-gendata: %s\n", e.what());
     return 1;

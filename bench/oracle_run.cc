@@ -45,8 +45,7 @@ int Run(const std::string& dir, std::int32_t runs, std::int32_t seed) {
   korvelan::engine::ClassSort(p, d.ranks);
   const auto t = std::chrono::steady_clock::now();
   const std::string out = korvelan::engine::oracle::MainAnalysisResults(d, seed);
-  const double seconds =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - t).count();
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t).count();
   std::ofstream("output.oracle.txt", std::ios::binary) << out;
   std::printf("oracle  P %d  S %d  M %d  N %d  %.3f s  %.4f s per run\n", p.probes, p.studies,
               p.classes, p.runs, seconds, p.runs > 0 ? seconds / p.runs : 0.0);

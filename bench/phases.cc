@@ -110,7 +110,8 @@ int Run(const std::string& dir, unsigned threads, std::int32_t seed) {
   counter.Settle();
   counting += Since(t);
   t = Clock::now();
-  korvelan::driver::WriteResultsFile(*in.results, in.ranks, s + 2, observed, counter, p, pool.size());
+  korvelan::driver::WriteResultsFile(*in.results, in.ranks, s + 2, observed, counter, p,
+                                     pool.size());
   const double results = Since(t);
 
   const double steps = static_cast<double>(params.runs) * s * (p - 1);
@@ -119,12 +120,10 @@ int Run(const std::string& dir, unsigned threads, std::int32_t seed) {
   std::printf("loading        %8.3f s  %7.1f MB/s\n", loading, bytes / loading / 1e6);
   std::printf("class sort     %8.3f s\n", class_sort);
   std::printf("observed+setup %8.3f s\n", setup);
-  std::printf("shuffle        %8.3f s  %7.1f M exchange steps/s\n", shuffle,
-              steps / shuffle / 1e6);
+  std::printf("shuffle        %8.3f s  %7.1f M exchange steps/s\n", shuffle, steps / shuffle / 1e6);
   std::printf("STATS (runs)   %8.3f s  %7.1f M cells/s\n", stats,
               static_cast<double>(params.runs) * p * s / stats / 1e6);
-  std::printf("counting       %8.3f s  %7.3f ms per run\n", counting,
-              counting * 1e3 / params.runs);
+  std::printf("counting       %8.3f s  %7.3f ms per run\n", counting, counting * 1e3 / params.runs);
   std::printf("results file   %8.3f s\n", results);
 
   // Side by side: the program's whole main analysis (loading to results
@@ -153,8 +152,7 @@ int Run(const std::string& dir, unsigned threads, std::int32_t seed) {
   {
     korvelan::driver::LoadedInputs loop_in = korvelan::driver::LoadInputs(params, threads);
     engine::WorkerPool loop_pool(threads);
-    engine::ClassSort(params.class_column, loop_in.ranks, engine::SortChecks::kReported,
-                      &loop_pool);
+    engine::ClassSort(params.class_column, loop_in.ranks, engine::SortChecks::kReported, &loop_pool);
     engine::Statistics loop_observed(p);
     engine::STATS(loop_in.ranks, loop_in.weights, loop_observed, p, s, loop_pool);
     engine::ExceedanceCounter loop_counter(loop_observed,

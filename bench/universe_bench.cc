@@ -39,7 +39,8 @@ int main(int argc, char** argv) {
     std::shuffle(order.begin(), order.end(), rng);
     korvelan::Study s;
     s.name = "list" + std::to_string(j + 1);
-    for (long i = 0; i < k; ++i) s.ids.push_back("g" + std::to_string(order[static_cast<std::size_t>(i)]));
+    for (long i = 0; i < k; ++i)
+      s.ids.push_back("g" + std::to_string(order[static_cast<std::size_t>(i)]));
     studies.push_back(std::move(s));
   }
   korvelan::MetaOptions o;
@@ -50,12 +51,14 @@ int main(int argc, char** argv) {
   o.threads = threads;
   const auto start = std::chrono::steady_clock::now();
   const korvelan::MetaResults r = korvelan::RunMeta(studies, o);
-  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
-  std::printf("universe %ld, %d lists of %ld, %d runs, %u threads: %zu named + %lld without ids; "
-              "%.3f s, peak %.1f MB\n",
-              n, lists, k, runs, threads, r.genes.size(), static_cast<long long>(r.unnamed), seconds,
-              static_cast<double>(usage.ru_maxrss) / 1024.0);
+  std::printf(
+      "universe %ld, %d lists of %ld, %d runs, %u threads: %zu named + %lld without ids; "
+      "%.3f s, peak %.1f MB\n",
+      n, lists, k, runs, threads, r.genes.size(), static_cast<long long>(r.unnamed), seconds,
+      static_cast<double>(usage.ru_maxrss) / 1024.0);
   return 0;
 }

@@ -13,9 +13,7 @@ namespace korvelan::bench {
 namespace {
 
 // A uniform double in [0, 1) from the top 53 bits of the engine.
-double Uniform(std::mt19937_64& rng) {
-  return static_cast<double>(rng() >> 11) * 0x1.0p-53;
-}
+double Uniform(std::mt19937_64& rng) { return static_cast<double>(rng() >> 11) * 0x1.0p-53; }
 
 // Standard normal by Box-Muller: portable, unlike std::normal_distribution.
 double Normal(std::mt19937_64& rng) {

@@ -12,13 +12,13 @@
 namespace korvelan::bench {
 
 struct Workload {
-  std::int32_t probes = 20000;     // P
-  std::int32_t studies = 10;       // S
-  std::int32_t classes = 3;        // M; each probe's class is uniform in 1 .. M
-  double missing = 0.2;            // fraction of cells given as -99
-  double signal_fraction = 0.05;   // probes whose ranks lean to the top
-  double signal_strength = 2.0;    // shift of their scores, in noise units
-  std::int32_t runs = 1000;        // N, for the answers
+  std::int32_t probes = 20000;    // P
+  std::int32_t studies = 10;      // S
+  std::int32_t classes = 3;       // M; each probe's class is uniform in 1 .. M
+  double missing = 0.2;           // fraction of cells given as -99
+  double signal_fraction = 0.05;  // probes whose ranks lean to the top
+  double signal_strength = 2.0;   // shift of their scores, in noise units
+  std::int32_t runs = 1000;       // N, for the answers
   std::uint64_t seed = 20261208;
 };
 

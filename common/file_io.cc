@@ -46,7 +46,8 @@ std::string ReadWholeFile(const std::filesystem::path& path) {
   // never end (a FIFO without a writer) to give up.
   Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (fd.get() < 0) {
-    if (errno == EINTR) throw ToolError("opening " + path.string() + " was interrupted", ErrorKind::kStopped);
+    if (errno == EINTR)
+      throw ToolError("opening " + path.string() + " was interrupted", ErrorKind::kStopped);
     throw ToolError("cannot open " + path.string() + ": " + Reason(errno));
   }
   std::string bytes;
@@ -54,7 +55,8 @@ std::string ReadWholeFile(const std::filesystem::path& path) {
   for (;;) {
     ssize_t got = ::read(fd.get(), buffer.data(), buffer.size());
     if (got < 0) {
-      if (errno == EINTR) throw ToolError("reading " + path.string() + " was interrupted", ErrorKind::kStopped);
+      if (errno == EINTR)
+        throw ToolError("reading " + path.string() + " was interrupted", ErrorKind::kStopped);
       throw ToolError("cannot read " + path.string() + ": " + Reason(errno));
     }
     if (got == 0) break;

@@ -94,7 +94,8 @@ void AppendPerStudy(std::string& json, const char* name, const HtmlReportData& d
   values.reserve(data.genes.size() * data.studies.size());
   for (const HtmlReportGene& gene : data.genes) {
     const std::vector<double>& own = gene.*member;
-    for (std::size_t s = 0; s < data.studies.size(); ++s) values.push_back(s < own.size() ? own[s] : std::nan(""));
+    for (std::size_t s = 0; s < data.studies.size(); ++s)
+      values.push_back(s < own.size() ? own[s] : std::nan(""));
   }
   json += HalvesColumn(values);
 }
@@ -102,13 +103,17 @@ void AppendPerStudy(std::string& json, const char* name, const HtmlReportData& d
 void AppendSigned(std::string& json, const HtmlReportData& data) {
   const std::vector<HtmlReportGene>& genes = data.genes;
   if (data.directional) {
-    AppendNumbers(json, "dir", genes, [](const HtmlReportGene& g) { return std::to_string(g.direction); });
-    AppendNumbers(json, "nup", genes, [](const HtmlReportGene& g) { return std::to_string(g.n_up); });
-    AppendNumbers(json, "ndown", genes, [](const HtmlReportGene& g) { return std::to_string(g.n_down); });
+    AppendNumbers(json, "dir", genes,
+                  [](const HtmlReportGene& g) { return std::to_string(g.direction); });
+    AppendNumbers(json, "nup", genes,
+                  [](const HtmlReportGene& g) { return std::to_string(g.n_up); });
+    AppendNumbers(json, "ndown", genes,
+                  [](const HtmlReportGene& g) { return std::to_string(g.n_down); });
   }
   if (data.fold_changes) {
     AppendPerStudy(json, "lfc", data, &HtmlReportGene::fold_changes);
-    AppendNumbers(json, "lfcmean", genes, [](const HtmlReportGene& g) { return JsonNumber(g.fold_change_mean); });
+    AppendNumbers(json, "lfcmean", genes,
+                  [](const HtmlReportGene& g) { return JsonNumber(g.fold_change_mean); });
   }
 }
 
@@ -135,23 +140,29 @@ std::string DataJson(const HtmlReportData& data) {
     json += JsonString(genes[i].gene);
   }
   json += ']';
-  AppendNumbers(json, "klass", genes, [](const HtmlReportGene& g) { return std::to_string(g.klass); });
-  AppendNumbers(json, "n", genes, [](const HtmlReportGene& g) { return std::to_string(g.n_studies); });
+  AppendNumbers(json, "klass", genes,
+                [](const HtmlReportGene& g) { return std::to_string(g.klass); });
+  AppendNumbers(json, "n", genes,
+                [](const HtmlReportGene& g) { return std::to_string(g.n_studies); });
   AppendPerStudy(json, "ranks", data, &HtmlReportGene::ranks);
   const bool floats = data.float_statistics;
   auto statistic = [floats](double v) { return floats ? JsonFloat(v) : JsonNumber(v); };
   AppendNumbers(json, "rmean", genes, [&](const HtmlReportGene& g) { return statistic(g.r_mean); });
-  AppendNumbers(json, "rwmean", genes, [&](const HtmlReportGene& g) { return statistic(g.r_wmean); });
+  AppendNumbers(json, "rwmean", genes,
+                [&](const HtmlReportGene& g) { return statistic(g.r_wmean); });
   AppendNumbers(json, "q", genes, [&](const HtmlReportGene& g) { return statistic(g.q); });
   std::vector<double> denominators;
   for (const HtmlReportGene& g : genes) denominators.push_back(g.p_denominator);
-  if (std::all_of(denominators.begin(), denominators.end(), [](double d) { return d == 0; })) denominators.clear();
+  if (std::all_of(denominators.begin(), denominators.end(), [](double d) { return d == 0; }))
+    denominators.clear();
   if (!denominators.empty()) {
-    AppendNumbers(json, "pden", genes, [](const HtmlReportGene& g) { return JsonNumber(g.p_denominator); });
+    AppendNumbers(json, "pden", genes,
+                  [](const HtmlReportGene& g) { return JsonNumber(g.p_denominator); });
   }
   AppendColumns(json, "p", genes, &HtmlReportGene::p, data.float_pvalues, denominators);
   AppendColumns(json, "qv", genes, &HtmlReportGene::q_values, false, {});
-  AppendNumbers(json, "excluded", genes, [](const HtmlReportGene& g) { return std::string(g.excluded ? "1" : "0"); });
+  AppendNumbers(json, "excluded", genes,
+                [](const HtmlReportGene& g) { return std::string(g.excluded ? "1" : "0"); });
   AppendSigned(json, data);
   json += '}';
   return json;

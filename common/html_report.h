@@ -37,29 +37,31 @@ namespace korvelan::tools {
 
 struct HtmlReportGene {
   std::string gene;
-  std::int32_t klass = 0;          // information class
-  std::int32_t n_studies = 0;      // studies that ranked it
-  std::vector<double> ranks;       // per study, NaN = not ranked
-  double r_mean = 0, r_wmean = 0, q = 0;      // NaN = NA
-  std::array<double, 6> p{};       // p_Rmean_right, p_Rmean_left, p_Rwmean_right, p_Rwmean_left, p_Q_right, p_Q_left; NaN = NA
-  std::array<double, 6> q_values{};// the BH q-values of those, NaN = NA
-  double p_denominator = 0;        // the P-values are k / this (0: not known)
-  bool excluded = false;           // left out of the runs (too few studies)
-  std::int8_t direction = 0;       // signed results: 1 up, -1 down, 0 NA
+  std::int32_t klass = 0;                 // information class
+  std::int32_t n_studies = 0;             // studies that ranked it
+  std::vector<double> ranks;              // per study, NaN = not ranked
+  double r_mean = 0, r_wmean = 0, q = 0;  // NaN = NA
+  std::array<double, 6>
+      p{};  // p_Rmean_right, p_Rmean_left, p_Rwmean_right, p_Rwmean_left, p_Q_right, p_Q_left; NaN = NA
+  std::array<double, 6> q_values{};  // the BH q-values of those, NaN = NA
+  double p_denominator = 0;          // the P-values are k / this (0: not known)
+  bool excluded = false;             // left out of the runs (too few studies)
+  std::int8_t direction = 0;         // signed results: 1 up, -1 down, 0 NA
   std::int32_t n_up = 0, n_down = 0;
   std::vector<double> fold_changes;  // per study, NaN = none
   double fold_change_mean = 0;       // NaN = none
 };
 
 struct HtmlReportData {
-  std::string title;                                          // e.g. "KORVELAN results"
-  std::vector<std::pair<std::string, std::string>> facts;     // shown in the summary in this order: inputs, runs, seed, version, ...
-  std::vector<std::string> studies;                           // study names
-  std::vector<std::int64_t> study_sizes;                      // genes each study ranked (or listed)
-  std::vector<HtmlReportGene> genes;                          // in the table's initial order
-  std::vector<std::pair<std::string, std::string>> legend;    // (term, meaning) shown as the legend
-  std::string methods;                                        // a methods paragraph, with a copy button
-  int sort_by = 1;               // the P column the genes come sorted by (order of HtmlReportGene::p)
+  std::string title;  // e.g. "KORVELAN results"
+  std::vector<std::pair<std::string, std::string>>
+      facts;  // shown in the summary in this order: inputs, runs, seed, version, ...
+  std::vector<std::string> studies;                         // study names
+  std::vector<std::int64_t> study_sizes;                    // genes each study ranked (or listed)
+  std::vector<HtmlReportGene> genes;                        // in the table's initial order
+  std::vector<std::pair<std::string, std::string>> legend;  // (term, meaning) shown as the legend
+  std::string methods;  // a methods paragraph, with a copy button
+  int sort_by = 1;      // the P column the genes come sorted by (order of HtmlReportGene::p)
   bool float_statistics = false;  // r_mean, r_wmean, q are single-precision values, widened
   bool float_pvalues = false;     // so are the P-values (exact P-values: count / total)
   bool directional = false;       // direction, n_up and n_down are given

@@ -36,15 +36,16 @@ const std::string& Shared(const std::string& value, std::string_view name, bool 
 
 tools::MetaReadOptions ReadOptionsOf(const RunSettings& s) {
   tools::MetaReadOptions r;
-  r.shape = *tools::InputShapeNamed(
-      Shared(s.input_format, "input-format", false));
+  r.shape = *tools::InputShapeNamed(Shared(s.input_format, "input-format", false));
   Shared(s.first, "first");
   if (!s.pvalue.empty() && !s.statistic.empty()) {
     throw ToolError("give at most one of pvalue and statistic", ErrorKind::kUsage);
   }
-  if (!s.sign_by.empty() && s.pvalue.empty()) throw ToolError("sign_by needs pvalue", ErrorKind::kUsage);
+  if (!s.sign_by.empty() && s.pvalue.empty())
+    throw ToolError("sign_by needs pvalue", ErrorKind::kUsage);
   tools::SetTableRule(r, {s.gene, s.pvalue, s.statistic, s.sign_by, s.first});
-  static const std::map<std::string, char> kDelimiters{{"tab", '\t'}, {"comma", ','}, {"semicolon", ';'}};
+  static const std::map<std::string, char> kDelimiters{
+      {"tab", '\t'}, {"comma", ','}, {"semicolon", ';'}};
   if (Shared(s.delimiter, "delimiter", false) != "auto") {
     r.delimiter = kDelimiters.at(s.delimiter);
   }
@@ -92,8 +93,8 @@ tools::Table TableOf(const MemoryTable& memory) {
   for (const TableColumn& column : memory.columns) {
     const std::size_t size = column.numeric ? column.numbers.size() : column.text.size();
     if (size != rows) {
-      throw ToolError(table.source + ": column \"" + column.name + "\" has " + std::to_string(size) +
-                      " rows, not " + std::to_string(rows) + " as the first");
+      throw ToolError(table.source + ": column \"" + column.name + "\" has " +
+                      std::to_string(size) + " rows, not " + std::to_string(rows) + " as the first");
     }
     table.columns.push_back(column.name);
   }
@@ -102,7 +103,8 @@ tools::Table TableOf(const MemoryTable& memory) {
   for (std::size_t r = 0; r < rows; ++r) {
     // Rows are counted as lines of the file with its header on line 1.
     table.rows[r].line = r + 2;
-    for (const TableColumn& column : memory.columns) table.rows[r].fields.push_back(Cell(column, r));
+    for (const TableColumn& column : memory.columns)
+      table.rows[r].fields.push_back(Cell(column, r));
   }
   return table;
 }
@@ -112,18 +114,21 @@ tools::Table TableOf(const MemoryTable& memory) {
 const std::vector<Study>& StudyInput::studies() const { return parts_->read.input.studies; }
 const std::string& StudyInput::format() const { return parts_->format; }
 bool StudyInput::top_lists() const { return parts_->read.input.top_lists; }
-std::vector<std::string> StudyInput::TableLines() const { return tools::DescribeTables(parts_->read.input); }
+std::vector<std::string> StudyInput::TableLines() const {
+  return tools::DescribeTables(parts_->read.input);
+}
 std::vector<std::string> StudyInput::Warnings() const {
   if (parts_->read.input.top_lists) return {};
   return tools::OverlapWarnings(parts_->read.input.studies);
 }
 
-StudyInput ReadStudies(const std::vector<std::filesystem::path>& files, const std::filesystem::path& sheet,
-                       const RunSettings& settings) {
+StudyInput ReadStudies(const std::vector<std::filesystem::path>& files,
+                       const std::filesystem::path& sheet, const RunSettings& settings) {
   if (files.empty() == sheet.empty()) {
     throw ToolError("give input files or a study sheet (one of the two)", ErrorKind::kUsage);
   }
-  tools::StudiesRead read = tools::ReadStudies(files, ReadOptionsOf(settings), sheet, DefaultsOf(settings));
+  tools::StudiesRead read =
+      tools::ReadStudies(files, ReadOptionsOf(settings), sheet, DefaultsOf(settings));
   std::string format = read.sheet ? "sheet" : std::string(tools::InputShapeName(read.input.shape));
   return Made(std::move(read), std::move(format), sheet);
 }
@@ -137,7 +142,8 @@ StudyInput ReadStudyTables(const std::vector<MemoryTable>& tables, const RunSett
   for (const MemoryTable& memory : tables) {
     if (memory.study.empty()) throw ToolError("a study table has no name", ErrorKind::kUsage);
     for (const Study& study : input.studies) {
-      if (study.name == memory.study) throw ToolError("two study tables are named \"" + memory.study + "\"");
+      if (study.name == memory.study)
+        throw ToolError("two study tables are named \"" + memory.study + "\"");
     }
     tools::TableFacts facts;
     input.studies.push_back(tools::StudyOfTable(TableOf(memory), memory.study, options, facts));
@@ -155,13 +161,20 @@ StudyInput GivenStudies(std::vector<Study> studies, std::string format) {
 
 bool SetRunSetting(RunSettings& settings, std::string_view name, const std::string& text) {
   static const std::array<std::pair<std::string_view, std::string RunSettings::*>, 14> kTexts = {{
-      {"input-format", &RunSettings::input_format}, {"gene", &RunSettings::gene},
-      {"pvalue", &RunSettings::pvalue}, {"statistic", &RunSettings::statistic},
-      {"sign-by", &RunSettings::sign_by}, {"first", &RunSettings::first},
-      {"delimiter", &RunSettings::delimiter}, {"study-column", &RunSettings::study_column},
-      {"absent", &RunSettings::absent}, {"universe", &RunSettings::universe},
-      {"duplicates", &RunSettings::duplicates}, {"split-ids", &RunSettings::split_ids},
-      {"pvalues", &RunSettings::pvalues}, {"sort-by", &RunSettings::sort_by},
+      {"input-format", &RunSettings::input_format},
+      {"gene", &RunSettings::gene},
+      {"pvalue", &RunSettings::pvalue},
+      {"statistic", &RunSettings::statistic},
+      {"sign-by", &RunSettings::sign_by},
+      {"first", &RunSettings::first},
+      {"delimiter", &RunSettings::delimiter},
+      {"study-column", &RunSettings::study_column},
+      {"absent", &RunSettings::absent},
+      {"universe", &RunSettings::universe},
+      {"duplicates", &RunSettings::duplicates},
+      {"split-ids", &RunSettings::split_ids},
+      {"pvalues", &RunSettings::pvalues},
+      {"sort-by", &RunSettings::sort_by},
   }};
   std::string spelled(name);
   std::replace(spelled.begin(), spelled.end(), '_', '-');
@@ -189,7 +202,7 @@ RunPlan SettleOptions(const StudyInput& input, const RunSettings& settings, std:
   const bool sheet = read.sheet.has_value();
   const std::string absent = Shared(settings.absent, "absent");
   RunPlan plan;
-  plan.absent = sheet ? (absent.empty() ? "per study" : absent)
+  plan.absent = sheet             ? (absent.empty() ? "per study" : absent)
                 : !absent.empty() ? absent
                                   : (read.input.top_lists ? "below" : "missing");
   MetaOptions& options = plan.options;
@@ -198,7 +211,8 @@ RunPlan SettleOptions(const StudyInput& input, const RunSettings& settings, std:
     if (options.absent != Absent::kBelow && !sheet) {
       throw ToolError("--universe applies to --absent below", ErrorKind::kUsage);
     }
-    if (const auto size = tools::UniverseSize(settings.universe, "the universe", ErrorKind::kUsage)) {
+    if (const auto size =
+            tools::UniverseSize(settings.universe, "the universe", ErrorKind::kUsage)) {
       options.universe_size = *size;
     } else {
       const std::string text = tools::ReadWholeFile(settings.universe);
@@ -207,8 +221,9 @@ RunPlan SettleOptions(const StudyInput& input, const RunSettings& settings, std:
     }
   }
   if (sheet) options.study_settings = read.sheet->settings;
-  options.duplicates =
-      settings.duplicates.empty() ? read.input.duplicates : DuplicatesFromWord(Shared(settings.duplicates, "duplicates"));
+  options.duplicates = settings.duplicates.empty()
+                           ? read.input.duplicates
+                           : DuplicatesFromWord(Shared(settings.duplicates, "duplicates"));
   options.effects = tools::EffectsOf(read.input);
   options.min_studies = settings.min_studies;
   options.pvalues = PValuesFromWord(Shared(settings.pvalues, "pvalues", false));
@@ -218,7 +233,8 @@ RunPlan SettleOptions(const StudyInput& input, const RunSettings& settings, std:
     }
     for (const tools::SheetStudy& row : read.sheet->rows) options.weights.push_back(row.weight);
   } else if (settings.weights != "equal") {
-    for (float w : tools::ParseWeights(settings.weights, read.input.studies.size())) options.weights.push_back(w);
+    for (float w : tools::ParseWeights(settings.weights, read.input.studies.size()))
+      options.weights.push_back(w);
   }
   options.runs = settings.runs;
   options.seed = seed;

@@ -65,8 +65,8 @@ std::vector<std::string> Split(std::string_view line, char delimiter) {
 // text: bytes that are not UTF-8 (a Latin-1 file) are refused where they are.
 void CheckText(const std::string& text, const std::string& where, const std::string& what) {
   if (const std::size_t bad = textio::FirstInvalidUtf8(text); bad != std::string::npos) {
-    throw ToolError(where + ": " + what + " \"" + text + "\" is not UTF-8 text (byte " + std::to_string(bad + 1) +
-                    "); save the file as UTF-8");
+    throw ToolError(where + ": " + what + " \"" + text + "\" is not UTF-8 text (byte " +
+                    std::to_string(bad + 1) + "); save the file as UTF-8");
   }
 }
 
@@ -80,8 +80,9 @@ class StudyBuilder {
   }
   void Add(const std::string& id, std::size_t line, double value = kNaN, bool valued = false) {
     if (!IsUsableIdentifier(id)) {
-      throw ToolError(At(source_, line) + ": the id \"" + id + "\" of study \"" + study_.name +
-                      "\" is " + (id.empty() ? "empty" : "not usable (it holds a tab, a line end or a double quote)"));
+      throw ToolError(
+          At(source_, line) + ": the id \"" + id + "\" of study \"" + study_.name + "\" is " +
+          (id.empty() ? "empty" : "not usable (it holds a tab, a line end or a double quote)"));
     }
     CheckText(id, At(source_, line), "the id");
     const auto [it, added] = lines_.emplace(id, line);
@@ -132,7 +133,8 @@ std::string_view InputShapeName(InputShape shape) {
   return "auto";
 }
 
-InputShape DetectShape(const std::vector<std::string>& texts, const std::vector<std::string>& sources) {
+InputShape DetectShape(const std::vector<std::string>& texts,
+                       const std::vector<std::string>& sources) {
   std::optional<std::string_view> first;
   for (std::string_view line : Lines(texts.front())) {
     if (!Skipped(line)) {
@@ -140,7 +142,8 @@ InputShape DetectShape(const std::vector<std::string>& texts, const std::vector<
       break;
     }
   }
-  if (!first) throw ToolError(sources.front() + ": the file holds no ids (only blank lines or # comments)");
+  if (!first)
+    throw ToolError(sources.front() + ": the file holds no ids (only blank lines or # comments)");
   const std::optional<char> delimiter = DetectDelimiter(*first);
   if (texts.size() > 1) return delimiter ? InputShape::kTables : InputShape::kLists;
   if (!delimiter) return InputShape::kLists;
@@ -249,7 +252,8 @@ std::vector<Study> ParseLong(std::string_view text, const std::string& source,
                       row.fields[value] + "\", which is not a number (empty or NA: not ranked)");
     }
     const auto [it, added] = index.emplace(name, builders.size());
-    if (added) builders.emplace_back(source, name, options.duplicates.value_or(Duplicates::kRefuse));
+    if (added)
+      builders.emplace_back(source, name, options.duplicates.value_or(Duplicates::kRefuse));
     builders[it->second].Add(row.fields[gene], row.line, cell.value.value_or(kNaN), true);
   }
   std::vector<Study> studies;
@@ -293,11 +297,13 @@ MetaInput ReadMetaInput(const std::vector<std::filesystem::path>& files,
       break;
     case InputShape::kLists:
       for (std::size_t i = 0; i < files.size(); ++i) {
-        input.studies.push_back(ParseList(texts[i], sources[i], StudyNameOf(files[i]), input.duplicates));
+        input.studies.push_back(
+            ParseList(texts[i], sources[i], StudyNameOf(files[i]), input.duplicates));
       }
       break;
     case InputShape::kColumns:
-      input.studies = ParseColumns(texts.front(), sources.front(), options.delimiter, input.duplicates);
+      input.studies =
+          ParseColumns(texts.front(), sources.front(), options.delimiter, input.duplicates);
       break;
     case InputShape::kRows:
       input.studies = ParseRows(texts.front(), sources.front(), options.delimiter, input.duplicates);
@@ -305,8 +311,7 @@ MetaInput ReadMetaInput(const std::vector<std::filesystem::path>& files,
     case InputShape::kLong:
       input.studies = ParseLong(texts.front(), sources.front(), settled);
       break;
-    case InputShape::kAuto:
-      break;
+    case InputShape::kAuto: break;
   }
   input.top_lists = input.shape == InputShape::kLists || input.shape == InputShape::kColumns ||
                     input.shape == InputShape::kRows;

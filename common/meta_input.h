@@ -62,7 +62,7 @@ struct MetaReadOptions {
   // gene_column defaults to "gene", value_column to "rank" (kind kPValue:
   // smallest first; kStatistic: by `first`).
   RankingRule rule;
-  bool value_given = false;  // --pvalue or --statistic was given
+  bool value_given = false;            // --pvalue or --statistic was given
   std::string study_column = "study";  // long
   std::optional<char> delimiter;       // nullopt: detected
   // nullopt: kMean for tables, kRefuse for the other shapes.
@@ -77,7 +77,7 @@ struct TableFacts {
   std::string ranking;      // DescribeRanking
   std::string fold_change;  // the fold-change column, empty: none
   std::size_t rows = 0;
-  std::size_t no_id = 0;     // skipped rows
+  std::size_t no_id = 0;  // skipped rows
   std::size_t no_value = 0;
   std::size_t split = 0;     // rows whose id was split
   std::size_t repeated = 0;  // ids merged into an earlier row's
@@ -87,14 +87,13 @@ struct TableFacts {
   StudyEffects effects;
 };
 
-
 struct MetaInput {
   InputShape shape = InputShape::kAuto;  // as detected
   std::vector<Study> studies;
   // Whether the inputs are lists of top genes rather than tables of every
   // gene measured: lists, columns and rows (the default of --absent).
   bool top_lists = false;
-  std::vector<std::string> sha256;  // of each file's bytes as read
+  std::vector<std::string> sha256;              // of each file's bytes as read
   Duplicates duplicates = Duplicates::kRefuse;  // as settled for the shape
   std::vector<TableFacts> tables;               // tables only, per study
 };

@@ -27,9 +27,13 @@ using tools::TableFacts;
 Json TablesJson(const tools::MetaInput& input) {
   Json tables = Json::array();
   for (const TableFacts& t : input.tables) {
-    tables.push_back({{"study", t.study}, {"columns", t.columns}, {"fold_change", t.fold_change},
-                      {"rows", t.rows}, {"skipped_without_id", t.no_id},
-                      {"skipped_without_value", t.no_value}, {"ids_split", t.split},
+    tables.push_back({{"study", t.study},
+                      {"columns", t.columns},
+                      {"fold_change", t.fold_change},
+                      {"rows", t.rows},
+                      {"skipped_without_id", t.no_id},
+                      {"skipped_without_value", t.no_value},
+                      {"ids_split", t.split},
                       {"rows_merged", t.repeated}});
   }
   return tables;
@@ -60,7 +64,8 @@ HtmlReportGene PageGene(const MetaResults& r, std::size_t i) {
     g.n_down = r.n_down[i];
   }
   if (r.has_fold_changes) {
-    for (std::size_t j = 0; j < studies; ++j) g.fold_changes.push_back(r.fold_changes[j * genes + i]);
+    for (std::size_t j = 0; j < studies; ++j)
+      g.fold_changes.push_back(r.fold_changes[j * genes + i]);
     g.fold_change_mean = r.fold_change_mean[i];
   }
   return g;
@@ -79,7 +84,8 @@ HtmlReportData PageData(const MetaResults& r, int sort_by,
   const std::size_t studies = r.studies.size();
   data.study_sizes.assign(studies, 0);
   for (std::size_t j = 0; j < studies; ++j) {
-    for (std::size_t i = 0; i < genes; ++i) data.study_sizes[j] += !std::isnan(r.ranks[j * genes + i]);
+    for (std::size_t i = 0; i < genes; ++i)
+      data.study_sizes[j] += !std::isnan(r.ranks[j * genes + i]);
   }
   for (std::size_t i : ResultOrder(r, sort_by)) data.genes.push_back(PageGene(r, i));
   data.sort_by = sort_by;
@@ -112,8 +118,9 @@ tools::RunDescription Described(const StudyInput& input, const RunSettings& s, c
   about.genes_analysed = results.genes_analysed;
   about.ranking = RankingOf(input.parts().read.input);
   about.directional = results.directional;
-  about.first_is_up = std::all_of(plan.options.effects.begin(), plan.options.effects.end(),
-                                  [](const StudyEffects& e) { return e.effects.empty() || e.first_is_up; });
+  about.first_is_up =
+      std::all_of(plan.options.effects.begin(), plan.options.effects.end(),
+                  [](const StudyEffects& e) { return e.effects.empty() || e.first_is_up; });
   about.fold_changes = results.has_fold_changes;
   about.absent = plan.absent;
   about.universe = results.universe;
@@ -126,8 +133,8 @@ tools::RunDescription Described(const StudyInput& input, const RunSettings& s, c
   return about;
 }
 
-Json OptionsJson(const StudyInput& input, const RunSettings& s, const RunPlan& plan, const MetaResults& results,
-                 const RunFacts& facts) {
+Json OptionsJson(const StudyInput& input, const RunSettings& s, const RunPlan& plan,
+                 const MetaResults& results, const RunFacts& facts) {
   const MetaOptions& options = plan.options;
   const tools::MetaInput& read = input.parts().read.input;
   Json o;
@@ -141,7 +148,9 @@ Json OptionsJson(const StudyInput& input, const RunSettings& s, const RunPlan& p
   o["study_column"] = s.study_column;
   o["absent"] = plan.absent;
   if (!plan.universe_sha256.empty()) {
-    o["universe"] = {{"file", s.universe}, {"sha256", plan.universe_sha256}, {"ids", options.universe_ids.size()}};
+    o["universe"] = {{"file", s.universe},
+                     {"sha256", plan.universe_sha256},
+                     {"ids", options.universe_ids.size()}};
   } else {
     o["universe"] = results.universe;
   }
@@ -185,7 +194,8 @@ std::string ReportPage(const StudyInput& input, const RunSettings& s, const RunP
                        const MetaResults& results, const RunFacts& run) {
   const int sort_by = SortColumn(s);
   std::string inputs;
-  for (const auto& f : input.parts().read.files) inputs += (inputs.empty() ? "" : ", ") + f.filename().string();
+  for (const auto& f : input.parts().read.files)
+    inputs += (inputs.empty() ? "" : ", ") + f.filename().string();
   std::vector<std::pair<std::string, std::string>> facts = {
       {"inputs", inputs},
       {"input format", input.format()},
@@ -221,14 +231,16 @@ std::string RunJson(const StudyInput& input, const RunSettings& settings, const 
     files.push_back({{"file", read.files[f].string()}, {"sha256", read.input.sha256[f]}});
   }
   json["inputs"] = files;
-  if (read.sheet) json["sheet"] = {{"file", input.parts().sheet.string()}, {"sha256", read.sheet->sha256}};
+  if (read.sheet)
+    json["sheet"] = {{"file", input.parts().sheet.string()}, {"sha256", read.sheet->sha256}};
   json["options"] = OptionsJson(input, settings, plan, results, facts);
   json["seed"] = plan.options.seed;
   Json studies = Json::array();
   for (const Study& study : read.input.studies) studies.push_back(study.name);
   json["studies"] = studies;
   json["study_universes"] = tools::StudyUniversesJson(results, read);
-  if (const std::string note = tools::UniverseNote(results); !note.empty()) json["universe_note"] = note;
+  if (const std::string note = tools::UniverseNote(results); !note.empty())
+    json["universe_note"] = note;
   if (!read.input.tables.empty()) json["tables"] = TablesJson(read.input);
   json["warnings"] = input.Warnings();
   json["counts"] = {{"studies", results.studies.size()},

@@ -17,8 +17,9 @@
 namespace korvelan::tools {
 namespace {
 
-constexpr std::array<std::string_view, 10> kColumns = {
-    "file", "study", "weight", "absent", "universe", "gene", "pvalue", "statistic", "sign_by", "first"};
+constexpr std::array<std::string_view, 10> kColumns = {"file",     "study", "weight", "absent",
+                                                       "universe", "gene",  "pvalue", "statistic",
+                                                       "sign_by",  "first"};
 
 std::string At(const std::filesystem::path& sheet, std::size_t line) {
   return sheet.string() + " line " + std::to_string(line);
@@ -68,7 +69,8 @@ void CheckColumns(const Table& table, const std::filesystem::path& sheet) {
 }
 
 // The row's ranking rule: its own cells over the command line's.
-MetaReadOptions RowReadOptions(const RowCells& cells, const SheetDefaults& d, const std::string& where) {
+MetaReadOptions RowReadOptions(const RowCells& cells, const SheetDefaults& d,
+                               const std::string& where) {
   auto pick = [&](std::string_view name, const std::string& fallback) {
     const std::string own = cells[name];
     return own.empty() ? fallback : own;
@@ -76,7 +78,8 @@ MetaReadOptions RowReadOptions(const RowCells& cells, const SheetDefaults& d, co
   const TableOptions t = {pick("gene", d.table.gene), pick("pvalue", d.table.pvalue),
                           pick("statistic", d.table.statistic), pick("sign_by", d.table.sign_by),
                           pick("first", d.table.first)};
-  if (!t.pvalue.empty() && !t.statistic.empty()) throw ToolError(where + ": give at most one of pvalue and statistic");
+  if (!t.pvalue.empty() && !t.statistic.empty())
+    throw ToolError(where + ": give at most one of pvalue and statistic");
   if (!t.sign_by.empty() && t.pvalue.empty()) throw ToolError(where + ": sign_by needs pvalue");
   if (t.first != "largest" && t.first != "smallest") {
     throw ToolError(where + ": first must be largest or smallest, not \"" + t.first + "\"");
@@ -99,19 +102,22 @@ double RowWeight(const std::string& cell, const SheetDefaults& d, const std::str
 }
 
 // The row's universe into the study: a size, or the ids of a file.
-void RowUniverse(const std::string& cell, const std::filesystem::path& folder, const std::string& where,
-                 StudySettings& settings, SheetStudy& row) {
+void RowUniverse(const std::string& cell, const std::filesystem::path& folder,
+                 const std::string& where, StudySettings& settings, SheetStudy& row) {
   row.universe = cell;
   if (cell.empty()) return;
   if (settings.absent != Absent::kBelow) {
-    throw ToolError(where + ": a universe applies to absent below (this study's absent genes are missing)");
+    throw ToolError(where +
+                    ": a universe applies to absent below (this study's absent genes are missing)");
   }
-  if (const std::optional<std::int32_t> size = UniverseSize(cell, where + ": the universe", ErrorKind::kData)) {
+  if (const std::optional<std::int32_t> size =
+          UniverseSize(cell, where + ": the universe", ErrorKind::kData)) {
     settings.universe_size = *size;
     return;
   }
   const std::filesystem::path file = folder / cell;
-  if (!std::filesystem::exists(file)) throw ToolError(where + ": the universe file \"" + cell + "\" does not exist");
+  if (!std::filesystem::exists(file))
+    throw ToolError(where + ": the universe file \"" + cell + "\" does not exist");
   const std::string text = ReadWholeFile(file);
   row.universe_sha256 = Sha256Hex(text);
   settings.universe_ids = ReadUniverseIds(text, file.string());
@@ -123,7 +129,8 @@ Study ReadRow(const RowCells& cells, const std::filesystem::path& folder, const 
   const std::string name = cells["file"];
   if (name.empty()) throw ToolError(where + ": the file cell is empty");
   row.file = folder / name;
-  if (!std::filesystem::exists(row.file)) throw ToolError(where + ": the file \"" + name + "\" does not exist");
+  if (!std::filesystem::exists(row.file))
+    throw ToolError(where + ": the file \"" + name + "\" does not exist");
   MetaReadOptions options = RowReadOptions(cells, d, where);
   // Read once (a FIFO or a pipe could not be read again): the bytes give
   // the checksum, their text the kind of file and the study.
@@ -133,7 +140,8 @@ Study ReadRow(const RowCells& cells, const std::filesystem::path& folder, const 
     row.sha256 = Sha256Hex(bytes);
     const std::string text = Unpacked(std::move(bytes), row.file.string());
     row.list = !DetectDelimiter(FirstLine(text)).has_value();
-    options.duplicates = options.duplicates.value_or(row.list ? Duplicates::kRefuse : Duplicates::kMean);
+    options.duplicates =
+        options.duplicates.value_or(row.list ? Duplicates::kRefuse : Duplicates::kMean);
     if (row.list) {
       study = ParseList(text, row.file.string(), StudyNameOf(row.file), *options.duplicates);
     } else {
@@ -150,8 +158,9 @@ Study ReadRow(const RowCells& cells, const std::filesystem::path& folder, const 
   if (!absent.empty() && absent != "missing" && absent != "below") {
     throw ToolError(where + ": absent must be missing or below, not \"" + absent + "\"");
   }
-  settings.absent = !absent.empty() ? (absent == "below" ? Absent::kBelow : Absent::kMissing)
-                                    : d.absent.value_or(row.list ? Absent::kBelow : Absent::kMissing);
+  settings.absent = !absent.empty()
+                        ? (absent == "below" ? Absent::kBelow : Absent::kMissing)
+                        : d.absent.value_or(row.list ? Absent::kBelow : Absent::kMissing);
   RowUniverse(cells["universe"], folder, where, settings, row);
   return study;
 }
@@ -169,12 +178,16 @@ void SetTableRule(MetaReadOptions& options, const TableOptions& t) {
   options.rule.first = t.first == "largest" ? RankFirst::kLargest : RankFirst::kSmallest;
 }
 
-std::optional<std::int32_t> UniverseSize(const std::string& text, const std::string& what, ErrorKind kind) {
-  if (text.empty() || text.find_first_not_of("+-0123456789") != std::string::npos) return std::nullopt;
+std::optional<std::int32_t> UniverseSize(const std::string& text, const std::string& what,
+                                         ErrorKind kind) {
+  if (text.empty() || text.find_first_not_of("+-0123456789") != std::string::npos)
+    return std::nullopt;
   std::int32_t size = 0;
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), size);
-  if (error != std::errc() || end != text.data() + text.size() || size < 1 || size > korvelan::kMaxUniverse) {
-    throw ToolError(what + " must be a whole number from 1 to " + std::to_string(korvelan::kMaxUniverse) +
+  if (error != std::errc() || end != text.data() + text.size() || size < 1 ||
+      size > korvelan::kMaxUniverse) {
+    throw ToolError(what + " must be a whole number from 1 to " +
+                        std::to_string(korvelan::kMaxUniverse) +
                         ", or the name of a file of ids, not \"" + text + "\"",
                     kind);
   }
@@ -190,7 +203,8 @@ std::vector<std::string> ReadUniverseIds(std::string_view text, const std::strin
     ++line;
     const std::size_t end = text.find_first_of("\r\n");
     const std::string id(TrimBlanks(text.substr(0, end)));
-    text.remove_prefix(end == text.npos ? text.size() : end + (text.substr(end, 2) == "\r\n" ? 2 : 1));
+    text.remove_prefix(end == text.npos ? text.size()
+                                        : end + (text.substr(end, 2) == "\r\n" ? 2 : 1));
     if (id.empty() || id.front() == '#') continue;
     if (!IsUsableIdentifier(id)) {
       throw ToolError(source + " line " + std::to_string(line) + ": the universe id \"" + id +
@@ -218,7 +232,8 @@ SheetInput ReadStudySheet(const std::filesystem::path& sheet, const SheetDefault
   for (const Table::Row& r : table.rows) {
     SheetStudy row;
     StudySettings settings;
-    out.studies.push_back(ReadRow(RowCells(table, r), folder, defaults, At(sheet, r.line), settings, row));
+    out.studies.push_back(
+        ReadRow(RowCells(table, r), folder, defaults, At(sheet, r.line), settings, row));
     out.settings.push_back(std::move(settings));
     out.rows.push_back(std::move(row));
   }

@@ -41,7 +41,7 @@ struct SheetDefaults {
   TableOptions table;
   std::optional<char> delimiter;  // of the study tables
   std::optional<Absent> absent;
-  std::optional<double> weight;  // nullopt: 1
+  std::optional<double> weight;          // nullopt: 1
   std::optional<Duplicates> duplicates;  // nullopt: by each file's shape
   std::string split_ids;                 // of the study tables
 };
@@ -49,10 +49,10 @@ struct SheetDefaults {
 struct SheetStudy {
   std::filesystem::path file;
   std::string sha256;
-  bool list = false;         // a list of ids, not a table
+  bool list = false;  // a list of ids, not a table
   double weight = 1.0;
-  std::string universe;      // as written in the sheet ("" for none)
-  std::string universe_sha256;  // of a universe file
+  std::string universe;             // as written in the sheet ("" for none)
+  std::string universe_sha256;      // of a universe file
   std::optional<TableFacts> table;  // what was read, for a study table
 };
 
@@ -75,7 +75,8 @@ std::vector<std::string> ReadUniverseIds(std::string_view text, const std::strin
 // to be a number, so "-5" is refused rather than looked for as a file; the
 // refusal reads "<what> must be a whole number from 1 to ..., not "<text>""
 // and carries `kind`.
-std::optional<std::int32_t> UniverseSize(const std::string& text, const std::string& what, ErrorKind kind);
+std::optional<std::int32_t> UniverseSize(const std::string& text, const std::string& what,
+                                         ErrorKind kind);
 
 }  // namespace korvelan::tools
 

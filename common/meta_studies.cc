@@ -2,8 +2,9 @@
 
 namespace korvelan::tools {
 
-StudiesRead ReadStudies(const std::vector<std::filesystem::path>& inputs, const MetaReadOptions& options,
-                        const std::filesystem::path& sheet, const SheetDefaults& defaults) {
+StudiesRead ReadStudies(const std::vector<std::filesystem::path>& inputs,
+                        const MetaReadOptions& options, const std::filesystem::path& sheet,
+                        const SheetDefaults& defaults) {
   StudiesRead read;
   if (sheet.empty()) {
     read.input = ReadMetaInput(inputs, options);
@@ -51,8 +52,8 @@ nlohmann::ordered_json StudyUniversesJson(const MetaResults& results, const Stud
                                 {"absent", AbsentName(f.absent)},
                                 {"universe", f.universe}};
     s["universe_from"] = f.absent != Absent::kBelow ? "the study's ids"
-                         : f.universe_given          ? "given"
-                                                     : "the union of the inputs";
+                         : f.universe_given         ? "given"
+                                                    : "the union of the inputs";
     if (read.sheet) {
       const SheetStudy& row = read.sheet->rows[j];
       s["file"] = row.file.string();

@@ -24,8 +24,9 @@ struct StudiesRead {
 
 // From `inputs` with `options`, or, when `sheet` is not empty, from the
 // sheet with `defaults`.
-StudiesRead ReadStudies(const std::vector<std::filesystem::path>& inputs, const MetaReadOptions& options,
-                        const std::filesystem::path& sheet, const SheetDefaults& defaults);
+StudiesRead ReadStudies(const std::vector<std::filesystem::path>& inputs,
+                        const MetaReadOptions& options, const std::filesystem::path& sheet,
+                        const SheetDefaults& defaults);
 
 // Empty unless some top-k study had no universe given: then the named
 // genes stood for it, and the note says so and why that matters.

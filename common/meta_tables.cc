@@ -67,7 +67,8 @@ Study StudyOfTable(const Table& table, const std::string& name, const MetaReadOp
     if (signed_rule) facts.effects.effects.push_back(row.effect);
     // Fold changes come with the direction columns: a table ranked by its
     // p-values alone keeps the columns of unsigned results.
-    if (signed_rule && !choice.fold_change.empty()) facts.effects.fold_changes.push_back(row.fold_change);
+    if (signed_rule && !choice.fold_change.empty())
+      facts.effects.fold_changes.push_back(row.fold_change);
     study.ids.push_back(row.id);
     // Every kept row has a rank (incomplete rows are skipped); the meta
     // layer merges repeated ids by these ranks and ranks the ids anew.
@@ -96,9 +97,11 @@ std::vector<std::string> DescribeTables(const MetaInput& input) {
   for (const TableFacts& t : input.tables) {
     std::string line = "  " + t.study + ": " + t.columns + "; " + Plural(t.rows, "row", "rows");
     if (t.no_id > 0) line += ", " + Plural(t.no_id, "row", "rows") + " without an id skipped";
-    if (t.no_value > 0) line += ", " + Plural(t.no_value, "row", "rows") + " without a value skipped";
+    if (t.no_value > 0)
+      line += ", " + Plural(t.no_value, "row", "rows") + " without a value skipped";
     if (t.split > 0) line += ", " + Plural(t.split, "joined id", "joined ids") + " split";
-    if (t.repeated > 0) line += ", " + Plural(t.repeated, "repeated id", "repeated ids") + " merged";
+    if (t.repeated > 0)
+      line += ", " + Plural(t.repeated, "repeated id", "repeated ids") + " merged";
     lines.push_back(line);
     repeated += t.repeated;
   }

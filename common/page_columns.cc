@@ -10,7 +10,8 @@
 namespace korvelan::tools {
 namespace {
 
-constexpr std::string_view kDigits = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz-_";
+constexpr std::string_view kDigits =
+    "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz-_";
 
 // Below 2^53 every whole number is exact in the page's doubles; ranks,
 // counts and indices stay far below.

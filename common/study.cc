@@ -52,8 +52,9 @@ std::vector<std::string> RowIds(const Table& table, const Table::Row& row, const
     const bool absent = part.empty() || IsMissingMarker(part) || part == "---";
     if (absent && rules.skip_incomplete) return;
     if (!IsUsableIdentifier(part)) {
-      throw ToolError(Where(table, row) + ": the gene id in column \"" + column + "\" is " +
-                      (part.empty() ? "empty" : "not usable (it holds a tab, a line end or a double quote)"));
+      throw ToolError(
+          Where(table, row) + ": the gene id in column \"" + column + "\" is " +
+          (part.empty() ? "empty" : "not usable (it holds a tab, a line end or a double quote)"));
     }
     ids.push_back(std::move(part));
   };
@@ -63,7 +64,8 @@ std::vector<std::string> RowIds(const Table& table, const Table::Row& row, const
   }
   for (std::size_t start = 0;;) {
     const std::size_t at = id.find(rules.split, start);
-    take(std::string(TrimBlanks(std::string_view(id).substr(start, at == id.npos ? id.npos : at - start))));
+    take(std::string(
+        TrimBlanks(std::string_view(id).substr(start, at == id.npos ? id.npos : at - start))));
     if (at == id.npos) return ids;
     start = at + rules.split.size();
   }
@@ -84,7 +86,8 @@ RankedRows RankTableRows(const Table& table, const RankingRule& rule, const RowR
   const std::size_t gene_column = table.ColumnIndex(rule.gene_column);
   const std::size_t value_column = table.ColumnIndex(rule.value_column);
   std::optional<std::size_t> sign_column;
-  if (rule.kind == RankingRule::Kind::kSignedPValue) sign_column = table.ColumnIndex(rule.sign_column);
+  if (rule.kind == RankingRule::Kind::kSignedPValue)
+    sign_column = table.ColumnIndex(rule.sign_column);
   std::optional<std::size_t> fold_column;
   if (!rules.fold_change.empty()) fold_column = table.ColumnIndex(rules.fold_change);
 
@@ -102,7 +105,8 @@ RankedRows RankTableRows(const Table& table, const RankingRule& rule, const RowR
     const std::optional<double> value = NumberOrMissing(table, row, value_column);
     std::optional<double> sign;
     if (sign_column) sign = NumberOrMissing(table, row, *sign_column);
-    if (value && rule.kind != RankingRule::Kind::kStatistic) CheckPValue(table, row, value_column, *value);
+    if (value && rule.kind != RankingRule::Kind::kStatistic)
+      CheckPValue(table, row, value_column, *value);
     const bool has_rank = value.has_value() && (!sign_column || sign.has_value());
     if (!has_rank && rules.skip_incomplete) {
       ++out.no_value;
@@ -112,9 +116,10 @@ RankedRows RankTableRows(const Table& table, const RankingRule& rule, const RowR
       const auto [seen, added] = first_line.emplace(id, row.line);
       if (added) continue;
       if (!rules.repeats) {
-        throw ToolError(table.source + ": gene \"" + id + "\" is listed twice, on lines " +
-                        std::to_string(seen->second) + " and " + std::to_string(row.line) +
-                        (rules.skip_incomplete ? " (--duplicates first, best or mean resolves it)" : ""));
+        throw ToolError(
+            table.source + ": gene \"" + id + "\" is listed twice, on lines " +
+            std::to_string(seen->second) + " and " + std::to_string(row.line) +
+            (rules.skip_incomplete ? " (--duplicates first, best or mean resolves it)" : ""));
       }
       ++out.repeated;
     }

@@ -27,7 +27,7 @@ struct RankingRule {
   Kind kind = Kind::kPValue;
   std::string gene_column;
   std::string value_column;
-  std::string sign_column;             // kSignedPValue only
+  std::string sign_column;                // kSignedPValue only
   RankFirst first = RankFirst::kLargest;  // kStatistic and kSignedPValue
 };
 
@@ -35,9 +35,9 @@ inline constexpr std::int64_t kNotRanked = -1;
 
 struct StudyRanks {
   std::string name;
-  std::vector<std::string> genes;         // every gene of the table, file order
-  std::vector<std::int64_t> half_ranks;   // 2 x rank, or kNotRanked
-  std::size_t ranked = 0;                 // genes with a rank
+  std::vector<std::string> genes;        // every gene of the table, file order
+  std::vector<std::int64_t> half_ranks;  // 2 x rank, or kNotRanked
+  std::size_t ranked = 0;                // genes with a rank
 };
 
 // Whether `id` can stand in genes.tsv and results.tsv as one field: not
@@ -81,10 +81,10 @@ struct RankedRow {
 struct RankedRows {
   std::vector<RankedRow> rows;  // file order, split ids one row each
   std::size_t table_rows = 0;
-  std::size_t no_id = 0;        // skipped: no usable id
-  std::size_t no_value = 0;     // skipped: no ranking value
-  std::size_t split = 0;        // rows whose id named several genes
-  std::size_t repeated = 0;     // ids (split ones each) an earlier row had
+  std::size_t no_id = 0;     // skipped: no usable id
+  std::size_t no_value = 0;  // skipped: no ranking value
+  std::size_t split = 0;     // rows whose id named several genes
+  std::size_t repeated = 0;  // ids (split ones each) an earlier row had
 };
 
 // Each row's rank by `rule`, every row of the table one measurement: ties

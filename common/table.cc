@@ -24,8 +24,7 @@ std::vector<std::string_view> SplitLines(std::string_view text) {
   std::vector<std::string_view> lines;
   std::size_t start = 0;
   for (std::size_t i = 0; i < text.size(); ++i) {
-    bool end = text[i] == '\n' ||
-               (text[i] == '\r' && (i + 1 == text.size() || text[i + 1] != '\n'));
+    bool end = text[i] == '\n' || (text[i] == '\r' && (i + 1 == text.size() || text[i + 1] != '\n'));
     if (end) {
       lines.push_back(text.substr(start, i + 1 - start));
       start = i + 1;
@@ -144,8 +143,8 @@ Table ParseTable(std::string_view text, std::string source, std::optional<char> 
   Collector collector;
   for (std::size_t i = first; i < lines.size(); ++i) {
     if (collector.row_line == 0 && !IsBlankLine(lines[i])) collector.row_line = i + 1;
-    std::size_t done = csv_parse(parser.get(), lines[i].data(), lines[i].size(),
-                                 Collector::OnField, Collector::OnRowEnd, &collector);
+    std::size_t done = csv_parse(parser.get(), lines[i].data(), lines[i].size(), Collector::OnField,
+                                 Collector::OnRowEnd, &collector);
     if (done != lines[i].size()) {
       throw ToolError(table.source + " line " + std::to_string(i + 1) + ": " +
                       csv_strerror(csv_error(parser.get())));
@@ -155,7 +154,8 @@ Table ParseTable(std::string_view text, std::string source, std::optional<char> 
 
   std::vector<Table::Row>& rows = collector.rows;
   if (rows.empty()) {
-    throw ToolError(table.source + ": the file is empty; a header line naming the columns is expected");
+    throw ToolError(table.source +
+                    ": the file is empty; a header line naming the columns is expected");
   }
   table.columns = std::move(rows.front().fields);
   for (std::string& name : table.columns) {
@@ -173,8 +173,7 @@ Table ParseTable(std::string_view text, std::string source, std::optional<char> 
     if (rows[i].fields.size() != width) {
       throw ToolError(table.source + " line " + std::to_string(rows[i].line) + ": " +
                       std::to_string(rows[i].fields.size()) + " " + Describe(table.delimiter) +
-                      "-separated fields, but the header has " + std::to_string(width) +
-                      " columns");
+                      "-separated fields, but the header has " + std::to_string(width) + " columns");
     }
     table.rows.push_back(std::move(rows[i]));
   }

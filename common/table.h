@@ -25,11 +25,11 @@
 namespace korvelan::tools {
 
 struct Table {
-  std::string source;                // file name used in messages
+  std::string source;  // file name used in messages
   char delimiter = '\t';
   std::vector<std::string> columns;  // header names, in file order
   struct Row {
-    std::size_t line = 0;            // line of the file the row starts on
+    std::size_t line = 0;  // line of the file the row starts on
     std::vector<std::string> fields;
   };
   std::vector<Row> rows;
@@ -52,8 +52,7 @@ Table ParseTable(std::string_view text, std::string source,
                  std::optional<char> delimiter = std::nullopt);
 
 // The file's table; gzip data are unpacked first.
-Table ReadTableFile(const std::filesystem::path& path,
-                    std::optional<char> delimiter = std::nullopt);
+Table ReadTableFile(const std::filesystem::path& path, std::optional<char> delimiter = std::nullopt);
 
 }  // namespace korvelan::tools
 

@@ -15,15 +15,15 @@ namespace {
 // Candidates in order of preference, compared without letter case. The
 // gene symbol comes before a probe or row id, so that the GEO tool's
 // tables (ID is the probe) meet the other studies on symbols.
-constexpr std::string_view kIdNames[] = {
-    "gene.symbol", "names",   "symbol", "gene_symbol", "genesymbol", "gene", "gene_name",
-    "gene.name",   "gene_id", "geneid", "id",          "row.names"};
+constexpr std::string_view kIdNames[] = {"gene.symbol", "names",  "symbol",    "gene_symbol",
+                                         "genesymbol",  "gene",   "gene_name", "gene.name",
+                                         "gene_id",     "geneid", "id",        "row.names"};
 constexpr std::string_view kStatisticNames[] = {"t", "stat", "scores"};
-constexpr std::string_view kPValueNames[] = {
-    "p.value", "pvalue", "p_val", "pvals", "pval", "p_value", "p-value"};
+constexpr std::string_view kPValueNames[] = {"p.value", "pvalue",  "p_val",  "pvals",
+                                             "pval",    "p_value", "p-value"};
 constexpr std::string_view kFoldChangeNames[] = {
-    "logfc",  "log2foldchange", "avg_log2fc", "avg_logfc", "logfoldchanges",
-    "log2fc", "log2_fold_change", "lfc"};
+    "logfc",          "log2foldchange", "avg_log2fc",       "avg_logfc",
+    "logfoldchanges", "log2fc",         "log2_fold_change", "lfc"};
 
 std::string Lower(std::string_view text) {
   std::string out(text);
@@ -90,8 +90,8 @@ ColumnChoice ChooseColumns(const std::vector<std::string>& header, const ColumnR
     rule.kind = RankingRule::Kind::kStatistic;
     rule.value_column = request.statistic;
   } else if (!request.pvalue.empty()) {
-    rule.kind = request.sign_by.empty() ? RankingRule::Kind::kPValue
-                                        : RankingRule::Kind::kSignedPValue;
+    rule.kind =
+        request.sign_by.empty() ? RankingRule::Kind::kPValue : RankingRule::Kind::kSignedPValue;
     rule.value_column = request.pvalue;
     rule.sign_column = request.sign_by;
   } else {
@@ -125,8 +125,8 @@ std::string DescribeRanking(const ColumnChoice& choice) {
       text += "\"" + rule.value_column + "\", smallest first (no direction)";
       break;
     case RankingRule::Kind::kStatistic:
-      text += "\"" + rule.value_column + "\", " + (largest ? "largest first (rank 1 = most up)"
-                                                           : "smallest first (rank 1 = most down)");
+      text += "\"" + rule.value_column + "\", " +
+              (largest ? "largest first (rank 1 = most up)" : "smallest first (rank 1 = most down)");
       break;
     case RankingRule::Kind::kSignedPValue:
       text += "sign(" + rule.sign_column + ") x -log10(" + rule.value_column + "), " +

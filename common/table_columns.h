@@ -41,7 +41,7 @@ struct ColumnRequest {
 };
 
 struct ColumnChoice {
-  std::string layout;       // "limma topTable", ..., "simple table" (none known)
+  std::string layout;  // "limma topTable", ..., "simple table" (none known)
   RankingRule rule;
   std::string fold_change;  // the log fold change column, empty: none
   bool detected = false;    // some column was chosen from the header

@@ -19,7 +19,8 @@ std::vector<float> ParseWeightList(std::string_view text) {
         TrimBlanks(text.substr(start, comma == std::string_view::npos ? text.npos : comma - start));
     CellValue parsed = ParseCell(item);
     if (!parsed.ok || !parsed.value || !std::isfinite(*parsed.value)) {
-      throw ToolError("weight \"" + std::string(item) + "\" in --weights is not a number", ErrorKind::kUsage);
+      throw ToolError("weight \"" + std::string(item) + "\" in --weights is not a number",
+                      ErrorKind::kUsage);
     }
     double value = *parsed.value;
     // Weights are held as floats: a value whose float is 0 or infinite
@@ -32,9 +33,10 @@ std::vector<float> ParseWeightList(std::string_view text) {
     }
     sum = static_cast<float>(static_cast<double>(sum) + static_cast<double>(single));
     if (std::isinf(sum)) {
-      throw ToolError("the weights in --weights add up to more than single precision holds "
-                      "(about 3.4e38); scale them down",
-                      ErrorKind::kUsage);
+      throw ToolError(
+          "the weights in --weights add up to more than single precision holds "
+          "(about 3.4e38); scale them down",
+          ErrorKind::kUsage);
     }
     weights.push_back(single);
     if (comma == std::string_view::npos) break;

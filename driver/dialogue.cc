@@ -24,8 +24,8 @@ struct Question {
 constexpr Question kStudies{"Enter the number of studies", "The number of studies is",
                             "Number of studies cannot be greater than 100", 1, kMaxColumns};
 constexpr Question kStudiesRestricted{
-    "Enter the number of studies", "The number of studies=",
-    "Number of studies cannot be greater than 100", 1, kMaxColumns};
+    "Enter the number of studies",
+    "The number of studies=", "Number of studies cannot be greater than 100", 1, kMaxColumns};
 constexpr Question kProbes{"Enter the number of distinct probes in total",
                            "The number of distinct probes is",
                            "Number of distinct probes cannot be greater than 500000", 0, kMaxRows};

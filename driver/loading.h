@@ -59,8 +59,7 @@ RankMatrix ReadRankRecords(textio::ListReader& data, std::int32_t probes, std::i
                            unsigned threads = 1);
 
 // One statement of S reals into weights 1 .. S.
-void ReadStudyWeights(textio::ListReader& weights_file, std::int32_t studies,
-                      StudyWeights& weights);
+void ReadStudyWeights(textio::ListReader& weights_file, std::int32_t studies, StudyWeights& weights);
 
 // Row i's record position i into column S + 2; a column outside 1 .. 100
 // (S below -1) is the array-bounds condition at the first store.

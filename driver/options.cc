@@ -8,7 +8,6 @@
 #include "korvelan/version.h"
 #include "textio/termination.h"
 
-
 namespace korvelan::driver {
 namespace {
 
@@ -76,8 +75,7 @@ Options ParseOptions(std::span<const std::string_view> args) {
     }
     if (arg == "--threads") {
       if (n + 1 == args.size()) Refuse("--threads needs a value");
-      options.threads =
-          static_cast<unsigned>(ParseWhole(args[++n], kMaxThreads, "thread count"));
+      options.threads = static_cast<unsigned>(ParseWhole(args[++n], kMaxThreads, "thread count"));
       continue;
     }
     Refuse("unknown argument \"" + Printable(arg) + "\"");

@@ -101,22 +101,21 @@ auto FromCounter(const ExceedanceCounter& c) {
 
 }  // namespace
 
-void AppendResultRecords(std::string& out, const RankMatrix& ranks,
-                         std::int32_t line_column, const Statistics& observed,
-                         const PValues& p, std::int32_t first, std::int32_t last) {
+void AppendResultRecords(std::string& out, const RankMatrix& ranks, std::int32_t line_column,
+                         const Statistics& observed, const PValues& p, std::int32_t first,
+                         std::int32_t last) {
   AppendRecords(out, ranks, line_column, observed, FromArrays(p), first, last);
 }
 
-void WriteResultsFile(textio::ResultsFile& file, const RankMatrix& ranks,
-                      std::int32_t line_column, const Statistics& observed,
-                      const PValues& pvalues, std::int32_t probes, unsigned threads) {
+void WriteResultsFile(textio::ResultsFile& file, const RankMatrix& ranks, std::int32_t line_column,
+                      const Statistics& observed, const PValues& pvalues, std::int32_t probes,
+                      unsigned threads) {
   WriteAll(file, ranks, line_column, observed, FromArrays(pvalues), probes, threads);
 }
 
-void WriteResultsFile(textio::ResultsFile& file, const RankMatrix& ranks,
-                      std::int32_t line_column, const Statistics& observed,
-                      const ExceedanceCounter& counter, std::int32_t probes,
-                      unsigned threads) {
+void WriteResultsFile(textio::ResultsFile& file, const RankMatrix& ranks, std::int32_t line_column,
+                      const Statistics& observed, const ExceedanceCounter& counter,
+                      std::int32_t probes, unsigned threads) {
   WriteAll(file, ranks, line_column, observed, FromCounter(counter), probes, threads);
 }
 

@@ -25,9 +25,9 @@ namespace korvelan::driver {
 
 // Appends the data records of rows first .. last (1-based, within the
 // stored rows) to `out`; `line_column` is the line-number column S + 2.
-void AppendResultRecords(std::string& out, const RankMatrix& ranks,
-                         std::int32_t line_column, const engine::Statistics& observed,
-                         const engine::PValues& pvalues, std::int32_t first, std::int32_t last);
+void AppendResultRecords(std::string& out, const RankMatrix& ranks, std::int32_t line_column,
+                         const engine::Statistics& observed, const engine::PValues& pvalues,
+                         std::int32_t first, std::int32_t last);
 
 // Writes the whole results file and ends and closes it: BeginWriting, the
 // legend, the data records of rows 1 .. P written in chunks (one formatted
@@ -36,16 +36,15 @@ void AppendResultRecords(std::string& out, const RankMatrix& ranks,
 // Write failures come back as the file's Termination. The chunks are
 // formatted on `threads` threads (the text is the same for every number)
 // and written by the calling thread.
-void WriteResultsFile(textio::ResultsFile& file, const RankMatrix& ranks,
-                      std::int32_t line_column, const engine::Statistics& observed,
-                      const engine::PValues& pvalues, std::int32_t probes, unsigned threads = 1);
+void WriteResultsFile(textio::ResultsFile& file, const RankMatrix& ranks, std::int32_t line_column,
+                      const engine::Statistics& observed, const engine::PValues& pvalues,
+                      std::int32_t probes, unsigned threads = 1);
 
 // The same with the P-values taken from the counter chunk by chunk, so that
 // no array of all P-values is held.
-void WriteResultsFile(textio::ResultsFile& file, const RankMatrix& ranks,
-                      std::int32_t line_column, const engine::Statistics& observed,
-                      const engine::ExceedanceCounter& counter, std::int32_t probes,
-                      unsigned threads = 1);
+void WriteResultsFile(textio::ResultsFile& file, const RankMatrix& ranks, std::int32_t line_column,
+                      const engine::Statistics& observed, const engine::ExceedanceCounter& counter,
+                      std::int32_t probes, unsigned threads = 1);
 
 }  // namespace korvelan::driver
 

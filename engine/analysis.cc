@@ -11,8 +11,7 @@ namespace {
 // The sort has accepted the class column, so S lies in 0 .. 99; the loaded
 // matrix must then hold the P rows and S + 2 columns the parameters announce.
 void CheckLoadedShape(const DialogueParameters& params, const RankMatrix& ranks) {
-  if (params.probes > 0 &&
-      (ranks.rows() < params.probes || ranks.cols() < params.studies + 2)) {
+  if (params.probes > 0 && (ranks.rows() < params.probes || ranks.cols() < params.studies + 2)) {
     throw std::logic_error("rank matrix smaller than the analysis's counts");
   }
 }

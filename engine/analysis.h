@@ -60,8 +60,8 @@ struct RestrictedCounts {
 struct AnalysisOutcome {
   Statistics observed;  // rows in class-sorted order
   ClassRanges ranges;
-  std::optional<ExceedanceCounter> counter;      // main analysis (type 1)
-  std::optional<RestrictedCounts> restricted;    // restricted analysis (type 0)
+  std::optional<ExceedanceCounter> counter;    // main analysis (type 1)
+  std::optional<RestrictedCounts> restricted;  // restricted analysis (type 0)
 };
 
 // Runs the analysis of `params.analysis_type` (1 main, 0 restricted, any

@@ -104,7 +104,8 @@ inline std::uint32_t CompactSlotIn(float v, std::uint32_t b, const std::uint32_t
   const std::uint32_t g0 = start[b];
   Lanes x;
   std::memcpy(&x, values + g0, sizeof x);
-  if (x[3] < v) [[unlikely]] return SearchedSlot(OrderKey(v), g0 + 4, start[b + 1], keys);
+  if (x[3] < v) [[unlikely]]
+    return SearchedSlot(OrderKey(v), g0 + 4, start[b + 1], keys);
   const Lanes vv = {v, v, v, v};
   const Signed d = (x <= vv) + (x < vv);
   return 2 * g0 - static_cast<std::uint32_t>(d[0] + d[1] + d[2] + d[3]);

@@ -64,9 +64,8 @@ std::vector<std::int32_t> ClassSortOrder(std::int32_t class_column, const RankMa
     return key.data();
   };
   if (checks == SortChecks::kReported) {
-    numeric::SROWR_ORDER(kMaxRows, kMaxColumns, kMaxRows, /*icomp=*/0, /*iordr=*/1,
-                         kNoGroups, /*nkey=*/1, indkey, key_column, iperm.data(), ngrp,
-                         ngsize.get(), nnan);
+    numeric::SROWR_ORDER(kMaxRows, kMaxColumns, kMaxRows, /*icomp=*/0, /*iordr=*/1, kNoGroups,
+                         /*nkey=*/1, indkey, key_column, iperm.data(), ngrp, ngsize.get(), nnan);
     return iperm;
   }
   if (class_column < 1 || class_column > kMaxColumns) {
@@ -81,8 +80,7 @@ std::vector<std::int32_t> ClassSortOrder(std::int32_t class_column, const RankMa
   return iperm;
 }
 
-void ClassSort(std::int32_t class_column, RankMatrix& ranks, SortChecks checks,
-               WorkerPool* pool) {
+void ClassSort(std::int32_t class_column, RankMatrix& ranks, SortChecks checks, WorkerPool* pool) {
   const std::vector<std::int32_t> iperm = ClassSortOrder(class_column, ranks, checks);
   const std::int32_t rows = ranks.rows();
   WorkerPool one(1);
@@ -109,8 +107,7 @@ void ClassSort(const DialogueParameters& params, RankMatrix& ranks) {
 
 ClassRanges ComputeClassRanges(const DialogueParameters& params, const RankMatrix& ranks) {
   const std::int32_t m = params.classes;
-  ClassRanges ranges{RowArray<std::int32_t>(m, kMaxClasses),
-                     RowArray<std::int32_t>(m, kMaxClasses)};
+  ClassRanges ranges{RowArray<std::int32_t>(m, kMaxClasses), RowArray<std::int32_t>(m, kMaxClasses)};
   std::vector<std::int32_t> count =
       ZeroedBuffer<std::int32_t>(m > 0 ? static_cast<std::size_t>(m) : 0);
   for (std::int32_t i = 1; i <= params.probes; ++i) {

@@ -149,8 +149,7 @@ void ExceedanceCounter::BuildStatistic(int s, const float* obs) {
   std::vector<std::uint64_t> room = ZeroedBuffer<std::uint64_t>(most);
   group_of_row_[s] = ZeroedBuffer<std::int32_t>(rows);
   std::fill(group_of_row_[s].begin(), group_of_row_[s].end(), -1);
-  std::vector<std::uint32_t> keys =
-      ZeroedBuffer<std::uint32_t>(rows + kPadding * segments_.size());
+  std::vector<std::uint32_t> keys = ZeroedBuffer<std::uint32_t>(rows + kPadding * segments_.size());
   std::size_t nkeys = 0;
   std::int64_t extra = 0;
   for (Segment& seg : segments_) {
@@ -223,8 +222,8 @@ void ExceedanceCounter::BuildTable(Segment& seg, int s) {
   const auto buckets = static_cast<std::uint32_t>(groups) * kBucketsPerGroup;
   // The scale in double, then held within the floats (finite, positive: a
   // far too fine scale only sends more values to the last bucket).
-  const double scale = static_cast<double>(buckets) /
-                       (static_cast<double>(high) - static_cast<double>(low));
+  const double scale =
+      static_cast<double>(buckets) / (static_cast<double>(high) - static_cast<double>(low));
   const bool compact = groups > kCompactGroups;
   const BucketTable t{
       low, static_cast<float>(std::min(scale, double{std::numeric_limits<float>::max()})),

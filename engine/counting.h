@@ -82,8 +82,8 @@ class ExceedanceCounter {
   // large class is counted in as many parts as the pool has threads (at
   // most 4, each of about 32768 values or more); without one, in one part.
   // The parts change nothing but the work's division.
-  ExceedanceCounter(const Statistics& observed, const ClassRanges& ranges,
-                    std::int32_t classes, std::int32_t probes, WorkerPool* pool = nullptr);
+  ExceedanceCounter(const Statistics& observed, const ClassRanges& ranges, std::int32_t classes,
+                    std::int32_t probes, WorkerPool* pool = nullptr);
 
   // The counting step of one run, on the pool's threads or on this one.
   void CountRun(const Statistics& run, WorkerPool& pool);

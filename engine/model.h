@@ -52,8 +52,14 @@ inline void CheckBounds(std::int64_t index, std::int64_t upper) {
 // Study weights: entries 1 .. 100, all zero unless "weights.txt" was read.
 class StudyWeights {
  public:
-  float Get(std::int32_t j) const { CheckBounds(j, kMaxColumns); return w_[j - 1]; }
-  void Set(std::int32_t j, float v) { CheckBounds(j, kMaxColumns); w_[j - 1] = v; }
+  float Get(std::int32_t j) const {
+    CheckBounds(j, kMaxColumns);
+    return w_[j - 1];
+  }
+  void Set(std::int32_t j, float v) {
+    CheckBounds(j, kMaxColumns);
+    w_[j - 1] = v;
+  }
   const float* data() const { return w_.data(); }  // element 1
  private:
   std::array<float, kMaxColumns> w_{};

@@ -46,8 +46,7 @@ class RestrictedAnalysis {
   // `observed` and `ranges` must outlive the object and stay unchanged.
   RestrictedAnalysis(std::int32_t gene_id, std::int32_t gene_class, std::int32_t limit,
                      const Statistics& observed, const ClassRanges& ranges)
-      : gene_(gene_id), class_(gene_class), limit_(limit), observed_(observed),
-        ranges_(ranges) {}
+      : gene_(gene_id), class_(gene_class), limit_(limit), observed_(observed), ranges_(ranges) {}
 
   // The per-run step. A lower bound <= 0 (ordered comparison: NaN passes)
   // throws LimitProblem; bad indices throw condition 161.

@@ -45,9 +45,8 @@ class RowArray {
   // Checked read, 1-based: 161 outside 1 .. bound, zero beyond the stored part.
   T Get(std::int64_t i) const {
     CheckBounds(i, bound_);
-    return i <= static_cast<std::int64_t>(values_.size())
-               ? values_[static_cast<std::size_t>(i - 1)]
-               : T{};
+    return i <= static_cast<std::int64_t>(values_.size()) ? values_[static_cast<std::size_t>(i - 1)]
+                                                          : T{};
   }
   // Checked write; nothing in the program writes beyond the stored part, so
   // that is 161 as well.

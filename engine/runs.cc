@@ -189,7 +189,9 @@ void ThrowIfStopped(const std::stop_token& stop) {
 class DrawsAhead {
  public:
   DrawsAhead(std::int32_t p, std::int32_t s, std::int32_t piece)
-      : steps_(p - 1), piece_(std::max(piece, 1)), pieces_((steps_ + piece_ - 1) / piece_),
+      : steps_(p - 1),
+        piece_(std::max(piece, 1)),
+        pieces_((steps_ + piece_ - 1) / piece_),
         tasks_(static_cast<std::size_t>(pieces_) * static_cast<std::size_t>(s)),
         k_(ZeroedBuffer<std::int32_t>(static_cast<std::size_t>(steps_) *
                                       static_cast<std::size_t>(s))) {}
@@ -199,8 +201,8 @@ class DrawsAhead {
   // Piece `task` of the run whose first draw is the next of `run_start`.
   void Draw(std::size_t task, const DrawStream& run_start) {
     const auto j = static_cast<std::int32_t>(task / static_cast<std::size_t>(pieces_));
-    const std::int32_t first = static_cast<std::int32_t>(task % static_cast<std::size_t>(pieces_)) *
-                               piece_;
+    const std::int32_t first =
+        static_cast<std::int32_t>(task % static_cast<std::size_t>(pieces_)) * piece_;
     DrawStream own = run_start;
     own.Skip(2 * (static_cast<std::uint64_t>(steps_) * static_cast<std::uint64_t>(j) +
                   static_cast<std::uint64_t>(first)));
@@ -238,8 +240,13 @@ class RunLoop {
  public:
   RunLoop(const DialogueParameters& params, RankMatrix& ranks, const StudyWeights& weights,
           WorkerPool& pool, const RunDivision& division, const std::stop_token& stop)
-      : ranks_(ranks), weights_(weights), pool_(pool), stop_(stop), p_(params.probes),
-        s_(params.studies), runs_(params.runs),
+      : ranks_(ranks),
+        weights_(weights),
+        pool_(pool),
+        stop_(stop),
+        p_(params.probes),
+        s_(params.studies),
+        runs_(params.runs),
         per_study_(2 * static_cast<std::uint64_t>(p_ > 1 ? p_ - 1 : 0)),
         stats_tasks_(StatsTasks(p_, pool.size())) {
     if (runs_ <= 0 || p_ <= 1 || s_ <= 0) return;

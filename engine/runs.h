@@ -165,8 +165,8 @@ class Cancelled : public std::exception {
 // the loop returns `run` holds the last run's statistics.
 void PermutationRuns(const DialogueParameters& params, RankMatrix& ranks,
                      const StudyWeights& weights, DrawStream& draws, Statistics& run,
-                     const RunHooks& hooks, WorkerPool& pool,
-                     ExceedanceCounter* counter = nullptr, const RunDivision& division = {});
+                     const RunHooks& hooks, WorkerPool& pool, ExceedanceCounter* counter = nullptr,
+                     const RunDivision& division = {});
 
 // The same on a pool of `threads` threads of its own.
 void PermutationRuns(const DialogueParameters& params, RankMatrix& ranks,

@@ -40,8 +40,7 @@ void ScaleColumn(float* r, std::int32_t probes, double factor) {
 
 }  // namespace
 
-std::vector<float> CountPresent(const RankMatrix& ranks, std::int32_t probes,
-                                std::int32_t studies) {
+std::vector<float> CountPresent(const RankMatrix& ranks, std::int32_t probes, std::int32_t studies) {
   std::vector<float> present(studies > 0 ? static_cast<std::size_t>(studies) : 0, 0.0f);
   const bool stored = Stored(ranks, probes, studies);
   for (std::int32_t j = 1; j <= studies; ++j) {
@@ -75,8 +74,7 @@ void ScaleRanks(RankMatrix& ranks, std::int32_t probes, std::int32_t studies,
   }
 }
 
-void ScaleStudies(RankMatrix& ranks, std::int32_t probes, std::int32_t studies,
-                  WorkerPool& pool) {
+void ScaleStudies(RankMatrix& ranks, std::int32_t probes, std::int32_t studies, WorkerPool& pool) {
   if (!Stored(ranks, probes, studies) || probes <= 0 || studies <= 0) {
     ScaleRanks(ranks, probes, studies, CountPresent(ranks, probes, studies));
     return;

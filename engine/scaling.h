@@ -15,8 +15,7 @@ namespace korvelan::engine {
 // Per study j = 1 .. S (element j - 1): the number of probes among rows
 // 1 .. P whose rank is not the missing marker, counted in single precision
 // (exact: whole numbers below 2^24).
-std::vector<float> CountPresent(const RankMatrix& ranks, std::int32_t probes,
-                                std::int32_t studies);
+std::vector<float> CountPresent(const RankMatrix& ranks, std::int32_t probes, std::int32_t studies);
 
 // Every present rank r of study j becomes float((P / count(j)) * r): the
 // quotient and the product in double, rounded to float once, when stored.
@@ -27,8 +26,7 @@ void ScaleRanks(RankMatrix& ranks, std::int32_t probes, std::int32_t studies,
 // CountPresent and ScaleRanks in one, each study counted and scaled by one
 // of the pool's threads (a study's scale depends on its own column only).
 // The ranks are those of the two steps, bit for bit.
-void ScaleStudies(RankMatrix& ranks, std::int32_t probes, std::int32_t studies,
-                  WorkerPool& pool);
+void ScaleStudies(RankMatrix& ranks, std::int32_t probes, std::int32_t studies, WorkerPool& pool);
 
 }  // namespace korvelan::engine
 

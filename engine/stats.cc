@@ -32,7 +32,7 @@ inline std::uint32_t PresentMask(float r) { return r != kMissing ? 0xFFFFFFFFu :
                                                   const StudyWeights& weights, float* rmean,
                                                   float* rwmean, float* q, std::size_t first,
                                                   std::size_t n, std::int32_t s) {
-  float count[kBlock];   // whole numbers up to 98: exact in a float
+  float count[kBlock];  // whole numbers up to 98: exact in a float
   float wsum[kBlock];
   float sum[kBlock];
   for (std::size_t i = 0; i < n; ++i) {
@@ -82,8 +82,7 @@ inline std::uint32_t PresentMask(float r) { return r != kMissing ? 0xFFFFFFFFu :
 
 // The same loops in each instruction-set form (engine/vector_form.h).
 void StatsBlockBaseline(const RankMatrix& ranks, const StudyWeights& weights, float* rmean,
-                        float* rwmean, float* q, std::size_t first, std::size_t n,
-                        std::int32_t s) {
+                        float* rwmean, float* q, std::size_t first, std::size_t n, std::int32_t s) {
   StatsBlockBody(ranks, weights, rmean, rwmean, q, first, n, s);
 }
 
@@ -95,9 +94,8 @@ void StatsBlockBaseline(const RankMatrix& ranks, const StudyWeights& weights, fl
 }
 #endif
 
-void StatsBlock(VectorForm form, const RankMatrix& ranks, const StudyWeights& weights,
-                float* rmean, float* rwmean, float* q, std::size_t first, std::size_t n,
-                std::int32_t s) {
+void StatsBlock(VectorForm form, const RankMatrix& ranks, const StudyWeights& weights, float* rmean,
+                float* rwmean, float* q, std::size_t first, std::size_t n, std::int32_t s) {
 #if KORVELAN_AVX2_FORMS
   if (UseAvx2(form)) {
     StatsBlockAvx2(ranks, weights, rmean, rwmean, q, first, n, s);
@@ -109,9 +107,7 @@ void StatsBlock(VectorForm form, const RankMatrix& ranks, const StudyWeights& we
   StatsBlockBaseline(ranks, weights, rmean, rwmean, q, first, n, s);
 }
 
-std::size_t Blocks(std::int32_t p) {
-  return (static_cast<std::size_t>(p) + kBlock - 1) / kBlock;
-}
+std::size_t Blocks(std::int32_t p) { return (static_cast<std::size_t>(p) + kBlock - 1) / kBlock; }
 
 }  // namespace
 
@@ -127,8 +123,8 @@ void STATS(const RankMatrix& ranks, const StudyWeights& weights, std::span<float
   }
 }
 
-void STATS(const RankMatrix& ranks, const StudyWeights& weights, Statistics& out,
-           std::int32_t p, std::int32_t s) {
+void STATS(const RankMatrix& ranks, const StudyWeights& weights, Statistics& out, std::int32_t p,
+           std::int32_t s) {
   STATS(ranks, weights, out.rmean.span(), out.rwmean.span(), out.q.span(), p, s);
 }
 
@@ -154,12 +150,11 @@ void StatsTask(std::size_t task, std::size_t tasks, const RankMatrix& ranks,
   }
 }
 
-void STATS(const RankMatrix& ranks, const StudyWeights& weights, Statistics& out,
-           std::int32_t p, std::int32_t s, WorkerPool& pool) {
+void STATS(const RankMatrix& ranks, const StudyWeights& weights, Statistics& out, std::int32_t p,
+           std::int32_t s, WorkerPool& pool) {
   const std::size_t tasks = StatsTasks(p, pool.size());
-  pool.ForEach(tasks, [&](std::size_t t, unsigned) {
-    StatsTask(t, tasks, ranks, weights, out, p, s);
-  });
+  pool.ForEach(tasks,
+               [&](std::size_t t, unsigned) { StatsTask(t, tasks, ranks, weights, out, p, s); });
 }
 
 }  // namespace korvelan::engine

@@ -37,8 +37,7 @@ namespace korvelan::engine {
 // entries each, read as zero beyond P up to row 500000.
 struct Statistics {
   Statistics() = default;
-  explicit Statistics(std::int32_t probes)
-      : rmean(probes), rwmean(probes), q(probes) {}
+  explicit Statistics(std::int32_t probes) : rmean(probes), rwmean(probes), q(probes) {}
   RowArray<float> rmean;   // R-mean
   RowArray<float> rwmean;  // R-weighted mean
   RowArray<float> q;       // Q
@@ -51,18 +50,18 @@ struct Statistics {
 // S > 0; each output holds at least P entries. The probes are taken in
 // blocks, each block through all three passes before the next; a probe's
 // results depend on its own row only, so the blocking changes nothing.
-void STATS(const RankMatrix& ranks, const StudyWeights& weights,
-           std::span<float> rmean, std::span<float> rwmean, std::span<float> q,
-           std::int32_t p, std::int32_t s, VectorForm form = VectorForm::kWidest);
+void STATS(const RankMatrix& ranks, const StudyWeights& weights, std::span<float> rmean,
+           std::span<float> rwmean, std::span<float> q, std::int32_t p, std::int32_t s,
+           VectorForm form = VectorForm::kWidest);
 
 // STATS into the stored parts of `out` (which must hold P entries).
-void STATS(const RankMatrix& ranks, const StudyWeights& weights, Statistics& out,
-           std::int32_t p, std::int32_t s);
+void STATS(const RankMatrix& ranks, const StudyWeights& weights, Statistics& out, std::int32_t p,
+           std::int32_t s);
 
 // The same with the blocks of probes shared among the pool's threads (each
 // probe's additions still in study order, on one thread).
-void STATS(const RankMatrix& ranks, const StudyWeights& weights, Statistics& out,
-           std::int32_t p, std::int32_t s, WorkerPool& pool);
+void STATS(const RankMatrix& ranks, const StudyWeights& weights, Statistics& out, std::int32_t p,
+           std::int32_t s, WorkerPool& pool);
 
 // STATS as independent tasks of whole blocks of probes, for a batch shared
 // with other work: running tasks 0 .. StatsTasks(p, threads) - 1 in any

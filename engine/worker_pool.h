@@ -83,7 +83,7 @@ class WorkerPool {
   // Batches posted so far, and the end of the pool; the same.
   std::atomic<std::uint64_t> posted_{0};
   std::atomic<bool> stopping_{false};
-  unsigned sleepers_ = 0;      // workers waiting on wake_
+  unsigned sleepers_ = 0;       // workers waiting on wake_
   bool caller_asleep_ = false;  // the caller waits on finished_
   std::exception_ptr error_;
   std::vector<std::jthread> workers_;

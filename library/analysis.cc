@@ -29,9 +29,7 @@ std::string GeneAndStudy(std::size_t gene, std::size_t study) {
   return "gene " + std::to_string(gene + 1) + " in study " + std::to_string(study + 1);
 }
 
-bool FiniteInFloat(double v) {
-  return std::isfinite(v) && std::isfinite(static_cast<float>(v));
-}
+bool FiniteInFloat(double v) { return std::isfinite(v) && std::isfinite(static_cast<float>(v)); }
 
 void CheckRunOptions(const RunOptions& options) {
   if (options.runs < 1) Invalid("runs must be at least 1, not " + std::to_string(options.runs));
@@ -62,8 +60,8 @@ Prepared Prepare(const Input& in, std::int32_t analysis_type, std::int32_t runs)
   const auto studies = static_cast<std::size_t>(in.studies);
   if (in.ranks.size() != genes * studies) {
     Invalid("ranks holds " + std::to_string(in.ranks.size()) + " values; " +
-            std::to_string(in.genes) + " genes x " + std::to_string(in.studies) +
-            " studies need " + std::to_string(genes * studies));
+            std::to_string(in.genes) + " genes x " + std::to_string(in.studies) + " studies need " +
+            std::to_string(genes * studies));
   }
   if (!in.weights.empty() && in.weights.size() != studies) {
     Invalid("weights holds " + std::to_string(in.weights.size()) + " values for " +
@@ -170,8 +168,8 @@ auto Guarded(F&& f) -> decltype(f()) {
   }
 }
 
-constexpr int kStatisticOf[kPValues] = {engine::kRmean, engine::kRmean, engine::kRwmean,
-                                        engine::kRwmean, engine::kQ, engine::kQ};
+constexpr int kStatisticOf[kPValues] = {engine::kRmean,  engine::kRmean, engine::kRwmean,
+                                        engine::kRwmean, engine::kQ,     engine::kQ};
 constexpr bool kRightOf[kPValues] = {true, false, true, false, true, false};
 
 }  // namespace
@@ -205,7 +203,8 @@ Results Analyze(const Input& input, const RunOptions& options) {
         g.count[static_cast<std::size_t>(t)] =
             kRightOf[t] ? counter.right(stat, row) : counter.left(stat, row);
         // Rounded to float once, as the results file holds it.
-        g.p[static_cast<std::size_t>(t)] = static_cast<float>(counter.PValue(stat, kRightOf[t], row));
+        g.p[static_cast<std::size_t>(t)] =
+            static_cast<float>(counter.PValue(stat, kRightOf[t], row));
       }
     }
     return results;
@@ -239,8 +238,8 @@ RestrictedResult AnalyzeRestricted(const Input& input, const RestrictedQuery& qu
     p.params.limit = query.limit;
     std::optional<engine::AnalysisOutcome> out;
     try {
-      out.emplace(engine::RunAnalysis(p.params, p.ranks, StudyWeights{}, Setup(options),
-                                      Hooks(options)));
+      out.emplace(
+          engine::RunAnalysis(p.params, p.ranks, StudyWeights{}, Setup(options), Hooks(options)));
     } catch (const engine::LimitProblem&) {
       Invalid("the restriction limit " + std::to_string(query.limit) +
               " is at or above the R-mean of gene " + std::to_string(query.gene) +

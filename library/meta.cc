@@ -54,7 +54,8 @@ void CheckStudies(const std::vector<Study>& studies, const MetaOptions& options)
     }
     sum = static_cast<float>(static_cast<double>(sum) + static_cast<double>(single));
     if (!std::isfinite(sum)) {
-      Invalid("the weights add up to more than single precision holds (about 3.4e38); scale them down");
+      Invalid(
+          "the weights add up to more than single precision holds (about 3.4e38); scale them down");
     }
   }
   if (options.min_studies < 1 || options.min_studies > static_cast<std::int32_t>(studies.size())) {
@@ -116,9 +117,9 @@ namespace {
 // The rank matrix of the genes that take part, study after study, and what
 // each row is: a named gene's index, or none for a gene without an id.
 struct Matrix {
-  std::vector<std::size_t> named;  // the named rows, byte order of their ids
-  std::int64_t unnamed = 0;        // rows after them, genes without ids
-  std::vector<double> ranks;       // (named + unnamed) x studies
+  std::vector<std::size_t> named;      // the named rows, byte order of their ids
+  std::int64_t unnamed = 0;            // rows after them, genes without ids
+  std::vector<double> ranks;           // (named + unnamed) x studies
   std::vector<std::int32_t> measured;  // per named gene: studies with a rank
 };
 
@@ -138,7 +139,8 @@ std::vector<std::int32_t> NamedRanks(const std::vector<meta::RankedStudy>& ranke
   std::vector<std::int32_t> measured(genes, 0);
   for (std::size_t j = 0; j < ranked.size(); ++j) {
     const meta::StudyUniverse& su = u.studies[j];
-    const bool below = su.absent == Absent::kBelow && ranked[j].ranked < static_cast<std::size_t>(su.size);
+    const bool below =
+        su.absent == Absent::kBelow && ranked[j].ranked < static_cast<std::size_t>(su.size);
     const double rank_below = RankBelow(ranked[j], su);
     for (std::size_t i = 0; i < genes; ++i) {
       double& cell = r.ranks[j * genes + i];
@@ -182,7 +184,8 @@ Matrix BuildMatrix(const std::vector<meta::RankedStudy>& ranked, const meta::Uni
   }
   // Byte order of the ids: korvelan-prepare's data.txt order, on which the
   // class sort, and so every P-value, depends.
-  std::sort(m.named.begin(), m.named.end(), [&](std::size_t a, std::size_t b) { return r.genes[a] < r.genes[b]; });
+  std::sort(m.named.begin(), m.named.end(),
+            [&](std::size_t a, std::size_t b) { return r.genes[a] < r.genes[b]; });
   m.unnamed = UnnamedTakingPart(u, options.min_studies);
   const auto rows = static_cast<std::int64_t>(m.named.size()) + m.unnamed;
   if (rows == 0) {
@@ -190,8 +193,9 @@ Matrix BuildMatrix(const std::vector<meta::RankedStudy>& ranked, const meta::Uni
             (options.min_studies == 1 ? " study" : " studies"));
   }
   if (rows > kMaxGenes) {
-    Invalid(std::to_string(rows) + " genes take part (" + std::to_string(m.named.size()) + " with ids, " +
-            std::to_string(m.unnamed) + " more of a universe); at most " + std::to_string(kMaxGenes) +
+    Invalid(std::to_string(rows) + " genes take part (" + std::to_string(m.named.size()) +
+            " with ids, " + std::to_string(m.unnamed) + " more of a universe); at most " +
+            std::to_string(kMaxGenes) +
             " can (require more studies per gene, or give a smaller universe)");
   }
   const auto n = static_cast<std::size_t>(rows);
@@ -279,11 +283,14 @@ MetaResults RunMeta(const std::vector<Study>& studies, const MetaOptions& option
   MetaResults r;
   r.genes = u.genes;
   for (const Study& s : studies) r.studies.push_back(s.name);
-  r.universe = options.universe_size > 0 ? options.universe_size : static_cast<std::int64_t>(r.genes.size());
+  r.universe =
+      options.universe_size > 0 ? options.universe_size : static_cast<std::int64_t>(r.genes.size());
   for (std::size_t j = 0; j < studies.size(); ++j) {
     const meta::StudyUniverse& su = u.studies[j];
-    const bool given = su.absent == Absent::kBelow && (su.members || su.own || options.universe_size > 0);
-    r.study_facts.push_back({static_cast<std::int64_t>(ranked[j].ids.size()), su.size, su.absent, given});
+    const bool given =
+        su.absent == Absent::kBelow && (su.members || su.own || options.universe_size > 0);
+    r.study_facts.push_back(
+        {static_cast<std::int64_t>(ranked[j].ids.size()), su.size, su.absent, given});
   }
   const Matrix m = BuildMatrix(ranked, u, options, r);
 

@@ -18,7 +18,8 @@ bool Better(double a, double b, Order order) {
 
 }  // namespace
 
-std::unordered_map<std::string, double> MergePerId(const Study& study, const std::vector<double>& per_id,
+std::unordered_map<std::string, double> MergePerId(const Study& study,
+                                                   const std::vector<double>& per_id,
                                                    Duplicates duplicates, const std::string& what) {
   std::unordered_map<std::string, double> merged;
   if (per_id.empty()) return merged;

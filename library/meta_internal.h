@@ -69,7 +69,8 @@ Universe ResolveUniverse(const std::vector<Study>& studies, const std::vector<Ra
 // the best-ranked row's, or the mean of the rows' values that are not NaN.
 // Throws std::invalid_argument naming the study and `what` for a length
 // other than the ids'.
-std::unordered_map<std::string, double> MergePerId(const Study& study, const std::vector<double>& per_id,
+std::unordered_map<std::string, double> MergePerId(const Study& study,
+                                                   const std::vector<double>& per_id,
                                                    Duplicates duplicates, const std::string& what);
 
 // Throws std::invalid_argument for MetaOptions::effects that do not match

@@ -75,8 +75,7 @@ RankedStudy RankOneStudy(const Study& study, Duplicates duplicates) {
         Invalid("study \"" + study.name + "\" lists \"" + id + "\" twice, at positions " +
                 std::to_string(first_position[s] + 1) + " and " + std::to_string(i + 1) +
                 " (the duplicates option chooses first, best or mean)");
-      case Duplicates::kFirst:
-        break;
+      case Duplicates::kFirst: break;
       case Duplicates::kBest:
         if (!std::isnan(k) && (std::isnan(key[s]) || Better(k, key[s], study.order))) key[s] = k;
         break;

@@ -16,7 +16,8 @@ constexpr std::array<std::string_view, kPValues> kNames = {
 
 // Ascending with NaN after every number; 0 when equal or both NaN.
 int CompareWithNaNLast(double a, double b) {
-  if (std::isnan(a) || std::isnan(b)) return std::isnan(a) == std::isnan(b) ? 0 : (std::isnan(a) ? 1 : -1);
+  if (std::isnan(a) || std::isnan(b))
+    return std::isnan(a) == std::isnan(b) ? 0 : (std::isnan(a) ? 1 : -1);
   return a < b ? -1 : (a > b ? 1 : 0);
 }
 

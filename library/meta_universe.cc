@@ -13,7 +13,8 @@ namespace {
 using IdSet = std::unordered_set<std::string>;
 
 // The ids of a universe list, checked; `whose` names it in messages.
-std::shared_ptr<const IdSet> UniverseSet(const std::vector<std::string>& ids, const std::string& whose) {
+std::shared_ptr<const IdSet> UniverseSet(const std::vector<std::string>& ids,
+                                         const std::string& whose) {
   auto set = std::make_shared<IdSet>();
   set->reserve(ids.size());
   for (std::size_t u = 0; u < ids.size(); ++u) {
@@ -30,7 +31,8 @@ std::shared_ptr<const IdSet> UniverseSet(const std::vector<std::string>& ids, co
 
 void CheckSize(std::int64_t size, const std::string& whose) {
   if (size < 0) Invalid(whose + " size must not be negative, not " + std::to_string(size));
-  if (size > kMaxUniverse) Invalid(whose + " may hold at most " + std::to_string(kMaxUniverse) + " genes");
+  if (size > kMaxUniverse)
+    Invalid(whose + " may hold at most " + std::to_string(kMaxUniverse) + " genes");
 }
 
 }  // namespace
@@ -46,15 +48,20 @@ StudyUniverse StudyOwn(const Study& study, const RankedStudy& ranked, const Stud
   u.own = s.universe_size != 0 || !s.universe_ids.empty();
   const std::string whose = "the universe of study \"" + study.name + "\"";
   if (u.own && u.absent != Absent::kBelow) {
-    Invalid("study \"" + study.name + "\" gives a universe, which applies only to genes absent below the list");
+    Invalid("study \"" + study.name +
+            "\" gives a universe, which applies only to genes absent below the list");
   }
   if (s.universe_size != 0 && !s.universe_ids.empty()) {
-    Invalid("give the universe of study \"" + study.name + "\" as a size or as a list of ids, not both");
+    Invalid("give the universe of study \"" + study.name +
+            "\" as a size or as a list of ids, not both");
   }
   CheckSize(s.universe_size, whose);
-  if (s.universe_ids.size() > static_cast<std::size_t>(kMaxUniverse)) CheckSize(kMaxUniverse + 1, whose);
+  if (s.universe_ids.size() > static_cast<std::size_t>(kMaxUniverse))
+    CheckSize(kMaxUniverse + 1, whose);
   u.size = u.own ? s.universe_size : options.universe_size;
-  u.members = !u.own ? common_ids : s.universe_ids.empty() ? nullptr : UniverseSet(s.universe_ids, whose);
+  u.members = !u.own                   ? common_ids
+              : s.universe_ids.empty() ? nullptr
+                                       : UniverseSet(s.universe_ids, whose);
   // The common universe holds every gene, so a table's ids must be in it
   // too, although it ranks only them.
   for (const std::string& id : ranked.ids) {
@@ -80,7 +87,8 @@ StudyUniverse StudyOwn(const Study& study, const RankedStudy& ranked, const Stud
 
 // The named genes: first seen across the studies, then the ids of the
 // universe lists that no study names.
-std::vector<std::string> NamedGenes(const std::vector<RankedStudy>& ranked, const MetaOptions& options,
+std::vector<std::string> NamedGenes(const std::vector<RankedStudy>& ranked,
+                                    const MetaOptions& options,
                                     const std::vector<StudyUniverse>& universes) {
   std::vector<std::string> genes;
   IdSet seen;
@@ -92,7 +100,8 @@ std::vector<std::string> NamedGenes(const std::vector<RankedStudy>& ranked, cons
   for (const RankedStudy& r : ranked) add(r.ids);
   add(options.universe_ids);
   for (std::size_t j = 0; j < universes.size(); ++j) {
-    if (universes[j].absent == Absent::kBelow && universes[j].own) add(options.study_settings[j].universe_ids);
+    if (universes[j].absent == Absent::kBelow && universes[j].own)
+      add(options.study_settings[j].universe_ids);
   }
   return genes;
 }
@@ -103,13 +112,14 @@ Universe ResolveUniverse(const std::vector<Study>& studies, const std::vector<Ra
                          const MetaOptions& options) {
   const std::string common = "the universe";
   CheckSize(options.universe_size, common);
-  if (options.universe_ids.size() > static_cast<std::size_t>(kMaxUniverse)) CheckSize(kMaxUniverse + 1, common);
+  if (options.universe_ids.size() > static_cast<std::size_t>(kMaxUniverse))
+    CheckSize(kMaxUniverse + 1, common);
   if (options.universe_size > 0 && !options.universe_ids.empty()) {
     Invalid("give the universe as a size or as a list of ids, not both");
   }
   if (!options.study_settings.empty() && options.study_settings.size() != studies.size()) {
-    Invalid("there are settings for " + std::to_string(options.study_settings.size()) + " studies, not " +
-            std::to_string(studies.size()));
+    Invalid("there are settings for " + std::to_string(options.study_settings.size()) +
+            " studies, not " + std::to_string(studies.size()));
   }
   std::shared_ptr<const IdSet> common_ids;
   if (!options.universe_ids.empty()) common_ids = UniverseSet(options.universe_ids, common);
@@ -134,7 +144,8 @@ Universe ResolveUniverse(const std::vector<Study>& studies, const std::vector<Ra
     if (u.absent != Absent::kBelow || u.members) continue;
     if (u.size == 0) u.size = named;
     if (u.size < named) {
-      Invalid((u.own ? "the universe size of study \"" + studies[j].name + "\"" : std::string("the universe size")) +
+      Invalid((u.own ? "the universe size of study \"" + studies[j].name + "\""
+                     : std::string("the universe size")) +
               " " + std::to_string(u.size) + " is smaller than the " + std::to_string(named) +
               " genes the studies list");
     }

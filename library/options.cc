@@ -17,7 +17,8 @@ namespace {
 constexpr std::array<std::string_view, 2> kAbsentWords = {"below", "missing"};
 constexpr std::array<std::string_view, 4> kDuplicatesWords = {"refuse", "first", "best", "mean"};
 constexpr std::array<std::string_view, 2> kFirstWords = {"largest", "smallest"};
-constexpr std::array<std::string_view, 6> kInputFormatWords = {"auto", "tables", "lists", "columns", "rows", "long"};
+constexpr std::array<std::string_view, 6> kInputFormatWords = {"auto",    "tables", "lists",
+                                                               "columns", "rows",   "long"};
 constexpr std::array<std::string_view, 4> kDelimiterWords = {"auto", "tab", "comma", "semicolon"};
 constexpr std::array<std::string_view, 2> kPValuesWords = {"plus-one", "exact"};
 // PValueIndex order; PValueName gives the same names (a test holds them equal).
@@ -27,16 +28,17 @@ constexpr std::int64_t kMaxRuns = std::numeric_limits<std::int32_t>::max();
 constexpr std::int64_t kMaxThreads = 256;
 
 constexpr OptionSpec Word(std::string_view name, std::span<const std::string_view> words,
-                std::string_view default_value, std::string_view help) {
+                          std::string_view default_value, std::string_view help) {
   return {name, OptionKind::kWord, words, 0, 0, default_value, help};
 }
 
 constexpr OptionSpec Whole(std::string_view name, std::int64_t low, std::int64_t high,
-                 std::string_view default_value, std::string_view help) {
+                           std::string_view default_value, std::string_view help) {
   return {name, OptionKind::kWhole, {}, low, high, default_value, help};
 }
 
-constexpr OptionSpec Form(std::string_view name, std::string_view help, std::string_view default_value = "") {
+constexpr OptionSpec Form(std::string_view name, std::string_view help,
+                          std::string_view default_value = "") {
   return {name, OptionKind::kForm, {}, 0, 0, default_value, help};
 }
 
@@ -56,9 +58,10 @@ constexpr std::array<OptionSpec, 20> kOptions = {
     Word("absent", kAbsentWords, "",
          "below: a gene a study did not rank is ranked below its list, tied over the rest of the universe "
          "(default for lists); missing: it is not ranked by that study (default for tables)"),
-    Whole("universe", 1, kMaxUniverse, "",
-          "With absent genes below: the number of genes N the studies chose from, or their ids (on "
-          "korvelan-meta's command line a file of them, one per line; default: the genes the studies name)"),
+    Whole(
+        "universe", 1, kMaxUniverse, "",
+        "With absent genes below: the number of genes N the studies chose from, or their ids (on "
+        "korvelan-meta's command line a file of them, one per line; default: the genes the studies name)"),
     Word("duplicates", kDuplicatesWords, "",
          "An id twice in one study: refuse, first, best or mean (default: mean for study tables, "
          "refuse otherwise)"),
@@ -68,7 +71,8 @@ constexpr std::array<OptionSpec, 20> kOptions = {
     Word("pvalues", kPValuesWords, "plus-one",
          "plus-one: (count + 1) / (total + 1), never 0; exact: count / total"),
     Whole("runs", 1, kMaxRuns, "1000", "Monte Carlo runs"),
-    Whole("seed", 1, kMaxSeed, "", "The generator's seed (default: drawn, and recorded with the results)"),
+    Whole("seed", 1, kMaxSeed, "",
+          "The generator's seed (default: drawn, and recorded with the results)"),
     Whole("threads", 1, kMaxThreads, "",
           "Threads for the runs; the results do not depend on them (default: one per processor)"),
     Form("weights",
@@ -88,10 +92,12 @@ std::optional<std::int64_t> WholeNumber(std::string_view text) {
     negative = text.front() == '-';
     text.remove_prefix(1);
   }
-  if (text.empty() || text.find_first_not_of("0123456789") != std::string_view::npos) return std::nullopt;
+  if (text.empty() || text.find_first_not_of("0123456789") != std::string_view::npos)
+    return std::nullopt;
   text.remove_prefix(std::min(text.find_first_not_of('0'), text.size()));
   if (text.size() > 18) {
-    return negative ? std::numeric_limits<std::int64_t>::min() : std::numeric_limits<std::int64_t>::max();
+    return negative ? std::numeric_limits<std::int64_t>::min()
+                    : std::numeric_limits<std::int64_t>::max();
   }
   std::int64_t value = 0;
   for (char c : text) value = value * 10 + (c - '0');
@@ -143,13 +149,14 @@ std::string OptionProblem(const OptionSpec& option, std::string_view text) {
   const std::optional<std::int64_t> value = WholeNumber(text);
   if (!value) return "must be a whole number in decimal digits, not " + Quoted(text);
   if (*value >= option.low && *value <= option.high) return {};
-  return "must be a whole number from " + std::to_string(option.low) + " to " + std::to_string(option.high) +
-         ", not " + std::string(text);
+  return "must be a whole number from " + std::to_string(option.low) + " to " +
+         std::to_string(option.high) + ", not " + std::string(text);
 }
 
 std::string AllowedValues(const OptionSpec& option) {
   if (option.kind == OptionKind::kForm) return {};
-  if (option.kind == OptionKind::kWhole) return std::to_string(option.low) + " .. " + std::to_string(option.high);
+  if (option.kind == OptionKind::kWhole)
+    return std::to_string(option.low) + " .. " + std::to_string(option.high);
   std::string text;
   for (std::string_view word : option.words) text += (text.empty() ? "" : ", ") + std::string(word);
   return text;
@@ -160,8 +167,8 @@ Absent AbsentFromWord(std::string_view word) {
 }
 
 Duplicates DuplicatesFromWord(std::string_view word) {
-  constexpr std::array<Duplicates, 4> kValues = {Duplicates::kRefuse, Duplicates::kFirst, Duplicates::kBest,
-                                                 Duplicates::kMean};
+  constexpr std::array<Duplicates, 4> kValues = {Duplicates::kRefuse, Duplicates::kFirst,
+                                                 Duplicates::kBest, Duplicates::kMean};
   return kValues[WordIndex("duplicates", word)];
 }
 
@@ -181,9 +188,13 @@ std::string_view WordOf(Duplicates duplicates) {
   return kDuplicatesWords[0];
 }
 
-std::string_view WordOf(PValues pvalues) { return kPValuesWords[pvalues == PValues::kExact ? 1 : 0]; }
+std::string_view WordOf(PValues pvalues) {
+  return kPValuesWords[pvalues == PValues::kExact ? 1 : 0];
+}
 
-int SortColumnFromWord(std::string_view word) { return static_cast<int>(WordIndex("sort-by", word)); }
+int SortColumnFromWord(std::string_view word) {
+  return static_cast<int>(WordIndex("sort-by", word));
+}
 
 unsigned DefaultThreads() {
   long count = 0;

@@ -127,8 +127,8 @@ std::string Substitute(std::string_view tmpl) {
   std::size_t i = 0;
   while (i < tmpl.size()) {
     if (i + 5 <= tmpl.size() && tmpl[i] == '%' && tmpl[i + 1] == '(' &&
-        (tmpl[i + 2] == 'I' || tmpl[i + 2] == 'L') && tmpl[i + 3] >= '1' &&
-        tmpl[i + 3] <= '9' && tmpl[i + 4] == ')') {
+        (tmpl[i + 2] == 'I' || tmpl[i + 2] == 'L') && tmpl[i + 3] >= '1' && tmpl[i + 3] <= '9' &&
+        tmpl[i + 4] == ')') {
       const std::size_t k = static_cast<std::size_t>(tmpl[i + 3] - '1');
       out += tmpl[i + 2] == 'I' ? std::to_string(s.ints[k]) : s.strings[k];
       i += 5;
@@ -213,8 +213,8 @@ void E1MES(std::int32_t type, std::int32_t code, std::string_view message) {
   std::string text = ".  " + Substitute(message);
   if (text.size() > kMaxMessage) text.resize(kMaxMessage);
   if (!ValidType(type)) return;
-  s.pending = Pending{true, std::move(text), std::string(Trimmed(level.name)),
-                      s.stack.size(), type, code};
+  s.pending =
+      Pending{true, std::move(text), std::string(Trimmed(level.name)), s.stack.size(), type, code};
   if (type >= 5 && s.print[TypeIndex(type)]) PrintPending();
 }
 

@@ -21,8 +21,8 @@ float ScaleByLoop() {
   // Each product is formed in double and stored back in single precision;
   // the first pass already lands on (2^24 - 1) 2^-55 and leaves the loop.
   while (static_cast<double>(scale) * 2147483648.0 >= 1.0) {
-    scale = static_cast<float>(static_cast<double>(scale) *
-                               (1.0 - static_cast<double>(kHalfEpsilon)));
+    scale =
+        static_cast<float>(static_cast<double>(scale) * (1.0 - static_cast<double>(kHalfEpsilon)));
   }
   return scale;
 }

@@ -6,8 +6,8 @@
 namespace korvelan::numeric {
 namespace {
 
-constexpr std::array<std::string_view, 7> kTypeWords = {
-    "NOTE", "ALERT", "WARNING", "FATAL", "TERMINAL", "WARNING", "FATAL"};
+constexpr std::array<std::string_view, 7> kTypeWords = {"NOTE",     "ALERT",   "WARNING", "FATAL",
+                                                        "TERMINAL", "WARNING", "FATAL"};
 
 constexpr std::string_view kContinuation = " ***          ";
 constexpr std::size_t kContinuationSpan = 64;
@@ -36,9 +36,8 @@ std::string RightJustified(std::int64_t value, std::size_t width) {
   return std::string(width - digits.size(), ' ') + digits;
 }
 
-std::vector<std::string> MessageLines(std::string_view type_word,
-                                      std::int32_t code, std::string_view name,
-                                      std::string_view text) {
+std::vector<std::string> MessageLines(std::string_view type_word, std::int32_t code,
+                                      std::string_view name, std::string_view text) {
   std::string word(type_word);
   word.resize(std::max<std::size_t>(word.size(), 8), ' ');
   // Built by appends: a chain of operator+ on temporaries here trips a
@@ -52,8 +51,8 @@ std::vector<std::string> MessageLines(std::string_view type_word,
   const std::size_t len = text.size();
   // The budget only goes below 1 for names far longer than a stack entry
   // holds; one character per line still makes progress then.
-  const std::size_t budget = static_cast<std::size_t>(std::max<std::int64_t>(
-      1, kFirstLineBudget - static_cast<std::int64_t>(part.size())));
+  const std::size_t budget = static_cast<std::size_t>(
+      std::max<std::int64_t>(1, kFirstLineBudget - static_cast<std::int64_t>(part.size())));
   if (len <= budget) {
     lines.push_back(head + std::string(text));
     return lines;
@@ -94,16 +93,15 @@ std::vector<std::string> MessageLines(std::string_view type_word,
 }
 
 std::vector<std::string> TracebackLines(const std::vector<TracebackEntry>& levels) {
-  std::vector<std::string> lines = {
-      "     Here is a traceback of subprogram calls in reverse order:",
-      "     Routine name                    Error type  Error code",
-      "     ------------                    ----------  ----------"};
+  std::vector<std::string> lines = {"     Here is a traceback of subprogram calls in reverse order:",
+                                    "     Routine name                    Error type  Error code",
+                                    "     ------------                    ----------  ----------"};
   for (std::size_t level = levels.size(); level >= 1; --level) {
     const TracebackEntry& entry = levels[level - 1];
     std::string name = entry.name.substr(0, std::min(entry.name.size(), kNameWidth));
     name.resize(kNameWidth, ' ');
-    std::string line = "     " + name + RightJustified(entry.type, 6) + "      " +
-                       RightJustified(entry.code, 6);
+    std::string line =
+        "     " + name + RightJustified(entry.type, 6) + "      " + RightJustified(entry.code, 6);
     if (level > 2) line += "    (Called internally)";
     lines.push_back(std::move(line));
   }

@@ -32,9 +32,8 @@ std::string_view ErrorTypeWord(std::int32_t type);
 // 64 when it has none. A continuation that would start on a blank starts one
 // position later, which is how the two blanks after a sentence vanish at a
 // line start.
-std::vector<std::string> MessageLines(std::string_view type_word,
-                                      std::int32_t code, std::string_view name,
-                                      std::string_view text);
+std::vector<std::string> MessageLines(std::string_view type_word, std::int32_t code,
+                                      std::string_view name, std::string_view text);
 
 // One level of the routine stack as the traceback shows it.
 struct TracebackEntry {

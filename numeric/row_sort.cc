@@ -44,8 +44,7 @@ class KeyedRows {
     std::int32_t row;
   };
 
-  KeyedRows(float* key, std::int32_t* row, const std::vector<const float*>& columns,
-            bool absolute)
+  KeyedRows(float* key, std::int32_t* row, const std::vector<const float*>& columns, bool absolute)
       : key_(key), row_(row), columns_(columns), absolute_(absolute) {}
 
   int Compare(std::int32_t p, std::int32_t q) const {
@@ -159,9 +158,8 @@ std::int32_t SortAndGroup(const Arguments& a, const std::vector<const float*>& c
     key[p] = absolute ? std::fabs(v) : v;
   }
   KeyedRows<kSingleKey> store(key, rows, columns, absolute);
-  detail::QuickSortRows(store, n,
-                        detail::SegmentStack{ws.lower_stack(), ws.upper_stack(),
-                                             ws.stack_capacity()});
+  detail::QuickSortRows(
+      store, n, detail::SegmentStack{ws.lower_stack(), ws.upper_stack(), ws.stack_capacity()});
   if (a.iret > 1) return 0;
   std::int32_t groups = 1;
   ngsize[0] = 1;
@@ -189,8 +187,8 @@ void MoveRows(const Arguments& a, float* x, const std::int32_t* iperm, float* sc
   }
 }
 
-void Sort(const Arguments& a, const KeyColumnSource& key_column, RowSortWorkspace& ws,
-          Outputs out, float* x) {
+void Sort(const Arguments& a, const KeyColumnSource& key_column, RowSortWorkspace& ws, Outputs out,
+          float* x) {
   std::vector<const float*> columns;
   columns.reserve(static_cast<std::size_t>(a.nkey));
   for (std::int32_t k = 0; k < a.nkey; ++k) columns.push_back(key_column(a.indkey[k]));
@@ -218,8 +216,8 @@ void Sort(const Arguments& a, const KeyColumnSource& key_column, RowSortWorkspac
 
 // The working part, which receives the storage: every other argument check,
 // then the sort.
-void S2OWR(const Arguments& a, const KeyColumnSource& key_column, RowSortWorkspace& ws,
-           Outputs out, float* x) {
+void S2OWR(const Arguments& a, const KeyColumnSource& key_column, RowSortWorkspace& ws, Outputs out,
+           float* x) {
   E1PSH("S2OWR");
   if (a.ldx < a.nrow) {
     E1STI(1, a.ldx);
@@ -304,10 +302,9 @@ void RowSort(const Arguments& a, const KeyColumnSource& key_column, Outputs out,
 
 }  // namespace
 
-void SROWR(std::int32_t nrow, std::int32_t ncol, float* x, std::int32_t ldx,
-           std::int32_t icomp, std::int32_t iordr, std::int32_t iret, std::int32_t nkey,
-           const std::int32_t* indkey, std::int32_t* iperm, std::int32_t& ngrp,
-           std::int32_t* ngsize, std::int32_t& nnan) {
+void SROWR(std::int32_t nrow, std::int32_t ncol, float* x, std::int32_t ldx, std::int32_t icomp,
+           std::int32_t iordr, std::int32_t iret, std::int32_t nkey, const std::int32_t* indkey,
+           std::int32_t* iperm, std::int32_t& ngrp, std::int32_t* ngsize, std::int32_t& nnan) {
   const Arguments a{nrow, ncol, ldx, icomp, iordr, iret, nkey, indkey};
   const KeyColumnSource columns_of_x = [x, ldx](std::int32_t column) -> const float* {
     return x + static_cast<std::size_t>(column - 1) * static_cast<std::size_t>(ldx);
@@ -327,9 +324,8 @@ void ROW_ORDER(std::int32_t nrow, std::int32_t ncol, std::int32_t icomp, std::in
 
 void SROWR_ORDER(std::int32_t nrow, std::int32_t ncol, std::int32_t ldx, std::int32_t icomp,
                  std::int32_t iordr, std::int32_t iret, std::int32_t nkey,
-                 const std::int32_t* indkey, const KeyColumnSource& key_column,
-                 std::int32_t* iperm, std::int32_t& ngrp, std::int32_t* ngsize,
-                 std::int32_t& nnan) {
+                 const std::int32_t* indkey, const KeyColumnSource& key_column, std::int32_t* iperm,
+                 std::int32_t& ngrp, std::int32_t* ngsize, std::int32_t& nnan) {
   const Arguments a{nrow, ncol, ldx, icomp, iordr, iret, nkey, indkey};
   RowSort(a, key_column, Outputs{iperm, ngrp, ngsize, nnan}, nullptr);
 }

@@ -43,10 +43,9 @@ namespace korvelan::numeric {
 // missing, whatever IRET). IORDR = 1 reverses the sorted order of the
 // non-missing rows (and NGSIZE); the missing rows stay at the end.
 // Arrays are passed as pointers to their first element (element 1).
-void SROWR(std::int32_t nrow, std::int32_t ncol, float* x, std::int32_t ldx,
-           std::int32_t icomp, std::int32_t iordr, std::int32_t iret,
-           std::int32_t nkey, const std::int32_t* indkey, std::int32_t* iperm,
-           std::int32_t& ngrp, std::int32_t* ngsize, std::int32_t& nnan);
+void SROWR(std::int32_t nrow, std::int32_t ncol, float* x, std::int32_t ldx, std::int32_t icomp,
+           std::int32_t iordr, std::int32_t iret, std::int32_t nkey, const std::int32_t* indkey,
+           std::int32_t* iperm, std::int32_t& ngrp, std::int32_t* ngsize, std::int32_t& nnan);
 
 // Column c of X (c in INDKEY) as NROW floats, element 1 first.
 using KeyColumnSource = std::function<const float*(std::int32_t column)>;
@@ -61,12 +60,10 @@ using KeyColumnSource = std::function<const float*(std::int32_t column)>;
 // once, by IPERM: new row p = input row IPERM(p) (for IRET 0 or 2).
 // Time O(NROW log NROW) comparisons; 500000 rows on one key take a few tens
 // of milliseconds.
-void SROWR_ORDER(std::int32_t nrow, std::int32_t ncol, std::int32_t ldx,
-                 std::int32_t icomp, std::int32_t iordr, std::int32_t iret,
-                 std::int32_t nkey, const std::int32_t* indkey,
-                 const KeyColumnSource& key_column,
-                 std::int32_t* iperm, std::int32_t& ngrp, std::int32_t* ngsize,
-                 std::int32_t& nnan);
+void SROWR_ORDER(std::int32_t nrow, std::int32_t ncol, std::int32_t ldx, std::int32_t icomp,
+                 std::int32_t iordr, std::int32_t iret, std::int32_t nkey,
+                 const std::int32_t* indkey, const KeyColumnSource& key_column, std::int32_t* iperm,
+                 std::int32_t& ngrp, std::int32_t* ngsize, std::int32_t& nnan);
 
 // The same sort without the checks and reports, for callers that have
 // validated their arguments themselves (NROW >= 1, NCOL >= 1, ICOMP and

@@ -67,8 +67,8 @@ bool Partition(Store& a, std::int32_t& i, std::int32_t& j, float r, SegmentStack
   // r is always a multiple of 1/128, so (j - i) * r is exact in double (a
   // float product would round for long segments and could move the pivot);
   // i is whole, so truncating the sum is truncating the product.
-  const std::int32_t ij = i + static_cast<std::int32_t>(static_cast<double>(j - i) *
-                                                        static_cast<double>(r));
+  const std::int32_t ij =
+      i + static_cast<std::int32_t>(static_cast<double>(j - i) * static_cast<double>(r));
   typename Store::Pivot t = a.Load(ij);
   int c = a.CompareToPivot(i, t);
   bool equal = c == 0;

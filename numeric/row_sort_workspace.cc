@@ -12,8 +12,7 @@ std::size_t g_limit_bytes = 0;
 // The single-precision constants 2.8854 and 1.4427 (about 2 / ln 2 and
 // 1 / ln 2), widened exactly; the logarithm and the sum are in double.
 std::size_t TruncatedLogTerm(float factor, double offset, std::size_t d) {
-  const double value =
-      static_cast<double>(factor) * std::log(static_cast<double>(d)) + offset;
+  const double value = static_cast<double>(factor) * std::log(static_cast<double>(d)) + offset;
   return static_cast<std::size_t>(value);
 }
 
@@ -31,8 +30,7 @@ bool RowSortWorkspace::Obtain(std::int32_t nrow, std::int32_t ncol) {
   const std::size_t d = static_cast<std::size_t>(std::max({nrow, ncol, 1}));
   const std::size_t reals = RealCount(d);
   const std::size_t ints = IntegerCount(d);
-  if (g_limit_bytes != 0 &&
-      reals * sizeof(float) + ints * sizeof(std::int32_t) > g_limit_bytes) {
+  if (g_limit_bytes != 0 && reals * sizeof(float) + ints * sizeof(std::int32_t) > g_limit_bytes) {
     return false;
   }
   try {

@@ -153,9 +153,7 @@ void ConsoleWrite(std::string_view text, std::int32_t value) {
   WriteConsole(ListRecords(text, value));
 }
 
-void ConsoleWrite(std::string_view text, double value) {
-  WriteConsole(ListRecords(text, value));
-}
+void ConsoleWrite(std::string_view text, double value) { WriteConsole(ListRecords(text, value)); }
 
 void ConsoleFormatted(std::string_view line) {
   WriteConsole(std::vector<std::string>{std::string(line)});
@@ -183,14 +181,14 @@ int OpenInputFile(std::string_view name, int unit) {
     if (fd < 0) {
       // The retry can only fail because the first attempt was refused: a
       // missing file that may not be created is a refusal too.
-      const Severe n = errno == ENOTDIR ? Severe::kFileNotFound
+      const Severe n = errno == ENOTDIR                        ? Severe::kFileNotFound
                        : (IsRefusal(errno) || errno == ENOENT) ? Severe::kPermission
-                                                                : Severe::kOpenFailure;
+                                                               : Severe::kOpenFailure;
       throw Termination::SevereIo(n, unit, FullPath(name));
     }
   }
   if (fd < 0) {
-    const Severe n = errno == EISDIR                        ? Severe::kPermission
+    const Severe n = errno == EISDIR                         ? Severe::kPermission
                      : (errno == ENOENT || errno == ENOTDIR) ? Severe::kFileNotFound
                                                              : Severe::kOpenFailure;
     throw Termination::SevereIo(n, unit, FullPath(name));
@@ -206,7 +204,7 @@ ResultsFile::ResultsFile(std::string_view name, int unit) : unit_(unit), path_(F
   // No O_TRUNC: an old file stays whole until the new results are ended.
   int fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
   if (fd < 0) {
-    const Severe n = IsRefusal(errno)                       ? Severe::kPermission
+    const Severe n = IsRefusal(errno)                        ? Severe::kPermission
                      : (errno == ENOENT || errno == ENOTDIR) ? Severe::kFileNotFound
                                                              : Severe::kOpenFailure;
     throw Termination::SevereIo(n, unit_, path_);

@@ -27,9 +27,7 @@ std::mutex& EndingMutex() {
   return m;
 }
 
-void WriteReport(const std::string& bytes) {
-  (void)internal::WriteAll(STDERR_FILENO, bytes);
-}
+void WriteReport(const std::string& bytes) { (void)internal::WriteAll(STDERR_FILENO, bytes); }
 
 [[noreturn]] void EndProcess(int status) {
   // No destructors and no atexit handlers: other threads may still be
@@ -52,12 +50,9 @@ sigset_t InterruptSignals() {
 
 const char* EventName(int sig) {
   switch (sig) {
-    case SIGINT:
-      return "control-C";
-    case SIGQUIT:
-      return "control-BREAK";
-    default:
-      return "window-CLOSE";
+    case SIGINT: return "control-C";
+    case SIGQUIT: return "control-BREAK";
+    default: return "window-CLOSE";
   }
 }
 

@@ -34,11 +34,11 @@ constexpr std::size_t kBlock = 8 << 20;
 
 enum CharClass : unsigned char {
   kCharOrdinary,
-  kCharBlank,     // blank, tab
+  kCharBlank,  // blank, tab
   kCharComma,
   kCharSlash,
-  kCharNewline,   // LF: the end of a record
-  kCharReturn,    // CR: ends a record only right before LF
+  kCharNewline,  // LF: the end of a record
+  kCharReturn,   // CR: ends a record only right before LF
 };
 
 constexpr std::array<unsigned char, 256> MakeClasses() {
@@ -507,9 +507,7 @@ class ListReader::Impl {
       if (pos_ == end_ && !Refill()) Fail(Severe::kEndOfFile);
       const char c = buf_[pos_];
       switch (ClassOf(c)) {
-        case kCharBlank:
-          ++pos_;
-          continue;
+        case kCharBlank: ++pos_; continue;
         case kCharNewline:
           ++pos_;
           // The next record must exist for the statement to go on.
@@ -530,11 +528,8 @@ class ListReader::Impl {
             continue;
           }
           return Item{Item::kNull, 1};
-        case kCharSlash:
-          ++pos_;
-          return Item{Item::kSlash, 0};
-        default:
-          return Token();
+        case kCharSlash: ++pos_; return Item{Item::kSlash, 0};
+        default: return Token();
       }
     }
   }
@@ -586,8 +581,8 @@ class ListReader::Impl {
   std::size_t end_ = 0;  // end of the bytes read so far
   bool eof_ = false;
   bool last_read_filled_ = false;
-  bool started_ = false;      // a statement has read a record
-  bool after_value_ = false;  // a value since the last separating comma
+  bool started_ = false;       // a statement has read a record
+  bool after_value_ = false;   // a value since the last separating comma
   std::vector<float> floats_;  // the plain-text path's values of a block
 };
 

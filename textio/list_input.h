@@ -51,8 +51,7 @@ std::unique_ptr<ByteSource> FileDescriptorSource(int fd);
 // The given bytes, for tests and in-memory data. Each Read() hands out at
 // most `max_read` bytes (0 counts as 1), so tests and fuzzers can put the
 // reader's chunk boundaries anywhere inside tokens and records.
-std::unique_ptr<ByteSource> StringSource(std::string bytes,
-                                         std::size_t max_read = SIZE_MAX);
+std::unique_ptr<ByteSource> StringSource(std::string bytes, std::size_t max_read = SIZE_MAX);
 
 class ListReader {
  public:

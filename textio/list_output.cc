@@ -40,8 +40,7 @@ std::string ExponentForm(double value) {
 std::string IntegerField(std::int32_t value) {
   char buf[16];
   const auto r = std::to_chars(buf, buf + sizeof buf, value);
-  return RightJustify(std::string_view(buf, static_cast<std::size_t>(r.ptr - buf)),
-                      kIntegerWidth);
+  return RightJustify(std::string_view(buf, static_cast<std::size_t>(r.ptr - buf)), kIntegerWidth);
 }
 
 std::string DoubleField(double value) {
@@ -71,8 +70,7 @@ std::string DoubleField(double value) {
   // leading digit: the value then lies within half a unit of the 16th digit
   // of the power of ten, far inside half a unit of the 15th.
   char fixed[64];
-  const auto f = std::to_chars(fixed, fixed + sizeof fixed, value, std::chars_format::fixed,
-                               15 - k);
+  const auto f = std::to_chars(fixed, fixed + sizeof fixed, value, std::chars_format::fixed, 15 - k);
   std::string digits(fixed, static_cast<std::size_t>(f.ptr - fixed));
   if (k == 15) digits += '.';  // no decimals: the point is still written
   std::string out = RightJustify(digits, kFixedPart);

@@ -10,8 +10,7 @@ namespace {
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 // Powers of ten that are exact in a float (5^10 < 2^24).
-constexpr float kPow10[] = {1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f,
-                            1e6f, 1e7f, 1e8f, 1e9f, 1e10f};
+constexpr float kPow10[] = {1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f, 1e6f, 1e7f, 1e8f, 1e9f, 1e10f};
 
 }  // namespace
 
@@ -94,8 +93,8 @@ PlainScan ScanPlainReals(const char* begin, const char* end, std::size_t limit, 
       }
     }
     const char after = *p;
-    if (digits > 0 && (after == ' ' || after == '\t' || after == '\n' ||
-                       (after == '\r' && p[1] == '\n'))) {
+    if (digits > 0 &&
+        (after == ' ' || after == '\t' || after == '\n' || (after == '\r' && p[1] == '\n'))) {
       // At most 7 digits: below 2^24, exact, like the power of ten.
       const float f = scale == 0 ? static_cast<float>(m) : static_cast<float>(m) / kPow10[scale];
       out[n++] = negative ? -f : f;

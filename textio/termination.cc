@@ -91,12 +91,10 @@ Termination Termination::Message(std::string line, int status) {
 std::string Termination::ReportLine() const {
   switch (kind_) {
     case Kind::kSevere:
-      return "forrtl: severe (" + std::to_string(number_) + "): " +
-             SevereText(static_cast<Severe>(number_), unit_, text_);
-    case Kind::kMessage:
-      return text_;
-    case Kind::kStop:
-      break;
+      return "forrtl: severe (" + std::to_string(number_) +
+             "): " + SevereText(static_cast<Severe>(number_), unit_, text_);
+    case Kind::kMessage: return text_;
+    case Kind::kStop: break;
   }
   return std::string();
 }
@@ -120,7 +118,8 @@ PhaseScope::~PhaseScope() {
   // meanwhile on another thread cannot make the stack lose track.
   std::lock_guard<std::mutex> lock(ScopeMutex());
   auto& s = Scopes();
-  const auto it = std::find_if(s.rbegin(), s.rend(), [this](const Scope& e) { return e.owner == this; });
+  const auto it =
+      std::find_if(s.rbegin(), s.rend(), [this](const Scope& e) { return e.owner == this; });
   if (it != s.rend()) s.erase(std::next(it).base());
 }
 

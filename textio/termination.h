@@ -27,16 +27,16 @@ inline constexpr std::string_view kConsoleInputName = "CONIN$";
 
 // Message numbers of the severe run-time conditions this program can meet.
 enum class Severe : int {
-  kPermission = 9,         // "permission to access file denied, unit %d, file %s"
-  kEndOfFile = 24,         // "end-of-file during read, unit %d, file %s"
-  kFileNotFound = 29,      // "file not found, unit %d, file %s"
-  kOpenFailure = 30,       // "open failure, unit %d, file %s"
-  kNoMemory = 41,          // "insufficient virtual memory"
-  kSyntax = 59,            // "list-directed I/O syntax error, unit %d, file %s"
-  kConversion = 64,        // "input conversion error, unit %d, file %s"
-  kAlreadyAllocated = 151, // "allocatable array is already allocated"
-  kNotAllocated = 153,     // "allocatable array or pointer is not allocated"
-  kBounds = 161,           // "Program Exception - array bounds exceeded"
+  kPermission = 9,          // "permission to access file denied, unit %d, file %s"
+  kEndOfFile = 24,          // "end-of-file during read, unit %d, file %s"
+  kFileNotFound = 29,       // "file not found, unit %d, file %s"
+  kOpenFailure = 30,        // "open failure, unit %d, file %s"
+  kNoMemory = 41,           // "insufficient virtual memory"
+  kSyntax = 59,             // "list-directed I/O syntax error, unit %d, file %s"
+  kConversion = 64,         // "input conversion error, unit %d, file %s"
+  kAlreadyAllocated = 151,  // "allocatable array is already allocated"
+  kNotAllocated = 153,      // "allocatable array or pointer is not allocated"
+  kBounds = 161,            // "Program Exception - array bounds exceeded"
 };
 
 class Termination : public std::exception {
@@ -75,12 +75,12 @@ class Termination : public std::exception {
   enum class Kind { kSevere, kStop, kMessage };
   Termination(Kind kind, int number, int unit, std::string text, int status);
   Kind kind_;
-  int number_;       // severe message number
-  int unit_;         // channel, when has_unit_
+  int number_;  // severe message number
+  int unit_;    // channel, when has_unit_
   bool has_unit_ = false;
-  std::string text_; // channel name (severe) or the message line
+  std::string text_;  // channel name (severe) or the message line
   int status_;
-  std::string stack_; // listing recorded at construction (severe only)
+  std::string stack_;  // listing recorded at construction (severe only)
 };
 
 // The text of a severe condition with its placeholders filled, e.g.

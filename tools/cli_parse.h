@@ -27,8 +27,10 @@ inline std::string ToolVersionLine(const std::string& program) {
 inline const CLI::Validator kDecimalOnly(
     [](const std::string& text) -> std::string {
       std::string_view digits = text;
-      if (!digits.empty() && (digits.front() == '+' || digits.front() == '-')) digits.remove_prefix(1);
-      if (!digits.empty() && digits.find_first_not_of("0123456789") == std::string_view::npos) return {};
+      if (!digits.empty() && (digits.front() == '+' || digits.front() == '-'))
+        digits.remove_prefix(1);
+      if (!digits.empty() && digits.find_first_not_of("0123456789") == std::string_view::npos)
+        return {};
       return "\"" + text + "\" is not a whole number in decimal digits";
     },
     "", "DECIMAL");

@@ -23,8 +23,9 @@ GeneKey ParseGenesFile(std::string_view text, const std::string& source) {
   Table table = ParseTable(text, source, '\t');
   if (table.columns.size() < 3 || table.columns[0] != "line" || table.columns[1] != "gene" ||
       table.columns[2] != "class") {
-    throw ToolError(source + ": not a genes.tsv of korvelan-prepare (its header starts with "
-                             "line, gene, class)");
+    throw ToolError(source +
+                    ": not a genes.tsv of korvelan-prepare (its header starts with "
+                    "line, gene, class)");
   }
   GeneKey key;
   key.study_names.assign(table.columns.begin() + 3, table.columns.end());

@@ -94,17 +94,20 @@ std::optional<std::string> SettleShared(const CLI::App& app, Settings& s) {
 // Every shared option, in the library's order (its --help order), with the
 // program's own options where they belong.
 void AddOptions(CLI::App& app, Settings& s) {
-  app.add_option("inputs", s.inputs, "Input files: study tables, lists, or one table of all studies");
+  app.add_option("inputs", s.inputs,
+                 "Input files: study tables, lists, or one table of all studies");
   for (const OptionSpec& spec : SharedOptions()) {
     CLI::Option* option = AddShared(app, s, spec.name);
     if (spec.name == "universe") option->type_name("N|FILE");
     if (spec.name == "split-ids") option->type_name("SEP");
     if (spec.name == "studies") {
-      app.add_option("-o,--out", s.out, "Results directory (created; refused if it exists unless --force)")
+      app.add_option("-o,--out", s.out,
+                     "Results directory (created; refused if it exists unless --force)")
           ->required();
     }
   }
-  app.add_option("--top", s.top, "Genes shown on screen (default 10; 0: none)")->check(CLI::Range(0, 1000000));
+  app.add_option("--top", s.top, "Genes shown on screen (default 10; 0: none)")
+      ->check(CLI::Range(0, 1000000));
   app.add_flag("-q,--quiet", s.quiet, "No progress bar, per-study lines or table on screen");
   app.add_flag("--force", s.force, "Replace an existing results directory");
 }
@@ -138,8 +141,8 @@ void ShowTop(std::ostream& out, const MetaResults& r, int sort_by, std::int32_t 
     ids.push_back(EscapedText(r.genes[order[k]]));
     width = std::max(width, ids.back().size());
   }
-  out << std::left << std::setw(static_cast<int>(width + 2)) << "gene" << std::setw(11) << "n_studies"
-      << std::setw(12) << "R_mean" << std::setw(16) << p;
+  out << std::left << std::setw(static_cast<int>(width + 2)) << "gene" << std::setw(11)
+      << "n_studies" << std::setw(12) << "R_mean" << std::setw(16) << p;
   out << (r.directional ? std::setw(16) : std::setw(0)) << "q" + p.substr(1)
       << (r.directional ? "direction" : "") << "\n";
   for (std::size_t k = 0; k < shown; ++k) {
@@ -156,7 +159,8 @@ void ShowTop(std::ostream& out, const MetaResults& r, int sort_by, std::int32_t 
 std::size_t ClassCount(const MetaResults& r) {
   std::vector<std::int32_t> seen;
   for (std::size_t i = 0; i < r.genes.size(); ++i) {
-    if (r.analysed[i] && std::find(seen.begin(), seen.end(), r.klass[i]) == seen.end()) seen.push_back(r.klass[i]);
+    if (r.analysed[i] && std::find(seen.begin(), seen.end(), r.klass[i]) == seen.end())
+      seen.push_back(r.klass[i]);
   }
   return seen.size();
 }
@@ -192,7 +196,8 @@ void ShowStudies(std::ostream& out, const MetaResults& results, bool per_study) 
         << " genes of the universe have no id: they take part in the runs and the q-values, "
            "without rows in results.tsv\n";
   }
-  if (const std::string note = UniverseNote(results); !note.empty()) out << "korvelan-meta: " << note << "\n";
+  if (const std::string note = UniverseNote(results); !note.empty())
+    out << "korvelan-meta: " << note << "\n";
 }
 
 int Interrupted(std::ostream& err) {
@@ -206,17 +211,21 @@ std::optional<std::string> ArgumentProblem(const CLI::App& app, const Settings& 
   if (app.get_option("--universe")->count() > 0 && s.universe.empty()) {
     return "--universe needs a number of genes or the name of a file of ids";
   }
-  if (!s.pvalue.empty() && !s.statistic.empty()) return "give at most one of --pvalue and --statistic";
+  if (!s.pvalue.empty() && !s.statistic.empty())
+    return "give at most one of --pvalue and --statistic";
   if (!s.sign_by.empty() && s.pvalue.empty()) return "--sign-by needs --pvalue";
-  if (s.inputs.empty() == s.sheet.empty()) return "give input files or --studies SHEET (one of the two)";
-  if (!s.sheet.empty() && s.weights != "equal") return "with --studies, weights go in the sheet's weight column";
+  if (s.inputs.empty() == s.sheet.empty())
+    return "give input files or --studies SHEET (one of the two)";
+  if (!s.sheet.empty() && s.weights != "equal")
+    return "with --studies, weights go in the sheet's weight column";
   return std::nullopt;
 }
 
 // The analysis with the progress bar (when shown) ended on every path; the
 // meta layer's complaints about a study name its file.
 MetaResults Analyse(const StudyInput& input, const MetaOptions& options,
-                    const std::vector<std::filesystem::path>& files, std::optional<ProgressBar>& bar) {
+                    const std::vector<std::filesystem::path>& files,
+                    std::optional<ProgressBar>& bar) {
   try {
     MetaResults results = RunMeta(input.studies(), options);
     if (bar) bar->Finish();
@@ -250,8 +259,8 @@ void WarnOfLeftovers(const StagedDirectory& directory, std::ostream& err) {
 void RefuseNonUtf8(std::span<const std::string> args) {
   for (std::size_t a = 0; a < args.size(); ++a) {
     if (const std::size_t bad = textio::FirstInvalidUtf8(args[a]); bad != std::string::npos) {
-      throw ToolError("argument " + std::to_string(a + 1) + " (\"" + args[a] + "\") is not UTF-8 text (byte " +
-                          std::to_string(bad + 1) + ")",
+      throw ToolError("argument " + std::to_string(a + 1) + " (\"" + args[a] +
+                          "\") is not UTF-8 text (byte " + std::to_string(bad + 1) + ")",
                       ErrorKind::kUsage);
     }
   }
@@ -267,9 +276,10 @@ void SettleArguments(const CLI::App& app, Settings& s) {
 // it will run.
 void AnnounceRun(std::ostream& out, std::ostream& err, const StudyInput& input, const RunPlan& plan,
                  bool seed_drawn, bool quiet) {
-  out << kProgram << ": " << input.studies().size() << " studies (" << input.format() << "), absent genes "
-      << plan.absent << ", seed " << plan.options.seed
-      << (seed_drawn ? " (drawn; --seed " + std::to_string(plan.options.seed) + " repeats this run)" : "")
+  out << kProgram << ": " << input.studies().size() << " studies (" << input.format()
+      << "), absent genes " << plan.absent << ", seed " << plan.options.seed
+      << (seed_drawn ? " (drawn; --seed " + std::to_string(plan.options.seed) + " repeats this run)"
+                     : "")
       << "; running " << plan.options.runs << " runs\n";
   if (!quiet) {
     for (const std::string& line : input.TableLines()) out << line << "\n";
@@ -277,7 +287,8 @@ void AnnounceRun(std::ostream& out, std::ostream& err, const StudyInput& input, 
   out << std::flush;
   // Top-k lists share few ids by nature; tables of all measured genes
   // that share few point at ids of another kind.
-  for (const std::string& warning : input.Warnings()) err << kProgram << ": warning: " << warning << "\n";
+  for (const std::string& warning : input.Warnings())
+    err << kProgram << ": warning: " << warning << "\n";
 }
 
 struct Times {
@@ -285,8 +296,9 @@ struct Times {
 };
 
 // results.tsv, report.html and run.json into the staged directory.
-void WriteResults(StagedDirectory& directory, const StudyInput& input, const Settings& s, const RunPlan& plan,
-                  const MetaResults& results, RunFacts& facts, const Times& times) {
+void WriteResults(StagedDirectory& directory, const StudyInput& input, const Settings& s,
+                  const RunPlan& plan, const MetaResults& results, RunFacts& facts,
+                  const Times& times) {
   const int sort_by = SortColumn(s);
   directory.Write("results.tsv", ResultsTsv(results, sort_by));
   directory.Write("report.html", ReportPage(input, s, plan, results, facts));
@@ -299,30 +311,35 @@ void WriteResults(StagedDirectory& directory, const StudyInput& input, const Set
 
 void ShowDone(std::ostream& out, const MetaResults& results, const Settings& s) {
   const std::size_t classes = ClassCount(results);
-  out << kProgram << ": " << results.genes.size() << " genes, " << results.genes_analysed << " analysed in "
-      << classes << (classes == 1 ? " information class" : " information classes") << "; results in "
+  out << kProgram << ": " << results.genes.size() << " genes, " << results.genes_analysed
+      << " analysed in " << classes
+      << (classes == 1 ? " information class" : " information classes") << "; results in "
       << EscapedText(s.out.string()) << "\n";
   if (!s.quiet && s.top > 0) ShowTop(out, results, SortColumn(s), s.top);
 }
 
 // From the settled arguments to the results directory, committed whole.
-void RunAndWrite(const Settings& s, std::span<const std::string> args, std::ostream& out, std::ostream& err,
-                 const MetaTerminal& terminal, Times times) {
+void RunAndWrite(const Settings& s, std::span<const std::string> args, std::ostream& out,
+                 std::ostream& err, const MetaTerminal& terminal, Times times) {
   // Refused before any work: the arguments that need no input, and an
   // output directory that cannot be used or must not be replaced.
-  const std::optional<std::int32_t> universe_size = UniverseSize(s.universe, "--universe N", ErrorKind::kUsage);
+  const std::optional<std::int32_t> universe_size =
+      UniverseSize(s.universe, "--universe N", ErrorKind::kUsage);
   ParseWeightList(s.weights);
   StagedDirectory directory(s.out, s.force, FilesRead(s, universe_size.has_value()));
   WarnOfLeftovers(directory, err);
   const StudyInput input = ReadStudies(s.inputs, s.sheet, s);
   const bool seed_drawn = !s.seed.has_value();
-  RunPlan plan = SettleOptions(input, s, seed_drawn ? DrawSeed() : static_cast<std::int32_t>(*s.seed),
-                               s.threads > 0 ? s.threads : DefaultThreads());
+  RunPlan plan =
+      SettleOptions(input, s, seed_drawn ? DrawSeed() : static_cast<std::int32_t>(*s.seed),
+                    s.threads > 0 ? s.threads : DefaultThreads());
   plan.options.stop = terminal.stop;
   std::optional<ProgressBar> bar;
   if (terminal.progress_bar && !s.quiet) {
     bar.emplace(err);
-    plan.options.progress = [&bar](std::int32_t done, std::int32_t total) { bar->Update(done, total); };
+    plan.options.progress = [&bar](std::int32_t done, std::int32_t total) {
+      bar->Update(done, total);
+    };
   }
   times.read = std::chrono::steady_clock::now();
   AnnounceRun(out, err, input, plan, seed_drawn, s.quiet);

@@ -18,7 +18,8 @@ std::string ClockText(std::int64_t seconds) {
 
 std::string ProgressLine(std::int32_t done, std::int32_t total, std::chrono::milliseconds elapsed) {
   constexpr int kWidth = 30;
-  const int filled = total > 0 ? static_cast<int>(static_cast<std::int64_t>(done) * kWidth / total) : 0;
+  const int filled =
+      total > 0 ? static_cast<int>(static_cast<std::int64_t>(done) * kWidth / total) : 0;
   std::string line = "[" + std::string(static_cast<std::size_t>(filled), '#') +
                      std::string(static_cast<std::size_t>(kWidth - filled), '.') + "] " +
                      std::to_string(done) + "/" + std::to_string(total) + " runs, " +

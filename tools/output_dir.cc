@@ -16,12 +16,15 @@ namespace fs = std::filesystem;
 
 namespace {
 
-[[noreturn]] void Refuse(const std::string& message) { throw ToolError(message, ErrorKind::kUsage); }
+[[noreturn]] void Refuse(const std::string& message) {
+  throw ToolError(message, ErrorKind::kUsage);
+}
 
 void RefuseExisting(const fs::path& target) {
   std::error_code ec;
   if (fs::exists(fs::symlink_status(target, ec))) {
-    Refuse(target.string() + " already exists; choose another -o directory or add --force to replace it");
+    Refuse(target.string() +
+           " already exists; choose another -o directory or add --force to replace it");
   }
 }
 
@@ -43,7 +46,8 @@ fs::path Canonical(const fs::path& path) {
 fs::path TargetPath(const fs::path& given) {
   fs::path target = given.lexically_normal();
   if (!target.has_filename()) target = target.parent_path();
-  if (target.empty() || target.filename() == "." || target.filename() == ".." || target == target.root_path()) {
+  if (target.empty() || target.filename() == "." || target.filename() == ".." ||
+      target == target.root_path()) {
     return Canonical(given);
   }
   return target;
@@ -64,8 +68,8 @@ void CheckReplaceable(const fs::path& target, std::span<const fs::path> inputs) 
     const std::string name = entry.path().filename().string();
     const bool own = std::find(kOwnFiles.begin(), kOwnFiles.end(), name) != kOwnFiles.end();
     if (!own || !fs::is_regular_file(entry.symlink_status(ec))) {
-      Refuse("--force replaces only a results directory, and " + target.string() + " holds " + name +
-             "; choose another -o directory");
+      Refuse("--force replaces only a results directory, and " + target.string() + " holds " +
+             name + "; choose another -o directory");
     }
   }
   if (ec) Refuse("cannot list " + target.string() + ": " + ec.message());
@@ -74,7 +78,8 @@ void CheckReplaceable(const fs::path& target, std::span<const fs::path> inputs) 
 fs::path Sibling(const fs::path& target, const char* kind) {
   fs::path parent = target.parent_path();
   if (parent.empty()) parent = ".";
-  std::string pattern = (parent / ("." + target.filename().string() + "." + kind + "-XXXXXX")).string();
+  std::string pattern =
+      (parent / ("." + target.filename().string() + "." + kind + "-XXXXXX")).string();
   if (mkdtemp(pattern.data()) == nullptr) {
     throw ToolError("cannot create a directory beside " + target.string() + ": " +
                     std::strerror(errno));
@@ -89,7 +94,8 @@ StagedDirectory::StagedDirectory(fs::path target, bool replace, std::span<const 
   if (target.empty()) Refuse("-o needs a directory name");
   target_ = TargetPath(target);
   if (Within(Canonical(fs::current_path()), Canonical(target_))) {
-    Refuse("-o " + target.string() + " is the working directory or holds it; name a directory below it");
+    Refuse("-o " + target.string() +
+           " is the working directory or holds it; name a directory below it");
   }
   if (!replace_) RefuseExisting(target_);
   std::error_code ec;
@@ -118,7 +124,8 @@ std::vector<fs::path> StagedDirectory::Leftovers() const {
     const std::string name = entry.path().filename().string();
     if (!name.starts_with(stem) || entry.path() == staging_) continue;
     const std::string_view kind = std::string_view(name).substr(stem.size());
-    if ((kind.starts_with("partial-") || kind.starts_with("old-")) && kind.find('-') + 7 == kind.size()) {
+    if ((kind.starts_with("partial-") || kind.starts_with("old-")) &&
+        kind.find('-') + 7 == kind.size()) {
       found.push_back(entry.path());
     }
   }
@@ -136,12 +143,15 @@ void StagedDirectory::Write(std::string_view name, std::string_view contents) {
 
 void StagedDirectory::Commit() {
   std::error_code ec;
-  fs::permissions(staging_, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
-                                fs::perms::others_read | fs::perms::others_exec, ec);
+  fs::permissions(staging_,
+                  fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                      fs::perms::others_read | fs::perms::others_exec,
+                  ec);
   if (!replace_ || !fs::exists(target_, ec)) {
     if (!replace_) RefuseExisting(target_);
     if (::rename(staging_.c_str(), target_.c_str()) != 0) {
-      throw ToolError("cannot move the results into " + target_.string() + ": " + std::strerror(errno));
+      throw ToolError("cannot move the results into " + target_.string() + ": " +
+                      std::strerror(errno));
     }
     committed_ = true;
     return;
@@ -158,7 +168,8 @@ void StagedDirectory::Commit() {
   if (::rename(staging_.c_str(), target_.c_str()) != 0) {
     const int error = errno;
     ::rename(aside.c_str(), target_.c_str());
-    throw ToolError("cannot move the results into " + target_.string() + ": " + std::strerror(error));
+    throw ToolError("cannot move the results into " + target_.string() + ": " +
+                    std::strerror(error));
   }
   committed_ = true;
   // Only this program's files go; anything that came in since the check

@@ -19,7 +19,8 @@
 
 namespace korvelan::tools {
 
-inline constexpr std::array<std::string_view, 3> kOwnFiles = {"results.tsv", "report.html", "run.json"};
+inline constexpr std::array<std::string_view, 3> kOwnFiles = {"results.tsv", "report.html",
+                                                              "run.json"};
 
 class StagedDirectory {
  public:

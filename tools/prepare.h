@@ -23,8 +23,8 @@ struct PrepareOptions {
   std::vector<std::filesystem::path> tables;
   std::vector<std::string> names;  // one per table; empty: the file names' stems
   RankingRule rule;
-  std::optional<char> delimiter;   // nullopt: detected per table
-  std::string weights = "equal";   // see ParseWeights
+  std::optional<char> delimiter;  // nullopt: detected per table
+  std::string weights = "equal";  // see ParseWeights
   std::int64_t runs = 1000;
   GeneOrder order = GeneOrder::kSorted;
   std::filesystem::path directory;
@@ -35,7 +35,7 @@ struct PrepareSummary {
   std::vector<std::size_t> listed;  // per study: genes in its table
   std::vector<std::size_t> ranked;  // per study: genes with a rank
   std::size_t genes = 0;
-  std::size_t unranked = 0;         // listed somewhere, ranked nowhere: left out
+  std::size_t unranked = 0;  // listed somewhere, ranked nowhere: left out
   std::vector<std::size_t> class_sizes;
 };
 

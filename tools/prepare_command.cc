@@ -35,9 +35,9 @@ void AddOptions(CLI::App& app, Arguments& a) {
       ->required();
   app.add_option("--gene", a.options.rule.gene_column, "Column with the gene id")->required();
   a.pvalue = app.add_option("--pvalue", a.pvalue_column,
-                                "Rank by this p-value column, rank 1 = smallest p");
+                            "Rank by this p-value column, rank 1 = smallest p");
   a.statistic = app.add_option("--statistic", a.statistic_column,
-                                   "Rank by this signed statistic column (see --first)");
+                               "Rank by this signed statistic column (see --first)");
   a.sign_by = app.add_option(
       "--sign-by", a.options.rule.sign_column,
       "With --pvalue: rank by signed significance sign(COLUMN) x -log10(p), e.g. COLUMN = "
@@ -63,7 +63,6 @@ void AddOptions(CLI::App& app, Arguments& a) {
   app.add_option("--gene-order", a.gene_order,
                  "Line order: sorted (by gene id, byte order) or first-seen")
       ->check(CLI::IsMember({"sorted", "first-seen"}));
-
 }
 
 std::vector<std::string> SplitNames(const std::string& names) {
@@ -89,7 +88,7 @@ PrepareOptions Settle(const Arguments& a) {
   PrepareOptions options = a.options;
   options.names = SplitNames(a.names);
   options.rule.value_column = a.statistic_column.empty() ? a.pvalue_column : a.statistic_column;
-  options.rule.kind = !a.statistic_column.empty()           ? RankingRule::Kind::kStatistic
+  options.rule.kind = !a.statistic_column.empty()         ? RankingRule::Kind::kStatistic
                       : !options.rule.sign_column.empty() ? RankingRule::Kind::kSignedPValue
                                                           : RankingRule::Kind::kPValue;
   options.rule.first = a.first == "largest" ? RankFirst::kLargest : RankFirst::kSmallest;

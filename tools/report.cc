@@ -15,8 +15,7 @@ namespace korvelan::tools {
 namespace {
 
 constexpr std::array<std::string_view, kPValueCount> kPNames = {
-    "p_Rmean_right", "p_Rmean_left", "p_Rwmean_right",
-    "p_Rwmean_left", "p_Q_right",    "p_Q_left",
+    "p_Rmean_right", "p_Rmean_left", "p_Rwmean_right", "p_Rwmean_left", "p_Q_right", "p_Q_left",
 };
 
 }  // namespace
@@ -34,9 +33,8 @@ std::vector<ReportRow> JoinResults(const std::vector<ResultRecord>& records, con
                                    const std::string& results_source,
                                    const std::string& genes_source) {
   if (records.size() != key.genes.size()) {
-    throw ToolError(results_source + " holds " + std::to_string(records.size()) +
-                    " results but " + genes_source + " lists " +
-                    std::to_string(key.genes.size()) +
+    throw ToolError(results_source + " holds " + std::to_string(records.size()) + " results but " +
+                    genes_source + " lists " + std::to_string(key.genes.size()) +
                     " genes: they do not come from the same data.txt");
   }
   std::vector<ReportRow> rows;
@@ -235,8 +233,8 @@ std::vector<ReportRow> Report(const ReportOptions& options) {
   files.Stage(options.table, ResultsTable(rows));
   if (options.svg) files.Stage(*options.svg, SvgFigure(rows));
   if (options.html) {
-    std::vector<std::pair<std::string, std::string>> facts = {
-        {"results file", results_source}, {"genes file", genes_source}};
+    std::vector<std::pair<std::string, std::string>> facts = {{"results file", results_source},
+                                                              {"genes file", genes_source}};
     std::string runs = options.answers ? RunsFromAnswers(*options.answers) : "";
     facts.emplace_back("runs", runs.empty() ? "not recorded" : runs);
     facts.emplace_back("seed", options.seed.empty() ? "not recorded" : options.seed);

@@ -85,7 +85,8 @@ std::optional<std::int64_t> PlusOneRuns(const Arguments& a) {
   const std::filesystem::path answers = a.directory / "answers.txt";
   const std::int64_t runs = RunsAnswered(answers);
   if (runs < 1) {
-    throw ToolError("--pvalues plus-one needs --runs (no runs in " + MessageLine(answers.string()) + ")",
+    throw ToolError("--pvalues plus-one needs --runs (no runs in " + MessageLine(answers.string()) +
+                        ")",
                     ErrorKind::kUsage);
   }
   return runs;
@@ -93,7 +94,8 @@ std::optional<std::int64_t> PlusOneRuns(const Arguments& a) {
 
 ReportOptions Settle(const Arguments& a) {
   const std::optional<PValueIndex> column = PValueColumn(a.sort_by);
-  if (!column) throw ToolError("--sort-by " + a.sort_by + " is not a P-value column", ErrorKind::kUsage);
+  if (!column)
+    throw ToolError("--sort-by " + a.sort_by + " is not a P-value column", ErrorKind::kUsage);
   ReportOptions options;
   options.results_file = a.results_file.empty() ? a.directory / "output.txt" : a.results_file;
   options.genes_file = a.genes_file.empty() ? a.directory / "genes.tsv" : a.genes_file;
@@ -108,7 +110,8 @@ ReportOptions Settle(const Arguments& a) {
   return options;
 }
 
-void ShowSummary(std::ostream& out, const std::vector<ReportRow>& rows, const ReportOptions& options) {
+void ShowSummary(std::ostream& out, const std::vector<ReportRow>& rows,
+                 const ReportOptions& options) {
   out << kProgram << ": " << rows.size() << " genes into " << options.table.string()
       << ", sorted by " << PValueColumnName(options.sort_by) << "\n";
   out << "  q < 0.05:";

@@ -11,9 +11,9 @@ namespace {
 // The signals that end a process by default and can be caught, less the
 // ones a fault raises in the faulting thread (those must stay deadly).
 std::vector<int> TerminatingSignals() {
-  std::vector<int> signals = {SIGHUP,  SIGINT,  SIGQUIT, SIGTERM,   SIGUSR1, SIGUSR2,
-                              SIGALRM, SIGPIPE, SIGXFSZ, SIGXCPU,   SIGVTALRM, SIGPROF,
-                              SIGPOLL, SIGPWR,  SIGSTKFLT};
+  std::vector<int> signals = {SIGHUP,    SIGINT,  SIGQUIT, SIGTERM, SIGUSR1,
+                              SIGUSR2,   SIGALRM, SIGPIPE, SIGXFSZ, SIGXCPU,
+                              SIGVTALRM, SIGPROF, SIGPOLL, SIGPWR,  SIGSTKFLT};
   for (int s = SIGRTMIN; s <= SIGRTMAX; ++s) signals.push_back(s);
   return signals;
 }

@@ -34,9 +34,8 @@ std::string TickLabel(double value) {
 
 std::string Text(double x, double y, std::string_view text, std::string_view anchor = "middle",
                  int size = 12) {
-  return "<text x=\"" + Num(x) + "\" y=\"" + Num(y) + "\" text-anchor=\"" +
-         std::string(anchor) + "\" font-size=\"" + std::to_string(size) + "\">" +
-         EscapeXml(text) + "</text>\n";
+  return "<text x=\"" + Num(x) + "\" y=\"" + Num(y) + "\" text-anchor=\"" + std::string(anchor) +
+         "\" font-size=\"" + std::to_string(size) + "\">" + EscapeXml(text) + "</text>\n";
 }
 
 std::string Line(double x1, double y1, double x2, double y2) {
@@ -70,8 +69,8 @@ std::string Histogram(const Box& box, std::string_view title, std::span<const do
   for (std::size_t b = 0; b < kHistogramBins; ++b) {
     double height = box.height * static_cast<double>(counts[b]) / static_cast<double>(top);
     svg += "<rect x=\"" + Num(box.x + bin_width * static_cast<double>(b)) + "\" y=\"" +
-           Num(box.y + box.height - height) + "\" width=\"" + Num(bin_width) +
-           "\" height=\"" + Num(height) + "\"/>\n";
+           Num(box.y + box.height - height) + "\" width=\"" + Num(bin_width) + "\" height=\"" +
+           Num(height) + "\"/>\n";
   }
   svg += "</g>\n" + Axes(box);
   for (double tick : {0.0, 0.5, 1.0}) {
@@ -96,8 +95,8 @@ std::string Scatter(const Box& box, const std::vector<ReportRow>& rows) {
   svg += Axes(box);
   svg += Text(box.x + box.width / 2, box.y + box.height + 32, "R-mean", "middle", 12);
   svg += "<text x=\"" + Num(box.x - 52) + "\" y=\"" + Num(box.y + box.height / 2) +
-         "\" text-anchor=\"middle\" font-size=\"12\" transform=\"rotate(-90 " +
-         Num(box.x - 52) + " " + Num(box.y + box.height / 2) + ")\">Q</text>\n";
+         "\" text-anchor=\"middle\" font-size=\"12\" transform=\"rotate(-90 " + Num(box.x - 52) +
+         " " + Num(box.y + box.height / 2) + ")\">Q</text>\n";
   if (by_class.empty()) {
     return svg + Text(box.x + box.width / 2, box.y + box.height / 2, "no finite values");
   }
@@ -178,9 +177,8 @@ std::string SvgFigure(const std::vector<ReportRow>& rows) {
   svg += Text(kWidth / 2.0, 28, "KORVELAN results: " + std::to_string(rows.size()) + " genes",
               "middle", 18);
   constexpr std::array<std::string_view, kPValueCount> kTitles = {
-      "right-sided P, R-mean",          "left-sided P, R-mean",
-      "right-sided P, R-weighted mean", "left-sided P, R-weighted mean",
-      "right-sided P, Q",               "left-sided P, Q",
+      "right-sided P, R-mean",         "left-sided P, R-mean", "right-sided P, R-weighted mean",
+      "left-sided P, R-weighted mean", "right-sided P, Q",     "left-sided P, Q",
   };
   std::vector<double> column(rows.size());
   for (std::size_t c = 0; c < kPValueCount; ++c) {

@@ -38,7 +38,7 @@ namespace korvelan {
 // korvelan-meta's settings, as its options of these names take them
 // (docs/korvelan-meta.md); empty strings where the option was not given.
 struct RunSettings {
-  std::string input_format = "auto";  // auto, tables, lists, columns, rows, long
+  std::string input_format = "auto";             // auto, tables, lists, columns, rows, long
   std::string gene, pvalue, statistic, sign_by;  // pvalue and statistic not both
   std::string first = "largest";                 // largest, smallest
   std::string delimiter = "auto";                // auto, tab, comma, semicolon
@@ -108,8 +108,8 @@ class StudyInput {
 // gzip data are unpacked) in input_format's shape, or, when `sheet` is not
 // empty (and `files` is), the study sheet with the settings as its
 // defaults. Throws InputError naming the file and line at fault.
-StudyInput ReadStudies(const std::vector<std::filesystem::path>& files, const std::filesystem::path& sheet,
-                       const RunSettings& settings);
+StudyInput ReadStudies(const std::vector<std::filesystem::path>& files,
+                       const std::filesystem::path& sheet, const RunSettings& settings);
 
 // Differential-expression tables in memory, one per study (at least one;
 // study names unique and not empty), read as files of that shape with the

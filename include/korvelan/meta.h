@@ -176,7 +176,7 @@ struct MetaResults {
   std::vector<double> ranks;
   std::vector<bool> analysed;  // took part in the runs (min_studies)
   std::vector<std::int32_t> klass;
-  std::vector<double> r_mean, r_wmean, q;  // observed, single precision widened
+  std::vector<double> r_mean, r_wmean, q;              // observed, single precision widened
   std::array<std::vector<double>, kPValues> p;         // PValueIndex order
   std::array<std::vector<double>, kPValues> q_values;  // BH of each p column
   std::array<std::vector<std::int64_t>, kPValues> count;

@@ -32,13 +32,16 @@ py::array_t<Out> Gather(const std::vector<In>& values, const std::vector<std::si
 
 // "up" and "down" as results.tsv writes them; its "NA" is NaN, as pandas
 // reads that file.
-py::list Directions(const std::vector<std::int8_t>& direction, const std::vector<std::size_t>& order) {
+py::list Directions(const std::vector<std::int8_t>& direction,
+                    const std::vector<std::size_t>& order) {
   py::list column;
   const py::str up("up");
   const py::str down("down");
   const py::float_ na(std::numeric_limits<double>::quiet_NaN());
   for (std::size_t i : order) {
-    column.append(direction[i] == korvelan::kUp ? py::object(up) : direction[i] == korvelan::kDown ? py::object(down) : py::object(na));
+    column.append(direction[i] == korvelan::kUp     ? py::object(up)
+                  : direction[i] == korvelan::kDown ? py::object(down)
+                                                    : py::object(na));
   }
   return column;
 }
@@ -67,7 +70,9 @@ std::vector<std::string> Utf8Strings(const py::list& items, const std::string& w
 // std::invalid_argument reaches Python as ValueError.
 korvelan::Absent ParseAbsent(const std::string& text) { return korvelan::AbsentFromWord(text); }
 
-korvelan::Duplicates ParseDuplicates(const std::string& text) { return korvelan::DuplicatesFromWord(text); }
+korvelan::Duplicates ParseDuplicates(const std::string& text) {
+  return korvelan::DuplicatesFromWord(text);
+}
 
 korvelan::PValues ParsePValues(const std::string& text) { return korvelan::PValuesFromWord(text); }
 

@@ -132,8 +132,8 @@ class Analysis {
 korvelan::MetaOptions MakeOptions(const std::string& absent, std::int64_t universe_size,
                                   const py::list& universe_ids, const std::string& duplicates,
                                   std::int32_t min_studies, const std::string& pvalues,
-                                  std::vector<double> weights, std::int32_t runs,
-                                  std::int32_t seed, unsigned threads, const py::list& study_settings) {
+                                  std::vector<double> weights, std::int32_t runs, std::int32_t seed,
+                                  unsigned threads, const py::list& study_settings) {
   korvelan::MetaOptions m;
   // Per study: (absent or "" for the common one, universe size, universe ids).
   for (const py::handle item : study_settings) {
@@ -181,8 +181,10 @@ korvelan::RunSettings SettingsOf(const py::dict& d) {
   return s;
 }
 
-py::dict RunRecorded(korvelan::StudyInput input, korvelan::RunSettings settings, korvelan::RunPlan plan) {
-  auto record = std::make_shared<RunRecord>(RunRecord{std::move(input), std::move(settings), std::move(plan), {}, {}});
+py::dict RunRecorded(korvelan::StudyInput input, korvelan::RunSettings settings,
+                     korvelan::RunPlan plan) {
+  auto record = std::make_shared<RunRecord>(
+      RunRecord{std::move(input), std::move(settings), std::move(plan), {}, {}});
   record->facts.program = "korvelan (Python)";
   record->facts.started_utc = korvelan::UtcNow();
   Analysis analysis(record->input.studies(), record->plan.options);
@@ -200,7 +202,8 @@ py::dict RunAndConvert(std::vector<korvelan::Study> studies, const korvelan::Met
   plan.absent = options.absent == korvelan::Absent::kBelow ? "below" : "missing";
   korvelan::RunSettings s = SettingsOf(settings);
   korvelan::SortColumn(s);  // a bad sort_by before the work
-  return RunRecorded(korvelan::GivenStudies(std::move(studies), format), std::move(s), std::move(plan));
+  return RunRecorded(korvelan::GivenStudies(std::move(studies), format), std::move(s),
+                     std::move(plan));
 }
 
 py::dict RunLists(const py::list& names, const py::list& ids, const korvelan::MetaOptions& options,
@@ -210,7 +213,8 @@ py::dict RunLists(const py::list& names, const py::list& ids, const korvelan::Me
   const std::vector<std::string> study_names = Utf8Strings(names, "study name");
   for (std::size_t j = 0; j < studies.size(); ++j) {
     studies[j].name = study_names[j];
-    studies[j].ids = Utf8Strings(ids[j].cast<py::list>(), "study \"" + study_names[j] + "\", gene id");
+    studies[j].ids =
+        Utf8Strings(ids[j].cast<py::list>(), "study \"" + study_names[j] + "\", gene id");
   }
   return RunAndConvert(std::move(studies), options, "lists", settings);
 }
@@ -238,7 +242,8 @@ py::dict RunLong(const py::list& study, const py::list& gene,
 }
 
 // Files or a study sheet, read by the library as korvelan-meta reads them.
-korvelan::StudyInput ReadFiles(const py::list& files, const std::string& sheet, const py::dict& settings) {
+korvelan::StudyInput ReadFiles(const py::list& files, const std::string& sheet,
+                               const py::dict& settings) {
   std::vector<std::filesystem::path> paths;
   for (const std::string& f : Utf8Strings(files, "file")) paths.emplace_back(f);
   return korvelan::ReadStudies(paths, sheet, SettingsOf(settings));
@@ -258,10 +263,12 @@ korvelan::StudyInput ReadTables(const py::list& tables, const py::dict& settings
       one.name = column[0].cast<std::string>();
       one.numeric = column[1].cast<bool>();
       if (one.numeric) {
-        const auto values = column[2].cast<py::array_t<double, py::array::c_style | py::array::forcecast>>();
+        const auto values =
+            column[2].cast<py::array_t<double, py::array::c_style | py::array::forcecast>>();
         one.numbers.assign(values.data(), values.data() + values.size());
       } else {
-        one.text = Utf8Strings(column[2].cast<py::list>(), "study \"" + table.study + "\", column \"" + one.name + "\", row");
+        one.text = Utf8Strings(column[2].cast<py::list>(),
+                               "study \"" + table.study + "\", column \"" + one.name + "\", row");
       }
       table.columns.push_back(std::move(one));
     }
@@ -282,7 +289,8 @@ py::dict RunInput(const korvelan::StudyInput& input, const py::dict& settings, s
   if (options.universe_size > 0) plan.options.universe_size = options.universe_size;
   if (!options.universe_ids.empty()) {
     if (plan.options.absent != korvelan::Absent::kBelow && input.format() != "sheet") {
-      throw py::value_error("universe applies to absent=\"below\", not to absent=\"" + plan.absent + "\"");
+      throw py::value_error("universe applies to absent=\"below\", not to absent=\"" + plan.absent +
+                            "\"");
     }
     plan.options.universe_ids = options.universe_ids;
   }
@@ -344,7 +352,8 @@ PYBIND11_MODULE(_korvelan, m) {
   m.def("shared_options", &SharedOptions, "The options every front end shares, from the library.");
   m.def("option_problem", &OptionProblem, py::arg("name"), py::arg("text"),
         "None when the option allows the value (text), else why not.");
-  m.def("default_threads", &korvelan::DefaultThreads, "One thread per processor this process may use.");
+  m.def("default_threads", &korvelan::DefaultThreads,
+        "One thread per processor this process may use.");
 
   py::class_<korvelan::MetaOptions>(m, "Options")
       .def(py::init(&MakeOptions), py::kw_only(), py::arg("absent"), py::arg("universe_size"),
@@ -354,11 +363,12 @@ PYBIND11_MODULE(_korvelan, m) {
 
   py::class_<korvelan::StudyInput>(m, "StudyInput")
       .def_property_readonly("format", &korvelan::StudyInput::format)
-      .def_property_readonly("studies", [](const korvelan::StudyInput& i) {
-        std::vector<std::string> names;
-        for (const korvelan::Study& s : i.studies()) names.push_back(s.name);
-        return names;
-      })
+      .def_property_readonly("studies",
+                             [](const korvelan::StudyInput& i) {
+                               std::vector<std::string> names;
+                               for (const korvelan::Study& s : i.studies()) names.push_back(s.name);
+                               return names;
+                             })
       .def_property_readonly("top_lists", &korvelan::StudyInput::top_lists)
       .def("table_lines", &korvelan::StudyInput::TableLines)
       .def("warnings", &korvelan::StudyInput::Warnings);
@@ -373,15 +383,16 @@ PYBIND11_MODULE(_korvelan, m) {
         "Input files or a study sheet, as korvelan-meta reads them.");
   m.def("read_tables", &ReadTables, py::arg("tables"), py::arg("settings"),
         "Differential-expression tables in memory: (study, [(name, numeric, values)]).");
-  m.def("run_input", &RunInput, py::arg("input"), py::arg("settings"), py::arg("seed"), py::arg("threads"),
-        py::arg("options"), "What read_files or read_tables read, analysed.");
+  m.def("run_input", &RunInput, py::arg("input"), py::arg("settings"), py::arg("seed"),
+        py::arg("threads"), py::arg("options"), "What read_files or read_tables read, analysed.");
 
   // The matrix-shaped inputs may be large: their conversion from Python
   // objects happens here, with the GIL held; only the analysis releases it.
-  m.def("run_lists", &RunLists, py::arg("names"), py::arg("ids"), py::arg("options"), py::arg("settings"),
-        "Studies as ranked lists of ids, best first.");
+  m.def("run_lists", &RunLists, py::arg("names"), py::arg("ids"), py::arg("options"),
+        py::arg("settings"), "Studies as ranked lists of ids, best first.");
   m.def("run_table", &RunTable, py::arg("genes"), py::arg("studies"), py::arg("values"),
-        py::arg("options"), py::arg("settings"), "A genes x studies table of ranks (column-major), NaN not ranked.");
+        py::arg("options"), py::arg("settings"),
+        "A genes x studies table of ranks (column-major), NaN not ranked.");
   m.def("run_long", &RunLong, py::arg("study"), py::arg("gene"), py::arg("value"),
         py::arg("options"), py::arg("settings"), "A long table: study, gene, rank per row.");
 }

@@ -169,7 +169,8 @@ bool RunWatched(const std::vector<korvelan::Study>& studies, korvelan::MetaOptio
     for (;;) {
       {
         std::unique_lock<std::mutex> lock(mutex);
-        if (finished_cv.wait_for(lock, std::chrono::milliseconds(50), [&] { return finished; })) break;
+        if (finished_cv.wait_for(lock, std::chrono::milliseconds(50), [&] { return finished; }))
+          break;
       }
       bar.Show(done.load(), total);
       if (!interrupted && InterruptPending()) {
@@ -208,7 +209,8 @@ Rcpp::List ResultList(const korvelan::MetaResults& r) {
   columns[c++] = Rcpp::wrap(r.n_studies);
   for (std::size_t j = 0; j < studies; ++j) {
     const auto first = r.ranks.begin() + static_cast<std::ptrdiff_t>(j * genes);
-    columns[c++] = NumericColumn(std::vector<double>(first, first + static_cast<std::ptrdiff_t>(genes)));
+    columns[c++] =
+        NumericColumn(std::vector<double>(first, first + static_cast<std::ptrdiff_t>(genes)));
   }
   columns[c++] = NumericColumn(r.r_mean);
   columns[c++] = NumericColumn(r.r_wmean);
@@ -219,7 +221,9 @@ Rcpp::List ResultList(const korvelan::MetaResults& r) {
     Rcpp::CharacterVector direction(genes);
     for (std::size_t i = 0; i < genes; ++i) {
       direction[static_cast<R_xlen_t>(i)] =
-          r.direction[i] == korvelan::kNoDirection ? NA_STRING : Rcpp::String(std::string(korvelan::DirectionName(r.direction[i])));
+          r.direction[i] == korvelan::kNoDirection
+              ? NA_STRING
+              : Rcpp::String(std::string(korvelan::DirectionName(r.direction[i])));
     }
     columns[c++] = direction;
     columns[c++] = Rcpp::wrap(r.n_up);
@@ -228,7 +232,8 @@ Rcpp::List ResultList(const korvelan::MetaResults& r) {
   if (r.has_fold_changes) {
     for (std::size_t j = 0; j < studies; ++j) {
       const auto first = r.fold_changes.begin() + static_cast<std::ptrdiff_t>(j * genes);
-      columns[c++] = NumericColumn(std::vector<double>(first, first + static_cast<std::ptrdiff_t>(genes)));
+      columns[c++] =
+          NumericColumn(std::vector<double>(first, first + static_cast<std::ptrdiff_t>(genes)));
     }
     columns[c++] = NumericColumn(r.fold_change_mean);
   }
@@ -237,14 +242,12 @@ Rcpp::List ResultList(const korvelan::MetaResults& r) {
                            " columns, their names " + std::to_string(names.size()));
   }
   columns.names() = Rcpp::wrap(names);
-  return Rcpp::List::create(
-      Rcpp::Named("status") = "ok", Rcpp::Named("columns") = columns,
-      Rcpp::Named("runs") = r.runs, Rcpp::Named("seed") = r.seed,
-      Rcpp::Named("universe") = static_cast<double>(r.universe),
-      Rcpp::Named("genes_analysed") = r.genes_analysed, Rcpp::Named("classes") = r.classes,
-      Rcpp::Named("version") = r.version);
+  return Rcpp::List::create(Rcpp::Named("status") = "ok", Rcpp::Named("columns") = columns,
+                            Rcpp::Named("runs") = r.runs, Rcpp::Named("seed") = r.seed,
+                            Rcpp::Named("universe") = static_cast<double>(r.universe),
+                            Rcpp::Named("genes_analysed") = r.genes_analysed,
+                            Rcpp::Named("classes") = r.classes, Rcpp::Named("version") = r.version);
 }
-
 
 // korvelan()'s arguments in korvelan-meta's words (RunSettings): a named
 // list of strings, and min_studies and runs as (whole) numbers.
@@ -284,7 +287,8 @@ korvelan::StudyInput ReadInput(const Rcpp::List& input, const korvelan::RunSetti
       if (column.numeric) {
         column.numbers = Doubles(columns[c]);
         // R's NA is a NaN with a payload: a plain missing value here.
-        for (double& v : column.numbers) v = std::isnan(v) ? std::numeric_limits<double>::quiet_NaN() : v;
+        for (double& v : column.numbers)
+          v = std::isnan(v) ? std::numeric_limits<double>::quiet_NaN() : v;
       } else {
         column.text = Strings(columns[c]);
       }
@@ -315,7 +319,8 @@ SEXP RunRecorded(const korvelan::StudyInput& input, const korvelan::RunSettings&
 
 }  // namespace
 
-extern "C" SEXP korvelan_run(SEXP input_sexp, SEXP options_sexp, SEXP verbose_sexp, SEXP settings_sexp) {
+extern "C" SEXP korvelan_run(SEXP input_sexp, SEXP options_sexp, SEXP verbose_sexp,
+                             SEXP settings_sexp) {
   BEGIN_RCPP
   const Rcpp::List input(input_sexp);
   korvelan::MetaOptions options = ReadOptions(Rcpp::List(options_sexp));

@@ -40,10 +40,16 @@ TEST(JsonString, EscapesWhatCouldEndTheScriptBlockAndRepairsBadUtf8) {
       {"end of script", "</script>", "\"\\u003c/script\\u003e\""},
       {"comment opener", "<!--x-->", "\"\\u003c!--x--\\u003e\""},
       {"ampersand", "Q&A", "\"Q\\u0026A\""},
-      {"line and paragraph separators", "a\xE2\x80\xA8" "b\xE2\x80\xA9", "\"a\\u2028b\\u2029\""},
+      {"line and paragraph separators",
+       "a\xE2\x80\xA8"
+       "b\xE2\x80\xA9",
+       "\"a\\u2028b\\u2029\""},
       {"two-, three- and four-byte UTF-8 kept", "\xC3\xA9\xE2\x82\xAC\xF0\x9F\xA7\xAC",
        "\"\xC3\xA9\xE2\x82\xAC\xF0\x9F\xA7\xAC\""},
-      {"stray byte", "a\xFF" "b", "\"a\\ufffdb\""},
+      {"stray byte",
+       "a\xFF"
+       "b",
+       "\"a\\ufffdb\""},
       {"truncated sequence", "a\xC3", "\"a\\ufffd\""},
       {"overlong slash", "\xC0\xAF", "\"\\ufffd\\ufffd\""},
       {"surrogate", "\xED\xA0\x80", "\"\\ufffd\\ufffd\\ufffd\""},
@@ -131,7 +137,8 @@ std::vector<std::int64_t> Unpacked(const std::string& block, std::size_t at) {
   std::vector<std::int64_t> out;
   for (std::size_t k = 0; k + width <= text.size(); k += width) {
     std::int64_t v = 0;
-    for (std::size_t j = 0; j < width; ++j) v = v * 64 + static_cast<std::int64_t>(digits.find(text[k + j]));
+    for (std::size_t j = 0; j < width; ++j)
+      v = v * 64 + static_cast<std::int64_t>(digits.find(text[k + j]));
     out.push_back(v - 1);
   }
   return out;
@@ -168,11 +175,14 @@ TEST(HtmlReport, ColumnsOfFewValuesAreCodedAndReadBackTheSame) {
     bool coded;
   };
   const std::vector<Case> cases = {
-      {"two genes: the plain array is shorter", 2, [](std::size_t i) { return 0.25 * static_cast<double>(i); }, false},
+      {"two genes: the plain array is shorter", 2,
+       [](std::size_t i) { return 0.25 * static_cast<double>(i); }, false},
       {"plus-one P-values of 1000 runs", 5000,
        [](std::size_t i) { return static_cast<double>(i * 7 % 1001 + 1) / 1001.0; }, true},
-      {"every value distinct", 3000, [](std::size_t i) { return 1.0 / static_cast<double>(i + 3); }, false},
-      {"NA among repeated values", 400, [](std::size_t i) { return i % 3 == 0 ? kNaN : 0.123456789; }, true},
+      {"every value distinct", 3000, [](std::size_t i) { return 1.0 / static_cast<double>(i + 3); },
+       false},
+      {"NA among repeated values", 400,
+       [](std::size_t i) { return i % 3 == 0 ? kNaN : 0.123456789; }, true},
   };
   for (const Case& c : cases) {
     HtmlReportData data = TwoGenes();
@@ -238,7 +248,8 @@ HtmlReportData MetaSizedPage(std::size_t genes, bool fold_changes) {
     HtmlReportGene g;
     g.gene = "GENE" + std::to_string(i);
     g.klass = g.n_studies = 5;
-    for (int s = 0; s < 5; ++s) g.ranks.push_back(static_cast<double>(random() % (2 * genes) + 2) / 2);
+    for (int s = 0; s < 5; ++s)
+      g.ranks.push_back(static_cast<double>(random() % (2 * genes) + 2) / 2);
     g.r_mean = static_cast<float>(static_cast<double>(random() % 1000000) / 999983.0);
     g.r_wmean = kNaN;
     g.q = static_cast<float>(static_cast<double>(random() % 1000000) / 7.0);
@@ -248,7 +259,8 @@ HtmlReportData MetaSizedPage(std::size_t genes, bool fold_changes) {
       p[t].push_back(g.p[t]);
     }
     if (fold_changes) {
-      for (int s = 0; s < 5; ++s) g.fold_changes.push_back(static_cast<double>(random() % 2000000) / 1e6 - 1.0 + 1e-13);
+      for (int s = 0; s < 5; ++s)
+        g.fold_changes.push_back(static_cast<double>(random() % 2000000) / 1e6 - 1.0 + 1e-13);
       g.fold_change_mean = g.fold_changes[0] / 3;
       g.direction = 1;
       g.n_up = 3;
@@ -273,7 +285,8 @@ TEST(HtmlReport, PageSizesStayWithinTheirBudgets) {
   for (const Case& c : cases) {
     const std::size_t size = HtmlReport(MetaSizedPage(c.genes, c.fold_changes)).size();
     EXPECT_LT(static_cast<double>(size), c.megabytes * 1e6)
-        << c.genes << " genes" << (c.fold_changes ? " with fold changes" : "") << ": " << size << " bytes";
+        << c.genes << " genes" << (c.fold_changes ? " with fold changes" : "") << ": " << size
+        << " bytes";
   }
 }
 
@@ -338,7 +351,8 @@ TEST(ReportMain, WritesThePageWithRunsAndSeedInItsSummary) {
   WriteText(scratch.path() / "output.txt",
             ResultsLegend() + ResultsRecord(1, 1.5, {0.5, 0.25, 0.5, 0.25, 0.75, 0.5}, 0.5) +
                 ResultsRecord(2, 2, {1, 1, 1, 1, 1, 1}, 0));
-  WriteText(scratch.path() / "genes.tsv", "line\tgene\tclass\tS1\tS2\n1\tA\t2\t1\t2\n2\tB\t1\t2\t-99\n");
+  WriteText(scratch.path() / "genes.tsv",
+            "line\tgene\tclass\tS1\tS2\n1\tA\t2\t1\t2\n2\tB\t1\t2\t-99\n");
   WriteText(scratch.path() / "answers.txt", "1\n2\n2\n2\n250\n");
   std::ostringstream out;
   std::ostringstream err;

@@ -31,7 +31,8 @@ std::string FileOf(const std::vector<Column>& columns) {
   std::string file;
   for (std::size_t c = 0; c < columns.size(); ++c) file += (c ? "\t" : "") + columns[c].name;
   file += "\n";
-  const std::size_t rows = columns[0].text.empty() ? columns[0].numbers.size() : columns[0].text.size();
+  const std::size_t rows =
+      columns[0].text.empty() ? columns[0].numbers.size() : columns[0].text.size();
   for (std::size_t r = 0; r < rows; ++r) {
     for (std::size_t c = 0; c < columns.size(); ++c) {
       file += c ? "\t" : "";
@@ -44,7 +45,8 @@ std::string FileOf(const std::vector<Column>& columns) {
 
 MemoryTable MemoryOf(const std::string& study, const std::vector<Column>& columns) {
   MemoryTable table{study, {}};
-  for (const Column& c : columns) table.columns.push_back({c.name, c.text.empty(), c.text, c.numbers});
+  for (const Column& c : columns)
+    table.columns.push_back({c.name, c.text.empty(), c.text, c.numbers});
   return table;
 }
 
@@ -66,18 +68,33 @@ std::vector<Case> Cases() {
   first.pvalue = "P.Value";
   first.duplicates = "first";
   return {
-      {"limma topTable with row names", {{"row.names", ids, {}}, {"logFC", {}, lfc}, {"AveExpr", {}, p},
-                                          {"t", {}, lfc}, {"P.Value", {}, p}, {"adj.P.Val", {}, p}, {"B", {}, p}},
+      {"limma topTable with row names",
+       {{"row.names", ids, {}},
+        {"logFC", {}, lfc},
+        {"AveExpr", {}, p},
+        {"t", {}, lfc},
+        {"P.Value", {}, p},
+        {"adj.P.Val", {}, p},
+        {"B", {}, p}},
        split},
-      {"limma ranked by p-value alone, first of repeats", {{"ID", ids, {}}, {"logFC", {}, lfc},
-                                                            {"AveExpr", {}, p}, {"t", {}, lfc},
-                                                            {"P.Value", {}, p}, {"adj.P.Val", {}, p}, {"B", {}, p}},
+      {"limma ranked by p-value alone, first of repeats",
+       {{"ID", ids, {}},
+        {"logFC", {}, lfc},
+        {"AveExpr", {}, p},
+        {"t", {}, lfc},
+        {"P.Value", {}, p},
+        {"adj.P.Val", {}, p},
+        {"B", {}, p}},
        first},
-      {"edgeR topTags signed p-values", {{"gene", ids, {}}, {"logFC", {}, lfc}, {"logCPM", {}, p},
-                                         {"PValue", {}, p}, {"FDR", {}, p}},
+      {"edgeR topTags signed p-values",
+       {{"gene", ids, {}}, {"logFC", {}, lfc}, {"logCPM", {}, p}, {"PValue", {}, p}, {"FDR", {}, p}},
        {}},
-      {"scanpy markers", {{"names", ids, {}}, {"scores", {}, lfc}, {"logfoldchanges", {}, lfc},
-                          {"pvals", {}, p}, {"pvals_adj", {}, p}},
+      {"scanpy markers",
+       {{"names", ids, {}},
+        {"scores", {}, lfc},
+        {"logfoldchanges", {}, lfc},
+        {"pvals", {}, p},
+        {"pvals_adj", {}, p}},
        {}},
   };
 }
@@ -107,7 +124,8 @@ TEST(InputsTest, AMemoryTableIsTheStudyOfItsFile) {
       const auto& eb = pb.options.effects[j];
       ASSERT_EQ(ea.effects.size(), eb.effects.size()) << c.name;
       for (std::size_t k = 0; k < ea.effects.size(); ++k) {
-        EXPECT_TRUE(ea.effects[k] == eb.effects[k] || (std::isnan(ea.effects[k]) && std::isnan(eb.effects[k])))
+        EXPECT_TRUE(ea.effects[k] == eb.effects[k] ||
+                    (std::isnan(ea.effects[k]) && std::isnan(eb.effects[k])))
             << c.name << " effect " << k;
       }
       EXPECT_EQ(ea.first_is_up, eb.first_is_up) << c.name;
@@ -156,15 +174,32 @@ TEST(InputsTest, RefusalsNameWhatIsWrong) {
     const char* message;
   };
   const std::vector<Refusal> refusals = {
-      {"columns of unequal length", {MemoryOf("S", short_column)}, {}, InputErrorKind::kData,
+      {"columns of unequal length",
+       {MemoryOf("S", short_column)},
+       {},
+       InputErrorKind::kData,
        "table \"S\": column \"pvalue\" has 2 rows, not 3"},
-      {"two tables of one name", {MemoryOf("S", good), MemoryOf("S", good)}, {}, InputErrorKind::kData,
+      {"two tables of one name",
+       {MemoryOf("S", good), MemoryOf("S", good)},
+       {},
+       InputErrorKind::kData,
        "two study tables are named \"S\""},
       {"no tables", {}, {}, InputErrorKind::kUsage, "no study tables"},
-      {"p-value and statistic", {MemoryOf("S", good)}, both, InputErrorKind::kUsage, "at most one of pvalue"},
-      {"first neither end", {MemoryOf("S", good)}, bad_first, InputErrorKind::kUsage,
+      {"p-value and statistic",
+       {MemoryOf("S", good)},
+       both,
+       InputErrorKind::kUsage,
+       "at most one of pvalue"},
+      {"first neither end",
+       {MemoryOf("S", good)},
+       bad_first,
+       InputErrorKind::kUsage,
        "first must be \"largest\" or \"smallest\", not \"up\""},
-      {"no ranking column", {MemoryOf("S", {good[0]})}, {}, InputErrorKind::kData, "table \"S\": cannot tell"},
+      {"no ranking column",
+       {MemoryOf("S", {good[0]})},
+       {},
+       InputErrorKind::kData,
+       "table \"S\": cannot tell"},
   };
   for (const Refusal& r : refusals) {
     try {
@@ -172,16 +207,17 @@ TEST(InputsTest, RefusalsNameWhatIsWrong) {
       ADD_FAILURE() << r.name << ": not refused";
     } catch (const InputError& error) {
       EXPECT_EQ(error.kind(), r.kind) << r.name;
-      EXPECT_NE(std::string(error.what()).find(r.message), std::string::npos) << r.name << ": " << error.what();
+      EXPECT_NE(std::string(error.what()).find(r.message), std::string::npos)
+          << r.name << ": " << error.what();
     }
   }
 }
 
 TEST(InputsTest, SettingsThatDoNotFitTheInputAreUsageErrors) {
-  const StudyInput tables = ReadStudyTables(
-      {MemoryOf("S1", {{"gene", {"A", "B"}, {}}, {"pvalue", {}, {0.1, 0.2}}}),
-       MemoryOf("S2", {{"gene", {"A", "B"}, {}}, {"pvalue", {}, {0.3, 0.2}}})},
-      {});
+  const StudyInput tables =
+      ReadStudyTables({MemoryOf("S1", {{"gene", {"A", "B"}, {}}, {"pvalue", {}, {0.1, 0.2}}}),
+                       MemoryOf("S2", {{"gene", {"A", "B"}, {}}, {"pvalue", {}, {0.3, 0.2}}})},
+                      {});
   RunSettings universe;
   universe.universe = "100";  // tables: absent genes missing
   RunSettings weights;

@@ -46,27 +46,29 @@ TEST(MetaShape, DetectedFromTheFirstLine) {
 }
 
 TEST(MetaParsers, ListsColumnsRowsAndLongTables) {
-  const Study list = ParseList("\xEF\xBB\xBF# best first\r\nTP53\r\n\r\n  MYC \r\n#x\r\nEGFR", "l.txt", "l",
-                               Duplicates::kRefuse);
+  const Study list = ParseList("\xEF\xBB\xBF# best first\r\nTP53\r\n\r\n  MYC \r\n#x\r\nEGFR",
+                               "l.txt", "l", Duplicates::kRefuse);
   EXPECT_EQ(list.ids, (std::vector<std::string>{"TP53", "MYC", "EGFR"}));
   EXPECT_TRUE(list.values.empty());
 
-  const std::vector<Study> columns =
-      ParseColumns("rank\tA\tB\n1\tx\ty\n2\tz\t\n3\tw\t\n", "c.tsv", std::nullopt, Duplicates::kRefuse);
+  const std::vector<Study> columns = ParseColumns("rank\tA\tB\n1\tx\ty\n2\tz\t\n3\tw\t\n", "c.tsv",
+                                                  std::nullopt, Duplicates::kRefuse);
   ASSERT_EQ(columns.size(), 2u);
   EXPECT_EQ(columns[0].ids, (std::vector<std::string>{"x", "z", "w"}));
   EXPECT_EQ(columns[1].name, "B");
   EXPECT_EQ(columns[1].ids, (std::vector<std::string>{"y"}));
 
-  const std::vector<Study> rows =
-      ParseRows("study\tr1\tr2\tr3\nA\tx\ty\tz\nB\ty\tx\n", "r.tsv", std::nullopt, Duplicates::kRefuse);
+  const std::vector<Study> rows = ParseRows("study\tr1\tr2\tr3\nA\tx\ty\tz\nB\ty\tx\n", "r.tsv",
+                                            std::nullopt, Duplicates::kRefuse);
   ASSERT_EQ(rows.size(), 2u);
   EXPECT_EQ(rows[1].ids, (std::vector<std::string>{"y", "x"}));
-  const std::vector<Study> headless = ParseRows("A,x,y\nB,y,x,z\n", "r.csv", std::nullopt, Duplicates::kRefuse);
+  const std::vector<Study> headless =
+      ParseRows("A,x,y\nB,y,x,z\n", "r.csv", std::nullopt, Duplicates::kRefuse);
   EXPECT_EQ(headless.size(), 2u);
 
   MetaReadOptions o;
-  const std::vector<Study> by_rank = ParseLong("study,gene,rank\nA,x,2\nB,x,1\nA,y,1\nA,z,NA\n", "l.csv", o);
+  const std::vector<Study> by_rank =
+      ParseLong("study,gene,rank\nA,x,2\nB,x,1\nA,y,1\nA,z,NA\n", "l.csv", o);
   ASSERT_EQ(by_rank.size(), 2u);
   EXPECT_EQ(by_rank[0].ids, (std::vector<std::string>{"x", "y", "z"}));
   EXPECT_EQ(by_rank[0].values[0], 2.0);
@@ -96,17 +98,21 @@ TEST(MetaParsers, RefusalsNameFileAndLine) {
        "l.txt line 2: a list holds one id per line; this line holds a tab"},
       {"list quote", [] { ParseList("a\"\n", "l.txt", "l", Duplicates::kRefuse); },
        "l.txt line 1: the id \"a\"\" of study \"l\" is not usable"},
-      {"column gap", [] { ParseColumns("A\tB\na\tx\n\ty\nb\tz\n", "c.tsv", std::nullopt, Duplicates::kRefuse); },
+      {"column gap",
+       [] { ParseColumns("A\tB\na\tx\n\ty\nb\tz\n", "c.tsv", std::nullopt, Duplicates::kRefuse); },
        "c.tsv line 4: column \"A\" holds \"b\" after its list ended with an empty cell on line 3"},
-      {"column duplicate", [] { ParseColumns("A,B\na,x\na,y\n", "c.csv", std::nullopt, Duplicates::kRefuse); },
+      {"column duplicate",
+       [] { ParseColumns("A,B\na,x\na,y\n", "c.csv", std::nullopt, Duplicates::kRefuse); },
        "c.csv: study \"A\" lists \"a\" twice, on lines 2 and 3"},
-      {"row without name", [] { ParseRows("study\tr1\n\tx\n", "r.tsv", std::nullopt, Duplicates::kRefuse); },
+      {"row without name",
+       [] { ParseRows("study\tr1\n\tx\n", "r.tsv", std::nullopt, Duplicates::kRefuse); },
        "r.tsv line 2: expected a study name in the first field"},
       {"row one field", [] { ParseRows("study\n", "r.tsv", std::nullopt, Duplicates::kRefuse); },
        "r.tsv line 1: expected fields separated by tabs, commas or semicolons"},
       {"long value", [&] { ParseLong("study,gene,rank\nA,x,high\n", "l.csv", o); },
        "l.csv line 2: column \"rank\" holds \"high\", which is not a number"},
-      {"long column", [&] { ParseLong("study,id,rank\nA,x,1\n", "l.csv", o); }, "no column \"gene\""},
+      {"long column", [&] { ParseLong("study,id,rank\nA,x,1\n", "l.csv", o); },
+       "no column \"gene\""},
       {"long duplicate", [&] { ParseLong("study,gene,rank\nA,x,1\nB,x,1\nA,x,2\n", "l.csv", o); },
        "l.csv: study \"A\" lists \"x\" twice, on lines 2 and 4"},
   };
@@ -115,7 +121,8 @@ TEST(MetaParsers, RefusalsNameFileAndLine) {
       c.parse();
       ADD_FAILURE() << c.name << ": accepted";
     } catch (const ToolError& e) {
-      EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos) << c.name << ": " << e.what();
+      EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos)
+          << c.name << ": " << e.what();
     }
   }
   // Resolved duplicates pass through to the meta layer.
@@ -198,7 +205,9 @@ TEST(MetaCommandLine, VersionHelpAndUsageErrors) {
       {{"--version"}, 0, std::string("korvelan-meta (KORVELAN) ") + kVersion + "\n", ""},
       {{"--help"}, 0, "--absent", ""},
       {{"a", "b"}, 2, "", "korvelan-meta: --out is required"},
-      {{"a", "b", "-o", "d", "--pvalue", "p", "--statistic", "t"}, 2, "",
+      {{"a", "b", "-o", "d", "--pvalue", "p", "--statistic", "t"},
+       2,
+       "",
        "give at most one of --pvalue and --statistic"},
       {{"a", "b", "-o", "d", "--sign-by", "lfc"}, 2, "", "--sign-by needs --pvalue"},
       {{"a", "b", "-o", "d", "--seed", "0"}, 2, "", "--seed"},
@@ -206,7 +215,10 @@ TEST(MetaCommandLine, VersionHelpAndUsageErrors) {
       {{"a", "b", "-o", "d", "--min-studies", "0"}, 2, "", "--min-studies"},
       {{"-o", "d"}, 2, "", "give input files or --studies SHEET"},
       {{"a", "-o", "d", "--studies", "s.tsv"}, 2, "", "give input files or --studies SHEET"},
-      {{"-o", "d", "--studies", "s.tsv", "--weights", "1,2"}, 2, "", "weights go in the sheet's weight column"},
+      {{"-o", "d", "--studies", "s.tsv", "--weights", "1,2"},
+       2,
+       "",
+       "weights go in the sheet's weight column"},
   };
   for (const Case& c : cases) {
     std::ostringstream out, err;
@@ -216,8 +228,9 @@ TEST(MetaCommandLine, VersionHelpAndUsageErrors) {
   }
   std::ostringstream help, ignored;
   MetaMain(std::vector<std::string>{"--help"}, help, ignored, MetaTerminal{});
-  for (const char* option : {"--input-format", "--studies", "--universe", "--duplicates", "--min-studies", "--pvalues",
-                             "--runs", "--seed", "--threads", "--weights", "--top", "--quiet", "--force"}) {
+  for (const char* option :
+       {"--input-format", "--studies", "--universe", "--duplicates", "--min-studies", "--pvalues",
+        "--runs", "--seed", "--threads", "--weights", "--top", "--quiet", "--force"}) {
     EXPECT_NE(help.str().find(option), std::string::npos) << option;
   }
 }

@@ -58,7 +58,8 @@ TEST(MetaSheet, TablesWithOneCutToATopListKeepTheirGenesInTheirClasses) {
   WriteText(dir.path() / "top200.txt", top);
   WriteText(dir.path() / "measured.txt", universe);
   mixed += "top200.txt\tcut\t\tmeasured.txt\t2\n";
-  for (std::size_t j = 1; j < 5; ++j) mixed += (kData / (std::string(kFive[j]) + ".tsv")).string() + "\t\t\t\t\n";
+  for (std::size_t j = 1; j < 5; ++j)
+    mixed += (kData / (std::string(kFive[j]) + ".tsv")).string() + "\t\t\t\t\n";
   WriteText(dir.path() / "all.tsv", all);
   WriteText(dir.path() / "mixed.tsv", mixed);
 
@@ -102,16 +103,23 @@ TEST(MetaSheet, RefusalsNameTheSheetLine) {
     const char* message;
   };
   const std::vector<Case> cases = {
-      {"missing file", "file\na.txt\nnone.txt\n", "sheet.tsv line 3: the file \"none.txt\" does not exist"},
+      {"missing file", "file\na.txt\nnone.txt\n",
+       "sheet.tsv line 3: the file \"none.txt\" does not exist"},
       {"no file column", "study\nA\n", "the sheet needs a column \"file\""},
-      {"unknown column", "file\tlogfc\na.txt\tlfc\n", "the column \"logfc\" is not one of file, study"},
-      {"bad absent", "file\tabsent\na.txt\tabove\n", "line 2: absent must be missing or below, not \"above\""},
-      {"universe of a table", "file\tpvalue\tuniverse\nt.tsv\tpvalue\t100\n", "line 2: a universe applies to absent below"},
+      {"unknown column", "file\tlogfc\na.txt\tlfc\n",
+       "the column \"logfc\" is not one of file, study"},
+      {"bad absent", "file\tabsent\na.txt\tabove\n",
+       "line 2: absent must be missing or below, not \"above\""},
+      {"universe of a table", "file\tpvalue\tuniverse\nt.tsv\tpvalue\t100\n",
+       "line 2: a universe applies to absent below"},
       {"universe file twice", "file\tuniverse\na.txt\ttwice.txt\n",
        "twice.txt: the universe lists \"x\" twice, on lines 1 and 4"},
-      {"universe file missing", "file\tuniverse\na.txt\tnone.txt\n", "the universe file \"none.txt\" does not exist"},
-      {"universe too large", "file\tuniverse\na.txt\t99999999\n", "the universe must be a whole number from 1"},
-      {"bad weight", "file\tweight\na.txt\t-2\n", "line 2: the weight \"-2\" is not a positive number"},
+      {"universe file missing", "file\tuniverse\na.txt\tnone.txt\n",
+       "the universe file \"none.txt\" does not exist"},
+      {"universe too large", "file\tuniverse\na.txt\t99999999\n",
+       "the universe must be a whole number from 1"},
+      {"bad weight", "file\tweight\na.txt\t-2\n",
+       "line 2: the weight \"-2\" is not a positive number"},
       {"table of no known columns", "file\tpvalue\nu.tsv\t\n", "sheet.tsv line 2: "},
       {"bad first", "file\tfirst\na.txt\tbest\n", "first must be largest or smallest"},
       {"no rows", "file\n", "the sheet lists no study"},
@@ -124,7 +132,8 @@ TEST(MetaSheet, RefusalsNameTheSheetLine) {
       ReadStudySheet(dir.path() / "sheet.tsv", d);
       ADD_FAILURE() << c.name << ": accepted";
     } catch (const ToolError& e) {
-      EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos) << c.name << ": " << e.what();
+      EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos)
+          << c.name << ": " << e.what();
     }
   }
   // A list longer than its universe is the meta layer's to refuse.
@@ -137,8 +146,10 @@ TEST(MetaSheet, RefusalsNameTheSheetLine) {
     RunMeta(s.studies, o);
     ADD_FAILURE() << "a list longer than its universe was accepted";
   } catch (const std::invalid_argument& e) {
-    EXPECT_NE(std::string(e.what()).find("study \"A\" lists 3 ids, more than its universe of 2 genes"),
-              std::string::npos) << e.what();
+    EXPECT_NE(
+        std::string(e.what()).find("study \"A\" lists 3 ids, more than its universe of 2 genes"),
+        std::string::npos)
+        << e.what();
   }
 }
 

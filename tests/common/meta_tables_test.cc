@@ -44,14 +44,24 @@ const Format kFormats[] = {
      "204_at\t\t0.1\t5.0\t0.4\t0.7\t0.9\t-6\n"
      "205_at\tMYC\tNA\tNA\tNA\tNA\tNA\tNA\n"
      "206_at\tGAPDH\t0.05\t12\t0.2\t0.8\t0.9\t-7\n",
-     {"Symbol", "", "t", "", RankFirst::kLargest}, "limma topTable", 1, 1, 1, "TP53"},
+     {"Symbol", "", "t", "", RankFirst::kLargest},
+     "limma topTable",
+     1,
+     1,
+     1,
+     "TP53"},
     {"limma topTable via write.csv (empty first header, quoted, CRLF)",
      "\"\",\"ID\",\"logFC\",\"AveExpr\",\"t\",\"P.Value\",\"adj.P.Val\",\"B\"\r\n"
      "\"1\",\"EGFR\",-2.1,7.2,-7.5,1e-05,0.001,4.2\r\n"
      "\"2\",\"TP53\",1.5,8.1,6.2,1e-04,0.01,3.1\r\n"
      "\"3\",\"NA\",0.1,5,0.4,0.7,0.9,-6\r\n"
      "\"4\",\"GAPDH\",0.05,12,0.2,0.8,0.9,-7\r\n",
-     {"ID", "", "t", "", RankFirst::kLargest}, "limma topTable", 1, 0, 0, "TP53"},
+     {"ID", "", "t", "", RankFirst::kLargest},
+     "limma topTable",
+     1,
+     0,
+     0,
+     "TP53"},
     {"GEO web tool (quoted, ---, joined ids, BOM)",
      "\xEF\xBB\xBF\"ID\"\t\"adj.P.Val\"\t\"P.Value\"\t\"t\"\t\"B\"\t\"logFC\"\t\"Gene.symbol\"\t\"Gene.title\"\n"
      "\"1552\"\t\"0.01\"\t\"0.0001\"\t\"6.2\"\t\"3.1\"\t\"1.5\"\t\"TP53\"\t\"tumor protein p53\"\n"
@@ -60,7 +70,12 @@ const Format kFormats[] = {
      "\"1555\"\t\"0.9\"\t\"0.7\"\t\"0.3\"\t\"-6\"\t\"0.1\"\t\"---\"\t\"---\"\n"
      "\"1556\"\t\"0.6\"\t\"0.3\"\t\"1.1\"\t\"-4\"\t\"0.2\"\t\"HBA1///HBA2\"\t\"hemoglobin, alpha\"\n"
      "\"1557\"\t\"0.9\"\t\"0.8\"\t\"0.2\"\t\"-7\"\t\"0.05\"\t\"GAPDH\"\t\"glyceraldehyde\"\n",
-     {"Gene.symbol", "", "t", "", RankFirst::kLargest}, "GEO web tool", 2, 0, 0, "TP53"},
+     {"Gene.symbol", "", "t", "", RankFirst::kLargest},
+     "GEO web tool",
+     2,
+     0,
+     0,
+     "TP53"},
     {"DESeq2 results via write.csv (NA p-values of outliers and empty genes)",
      "\"\",\"baseMean\",\"log2FoldChange\",\"lfcSE\",\"stat\",\"pvalue\",\"padj\"\n"
      "\"EGFR\",120.5,-2.1,0.3,-7,2.5e-12,1e-10\n"
@@ -68,21 +83,35 @@ const Format kFormats[] = {
      "\"MYC\",0,NA,NA,NA,NA,NA\n"
      "\"KRAS\",15.2,0.9,0.4,2.25,NA,NA\n"
      "\"GAPDH\",900,0.05,0.1,0.5,0.62,0.8\n",
-     {"row.names", "", "stat", "", RankFirst::kLargest}, "DESeq2 results", 0, 1, 0, "TP53"},
+     {"row.names", "", "stat", "", RankFirst::kLargest},
+     "DESeq2 results",
+     0,
+     1,
+     0,
+     "TP53"},
     {"edgeR topTags via write.table (row names; NA row)",
      "logFC\tlogCPM\tPValue\tFDR\n"
      "EGFR\t-2.1\t7.2\t1e-05\t0.001\n"
      "TP53\t1.5\t8.1\t1e-04\t0.01\n"
      "KRAS\tNA\t4\tNA\tNA\n"
      "GAPDH\t0.05\t12\t0.8\t0.9\n",
-     {"row.names", "PValue", "", "logFC", RankFirst::kLargest}, "edgeR topTags", 0, 1, 0, "TP53"},
+     {"row.names", "PValue", "", "logFC", RankFirst::kLargest},
+     "edgeR topTags",
+     0,
+     1,
+     0,
+     "TP53"},
     {"Seurat FindMarkers via write.csv (p_val 0 for the strongest markers)",
      "\"\",\"p_val\",\"avg_log2FC\",\"pct.1\",\"pct.2\",\"p_val_adj\"\r\n"
      "\"CD3E\",0,2.4,0.9,0.1,0\r\n"
      "\"MS4A1\",0,-3.1,0.05,0.8,0\r\n"
      "\"IL7R\",1e-50,1.2,0.7,0.2,1e-46\r\n"
      "\"ACTB\",0.4,0.01,1,1,1\r\n",
-     {"row.names", "p_val", "", "avg_log2FC", RankFirst::kLargest}, "Seurat FindMarkers", 0, 0, 0,
+     {"row.names", "p_val", "", "avg_log2FC", RankFirst::kLargest},
+     "Seurat FindMarkers",
+     0,
+     0,
+     0,
      "CD3E"},
     {"scanpy rank_genes_groups_df via to_csv (index column, nan)",
      ",names,scores,logfoldchanges,pvals,pvals_adj\n"
@@ -91,7 +120,11 @@ const Format kFormats[] = {
      "2,ACTB,0.5,0.01,0.6,0.9\n"
      "3,RPL3,nan,nan,nan,nan\n"
      "4,MS4A1,-20.5,-3.1,1e-80,1e-77\n",
-     {"names", "", "scores", "", RankFirst::kLargest}, "scanpy rank_genes_groups_df", 0, 1, 0,
+     {"names", "", "scores", "", RankFirst::kLargest},
+     "scanpy rank_genes_groups_df",
+     0,
+     1,
+     0,
      "CD3E"},
     {"simple table (Symbol, Log2FC, pvalue)",
      "Symbol\tLog2FC\tpvalue\tCI.L\tCI.R\n"
@@ -99,7 +132,12 @@ const Format kFormats[] = {
      "TP53\t1.5\t1e-04\t1.1\t1.9\n"
      "\t0.3\t0.5\t0\t0.6\n"
      "GAPDH\t0.05\t0.8\t-0.1\t0.2\n",
-     {"Symbol", "pvalue", "", "Log2FC", RankFirst::kLargest}, "simple table", 1, 0, 0, "TP53"},
+     {"Symbol", "pvalue", "", "Log2FC", RankFirst::kLargest},
+     "simple table",
+     1,
+     0,
+     0,
+     "TP53"},
 };
 
 TEST(StudyTables, EachFormatReadWithoutOptionsAsWithItsColumnsNamed) {
@@ -142,20 +180,62 @@ TEST(StudyTables, ColumnChoiceFollowsTheHeaderAndYieldsToOptions) {
     RankingRule::Kind kind;
     const char *gene, *value, *sign, *fold_change;
   } cases[] = {
-      {"signed statistic beats p-value", {"gene", "logFC", "t", "P.Value"}, {},
-       RankingRule::Kind::kStatistic, "gene", "t", "", "logFC"},
-      {"p-value with fold change", {"symbol", "pval", "log2fc"}, {},
-       RankingRule::Kind::kSignedPValue, "symbol", "pval", "log2fc", "log2fc"},
-      {"p-value alone: no direction", {"Gene", "PValue"}, {}, RankingRule::Kind::kPValue, "Gene",
-       "PValue", "", ""},
-      {"symbol before the probe id", {"ID", "Gene.symbol", "t"}, {}, RankingRule::Kind::kStatistic,
-       "Gene.symbol", "t", "", ""},
-      {"named gene, detected ranking", {"probe", "symbol", "stat"}, {"probe", "", "", "", {}},
-       RankingRule::Kind::kStatistic, "probe", "stat", "", ""},
-      {"named p-value stays unsigned", {"gene", "pvalue", "logFC", "t"}, {"", "pvalue", "", "", {}},
-       RankingRule::Kind::kPValue, "gene", "pvalue", "", "logFC"},
-      {"named statistic wins", {"gene", "pvalue", "logFC", "t"}, {"", "", "logFC", "", {}},
-       RankingRule::Kind::kStatistic, "gene", "logFC", "", "logFC"},
+      {"signed statistic beats p-value",
+       {"gene", "logFC", "t", "P.Value"},
+       {},
+       RankingRule::Kind::kStatistic,
+       "gene",
+       "t",
+       "",
+       "logFC"},
+      {"p-value with fold change",
+       {"symbol", "pval", "log2fc"},
+       {},
+       RankingRule::Kind::kSignedPValue,
+       "symbol",
+       "pval",
+       "log2fc",
+       "log2fc"},
+      {"p-value alone: no direction",
+       {"Gene", "PValue"},
+       {},
+       RankingRule::Kind::kPValue,
+       "Gene",
+       "PValue",
+       "",
+       ""},
+      {"symbol before the probe id",
+       {"ID", "Gene.symbol", "t"},
+       {},
+       RankingRule::Kind::kStatistic,
+       "Gene.symbol",
+       "t",
+       "",
+       ""},
+      {"named gene, detected ranking",
+       {"probe", "symbol", "stat"},
+       {"probe", "", "", "", {}},
+       RankingRule::Kind::kStatistic,
+       "probe",
+       "stat",
+       "",
+       ""},
+      {"named p-value stays unsigned",
+       {"gene", "pvalue", "logFC", "t"},
+       {"", "pvalue", "", "", {}},
+       RankingRule::Kind::kPValue,
+       "gene",
+       "pvalue",
+       "",
+       "logFC"},
+      {"named statistic wins",
+       {"gene", "pvalue", "logFC", "t"},
+       {"", "", "logFC", "", {}},
+       RankingRule::Kind::kStatistic,
+       "gene",
+       "logFC",
+       "",
+       "logFC"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -181,8 +261,7 @@ TEST(StudyTables, ColumnChoiceFollowsTheHeaderAndYieldsToOptions) {
 }
 
 TEST(StudyTables, RepeatedIdsMergedSplitOrRefused) {
-  const std::string text =
-      "gene\tt\nA///B\t3\nA\t1\nC\t2\nC\t-1\nNA\t5\nD\t\n";
+  const std::string text = "gene\tt\nA///B\t3\nA\t1\nC\t2\nC\t-1\nNA\t5\nD\t\n";
   MetaReadOptions o;
   TableFacts facts;
   Study s = ParseStudyTable(text, "p.tsv", "P", o, facts);
@@ -220,7 +299,8 @@ TEST(StudyTables, RefusalsNameFileLineAndWhatWasExpected) {
        "missing value)"},
       {"gene\tpvalue\nA\t0.1\nB\t1.5\n",
        "p.tsv line 3: column \"pvalue\" holds 1.5, which is not a p-value (0 .. 1)"},
-      {"gene\tt\nA\t1\nB\t2\tx\n", "p.tsv line 3: 3 tab-separated fields, but the header has 2 columns"},
+      {"gene\tt\nA\t1\nB\t2\tx\n",
+       "p.tsv line 3: 3 tab-separated fields, but the header has 2 columns"},
       {"gene\tt\nA\tNA\n", "p.tsv: no gene has a value in column \"t\""},
       {"gene\tt\n\"A\"\"x\"\t1\n", "p.tsv line 2: the gene id in column \"gene\" is not usable"},
   };

@@ -69,8 +69,9 @@ TEST(PageColumns, FractionsOnlyWhenTheyGiveTheValueBack) {
     EXPECT_EQ(json.has_value(), c.written) << c.name;
   }
   // 1 + 1 = 02, 1001 + 1 = 15 x 64 + 42 = Fg, null = 00.
-  EXPECT_EQ(FractionColumn(std::vector<double>{1.0 / 1001, 1, kNaN}, std::vector<double>{1001, 1001, 1}),
-            "{\"num\":{\"w\":2,\"s\":\"02Fg00\"}}");
+  EXPECT_EQ(
+      FractionColumn(std::vector<double>{1.0 / 1001, 1, kNaN}, std::vector<double>{1001, 1001, 1}),
+      "{\"num\":{\"w\":2,\"s\":\"02Fg00\"}}");
 }
 
 }  // namespace

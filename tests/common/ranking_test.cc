@@ -24,11 +24,15 @@ TEST(AverageHalfRanks, TiesShareTheAverageOfTheRanksTheySpan) {
   const std::vector<Case> cases = {
       {"no ties", {0.3, 0.1, 0.2}, RankFirst::kSmallest, {6, 2, 4}},
       {"pair tie -> 1.5", {0.1, 0.1, 0.5}, RankFirst::kSmallest, {3, 3, 6}},
-      {"triple tie in the middle -> 3", {0.9, 0.2, 0.2, 0.2, 0.1}, RankFirst::kSmallest,
+      {"triple tie in the middle -> 3",
+       {0.9, 0.2, 0.2, 0.2, 0.1},
+       RankFirst::kSmallest,
        {10, 6, 6, 6, 2}},
       {"all tied", {1, 1, 1, 1}, RankFirst::kSmallest, {5, 5, 5, 5}},
       {"largest first", {-1.5, 3.0, 0.0}, RankFirst::kLargest, {6, 2, 4}},
-      {"largest first with ties and infinities", {HUGE_VAL, 2, 2, -HUGE_VAL}, RankFirst::kLargest,
+      {"largest first with ties and infinities",
+       {HUGE_VAL, 2, 2, -HUGE_VAL},
+       RankFirst::kLargest,
        {2, 5, 5, 8}},
       {"zero and negative zero tie", {0.0, -0.0}, RankFirst::kSmallest, {3, 3}},
       {"single", {0.5}, RankFirst::kSmallest, {2}},
@@ -58,16 +62,18 @@ TEST(SignedSignificanceKey, OrdersUpThenZeroThenDown) {
   };
   // Expected order, most significantly up first.
   const std::vector<Gene> genes = {
-      {2.0, 1e-10}, {0.1, 0.01}, {5.0, 0.5},  // up, ascending p
-      {0.0, 0.001}, {3.0, 1.0}, {-3.0, 1.0},  // score 0: one tie
-      {-0.2, 0.6}, {-1.0, 0.02}, {-4.0, 0.0},  // down, descending p
+      {2.0, 1e-10}, {0.1, 0.01},  {5.0, 0.5},   // up, ascending p
+      {0.0, 0.001}, {3.0, 1.0},   {-3.0, 1.0},  // score 0: one tie
+      {-0.2, 0.6},  {-1.0, 0.02}, {-4.0, 0.0},  // down, descending p
   };
   std::vector<RankKey> keys;
-  for (const Gene& g : genes) keys.push_back(SignedSignificanceKey(g.effect, g.p, RankFirst::kLargest));
+  for (const Gene& g : genes)
+    keys.push_back(SignedSignificanceKey(g.effect, g.p, RankFirst::kLargest));
   EXPECT_EQ(AverageHalfRanks(keys), (std::vector<std::int64_t>{2, 4, 6, 10, 10, 10, 14, 16, 18}));
 
   keys.clear();
-  for (const Gene& g : genes) keys.push_back(SignedSignificanceKey(g.effect, g.p, RankFirst::kSmallest));
+  for (const Gene& g : genes)
+    keys.push_back(SignedSignificanceKey(g.effect, g.p, RankFirst::kSmallest));
   EXPECT_EQ(AverageHalfRanks(keys), (std::vector<std::int64_t>{18, 16, 14, 10, 10, 10, 6, 4, 2}));
 }
 

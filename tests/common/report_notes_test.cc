@@ -51,7 +51,8 @@ TEST(ReportNotes, LegendSaysWhatThisRunsTermsMean) {
         {"excluded", "fewer than 2 studies"},
         {"logFC_mean", "mean log fold change"}},
        {}},
-      {"signed, rank 1 the most down", down_first,
+      {"signed, rank 1 the most down",
+       down_first,
        {{"left, right", "R-mean: down), _right a large one (for R-mean: up)"},
         {"direction", "p_Rmean_left stands for down, p_Rmean_right for up"}},
        {}},
@@ -70,10 +71,13 @@ TEST(ReportNotes, LegendSaysWhatThisRunsTermsMean) {
     }
     for (const auto& [term, part] : c.contains) {
       ASSERT_EQ(legend.count(term), 1u) << c.name << ": no " << term;
-      EXPECT_NE(legend[term].find(part), std::string::npos) << c.name << ": " << term << ": " << legend[term];
+      EXPECT_NE(legend[term].find(part), std::string::npos)
+          << c.name << ": " << term << ": " << legend[term];
     }
-    for (const std::string& term : c.absent_terms) EXPECT_EQ(legend.count(term), 0u) << c.name << ": " << term;
-    for (const char* column : {"gene", "class", "R_mean", "R_wmean", "Q", "q_<statistic>_<side>", "sorted by"}) {
+    for (const std::string& term : c.absent_terms)
+      EXPECT_EQ(legend.count(term), 0u) << c.name << ": " << term;
+    for (const char* column :
+         {"gene", "class", "R_mean", "R_wmean", "Q", "q_<statistic>_<side>", "sorted by"}) {
       EXPECT_EQ(legend.count(column), 1u) << c.name << ": " << column;
     }
   }
@@ -83,11 +87,12 @@ TEST(ReportNotes, MethodsNameTheRunsFacts) {
   RunDescription run = FiveTables();
   run.seed_drawn = true;
   const std::string text = MethodsText(run);
-  for (const char* part : {"3 studies (GSE12050, GSE24883, and a study with a long name that a plot would clip)",
-                           "korvelan-meta 9.9", "by sign(Log2FC) x -log10(pvalue), largest first",
-                           "Of 7894 genes, 7000 were analysed", "fewer than 2 studies were excluded",
-                           "400 Monte Carlo permutation runs", "seed 4711 (drawn)", "(count + 1) / (total + 1)",
-                           "Benjamini-Hochberg", "direction is up when its left R-mean P-value"}) {
+  for (const char* part :
+       {"3 studies (GSE12050, GSE24883, and a study with a long name that a plot would clip)",
+        "korvelan-meta 9.9", "by sign(Log2FC) x -log10(pvalue), largest first",
+        "Of 7894 genes, 7000 were analysed", "fewer than 2 studies were excluded",
+        "400 Monte Carlo permutation runs", "seed 4711 (drawn)", "(count + 1) / (total + 1)",
+        "Benjamini-Hochberg", "direction is up when its left R-mean P-value"}) {
     EXPECT_NE(text.find(part), std::string::npos) << part << "\n" << text;
   }
   run.min_studies = 1;

@@ -68,9 +68,11 @@ TEST(RankStudy, RefusesBadTablesNamingFileLineAndValue) {
        "s.tsv line 2: column \"pvalue\" holds 1.5, which is not a p-value (0 .. 1)"},
       {"negative p", "Symbol\tpvalue\nA\t-0.01\n", "which is not a p-value"},
       {"infinite p", "Symbol\tpvalue\nA\tInf\n", "which is not a p-value"},
-      {"empty gene id", "Symbol\tpvalue\nA\t0.1\n\t0.2\n", "s.tsv line 3: the gene id in column \"Symbol\" is empty"},
+      {"empty gene id", "Symbol\tpvalue\nA\t0.1\n\t0.2\n",
+       "s.tsv line 3: the gene id in column \"Symbol\" is empty"},
       {"quote in gene id", "Symbol,pvalue\n\"A\"\"1\",0.1\n", "is not usable"},
-      {"nothing ranked", "Symbol\tpvalue\nA\tNA\nB\t\n", "s.tsv: no gene has a value in column \"pvalue\""},
+      {"nothing ranked", "Symbol\tpvalue\nA\tNA\nB\t\n",
+       "s.tsv: no gene has a value in column \"pvalue\""},
       {"header only", "Symbol\tpvalue\n", "no gene has a value"},
   };
   for (const Case& c : cases) {

@@ -82,13 +82,13 @@ TEST(Banner, KeepsItsFixedLinesAndCreditLayout) {
 
 TEST(Dialogue, MainAnalysisTranscript) {
   const Transcript t = Converse("1\n5\n7894\n5\n100\n");
-  const std::string expected = Banner() + Echo("The type of analysis is", 1) + kBlank +
-                               Asked("Enter the number of studies", "The number of studies is", 5) +
-                               Asked("Enter the number of distinct probes in total",
-                                     "The number of distinct probes is", 7894) +
-                               Asked("Enter the number of information classes",
-                                     "The number of information classes is", 5) +
-                               Asked("Enter the number runs", "The number of runs is", 100);
+  const std::string expected =
+      Banner() + Echo("The type of analysis is", 1) + kBlank +
+      Asked("Enter the number of studies", "The number of studies is", 5) +
+      Asked("Enter the number of distinct probes in total", "The number of distinct probes is",
+            7894) +
+      Asked("Enter the number of information classes", "The number of information classes is", 5) +
+      Asked("Enter the number runs", "The number of runs is", 100);
   EXPECT_EQ(t.screen, expected);
   EXPECT_EQ(t.params.analysis_type, 1);
   EXPECT_EQ(t.params.studies, 5);
@@ -103,17 +103,15 @@ TEST(Dialogue, MainAnalysisTranscript) {
 
 TEST(Dialogue, RestrictedAnalysisTranscript) {
   const Transcript t = Converse("0\n3\n40\n2\n7\n1\n-5\n0\n");
-  const std::string expected = Banner() + Echo("The type of analysis is", 0) + kBlank +
-                               Asked("Enter the number of studies", "The number of studies=", 3) +
-                               Asked("Enter the number of distinct probes in total",
-                                     "The number of distinct probes is", 40) +
-                               Asked("Enter the number of information classes",
-                                     "The number of information classes is", 2) +
-                               Asked("Enter the gene id", "The gene id is", 7) +
-                               Asked("Enter the information class of the gene",
-                                     "The information class of the gene is", 1) +
-                               Asked("Enter the restriction limit", "The restriction limit is", -5) +
-                               Asked("Enter the number runs", "The number of runs is", 0);
+  const std::string expected =
+      Banner() + Echo("The type of analysis is", 0) + kBlank +
+      Asked("Enter the number of studies", "The number of studies=", 3) +
+      Asked("Enter the number of distinct probes in total", "The number of distinct probes is", 40) +
+      Asked("Enter the number of information classes", "The number of information classes is", 2) +
+      Asked("Enter the gene id", "The gene id is", 7) +
+      Asked("Enter the information class of the gene", "The information class of the gene is", 1) +
+      Asked("Enter the restriction limit", "The restriction limit is", -5) +
+      Asked("Enter the number runs", "The number of runs is", 0);
   EXPECT_EQ(t.screen, expected);
   const DialogueParameters& p = t.params;
   EXPECT_EQ(p.analysis_type, 0);
@@ -175,7 +173,8 @@ TEST(Dialogue, LimitsRefuseAndAskAgain) {
   const std::string probes_ok = Asked(probes_q, probes_e, 1);
   const std::string classes_ok = Asked(classes_q, classes_e, 1);
   const std::vector<Case> cases = {
-      {"98 studies", "98\n1\n1\n0\n", Asked(studies_q, studies_e, 98) + probes_ok + classes_ok + runs},
+      {"98 studies", "98\n1\n1\n0\n",
+       Asked(studies_q, studies_e, 98) + probes_ok + classes_ok + runs},
       {"99 and 100 studies", "99\n100\n98\n1\n1\n0\n",
        Asked(studies_q, studies_e, 99) + studies_r + Asked(studies_q, studies_e, 100) + studies_r +
            Asked(studies_q, studies_e, 98) + probes_ok + classes_ok + runs},
@@ -199,8 +198,7 @@ TEST(Dialogue, LimitsRefuseAndAskAgain) {
     const Transcript t = Converse(std::string("1\n") + c.answers);
     EXPECT_EQ(t.screen, head + c.tail) << c.name;
   }
-  EXPECT_EQ(Converse("1\n2147483647\n-2147483648\n1\n1\n0\n").params.class_column,
-            -2147483647);
+  EXPECT_EQ(Converse("1\n2147483647\n-2147483648\n1\n1\n0\n").params.class_column, -2147483647);
 }
 
 // One question of a dialogue as the null-answer test plays it: its texts,
@@ -223,28 +221,44 @@ struct Played {
 // is taken. The whole screen and every parameter are compared.
 TEST(Dialogue, NullAnswerKeepsWhatTheParameterHolds) {
   using P = DialogueParameters;
-  const Played studies{"studies", "Enter the number of studies", "The number of studies is",
-                       "Number of studies cannot be greater than 100", &P::studies, 2, 99};
+  const Played studies{"studies",
+                       "Enter the number of studies",
+                       "The number of studies is",
+                       "Number of studies cannot be greater than 100",
+                       &P::studies,
+                       2,
+                       99};
   Played studies_restricted = studies;
   studies_restricted.echo = "The number of studies=";
-  const Played probes{"probes", "Enter the number of distinct probes in total",
+  const Played probes{"probes",
+                      "Enter the number of distinct probes in total",
                       "The number of distinct probes is",
-                      "Number of distinct probes cannot be greater than 500000", &P::probes, 3,
+                      "Number of distinct probes cannot be greater than 500000",
+                      &P::probes,
+                      3,
                       500000};
-  const Played classes{"classes", "Enter the number of information classes",
+  const Played classes{"classes",
+                       "Enter the number of information classes",
                        "The number of information classes is",
-                       "Number of classes cannot be greater than 500000", &P::classes, 1,
+                       "Number of classes cannot be greater than 500000",
+                       &P::classes,
+                       1,
                        2147483647};
   const Played runs{"runs", "Enter the number runs", "The number of runs is", "", &P::runs, 4, 0};
   // In the restricted dialogue the type's own answer is 0, so a null type
   // answer plays that dialogue unchanged.
-  const Played type{"type", BannerTexts().back(), "The type of analysis is", "", &P::analysis_type,
-                    0, 0};
+  const Played type{
+      "type", BannerTexts().back(), "The type of analysis is", "", &P::analysis_type, 0, 0};
   const Played gene_id{"gene id", "Enter the gene id", "The gene id is", "", &P::gene_id, 2, 0};
-  const Played gene_class{"gene class", "Enter the information class of the gene",
-                          "The information class of the gene is", "", &P::gene_class, 1, 0};
-  const Played limit{"limit", "Enter the restriction limit", "The restriction limit is", "",
-                     &P::limit, -5, 0};
+  const Played gene_class{"gene class",
+                          "Enter the information class of the gene",
+                          "The information class of the gene is",
+                          "",
+                          &P::gene_class,
+                          1,
+                          0};
+  const Played limit{
+      "limit", "Enter the restriction limit", "The restriction limit is", "", &P::limit, -5, 0};
   struct Dialogue {
     const char* name;
     std::int32_t type;
@@ -252,7 +266,8 @@ TEST(Dialogue, NullAnswerKeepsWhatTheParameterHolds) {
   };
   const std::vector<Dialogue> dialogues = {
       {"main", 1, {studies, probes, classes, runs}},
-      {"restricted", 0,
+      {"restricted",
+       0,
        {type, studies_restricted, probes, classes, gene_id, gene_class, limit, runs}},
   };
   // ",9": a comma before any value is a null even with a value after it on

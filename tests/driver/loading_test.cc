@@ -116,14 +116,20 @@ TEST_F(LoadingTest, MissingIsExactlyMinus99AndTheQuotientStaysDouble) {
   // P = 6 and five present ranks: factor 6/5. Rounding the quotient to float
   // first would give 3.6000001430511475 for a rank of 3.
   const std::vector<Case> cases = {
-      {"-99", -99.0f},          {"-99.0", -99.0f},   {"-9.9E1", -99.0f}, {"-0.99d2", -99.0f},
-      {"-98", -117.5999984741211f},         {"0", 0.0f},         {"3", 3.5999999046325684f},
+      {"-99", -99.0f},
+      {"-99.0", -99.0f},
+      {"-9.9E1", -99.0f},
+      {"-0.99d2", -99.0f},
+      {"-98", -117.5999984741211f},
+      {"0", 0.0f},
+      {"3", 3.5999999046325684f},
       {"-99.00001", -118.80001068115234f},
   };
   for (const auto& c : cases) {
     const bool missing = c.expected == -99.0f;
     std::string data = std::string("0 ") + c.rank + " 1\n";
-    for (int i = 2; i <= 6; ++i) data += "0 " + std::string(i == 2 && !missing ? "-99" : std::to_string(i - 1)) + " 1\n";
+    for (int i = 2; i <= 6; ++i)
+      data += "0 " + std::string(i == 2 && !missing ? "-99" : std::to_string(i - 1)) + " 1\n";
     Write("data.txt", data);
     LoadedInputs in = LoadInputs(Params(0, 1, 6));
     EXPECT_EQ(in.ranks.Get(1, 1), c.expected) << c.rank;
@@ -239,8 +245,8 @@ TEST_F(LoadingTest, Failures) {
     const textio::Termination t = Fails(c.params);
     EXPECT_EQ(t.SevereNumber(), c.number) << c.name;
     if (c.file) {
-      const std::string where = "unit " + std::to_string(c.unit) + ", file " +
-                                (dir_ / c.file).string();
+      const std::string where =
+          "unit " + std::to_string(c.unit) + ", file " + (dir_ / c.file).string();
       const std::string line = t.ReportLine();
       EXPECT_EQ(line.substr(line.size() - std::min(line.size(), where.size())), where) << c.name;
       EXPECT_TRUE(fs::exists(dir_ / c.file)) << c.name << ": the open leaves the file behind";
@@ -318,9 +324,9 @@ Loaded ReadByGeneralReader(const std::string& bytes, std::int32_t p, std::int32_
 TEST_F(LoadingTest, EveryThreadCountReadsDataAsTheGeneralReader) {
   struct Case {
     const char* name;
-    const char* odd;     // inserted before record `at`
+    const char* odd;  // inserted before record `at`
     std::int32_t at;
-    std::int32_t cut;    // bytes dropped at the end
+    std::int32_t cut;  // bytes dropped at the end
   };
   const std::vector<Case> cases = {
       {"plain", "", 0, 0},

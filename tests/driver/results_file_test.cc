@@ -97,9 +97,11 @@ TEST(ResultsRecords, FieldsInTheirOrderWithPValuesRoundedToFloat) {
   std::string out;
   AppendResultRecords(out, rows.ranks, 3, rows.observed, rows.pvalues, 1, 1);
   const std::string p05 = "      0.0500000007450581";  // float(0.05), 16 decimals
-  EXPECT_EQ(out, "    17." "                  2.5000" + p05 + "      0.2500000000000000" +
-                     "      1.0000000000000000" + p05 + "                 12.2500" + p05 +
-                     " NaN                    " + "\r\n");
+  EXPECT_EQ(out,
+            "    17."
+            "                  2.5000" +
+                p05 + "      0.2500000000000000" + "      1.0000000000000000" + p05 +
+                "                 12.2500" + p05 + " NaN                    " + "\r\n");
   EXPECT_EQ(out.size(), 199u + 2u);
 }
 

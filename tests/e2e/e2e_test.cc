@@ -79,9 +79,11 @@ std::vector<Case> DiscoverCases() {
   for (const auto& entry : fs::directory_iterator(KORVELAN_E2E_CASES, ec)) {
     if (!entry.is_directory()) continue;
     const bool big = fs::exists(entry.path() / "big");
-    if (big == (KORVELAN_E2E_BIG != 0)) cases.push_back({entry.path().filename().string(), entry.path()});
+    if (big == (KORVELAN_E2E_BIG != 0))
+      cases.push_back({entry.path().filename().string(), entry.path()});
   }
-  std::sort(cases.begin(), cases.end(), [](const Case& a, const Case& b) { return a.name < b.name; });
+  std::sort(cases.begin(), cases.end(),
+            [](const Case& a, const Case& b) { return a.name < b.name; });
   return cases;
 }
 
@@ -136,7 +138,8 @@ std::string Visible(std::string_view s) {
 }
 
 // Equal bytes, or a failure that shows the first line that differs.
-void ExpectSameBytes(const std::string& what, const std::string& expected, const std::string& actual) {
+void ExpectSameBytes(const std::string& what, const std::string& expected,
+                     const std::string& actual) {
   if (expected == actual) return;
   std::size_t at = 0;
   while (at < expected.size() && at < actual.size() && expected[at] == actual[at]) ++at;
@@ -147,7 +150,8 @@ void ExpectSameBytes(const std::string& what, const std::string& expected, const
     const std::size_t end = s.find('\n', from);
     return Visible(s.substr(from, end == std::string::npos ? std::string::npos : end - from + 1));
   };
-  const auto line_number = std::count(expected.begin(), expected.begin() + static_cast<std::ptrdiff_t>(from), '\n') + 1;
+  const auto line_number =
+      std::count(expected.begin(), expected.begin() + static_cast<std::ptrdiff_t>(from), '\n') + 1;
   ADD_FAILURE() << what << " differs at byte " << at << " (line " << line_number << ", "
                 << expected.size() << " bytes expected, " << actual.size() << " actual)\n"
                 << "  expected: " << line_of(expected) << "\n"
@@ -186,7 +190,8 @@ Outcome RunProgram(const fs::path& cwd, const fs::path& scratch, const Case& c,
   }
   if (search) {
     const char* asan = std::getenv("ASAN_OPTIONS");
-    env_strings.push_back(std::string("ASAN_OPTIONS=") + (asan && *asan ? std::string(asan) + ":" : "") +
+    env_strings.push_back(std::string("ASAN_OPTIONS=") +
+                          (asan && *asan ? std::string(asan) + ":" : "") +
                           "verify_asan_link_order=0");
   }
   std::vector<char*> envp;

@@ -287,8 +287,8 @@ bool CanMount(const std::string& script, std::string& why) {
     return false;
   }
   ScratchDir probe;
-  const std::string command = "unshare -rm sh -c '" + script + "' sh '" + probe.path().string() +
-                              "' >/dev/null 2>&1";
+  const std::string command =
+      "unshare -rm sh -c '" + script + "' sh '" + probe.path().string() + "' >/dev/null 2>&1";
   if (std::system(command.c_str()) != 0) {
     why = "mounts in a user namespace are not allowed here";
     return false;
@@ -306,7 +306,10 @@ TEST_F(FaultTest, ResultsOnAReadOnlyFileSystem) {
   PutSmallMainInputs();
   Put("output.txt", kOldResults);
   RunSpec spec;
-  spec.prefix = {"unshare", "-rm", "sh", "-c",
+  spec.prefix = {"unshare",
+                 "-rm",
+                 "sh",
+                 "-c",
                  "mount --bind . . && mount -o remount,bind,ro . && cd \"$PWD\" && exec \"$@\"",
                  "sh"};
   spec.input = SmallMainAnswers();
@@ -328,7 +331,10 @@ TEST_F(FaultTest, ResultsOnAFullFileSystem) {
   WriteBytes(inputs / "data.txt", DataRecords(200, 3, 4));
   WriteBytes(inputs / "weights.txt", Weights(3));
   RunSpec spec;
-  spec.prefix = {"unshare", "-rm", "sh", "-c",
+  spec.prefix = {"unshare",
+                 "-rm",
+                 "sh",
+                 "-c",
                  "mount -t tmpfs -o size=16k korvelan \"$PWD\" && cd \"$PWD\" && "
                  "cp ../inputs/data.txt ../inputs/weights.txt . && exec \"$@\"",
                  "sh"};

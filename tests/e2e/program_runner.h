@@ -88,9 +88,9 @@ enum class Stream {
 struct RunSpec {
   std::vector<std::string> prefix;  // words before the program (wrappers)
   std::vector<std::string> args;
-  std::string input;                // standard input bytes
+  std::string input;  // standard input bytes
   bool close_stdin = false;
-  bool hold_stdin_open = false;     // a pipe that gives `input` and then waits
+  bool hold_stdin_open = false;  // a pipe that gives `input` and then waits
   Stream out = Stream::kFile;
   bool close_stderr = false;
   // When non-zero: sent to the program `signal_delay` after `signal_after`
@@ -140,8 +140,7 @@ inline RunResult RunProgram(const fs::path& cwd, const fs::path& scratch, const 
   int in_pipe[2] = {-1, -1};
   int out_pipe[2] = {-1, -1};
   if (spec.hold_stdin_open && pipe(in_pipe) != 0) std::abort();
-  if ((spec.out == Stream::kBrokenPipe || spec.out == Stream::kStalledPipe) &&
-      pipe(out_pipe) != 0) {
+  if ((spec.out == Stream::kBrokenPipe || spec.out == Stream::kStalledPipe) && pipe(out_pipe) != 0) {
     std::abort();
   }
   if (spec.out == Stream::kBrokenPipe) {

@@ -99,7 +99,8 @@ TEST_F(AnalysisTest, MainAnalysisMatchesTheStraightforwardPipeline) {
     const std::string console = ::testing::internal::GetCapturedStdout();
     EXPECT_EQ(ReadResults(), expect) << "trial " << trial;
     std::string runs;
-    for (std::int32_t n = 1; n <= d.params.runs; ++n) runs += textio::ListRecords("Run=", n)[0] + "\r\n";
+    for (std::int32_t n = 1; n <= d.params.runs; ++n)
+      runs += textio::ListRecords("Run=", n)[0] + "\r\n";
     EXPECT_EQ(console, runs + "  \r\n") << "trial " << trial;
   }
 }
@@ -144,11 +145,13 @@ TEST_F(AnalysisTest, RestrictedAnalysisMatchesTheStraightforwardPipeline) {
     Loaded d = RandomLoaded(rng, 0);
     d.params.runs = 1 + static_cast<std::int32_t>(rng() % 4);
     d.params.gene_id = 1 + static_cast<std::int32_t>(rng() % static_cast<unsigned>(d.params.probes));
-    d.params.gene_class = 1 + static_cast<std::int32_t>(rng() % static_cast<unsigned>(d.params.classes));
+    d.params.gene_class =
+        1 + static_cast<std::int32_t>(rng() % static_cast<unsigned>(d.params.classes));
     // A limit below the gene's R-mean (known after the sort), so no stop.
     Loaded sorted = d;
     ClassSort(sorted.params, sorted.ranks);
-    const oracle::StatsRows obs = oracle::Stats(sorted.ranks, sorted.weights, d.params.probes, d.params.studies);
+    const oracle::StatsRows obs =
+        oracle::Stats(sorted.ranks, sorted.weights, d.params.probes, d.params.studies);
     const float g = obs.rmean[static_cast<std::size_t>(d.params.gene_id - 1)];
     if (!(g > 1.0f)) continue;
     d.params.limit = static_cast<std::int32_t>(rng() % static_cast<unsigned>(g));

@@ -61,7 +61,8 @@ RankMatrix SortedByTheFullRowSort(const RankMatrix& loaded, std::int32_t s) {
   std::vector<float> x(static_cast<std::size_t>(kMaxRows) * ncol, 0.0f);
   for (std::int32_t j = 1; j <= ncol; ++j) {
     for (std::int32_t i = 1; i <= loaded.rows(); ++i) {
-      x[static_cast<std::size_t>(j - 1) * kMaxRows + static_cast<std::size_t>(i - 1)] = loaded.Get(i, j);
+      x[static_cast<std::size_t>(j - 1) * kMaxRows + static_cast<std::size_t>(i - 1)] =
+          loaded.Get(i, j);
     }
   }
   std::vector<std::int32_t> iperm(kMaxRows), ngsize(kMaxRows);
@@ -124,10 +125,9 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         RangeCase{"EmptyMiddleClass", {1, 3, 1, 3}, 3, {{3, 4}, {3, 2}, {1, 2}}},
         RangeCase{"EmptyTopClasses", {1, 2}, 4, {{2, 2}, {1, 1}, {1, 0}, {1, 0}}},
-        RangeCase{"FractionsCountForTheirIntegerPart", {2, 2.5f, 1.75f, 3}, 3,
-                  {{4, 4}, {2, 3}, {1, 1}}},
-        RangeCase{"NoProbes", {}, 2, {{1, 0}, {1, 0}}},
-        RangeCase{"NoClasses", {}, 0, {}}),
+        RangeCase{
+            "FractionsCountForTheirIntegerPart", {2, 2.5f, 1.75f, 3}, 3, {{4, 4}, {2, 3}, {1, 1}}},
+        RangeCase{"NoProbes", {}, 2, {{1, 0}, {1, 0}}}, RangeCase{"NoClasses", {}, 0, {}}),
     [](const auto& param_info) { return param_info.param.name; });
 
 // Class values whose integer part is below 1 or above 500000 sort among the
@@ -175,19 +175,29 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, ClassLimitTest,
     ::testing::Values(
         LimitCase{"WithinM", {1, 2, 2.9f}, 2, std::nullopt},
-        LimitCase{"FirstInRecordOrder", {1, 3, 5}, 2,
+        LimitCase{"FirstInRecordOrder",
+                  {1, 3, 5},
+                  2,
                   "KORVELAN: record 2 of data.txt has information class 3, above the number "
                   "of information classes 2"},
-        LimitCase{"IntegerPartIsShown", {3.7f}, 2,
+        LimitCase{"IntegerPartIsShown",
+                  {3.7f},
+                  2,
                   "KORVELAN: record 1 of data.txt has information class 3, above the number "
                   "of information classes 2"},
-        LimitCase{"LastDeclaredClass", {500000.5f}, 2,
+        LimitCase{"LastDeclaredClass",
+                  {500000.5f},
+                  2,
                   "KORVELAN: record 1 of data.txt has information class 500000, above the "
                   "number of information classes 2"},
-        LimitCase{"ZeroClasses", {1}, 0,
+        LimitCase{"ZeroClasses",
+                  {1},
+                  0,
                   "KORVELAN: record 1 of data.txt has information class 1, above the number "
                   "of information classes 0"},
-        LimitCase{"NegativeClasses", {0, 2}, -3,
+        LimitCase{"NegativeClasses",
+                  {0, 2},
+                  -3,
                   "KORVELAN: record 2 of data.txt has information class 2, above the number "
                   "of information classes -3"},
         // Outside 1 .. 500000 it is the bounds condition after the sort.
@@ -209,7 +219,8 @@ TEST_F(ClassSortTest, ClassColumnZeroIsTheRowSortsCode9) {
     EXPECT_EQ(t.ExitStatus(), 1);
   }
   const std::string out = ::testing::internal::GetCapturedStdout();
-  const std::string first = "\r\n *** TERMINAL ERROR 9 from S2OWR.  INDKEY(1) = 0 and NCOL = 100.  Column\r\n";
+  const std::string first =
+      "\r\n *** TERMINAL ERROR 9 from S2OWR.  INDKEY(1) = 0 and NCOL = 100.  Column\r\n";
   EXPECT_EQ(out.substr(0, first.size()), first);
   EXPECT_EQ(LineNumbers(x, 2), (std::vector<std::int32_t>{1, 2})) << "nothing moved";
 }
@@ -229,7 +240,8 @@ TEST_F(ClassSortTest, TieOrderIsThatOfTheFullRowSort) {
     ClassSort(Params(s, p, m), x);
     for (std::int32_t j = 1; j <= s + 2; ++j) {
       for (std::int32_t i = 1; i <= p; ++i) {
-        ASSERT_EQ(x.Get(i, j), expect.Get(i, j)) << "trial " << trial << " row " << i << " column " << j;
+        ASSERT_EQ(x.Get(i, j), expect.Get(i, j))
+            << "trial " << trial << " row " << i << " column " << j;
       }
     }
   }

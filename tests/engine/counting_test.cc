@@ -50,8 +50,8 @@ bool SameDouble(double a, double b) { return (std::isnan(a) && std::isnan(b)) ||
 // Values drawn from a small pool so that ties are common, with NaN,
 // infinities and both zeros among them.
 float PoolValue(std::mt19937& rng) {
-  static const float pool[] = {kNaN, -kInf, kInf, 0.0f, -0.0f, 1.0f, 1.5f, 2.0f, 2.0f,
-                               3.25f, -1.0f, 7.0f, 100.0f};
+  static const float pool[] = {kNaN, -kInf, kInf,  0.0f,  -0.0f, 1.0f,  1.5f,
+                               2.0f, 2.0f,  3.25f, -1.0f, 7.0f,  100.0f};
   const auto n = sizeof(pool) / sizeof(pool[0]);
   if (rng() % 3 == 0) return static_cast<float>(rng() % 1000) / 7.0f;
   return pool[rng() % n];
@@ -69,7 +69,8 @@ TEST(Counting, MatchesPairCountingOracleOnRandomClasses) {
     std::int32_t total = 0;
     for (std::int32_t k = m; k >= 1; --k) {
       total += size[static_cast<std::size_t>(k - 1)];
-      r[static_cast<std::size_t>(k - 1)] = {total - size[static_cast<std::size_t>(k - 1)] + 1, total};
+      r[static_cast<std::size_t>(k - 1)] = {total - size[static_cast<std::size_t>(k - 1)] + 1,
+                                            total};
     }
     const std::int32_t p = total;
     Statistics observed(p);
@@ -91,18 +92,21 @@ TEST(Counting, MatchesPairCountingOracleOnRandomClasses) {
       counter.CountRun(run);
       for (int s = 0; s < kStatistics; ++s) {
         for (std::int32_t k = 1; k <= m; ++k) {
-          oracle::CountPairs(Column(observed, s), Column(run, s), r[static_cast<std::size_t>(k - 1)].first,
-                             r[static_cast<std::size_t>(k - 1)].second, right[static_cast<std::size_t>(s)],
-                             left[static_cast<std::size_t>(s)]);
+          oracle::CountPairs(Column(observed, s), Column(run, s),
+                             r[static_cast<std::size_t>(k - 1)].first,
+                             r[static_cast<std::size_t>(k - 1)].second,
+                             right[static_cast<std::size_t>(s)], left[static_cast<std::size_t>(s)]);
         }
       }
     }
     counter.Settle();
     for (int s = 0; s < kStatistics; ++s) {
       for (std::int32_t i = 1; i <= p; ++i) {
-        ASSERT_EQ(static_cast<double>(counter.right(s, i)), right[static_cast<std::size_t>(s)][static_cast<std::size_t>(i - 1)])
+        ASSERT_EQ(static_cast<double>(counter.right(s, i)),
+                  right[static_cast<std::size_t>(s)][static_cast<std::size_t>(i - 1)])
             << "trial " << trial << " statistic " << s << " row " << i;
-        ASSERT_EQ(static_cast<double>(counter.left(s, i)), left[static_cast<std::size_t>(s)][static_cast<std::size_t>(i - 1)])
+        ASSERT_EQ(static_cast<double>(counter.left(s, i)),
+                  left[static_cast<std::size_t>(s)][static_cast<std::size_t>(i - 1)])
             << "trial " << trial << " statistic " << s << " row " << i;
       }
     }
@@ -114,9 +118,9 @@ TEST(Counting, MatchesPairCountingOracleOnRandomClasses) {
 
 struct PValueCase {
   std::string name;
-  std::vector<float> observed;             // one class over all rows
-  std::vector<std::vector<float>> runs;    // run values per run
-  std::vector<double> right, left;         // expected P-values per row
+  std::vector<float> observed;           // one class over all rows
+  std::vector<std::vector<float>> runs;  // run values per run
+  std::vector<double> right, left;       // expected P-values per row
 };
 
 class PValuesOfOneClass : public ::testing::TestWithParam<PValueCase> {};
@@ -150,13 +154,15 @@ INSTANTIATE_TEST_SUITE_P(
         PValueCase{"NaNRunValueCountsForNobody", {1, 2}, {{kNaN, 2}}, {0.5, 0.5}, {0, 0.5}},
         PValueCase{"NoRunGivesNaN", {1, 2}, {}, {kNaND, kNaND}, {kNaND, kNaND}},
         // Ties count on both sides: the excess over 1 is the tie fraction.
-        PValueCase{"TiesOnBothSides", {1, 2, 3}, {{1, 2, 3}}, {1, 2.0 / 3, 1.0 / 3},
-                   {1.0 / 3, 2.0 / 3, 1}},
+        PValueCase{
+            "TiesOnBothSides", {1, 2, 3}, {{1, 2, 3}}, {1, 2.0 / 3, 1.0 / 3}, {1.0 / 3, 2.0 / 3, 1}},
         PValueCase{"SignedZerosAreEqual", {0.0f, -0.0f}, {{-0.0f, 0.0f}}, {1, 1}, {1, 1}},
-        PValueCase{"InfinitiesAreOrdered", {kInf, -kInf, 0}, {{-kInf, 0, kInf}},
-                   {1.0 / 3, 1, 2.0 / 3}, {1, 1.0 / 3, 2.0 / 3}},
-        PValueCase{"OneProbeClassIsTheFractionOfRuns", {5}, {{4}, {5}, {6}, {7}},
-                   {0.75}, {0.5}}),
+        PValueCase{"InfinitiesAreOrdered",
+                   {kInf, -kInf, 0},
+                   {{-kInf, 0, kInf}},
+                   {1.0 / 3, 1, 2.0 / 3},
+                   {1, 1.0 / 3, 2.0 / 3}},
+        PValueCase{"OneProbeClassIsTheFractionOfRuns", {5}, {{4}, {5}, {6}, {7}}, {0.75}, {0.5}}),
     [](const auto& param_info) { return param_info.param.name; });
 
 TEST(Counting, RowsOutsideEveryClassGetZeroAndEmptyClassesAreSkipped) {
@@ -171,10 +177,10 @@ TEST(Counting, RowsOutsideEveryClassGetZeroAndEmptyClassesAreSkipped) {
   EXPECT_EQ(counter.total(1), 2);
   EXPECT_EQ(counter.total(2), 0);
   EXPECT_EQ(counter.total(3), 1);
-  EXPECT_EQ(pv.right[kQ].Get(1), 1.0);   // run 5 >= observed 1
+  EXPECT_EQ(pv.right[kQ].Get(1), 1.0);  // run 5 >= observed 1
   EXPECT_EQ(pv.left[kQ].Get(1), 0.0);
-  EXPECT_EQ(pv.right[kQ].Get(2), 1.0);   // run values 4, 3 against 2
-  EXPECT_EQ(pv.left[kQ].Get(3), 0.5);    // 3 <= 3
+  EXPECT_EQ(pv.right[kQ].Get(2), 1.0);  // run values 4, 3 against 2
+  EXPECT_EQ(pv.left[kQ].Get(3), 0.5);   // 3 <= 3
   for (std::int32_t i : {4, 5}) {
     EXPECT_EQ(pv.right[kRmean].Get(i), 0.0) << "row " << i;
     EXPECT_EQ(pv.left[kRwmean].Get(i), 0.0) << "row " << i;
@@ -195,7 +201,8 @@ TEST(Counting, RightPlusLeftExceedsOneByTheTieFraction) {
     for (auto& v : run.q.span()) v = static_cast<float>(rng() % 6);
     counter.CountRun(run);
     for (std::int32_t i = 0; i < p; ++i) {
-      for (float v : run.q.span()) ties[static_cast<std::size_t>(i)] += v == observed.q.span()[static_cast<std::size_t>(i)];
+      for (float v : run.q.span())
+        ties[static_cast<std::size_t>(i)] += v == observed.q.span()[static_cast<std::size_t>(i)];
     }
   }
   counter.Settle();
@@ -208,12 +215,19 @@ TEST(Counting, RightPlusLeftExceedsOneByTheTieFraction) {
 
 TEST(OrderKeys, FollowTheOrderOfTheFloats) {
   // Ascending, each strictly above the one before except the two zeros.
-  const std::vector<float> ascending{-kInf, -std::numeric_limits<float>::max(), -1.0f,
+  const std::vector<float> ascending{-kInf,
+                                     -std::numeric_limits<float>::max(),
+                                     -1.0f,
                                      -std::numeric_limits<float>::min(),
-                                     -std::numeric_limits<float>::denorm_min(), -0.0f, 0.0f,
+                                     -std::numeric_limits<float>::denorm_min(),
+                                     -0.0f,
+                                     0.0f,
                                      std::numeric_limits<float>::denorm_min(),
-                                     std::numeric_limits<float>::min(), 1.0f, 1.0000001f,
-                                     std::numeric_limits<float>::max(), kInf};
+                                     std::numeric_limits<float>::min(),
+                                     1.0f,
+                                     1.0000001f,
+                                     std::numeric_limits<float>::max(),
+                                     kInf};
   for (std::size_t i = 1; i < ascending.size(); ++i) {
     const float a = ascending[i - 1], b = ascending[i];
     if (a == b) {

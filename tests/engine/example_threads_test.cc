@@ -42,9 +42,9 @@ Outcome RunExample(const fs::path& dir, unsigned threads, int runs) {
     fs::copy_file(fs::path(KORVELAN_EXAMPLES) / name, dir / name);
   }
   std::ofstream(dir / "answers.txt") << "1\n5\n7894\n5\n" << runs << "\n";
-  const std::string command = "cd '" + dir.string() + "' && '" KORVELAN_BINARY
-                              "' --seed 20261210 --threads " + std::to_string(threads) +
-                              " < answers.txt > screen.txt 2>&1";
+  const std::string command = "cd '" + dir.string() +
+                              "' && '" KORVELAN_BINARY "' --seed 20261210 --threads " +
+                              std::to_string(threads) + " < answers.txt > screen.txt 2>&1";
   Outcome out;
   out.status = std::system(command.c_str());
   out.results = ReadAll(dir / "output.txt");
@@ -53,8 +53,8 @@ Outcome RunExample(const fs::path& dir, unsigned threads, int runs) {
 }
 
 TEST(ExampleOnThreads, EveryThreadCountWritesTheSameBytes) {
-  const fs::path base = fs::temp_directory_path() /
-                        ("korvelan_example_threads_" + std::to_string(::getpid()));
+  const fs::path base =
+      fs::temp_directory_path() / ("korvelan_example_threads_" + std::to_string(::getpid()));
   const Outcome one = RunExample(base / "1", 1, 20);
   ASSERT_EQ(one.status, 0) << one.screen;
   ASSERT_GT(one.results.size(), 100000u) << "no results file";

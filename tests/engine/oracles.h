@@ -20,8 +20,7 @@ namespace korvelan::engine::oracle {
 struct StatsRows {
   std::vector<float> rmean, rwmean, q;
 };
-inline StatsRows Stats(const RankMatrix& x, const StudyWeights& w, std::int32_t p,
-                       std::int32_t s) {
+inline StatsRows Stats(const RankMatrix& x, const StudyWeights& w, std::int32_t p, std::int32_t s) {
   StatsRows out{std::vector<float>(static_cast<std::size_t>(p)),
                 std::vector<float>(static_cast<std::size_t>(p)),
                 std::vector<float>(static_cast<std::size_t>(p))};
@@ -83,7 +82,8 @@ inline float Draw(std::int32_t& saved) {
 // ORACLE: the shuffle of one study through a work column, slots 1 .. P.
 inline void Shuffle(std::vector<float>& column, std::int32_t p, std::int32_t& saved) {
   std::vector<float> x(static_cast<std::size_t>(p) + 1);  // x[0] unused
-  for (std::int32_t i = 1; i <= p; ++i) x[static_cast<std::size_t>(i)] = column[static_cast<std::size_t>(i - 1)];
+  for (std::int32_t i = 1; i <= p; ++i)
+    x[static_cast<std::size_t>(i)] = column[static_cast<std::size_t>(i - 1)];
   for (std::int32_t l = p; l >= 2; --l) {
     const float u = Draw(saved);
     std::int32_t k = static_cast<std::int32_t>(static_cast<double>(l) * static_cast<double>(u)) + 1;
@@ -95,7 +95,8 @@ inline void Shuffle(std::vector<float>& column, std::int32_t p, std::int32_t& sa
     x[static_cast<std::size_t>(l)] = x[static_cast<std::size_t>(k)];
     x[static_cast<std::size_t>(k)] = kept;
   }
-  for (std::int32_t i = 1; i <= p; ++i) column[static_cast<std::size_t>(i - 1)] = x[static_cast<std::size_t>(i)];
+  for (std::int32_t i = 1; i <= p; ++i)
+    column[static_cast<std::size_t>(i - 1)] = x[static_cast<std::size_t>(i)];
 }
 
 // ORACLE: the counting step of one class and statistic, every pair compared,
@@ -131,7 +132,8 @@ inline void CountBySearch(const std::vector<float>& observed, const std::vector<
     if (o != o) continue;
     const auto below = std::lower_bound(sorted.begin(), sorted.end(), o) - sorted.begin();
     const auto up_to = std::upper_bound(sorted.begin(), sorted.end(), o) - sorted.begin();
-    right[static_cast<std::size_t>(i - 1)] += static_cast<double>(static_cast<std::ptrdiff_t>(sorted.size()) - below);
+    right[static_cast<std::size_t>(i - 1)] +=
+        static_cast<double>(static_cast<std::ptrdiff_t>(sorted.size()) - below);
     left[static_cast<std::size_t>(i - 1)] += static_cast<double>(up_to);
   }
 }

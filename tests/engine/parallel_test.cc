@@ -199,8 +199,10 @@ TEST(ParallelCounting, EveryWayOfCountingMatchesTheSearchOracleOnEveryThreadCoun
       {"even spread", 2500,
        [](std::mt19937& r) { return static_cast<float>(1 + r() % 2500) / 2.5f; }},
       {"many powers of two", 4000,
-       [](std::mt19937& r) { return std::ldexp(1.0f + static_cast<float>(r() % 1000) / 1000.0f,
-                                               static_cast<int>(r() % 60) - 30); }},
+       [](std::mt19937& r) {
+         return std::ldexp(1.0f + static_cast<float>(r() % 1000) / 1000.0f,
+                           static_cast<int>(r() % 60) - 30);
+       }},
       {"cluster and outliers", 3000,
        [](std::mt19937& r) {
          const auto u = r() % 100;
@@ -222,7 +224,9 @@ TEST(ParallelCounting, EveryWayOfCountingMatchesTheSearchOracleOnEveryThreadCoun
       {"large class in parts", 70000,
        [](std::mt19937& r) { return static_cast<float>(r() % 5000) / 4.0f; }},
       {"very many values", 40000,
-       [](std::mt19937& r) { return static_cast<float>(static_cast<std::int32_t>(r() % 4000000) - 2000000) / 64.0f; }},
+       [](std::mt19937& r) {
+         return static_cast<float>(static_cast<std::int32_t>(r() % 4000000) - 2000000) / 64.0f;
+       }},
   };
   std::mt19937 rng(91);
   const auto m = static_cast<std::int32_t>(shapes.size());
@@ -255,7 +259,8 @@ TEST(ParallelCounting, EveryWayOfCountingMatchesTheSearchOracleOnEveryThreadCoun
     for (std::size_t i = 0; i < a->span().size(); i += 3) a->span()[i] = 3e38f;
   }
   std::vector<const char*> shape_of_row;
-  for (const Shape& sh : shapes) shape_of_row.insert(shape_of_row.end(), static_cast<std::size_t>(sh.size), sh.name);
+  for (const Shape& sh : shapes)
+    shape_of_row.insert(shape_of_row.end(), static_cast<std::size_t>(sh.size), sh.name);
   const auto column = [](const RowArray<float>& a) {
     return std::vector<float>(a.span().begin(), a.span().end());
   };
@@ -324,7 +329,8 @@ TEST(ParallelCounting, LargeClassesMatchThePairOracleOnEveryThreadCount) {
       case 3: return std::numeric_limits<float>::infinity();
       case 4: return -std::numeric_limits<float>::infinity();
       case 5: return 42.0f;
-      default: return static_cast<float>(static_cast<std::int32_t>(rng() % 2000000) - 1000000) / 64.0f;
+      default:
+        return static_cast<float>(static_cast<std::int32_t>(rng() % 2000000) - 1000000) / 64.0f;
     }
   };
   Statistics observed(p);
@@ -480,7 +486,8 @@ TEST_F(ParallelAnalysis, LargeClassGivesTheOracleBytesOnEveryThreadCount) {
   d.ranks = RankMatrix(p, 5);
   for (std::int32_t j = 1; j <= 3; ++j) {
     std::vector<float> col(static_cast<std::size_t>(p));
-    for (std::int32_t i = 0; i < p; ++i) col[static_cast<std::size_t>(i)] = static_cast<float>(i + 1) * 1.0123f;
+    for (std::int32_t i = 0; i < p; ++i)
+      col[static_cast<std::size_t>(i)] = static_cast<float>(i + 1) * 1.0123f;
     std::shuffle(col.begin(), col.end(), rng);
     for (std::int32_t i = 1; i <= p; ++i) {
       d.ranks.Set(i, j, rng() % 10 == 0 ? -99.0f : col[static_cast<std::size_t>(i - 1)]);
@@ -509,8 +516,10 @@ TEST_F(ParallelAnalysis, RestrictedAnalysisIsTheSameOnEveryThreadCount) {
     d.params.runs = 1 + static_cast<std::int32_t>(rng() % 4);
     for (std::int32_t j = 1; j <= d.params.studies; ++j) d.weights.Set(j, 0.0f);
     if (d.params.probes == 0) continue;
-    d.params.gene_id = 1 + static_cast<std::int32_t>(rng() % static_cast<std::uint32_t>(d.params.probes));
-    d.params.gene_class = 1 + static_cast<std::int32_t>(rng() % static_cast<std::uint32_t>(d.params.classes));
+    d.params.gene_id =
+        1 + static_cast<std::int32_t>(rng() % static_cast<std::uint32_t>(d.params.probes));
+    d.params.gene_class =
+        1 + static_cast<std::int32_t>(rng() % static_cast<std::uint32_t>(d.params.classes));
     d.params.limit = static_cast<std::int32_t>(rng() % 300);
     std::string first_console, first_ending;
     for (unsigned threads : kThreadCounts) {

@@ -57,9 +57,9 @@ inline std::string MainAnalysisResults(Loaded d, std::int32_t seed) {
     const auto k = static_cast<std::int32_t>(d.ranks.Get(i, q.studies + 1));
     const double t = total[static_cast<std::size_t>(k - 1)];
     const auto pv = [&](const std::vector<double>& c) { return static_cast<float>(c[r] / t); };
-    values.insert(values.end(), {d.ranks.Get(i, q.studies + 2), obs.rmean[r], pv(right[0]),
-                                 pv(left[0]), pv(right[1]), pv(left[1]), obs.q[r], pv(right[2]),
-                                 pv(left[2])});
+    values.insert(values.end(),
+                  {d.ranks.Get(i, q.studies + 2), obs.rmean[r], pv(right[0]), pv(left[0]),
+                   pv(right[1]), pv(left[1]), obs.q[r], pv(right[2]), pv(left[2])});
   }
   std::string out = textio::LegendRecords();
   textio::AppendDataRecords(out, values);

@@ -45,7 +45,7 @@ struct Outcome {
 // Runs `runs` per-run steps with the same run statistics, then the final
 // step, catching the ending.
 Outcome Analyse(std::int32_t g, std::int32_t k, std::int32_t limit, const Statistics& observed,
-            const ClassRanges& ranges, const Statistics& run, int runs = 1) {
+                const ClassRanges& ranges, const Statistics& run, int runs = 1) {
   Outcome o;
   RestrictedAnalysis a(g, k, limit, observed, ranges);
   ::testing::internal::CaptureStdout();
@@ -122,8 +122,8 @@ TEST(Restricted, NaNRunValuesAreNeverInTheBand) {
   Fixture f;
   const Statistics run = RmeanAndQ({0, kNaN, 100, 100}, {0, 5, kNaN, 10});
   const Outcome o = Analyse(1, 1, 50, f.observed, f.ranges, run);
-  EXPECT_EQ(o.band, 2);   // the NaN R-mean is out; a NaN Q still counts in the band
-  EXPECT_EQ(o.left, 1);   // only the tie 10
+  EXPECT_EQ(o.band, 2);  // the NaN R-mean is out; a NaN Q still counts in the band
+  EXPECT_EQ(o.left, 1);  // only the tie 10
   EXPECT_EQ(o.right, 1);
 }
 
@@ -146,18 +146,17 @@ TEST_P(RestrictedNaN, EmptyBandGivesNaNLines) {
   EXPECT_EQ(o.console, kNaNLines);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, RestrictedNaN,
-    ::testing::Values(NaNCase{"NegativeLimit", 1, -1, 3},
-                      NaNCase{"EmptyClassEvenWithABadLimit", 2, 1000, 3},
-                      NaNCase{"NoRuns", 1, 1000, 0},
-                      NaNCase{"NothingWithinTheLimit", 1, 1, 2}),
-    [](const auto& param_info) { return param_info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Cases, RestrictedNaN,
+                         ::testing::Values(NaNCase{"NegativeLimit", 1, -1, 3},
+                                           NaNCase{"EmptyClassEvenWithABadLimit", 2, 1000, 3},
+                                           NaNCase{"NoRuns", 1, 1000, 0},
+                                           NaNCase{"NothingWithinTheLimit", 1, 1, 2}),
+                         [](const auto& param_info) { return param_info.param.name; });
 
 struct BoundsCase {
   std::string name;
   std::int32_t g, k, limit;
-  const char* console;       // written before the ending
+  const char* console;  // written before the ending
   std::optional<int> severe;
   std::optional<int> stop;
 };
@@ -189,8 +188,7 @@ INSTANTIATE_TEST_SUITE_P(
         BoundsCase{"NegativeClassIsBounds", 0, -4, 0, "", 161, std::nullopt},
         // A class above M: rows 0 .. 0. The band and limit test come first.
         BoundsCase{"ClassAboveMFailsOnRowZero", 1, 3, 1, "", 161, std::nullopt},
-        BoundsCase{"ClassAboveMStopsOnTheLimitFirst", 1, 500000, 200, kLimitLine,
-                   std::nullopt, 1}),
+        BoundsCase{"ClassAboveMStopsOnTheLimitFirst", 1, 500000, 200, kLimitLine, std::nullopt, 1}),
     [](const auto& param_info) { return param_info.param.name; });
 
 TEST(Restricted, NaNLowerBoundPassesTheLimitTest) {

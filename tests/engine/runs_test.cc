@@ -69,15 +69,14 @@ TEST_P(ShuffleMissing, MissingRankNeverMoves) {
   EXPECT_EQ(x, GetParam().expect);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, ShuffleMissing,
-    ::testing::Values(
-        // First numbers 7.8e-06 (K = 1), then 0.7556 at L = 2 (K = 2 = L).
-        MissingCase{"DrawnSlotOne", 1, {9, -99, 5}},
-        // From state 1622650073: 0.4587 (K = 2, the -99), then 0.2190 at L = 2
-        // (K = 1, but slot L holds -99).
-        MissingCase{"DrawnSlotTwo", 1622650073, {5, -99, 9}}),
-    [](const auto& param_info) { return param_info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Cases, ShuffleMissing,
+                         ::testing::Values(
+                             // First numbers 7.8e-06 (K = 1), then 0.7556 at L = 2 (K = 2 = L).
+                             MissingCase{"DrawnSlotOne", 1, {9, -99, 5}},
+                             // From state 1622650073: 0.4587 (K = 2, the -99), then 0.2190 at L = 2
+                             // (K = 1, but slot L holds -99).
+                             MissingCase{"DrawnSlotTwo", 1622650073, {5, -99, 9}}),
+                         [](const auto& param_info) { return param_info.param.name; });
 
 TEST_F(RunsTest, NoDrawForOneProbeOrNone) {
   for (std::int32_t p : {-3, 0, 1}) {
@@ -161,9 +160,10 @@ TEST_F(RunsTest, ExchangeIndicesAreThoseOfSinglePairs) {
 // stream's own state-to-number function.
 TEST_F(RunsTest, NumbersAreThoseOfTheStreamsStates) {
   std::mt19937 rng(99);
-  std::vector<std::int32_t> targets{1, 2, 3, 2147483646, 2147483645, 2147483584, 2147483583,
-                                    1073741824, 16807};
-  for (int i = 0; i < 20000; ++i) targets.push_back(1 + static_cast<std::int32_t>(rng() % 2147483646u));
+  std::vector<std::int32_t> targets{1,          2,          3,          2147483646, 2147483645,
+                                    2147483584, 2147483583, 1073741824, 16807};
+  for (int i = 0; i < 20000; ++i)
+    targets.push_back(1 + static_cast<std::int32_t>(rng() % 2147483646u));
   for (std::int32_t target : targets) {
     // The state one step before `target`.
     const std::int32_t before = numeric::StateAfter(target, 2147483645u);
@@ -195,7 +195,7 @@ TEST_F(RunsTest, EstablishAndSkipKeepTheSequence) {
 TEST_F(RunsTest, SingleDrawsAndPairsShareOneSequence) {
   DrawStream draws(1);
   EXPECT_EQ(draws.Next(), 7.82636835E-06f);
-  EXPECT_EQ(draws.NextPair(), 0.13153778f);   // discards 0.75560528
+  EXPECT_EQ(draws.NextPair(), 0.13153778f);  // discards 0.75560528
   EXPECT_EQ(draws.Next(), 0.458650112f);
   EXPECT_EQ(draws.NextPair(), 0.532767177f);  // discards 0.218959168
   EXPECT_EQ(draws.saved_seed(), 470211272);

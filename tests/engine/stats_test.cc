@@ -55,8 +55,12 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         OneProbeCase{"OneStudy", {7.5f}, {2.0f}, 7.5f, 7.5f, 0.0f},
         OneProbeCase{"TwoStudiesWeighted", {10.0f, 30.0f}, {1.0f, 3.0f}, 20.0f, 25.0f, 200.0f},
-        OneProbeCase{"MissingStudyIgnoredWithItsWeight", {10.0f, -99.0f, 30.0f},
-                     {1.0f, 100.0f, 3.0f}, 20.0f, 25.0f, 200.0f},
+        OneProbeCase{"MissingStudyIgnoredWithItsWeight",
+                     {10.0f, -99.0f, 30.0f},
+                     {1.0f, 100.0f, 3.0f},
+                     20.0f,
+                     25.0f,
+                     200.0f},
         OneProbeCase{"AllMissing", {-99.0f, -99.0f}, {1.0f, 1.0f}, kNaN, 0.0f, 0.0f},
         OneProbeCase{"NoStudies", {}, {}, kNaN, 0.0f, 0.0f},
         OneProbeCase{"AllWeightsZero", {10.0f, 30.0f}, {0.0f, 0.0f}, 20.0f, kNaN, 200.0f},
@@ -64,14 +68,14 @@ INSTANTIATE_TEST_SUITE_P(
         OneProbeCase{"WeightsCancel", {10.0f, 30.0f}, {1.0f, -1.0f}, 20.0f, kNaN, 200.0f},
         OneProbeCase{"ZeroWeightOverZeroSum", {10.0f}, {0.0f}, 10.0f, kNaN, 0.0f},
         // v = +inf and -inf; with ranks of opposite signs both terms are +inf.
-        OneProbeCase{"CancellingWeightsGiveInfinity", {10.0f, -10.0f}, {1.0f, -1.0f}, 0.0f,
-                     kInf, 200.0f},
-        OneProbeCase{"NegativeAndZeroRanksArePresent", {-98.0f, 0.0f}, {1.0f, 1.0f}, -49.0f,
-                     -49.0f, 4802.0f},
+        OneProbeCase{
+            "CancellingWeightsGiveInfinity", {10.0f, -10.0f}, {1.0f, -1.0f}, 0.0f, kInf, 200.0f},
+        OneProbeCase{
+            "NegativeAndZeroRanksArePresent", {-98.0f, 0.0f}, {1.0f, 1.0f}, -49.0f, -49.0f, 4802.0f},
         // 1/3 rounds to float before it multiplies: 0.33333334f * 3 * 3 in
         // double is 3.0000000596..., which rounds back to 3.0f.
-        OneProbeCase{"ThirdsRoundedAsFloats", {3.0f, 3.0f, 3.0f}, {1.0f, 1.0f, 1.0f}, 3.0f,
-                     3.0f, 0.0f}),
+        OneProbeCase{
+            "ThirdsRoundedAsFloats", {3.0f, 3.0f, 3.0f}, {1.0f, 1.0f, 1.0f}, 3.0f, 3.0f, 0.0f}),
     [](const auto& param_info) { return param_info.param.name; });
 
 TEST(Stats, FloatAccumulatorRoundsAfterEveryAddition) {
@@ -175,7 +179,8 @@ TEST(Stats, MatchesTheProbeByProbeOracleOnRandomData) {
     for (std::int32_t i = 1; i <= p; ++i) {
       const auto k = static_cast<std::size_t>(i - 1);
       ASSERT_PRED2(Same, widest.rmean.Get(i), expect.rmean[k]) << "trial " << trial << " row " << i;
-      ASSERT_PRED2(Same, widest.rwmean.Get(i), expect.rwmean[k]) << "trial " << trial << " row " << i;
+      ASSERT_PRED2(Same, widest.rwmean.Get(i), expect.rwmean[k])
+          << "trial " << trial << " row " << i;
       ASSERT_PRED2(Same, widest.q.Get(i), expect.q[k]) << "trial " << trial << " row " << i;
     }
     const auto bits = [](const RowArray<float>& a) {

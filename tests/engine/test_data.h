@@ -35,13 +35,13 @@ inline StudyWeights Weights(std::initializer_list<float> w) {
 
 // Ranks 1 .. p in each study, each column in its own random order, with
 // about `missing` of the cells set to -99.
-inline RankMatrix RandomRanks(std::mt19937& rng, std::int32_t p, std::int32_t s,
-                              double missing) {
+inline RankMatrix RandomRanks(std::mt19937& rng, std::int32_t p, std::int32_t s, double missing) {
   RankMatrix x(p, s + 2);
   std::bernoulli_distribution gap(missing);
   for (std::int32_t j = 1; j <= s; ++j) {
     std::vector<float> ranks(static_cast<std::size_t>(p));
-    for (std::int32_t i = 0; i < p; ++i) ranks[static_cast<std::size_t>(i)] = static_cast<float>(i + 1);
+    for (std::int32_t i = 0; i < p; ++i)
+      ranks[static_cast<std::size_t>(i)] = static_cast<float>(i + 1);
     std::shuffle(ranks.begin(), ranks.end(), rng);
     for (std::int32_t i = 1; i <= p; ++i) {
       x.Set(i, j, gap(rng) ? -99.0f : ranks[static_cast<std::size_t>(i - 1)]);

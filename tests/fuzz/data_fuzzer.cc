@@ -88,7 +88,8 @@ int Load(const std::string& data_bytes, const std::string& weights_bytes, std::i
   Check(ranks.rows() == (any ? p : 0) && ranks.cols() == (any ? width : 0));
   for (std::int32_t i = 1; i <= ranks.rows(); ++i) {
     for (std::int32_t k = 1; k <= ranks.cols(); ++k) {
-      Check(SameBits(ranks.Get(i, k), data.values[static_cast<std::size_t>((i - 1) * width + k - 1)]));
+      Check(SameBits(ranks.Get(i, k),
+                     data.values[static_cast<std::size_t>((i - 1) * width + k - 1)]));
     }
   }
 

@@ -50,7 +50,8 @@ const std::filesystem::path& SheetFolder() {
     std::string pattern = (std::filesystem::temp_directory_path() / "meta-fuzz-XXXXXX").string();
     if (mkdtemp(pattern.data()) == nullptr) std::abort();
     std::ofstream(std::filesystem::path(pattern) / "a.txt") << "x\ny\nz\n";
-    std::ofstream(std::filesystem::path(pattern) / "t.tsv") << "gene\tlogFC\tP.Value\nx\t1.5\t0.01\ny\t-2\t0.2\n";
+    std::ofstream(std::filesystem::path(pattern) / "t.tsv")
+        << "gene\tlogFC\tP.Value\nx\t1.5\t0.01\ny\t-2\t0.2\n";
     return std::filesystem::path(pattern);
   }();
   return folder;
@@ -68,7 +69,8 @@ std::vector<korvelan::Study> ReadSheet(std::string_view text, std::optional<char
 
 // A study table's effects go to `effects`, so that the analysis gives its
 // direction columns too.
-std::vector<korvelan::Study> Read(std::string_view text, std::uint8_t shape_byte, Duplicates duplicates,
+std::vector<korvelan::Study> Read(std::string_view text, std::uint8_t shape_byte,
+                                  Duplicates duplicates,
                                   std::vector<korvelan::StudyEffects>& effects) {
   static const char kDelimiters[] = {'\0', '\t', ',', ';'};
   std::optional<char> delimiter;
@@ -97,9 +99,11 @@ std::vector<korvelan::Study> Read(std::string_view text, std::uint8_t shape_byte
       options.delimiter = delimiter;
       options.duplicates = duplicates;
       tools::TableFacts facts;
-      std::vector<korvelan::Study> studies{tools::ParseStudyTable(text, source, "a", options, facts)};
+      std::vector<korvelan::Study> studies{
+          tools::ParseStudyTable(text, source, "a", options, facts)};
       const std::size_t ids = studies.front().ids.size();
-      for (const std::vector<double>* per_id : {&facts.effects.effects, &facts.effects.fold_changes}) {
+      for (const std::vector<double>* per_id :
+           {&facts.effects.effects, &facts.effects.fold_changes}) {
         if (!per_id->empty() && per_id->size() != ids) std::abort();
       }
       studies.push_back(studies.front());
@@ -133,7 +137,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     options.duplicates = duplicates;
     options.absent = (data[1] & 4) != 0 ? korvelan::Absent::kBelow : korvelan::Absent::kMissing;
     if ((data[1] & 8) != 0) {
-      for (std::size_t j = 0; j < studies.size(); ++j) options.weights.push_back(static_cast<double>(j + 1));
+      for (std::size_t j = 0; j < studies.size(); ++j)
+        options.weights.push_back(static_cast<double>(j + 1));
     }
     options.runs = 3;
     options.seed = 1;

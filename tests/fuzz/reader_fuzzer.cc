@@ -98,8 +98,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string bytes(reinterpret_cast<const char*>(data) + 3, size - 3);
 
   const Outcome whole = ReadAll(StringSource(bytes), integers, reals);
-  const Outcome pieces =
-      ReadAll(StringSource(bytes, step), integers, reals);
+  const Outcome pieces = ReadAll(StringSource(bytes, step), integers, reals);
   if (!(whole == pieces)) std::abort();
   const Outcome plain = ReadAll(StringSource(bytes, step), integers, reals,
                                 static_cast<unsigned>(1 + data[0] / 4 % 4));

@@ -74,11 +74,13 @@ Data RandomData(std::mt19937& rng, bool given_classes) {
   }
   std::vector<std::int32_t> ranked(g, 0);
   for (std::size_t j = 0; j < static_cast<std::size_t>(d.studies); ++j) {
-    for (std::size_t i = 0; i < g; ++i) ranked[i] += !std::isnan(d.ranks[j * g + i]) && d.ranks[j * g + i] != kMissingRank;
+    for (std::size_t i = 0; i < g; ++i)
+      ranked[i] += !std::isnan(d.ranks[j * g + i]) && d.ranks[j * g + i] != kMissingRank;
   }
   if (given_classes) {
     const std::int32_t k = 1 + static_cast<std::int32_t>(rng() % std::min(4, d.genes));
-    for (std::size_t i = 0; i < g; ++i) d.classes.push_back(1 + static_cast<std::int32_t>(rng() % static_cast<unsigned>(k)));
+    for (std::size_t i = 0; i < g; ++i)
+      d.classes.push_back(1 + static_cast<std::int32_t>(rng() % static_cast<unsigned>(k)));
   } else {
     // Every gene needs a rank somewhere.
     for (std::size_t i = 0; i < g; ++i) {
@@ -92,7 +94,8 @@ Data RandomData(std::mt19937& rng, bool given_classes) {
     d.largest_class = std::max(d.largest_class, given_classes ? d.classes[i] : ranked[i]);
   }
   if (rng() % 2) {
-    for (std::int32_t j = 0; j < d.studies; ++j) d.weights.push_back(static_cast<double>(1 + rng() % 20) / 4.0);
+    for (std::int32_t j = 0; j < d.studies; ++j)
+      d.weights.push_back(static_cast<double>(1 + rng() % 20) / 4.0);
   }
   return d;
 }
@@ -121,7 +124,9 @@ void WriteInputs(const Data& d, const fs::path& dir) {
   WriteBytes(dir / "data.txt", data);
   std::string weights;
   for (std::int32_t j = 0; j < d.studies; ++j) {
-    weights += (d.weights.empty() ? std::string("1") : Number(d.weights[static_cast<std::size_t>(j)])) + "\n";
+    weights +=
+        (d.weights.empty() ? std::string("1") : Number(d.weights[static_cast<std::size_t>(j)])) +
+        "\n";
   }
   WriteBytes(dir / "weights.txt", weights);
 }
@@ -168,10 +173,11 @@ TEST(LibraryAnalysis, GivesTheConsoleProgramsResultsOnRandomData) {
     WriteInputs(d, dir.path());
     // A larger M than the data needs only adds empty classes.
     const std::int32_t m = d.largest_class + static_cast<std::int32_t>(trial % 3);
-    const auto console = RunConsole(dir.path(),
-                                    "1\n" + std::to_string(d.studies) + "\n" + std::to_string(d.genes) +
-                                        "\n" + std::to_string(m) + "\n" + std::to_string(runs) + "\n",
-                                    seed);
+    const auto console =
+        RunConsole(dir.path(),
+                   "1\n" + std::to_string(d.studies) + "\n" + std::to_string(d.genes) + "\n" +
+                       std::to_string(m) + "\n" + std::to_string(runs) + "\n",
+                   seed);
     ASSERT_EQ(console.exit_status, 0) << e2e::Describe(console);
     const std::string expected = ReadBytes(dir.path() / "output.txt");
     for (unsigned threads : {1u, 2u, 3u}) {
@@ -204,7 +210,8 @@ TEST(LibraryAnalysis, RestrictedAnalysisGivesTheConsoleProgramsLines) {
     options.seed = 1 + static_cast<std::int32_t>(rng() % kMaxSeed);
     RestrictedQuery query;
     query.gene = static_cast<std::int32_t>(rng() % static_cast<unsigned>(d.genes));
-    query.reference_class = static_cast<std::int32_t>(rng() % (static_cast<unsigned>(d.largest_class) + 1));
+    query.reference_class =
+        static_cast<std::int32_t>(rng() % (static_cast<unsigned>(d.largest_class) + 1));
     query.limit = static_cast<std::int32_t>(rng() % 30);
     RestrictedResult r;
     std::int32_t row = 0;
@@ -220,18 +227,22 @@ TEST(LibraryAnalysis, RestrictedAnalysisGivesTheConsoleProgramsLines) {
     ++compared;
     ScratchDir dir;
     WriteInputs(d, dir.path());
-    const std::int32_t klass = query.reference_class == 0 ? d.classes[static_cast<std::size_t>(query.gene)] : query.reference_class;
-    const auto console = RunConsole(
-        dir.path(),
-        "0\n" + std::to_string(d.studies) + "\n" + std::to_string(d.genes) + "\n" +
-            std::to_string(d.largest_class) + "\n" + std::to_string(row) + "\n" +
-            std::to_string(klass) + "\n" + std::to_string(query.limit) + "\n" +
-            std::to_string(options.runs) + "\n",
-        options.seed);
+    const std::int32_t klass = query.reference_class == 0
+                                   ? d.classes[static_cast<std::size_t>(query.gene)]
+                                   : query.reference_class;
+    const auto console =
+        RunConsole(dir.path(),
+                   "0\n" + std::to_string(d.studies) + "\n" + std::to_string(d.genes) + "\n" +
+                       std::to_string(d.largest_class) + "\n" + std::to_string(row) + "\n" +
+                       std::to_string(klass) + "\n" + std::to_string(query.limit) + "\n" +
+                       std::to_string(options.runs) + "\n",
+                   options.seed);
     ASSERT_EQ(console.exit_status, 0) << e2e::Describe(console);
     std::string lines;
-    for (const auto& rec : textio::ListRecords("right-sided P-value for Q=", r.p_right)) lines += rec + "\r\n";
-    for (const auto& rec : textio::ListRecords("left-sided P-value for Q=", r.p_left)) lines += rec + "\r\n";
+    for (const auto& rec : textio::ListRecords("right-sided P-value for Q=", r.p_right))
+      lines += rec + "\r\n";
+    for (const auto& rec : textio::ListRecords("left-sided P-value for Q=", r.p_left))
+      lines += rec + "\r\n";
     ASSERT_GE(console.out.size(), lines.size());
     EXPECT_EQ(console.out.substr(console.out.size() - lines.size()), lines);
   }
@@ -263,7 +274,8 @@ TEST(LibraryAnalysis, ProgressAndCancellation) {
   d.studies = 8;
   std::mt19937 rng(3);
   for (std::int32_t j = 0; j < d.studies; ++j) {
-    for (std::int32_t i = 0; i < d.genes; ++i) d.ranks.push_back(static_cast<double>(1 + rng() % 60000));
+    for (std::int32_t i = 0; i < d.genes; ++i)
+      d.ranks.push_back(static_cast<double>(1 + rng() % 60000));
   }
   std::stop_source stop;
   std::atomic<std::int32_t> last{0};
@@ -308,7 +320,11 @@ struct BadCase {
 
 TEST(LibraryAnalysis, RefusesBadArgumentsWithAClearMessage) {
   const BadCase cases[] = {
-      {"NoGenes", [](Data& d, RunOptions&) { d.genes = 0; d.ranks.clear(); },
+      {"NoGenes",
+       [](Data& d, RunOptions&) {
+         d.genes = 0;
+         d.ranks.clear();
+       },
        "the number of genes must be from 1 to 499999, not 0"},
       {"TooManyGenes", [](Data& d, RunOptions&) { d.genes = 500000; },
        "the number of genes must be from 1 to 499999, not 500000"},
@@ -316,22 +332,41 @@ TEST(LibraryAnalysis, RefusesBadArgumentsWithAClearMessage) {
        "the number of studies must be from 1 to 98, not 99"},
       {"RanksOfTheWrongSize", [](Data& d, RunOptions&) { d.ranks.pop_back(); },
        "ranks holds 5 values; 3 genes x 2 studies need 6"},
-      {"WeightsOfTheWrongSize", [](Data& d, RunOptions&) { d.weights = {1, 2, 3}; },
+      {"WeightsOfTheWrongSize",
+       [](Data& d, RunOptions&) {
+         d.weights = {1, 2, 3};
+       },
        "weights holds 3 values for 2 studies"},
       {"ClassesOfTheWrongSize", [](Data& d, RunOptions&) { d.classes = {1}; },
        "classes holds 1 values for 3 genes"},
       {"ZeroRank", [](Data& d, RunOptions&) { d.ranks[4] = 0; },
        "the rank of gene 2 in study 2 must be a finite positive number, or NaN or -99 for none"},
-      {"NegativeRank", [](Data& d, RunOptions&) { d.ranks[0] = -3; }, "the rank of gene 1 in study 1"},
-      {"InfiniteRank", [](Data& d, RunOptions&) { d.ranks[1] = INFINITY; }, "the rank of gene 2 in study 1"},
-      {"RankBeyondFloat", [](Data& d, RunOptions&) { d.ranks[2] = 1e300; }, "the rank of gene 3 in study 1"},
-      {"NaNWeight", [](Data& d, RunOptions&) { d.weights = {1, kNaN}; },
+      {"NegativeRank", [](Data& d, RunOptions&) { d.ranks[0] = -3; },
+       "the rank of gene 1 in study 1"},
+      {"InfiniteRank", [](Data& d, RunOptions&) { d.ranks[1] = INFINITY; },
+       "the rank of gene 2 in study 1"},
+      {"RankBeyondFloat", [](Data& d, RunOptions&) { d.ranks[2] = 1e300; },
+       "the rank of gene 3 in study 1"},
+      {"NaNWeight",
+       [](Data& d, RunOptions&) {
+         d.weights = {1, kNaN};
+       },
        "the weight of study 2 must be a finite single-precision number"},
-      {"ClassZero", [](Data& d, RunOptions&) { d.classes = {1, 0, 1}; },
+      {"ClassZero",
+       [](Data& d, RunOptions&) {
+         d.classes = {1, 0, 1};
+       },
        "the class of gene 2 must be from 1 to 3, not 0"},
-      {"ClassAboveGenes", [](Data& d, RunOptions&) { d.classes = {1, 1, 4}; },
+      {"ClassAboveGenes",
+       [](Data& d, RunOptions&) {
+         d.classes = {1, 1, 4};
+       },
        "the class of gene 3 must be from 1 to 3, not 4"},
-      {"GeneRankedNowhere", [](Data& d, RunOptions&) { d.ranks[2] = kNaN; d.ranks[5] = -99; },
+      {"GeneRankedNowhere",
+       [](Data& d, RunOptions&) {
+         d.ranks[2] = kNaN;
+         d.ranks[5] = -99;
+       },
        "gene 3 is ranked by no study"},
       {"NoRuns", [](Data&, RunOptions& o) { o.runs = 0; }, "runs must be at least 1, not 0"},
       {"SeedZero", [](Data&, RunOptions& o) { o.seed = 0; },
@@ -373,7 +408,9 @@ TEST(LibraryAnalysis, RestrictedRefusesGenesClassesAndLimits) {
       {"GeneBelowZero", {-1, 0, 0}, "gene -1 is not a 0-based index of the 4 genes"},
       {"GenePastTheEnd", {4, 0, 0}, "gene 4 is not a 0-based index"},
       {"ClassAboveTheLargest", {0, 3, 0}, "the reference class must be from 1 to 2"},
-      {"LimitAtTheRmean", {0, 0, 100}, "the restriction limit 100 is at or above the R-mean of gene 0"},
+      {"LimitAtTheRmean",
+       {0, 0, 100},
+       "the restriction limit 100 is at or above the R-mean of gene 0"},
   };
   for (const auto& c : cases) {
     try {

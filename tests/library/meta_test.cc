@@ -29,9 +29,10 @@ MetaOptions Options(std::int32_t runs = 20, std::int32_t seed = 17) {
 
 // The rank study `s` gave gene `id` (NaN for none).
 double RankOf(const MetaResults& r, const std::string& study, const std::string& id) {
-  const auto j = static_cast<std::size_t>(
-      std::find(r.studies.begin(), r.studies.end(), study) - r.studies.begin());
-  const auto i = static_cast<std::size_t>(std::find(r.genes.begin(), r.genes.end(), id) - r.genes.begin());
+  const auto j = static_cast<std::size_t>(std::find(r.studies.begin(), r.studies.end(), study) -
+                                          r.studies.begin());
+  const auto i =
+      static_cast<std::size_t>(std::find(r.genes.begin(), r.genes.end(), id) - r.genes.begin());
   EXPECT_LT(i, r.genes.size()) << id;
   return r.ranks[j * r.genes.size() + i];
 }
@@ -48,21 +49,28 @@ TEST(MetaRanks, PositionsValuesTiesAndBelow) {
   };
   const std::vector<Case> cases = {
       {"plain lists, missing",
-       {{"A", {"x", "y", "z"}, {}, Order::kSmallestFirst}, {"B", {"y", "w"}, {}, Order::kSmallestFirst}},
-       Absent::kMissing, 0,
+       {{"A", {"x", "y", "z"}, {}, Order::kSmallestFirst},
+        {"B", {"y", "w"}, {}, Order::kSmallestFirst}},
+       Absent::kMissing,
+       0,
        {{"x", {1, kNaN}}, {"y", {2, 1}}, {"z", {3, kNaN}}, {"w", {kNaN, 2}}}},
       {"plain lists, below the union of 4",
-       {{"A", {"x", "y", "z"}, {}, Order::kSmallestFirst}, {"B", {"y", "w"}, {}, Order::kSmallestFirst}},
-       Absent::kBelow, 0,
+       {{"A", {"x", "y", "z"}, {}, Order::kSmallestFirst},
+        {"B", {"y", "w"}, {}, Order::kSmallestFirst}},
+       Absent::kBelow,
+       0,
        {{"x", {1, 3.5}}, {"y", {2, 1}}, {"z", {3, 3.5}}, {"w", {4, 2}}}},
       {"plain lists, below a universe of 10",
-       {{"A", {"x", "y", "z"}, {}, Order::kSmallestFirst}, {"B", {"y", "w"}, {}, Order::kSmallestFirst}},
-       Absent::kBelow, 10,
+       {{"A", {"x", "y", "z"}, {}, Order::kSmallestFirst},
+        {"B", {"y", "w"}, {}, Order::kSmallestFirst}},
+       Absent::kBelow,
+       10,
        {{"x", {1, 6.5}}, {"y", {2, 1}}, {"z", {3, 6.5}}, {"w", {7, 2}}}},
       {"values: ties averaged, NaN unranked, both directions",
        {{"A", {"x", "y", "z", "w"}, {0.5, 0.1, 0.5, kNaN}, Order::kSmallestFirst},
         {"B", {"x", "y", "z", "w"}, {3, 3, 3, 9}, Order::kLargestFirst}},
-       Absent::kMissing, 0,
+       Absent::kMissing,
+       0,
        {{"x", {2.5, 3}}, {"y", {1, 3}}, {"z", {2.5, 3}}, {"w", {kNaN, 1}}}},
   };
   for (const Case& c : cases) {
@@ -130,14 +138,15 @@ TEST(MetaResultsTable, NaRulesExclusionsAndPlusOne) {
       EXPECT_EQ(plus.p[t][i], (static_cast<double>(plus.count[t][i]) + 1) /
                                   (static_cast<double>(plus.total[i]) + 1));
       EXPECT_GT(plus.p[t][i], 0.0);
-      EXPECT_EQ(exact.p[t][i], static_cast<double>(static_cast<float>(
-                                   static_cast<double>(exact.count[t][i]) /
-                                   static_cast<double>(exact.total[i]))));
+      EXPECT_EQ(exact.p[t][i],
+                static_cast<double>(static_cast<float>(static_cast<double>(exact.count[t][i]) /
+                                                       static_cast<double>(exact.total[i]))));
     }
   }
   // Q's adjustment counts 7 genes, R-mean's 8.
   EXPECT_EQ(std::count_if(plus.q_values[kQRight].begin(), plus.q_values[kQRight].end(),
-                          [](double v) { return !std::isnan(v); }), 7);
+                          [](double v) { return !std::isnan(v); }),
+            7);
 
   o.min_studies = 2;
   const MetaResults two = RunMeta(studies, o);
@@ -171,7 +180,8 @@ TEST(MetaResultsTable, InputOrderDoesNotChangeANumber) {
   o.threads = 1;
   const MetaResults b = RunMeta(studies, o);
   for (std::size_t i = 0; i < a.genes.size(); ++i) {
-    const auto k = static_cast<std::size_t>(std::find(b.genes.begin(), b.genes.end(), a.genes[i]) - b.genes.begin());
+    const auto k = static_cast<std::size_t>(std::find(b.genes.begin(), b.genes.end(), a.genes[i]) -
+                                            b.genes.begin());
     for (std::size_t t = 0; t < kPValues; ++t) {
       EXPECT_TRUE(SameNumber(a.p[t][i], b.p[t][k])) << a.genes[i];
     }
@@ -199,8 +209,9 @@ TEST(MetaResultsTable, OrderNumbersAndColumns) {
   EXPECT_EQ(columns[7], "p_Rmean_right");
   EXPECT_EQ(columns.back(), "q_Q_left");
   const std::string tsv = ResultsTsv(r);
-  EXPECT_EQ(tsv.substr(tsv.find('\n') + 1, tsv.find('\n', tsv.find('\n') + 1) - tsv.find('\n')),
-            "a\t2\t2\t1\t1.5\t1.5\t0.25\t0.1\t0.1\t0.1\t0.1\t0.1\t0.1\t0.1\t0.1\t0.1\t0.1\t0.1\t0.1\n");
+  EXPECT_EQ(
+      tsv.substr(tsv.find('\n') + 1, tsv.find('\n', tsv.find('\n') + 1) - tsv.find('\n')),
+      "a\t2\t2\t1\t1.5\t1.5\t0.25\t0.1\t0.1\t0.1\t0.1\t0.1\t0.1\t0.1\t0.1\t0.1\t0.1\t0.1\t0.1\n");
   for (double v : {0.1, 1.0 / 3.0, 1e-300, 12345678.5, static_cast<double>(0.05f), 7.0}) {
     const std::string text = FormatNumber(v);
     double back = 0;
@@ -265,7 +276,8 @@ TEST(MetaResultsTable, BenjaminiHochbergOverTheGenesThatTookPart) {
       double q = 1.0;
       for (std::size_t j = 0; j < p.size(); ++j) {
         if (p[j] < p[i]) continue;
-        const auto rank = static_cast<double>(std::count_if(p.begin(), p.end(), [&](double v) { return v <= p[j]; }));
+        const auto rank = static_cast<double>(
+            std::count_if(p.begin(), p.end(), [&](double v) { return v <= p[j]; }));
         q = std::min(q, 5.0 / rank * p[j]);
       }
       EXPECT_DOUBLE_EQ(r.q_values[t][i], q) << PValueName(static_cast<int>(t)) << " " << r.genes[i];
@@ -291,43 +303,107 @@ TEST(MetaRefusals, EachNamesWhatIsWrong) {
       {"one study", {a}, Options(), "a meta-analysis takes 2 to 98 studies, not 1"},
       {"99 studies", std::vector<Study>(99, a), Options(), "takes 2 to 98 studies, not 99"},
       {"same name", {a, a}, Options(), "two studies are named \"A\""},
-      {"empty list", {a, {"B", {}, {}, {}}}, Options(), "study \"B\" ranks 0 ids; a study must rank at least 2"},
-      {"one gene", {a, {"B", {"x"}, {}, {}}}, Options(), "study \"B\" ranks 1 id; a study must rank at least 2"},
+      {"empty list",
+       {a, {"B", {}, {}, {}}},
+       Options(),
+       "study \"B\" ranks 0 ids; a study must rank at least 2"},
+      {"one gene",
+       {a, {"B", {"x"}, {}, {}}},
+       Options(),
+       "study \"B\" ranks 1 id; a study must rank at least 2"},
       {"all NaN", {a, {"B", {"x", "y"}, {kNaN, kNaN}, {}}}, Options(), "study \"B\" ranks 0 ids"},
-      {"tab in id", {a, {"B", {"x", "p\tq"}, {}, {}}}, Options(),
+      {"tab in id",
+       {a, {"B", {"x", "p\tq"}, {}, {}}},
+       Options(),
        "study \"B\", position 2: the id \"p\tq\" is empty or holds a tab"},
       {"quote in id", {a, {"B", {"x\"", "y"}, {}, {}}}, Options(), "study \"B\", position 1: the id"},
       {"empty id", {a, {"B", {"x", ""}, {}, {}}}, Options(), "position 2: the id \"\" is empty"},
-      {"values length", {a, {"B", {"x", "y"}, {1}, {}}}, Options(), "study \"B\" has 2 ids but 1 values"},
+      {"values length",
+       {a, {"B", {"x", "y"}, {1}, {}}},
+       Options(),
+       "study \"B\" has 2 ids but 1 values"},
       {"bad name", {a, {"B\tC", {"x", "y"}, {}, {}}}, Options(), "the name of study 2"},
-      {"weights", {a, b}, with([](MetaOptions& o) { o.weights = {1, 2, 3}; }), "3 weights for 2 studies"},
-      {"zero weight", {a, b}, with([](MetaOptions& o) { o.weights = {1, 0}; }),
+      {"weights",
+       {a, b},
+       with([](MetaOptions& o) {
+         o.weights = {1, 2, 3};
+       }),
+       "3 weights for 2 studies"},
+      {"zero weight",
+       {a, b},
+       with([](MetaOptions& o) {
+         o.weights = {1, 0};
+       }),
        "the weight of study \"B\" must be a positive number (single precision), not 0"},
-      {"negative weight", {a, b}, with([](MetaOptions& o) { o.weights = {-1, 1}; }),
+      {"negative weight",
+       {a, b},
+       with([](MetaOptions& o) {
+         o.weights = {-1, 1};
+       }),
        "the weight of study \"A\" must be a positive number"},
-      {"NaN weight", {a, b}, with([](MetaOptions& o) { o.weights = {1, kNaN}; }), "not NA"},
-      {"weight beyond float", {a, b}, with([](MetaOptions& o) { o.weights = {1e300, 1}; }),
+      {"NaN weight",
+       {a, b},
+       with([](MetaOptions& o) {
+         o.weights = {1, kNaN};
+       }),
+       "not NA"},
+      {"weight beyond float",
+       {a, b},
+       with([](MetaOptions& o) {
+         o.weights = {1e300, 1};
+       }),
        "the weight of study \"A\""},
-      {"weight zero in float", {a, b}, with([](MetaOptions& o) { o.weights = {1, 1e-300}; }),
+      {"weight zero in float",
+       {a, b},
+       with([](MetaOptions& o) {
+         o.weights = {1, 1e-300};
+       }),
        "the weight of study \"B\" must be a positive number (single precision)"},
-      {"weights overflow their float sum", {a, b, {"C", {"x", "y"}, {}, {}}},
-       with([](MetaOptions& o) { o.weights = {3e38, 3e38, 3e38}; }), "the weights add up to more than"},
-      {"id not UTF-8", {a, {"B", {"x", "y\xe9z"}, {}, {}}}, Options(),
+      {"weights overflow their float sum",
+       {a, b, {"C", {"x", "y"}, {}, {}}},
+       with([](MetaOptions& o) {
+         o.weights = {3e38, 3e38, 3e38};
+       }),
+       "the weights add up to more than"},
+      {"id not UTF-8",
+       {a, {"B", {"x", "y\xe9z"}, {}, {}}},
+       Options(),
        "study \"B\", position 2: the id \"y\xe9z\" is not UTF-8 text (byte 2)"},
-      {"name not UTF-8", {a, {"B\xff", {"x", "y"}, {}, {}}}, Options(), "the name of study 2 (\"B\xff\") is not UTF-8"},
-      {"universe id not UTF-8", {a, b}, with([](MetaOptions& o) { o.universe_ids = {"x", "y", "z", "\xc0\x80"}; }),
+      {"name not UTF-8",
+       {a, {"B\xff", {"x", "y"}, {}, {}}},
+       Options(),
+       "the name of study 2 (\"B\xff\") is not UTF-8"},
+      {"universe id not UTF-8",
+       {a, b},
+       with([](MetaOptions& o) {
+         o.universe_ids = {"x", "y", "z", "\xc0\x80"};
+       }),
        "universe id 4 (\"\xc0\x80\") is not UTF-8 text (byte 1)"},
-      {"min studies", {a, b}, with([](MetaOptions& o) { o.min_studies = 3; }),
+      {"min studies",
+       {a, b},
+       with([](MetaOptions& o) { o.min_studies = 3; }),
        "min_studies must be from 1 to the number of studies (2), not 3"},
       {"runs", {a, b}, with([](MetaOptions& o) { o.runs = 0; }), "runs must be at least 1, not 0"},
       {"no seed", {a, b}, with([](MetaOptions& o) { o.seed = 0; }), "the seed must be a whole number"},
-      {"small universe", {a, b}, with([](MetaOptions& o) { o.universe_size = 2; }),
+      {"small universe",
+       {a, b},
+       with([](MetaOptions& o) { o.universe_size = 2; }),
        "the universe size 2 is smaller than the 3 genes"},
-      {"id outside universe", {a, b}, with([](MetaOptions& o) { o.universe_ids = {"x", "y"}; }),
+      {"id outside universe",
+       {a, b},
+       with([](MetaOptions& o) {
+         o.universe_ids = {"x", "y"};
+       }),
        "study \"A\" lists \"z\", which is not in the universe"},
-      {"huge universe", {a, b}, with([](MetaOptions& o) { o.universe_size = kMaxUniverse + 1; }),
+      {"huge universe",
+       {a, b},
+       with([](MetaOptions& o) { o.universe_size = kMaxUniverse + 1; }),
        "the universe may hold at most 8388608 genes"},
-      {"universe twice", {a, b}, with([](MetaOptions& o) { o.universe_ids = {"x", "y", "z", "x"}; }),
+      {"universe twice",
+       {a, b},
+       with([](MetaOptions& o) {
+         o.universe_ids = {"x", "y", "z", "x"};
+       }),
        "the universe lists \"x\" twice"},
   };
   for (const Case& c : cases) {
@@ -344,7 +420,8 @@ TEST(MetaRefusals, EachNamesWhatIsWrong) {
 }
 
 TEST(MetaShapes, TableAndLongTableGiveTheStudiesOfTheirColumns) {
-  const std::vector<Study> t = StudiesFromTable({{"x", "y"}, {"A", "B"}, {1, 2, kNaN, 5}, Order::kLargestFirst});
+  const std::vector<Study> t =
+      StudiesFromTable({{"x", "y"}, {"A", "B"}, {1, 2, kNaN, 5}, Order::kLargestFirst});
   ASSERT_EQ(t.size(), 2u);
   EXPECT_EQ(t[1].name, "B");
   EXPECT_EQ(t[1].ids, (std::vector<std::string>{"x", "y"}));
@@ -407,8 +484,8 @@ std::size_t GeneIndex(const MetaResults& r, const std::string& id) {
 TEST(MetaDirection, SignsTailsAndFoldChanges) {
   struct Case {
     const char* name;
-    bool first_is_up;          // every study
-    bool flip_study_c;         // C says the opposite of first_is_up
+    bool first_is_up;           // every study
+    bool flip_study_c;          // C says the opposite of first_is_up
     std::string top_direction;  // of g00, ranked 1 everywhere
     std::string bottom_direction;
   };
@@ -419,7 +496,8 @@ TEST(MetaDirection, SignsTailsAndFoldChanges) {
   };
   for (const Case& c : cases) {
     SignedRun run = ThreeSignedStudies();
-    for (std::size_t j = 0; j < 3; ++j) run.effects[j].first_is_up = c.first_is_up != (c.flip_study_c && j == 2);
+    for (std::size_t j = 0; j < 3; ++j)
+      run.effects[j].first_is_up = c.first_is_up != (c.flip_study_c && j == 2);
     MetaOptions o = Options(200);
     o.effects = run.effects;
     const MetaResults r = RunMeta(run.studies, o);
@@ -455,8 +533,9 @@ TEST(MetaDirection, RepeatedIdsMergeAsTheirRanks) {
       {Duplicates::kMean, 1, 0, 0.5},  // effects (-1 + 2) / 2 > 0
   };
   for (const Case& c : cases) {
-    const std::vector<Study> studies = {{"A", {"x", "y", "x", "z"}, {3, 2, 1, 4}, Order::kSmallestFirst},
-                                        {"B", {"x", "y", "z"}, {}, Order::kSmallestFirst}};
+    const std::vector<Study> studies = {
+        {"A", {"x", "y", "x", "z"}, {3, 2, 1, 4}, Order::kSmallestFirst},
+        {"B", {"x", "y", "z"}, {}, Order::kSmallestFirst}};
     MetaOptions o = Options();
     o.duplicates = c.duplicates;
     o.effects = {{{-1, 1, 2, -3}, true, {0.5, 0.25, kNaN, 1}}, {}};
@@ -480,7 +559,9 @@ TEST(MetaDirection, ColumnsOnlyForSignedResults) {
   };
   const std::vector<Case> cases = {
       {"no effects", {}, {}},
-      {"effects, no fold changes", {{{1, -1}, true, {}}, {{-2, 0}, true, {}}}, {"direction", "n_up", "n_down"}},
+      {"effects, no fold changes",
+       {{{1, -1}, true, {}}, {{-2, 0}, true, {}}},
+       {"direction", "n_up", "n_down"}},
       {"fold changes only", {{{}, true, {0.5, 1}}, {}}, {"logFC_A", "logFC_B", "logFC_mean"}},
       {"both",
        {{{1, -1}, true, {0.5, 1}}, {{-2, 0}, true, {}}},
@@ -500,7 +581,8 @@ TEST(MetaDirection, ColumnsOnlyForSignedResults) {
     for (std::size_t start = 0; start < tsv.size();) {
       const std::size_t end = tsv.find('\n', start);
       EXPECT_EQ(static_cast<std::size_t>(std::count(tsv.begin() + static_cast<long>(start),
-                                                    tsv.begin() + static_cast<long>(end), '\t')) + 1,
+                                                    tsv.begin() + static_cast<long>(end), '\t')) +
+                    1,
                 columns.size())
           << c.name;
       start = end + 1;
@@ -517,7 +599,9 @@ TEST(MetaDirection, EffectsThatDoNotFitAreRefused) {
   const std::vector<Case> cases = {
       {"one study's effects for two studies", {{{1, 2}, true, {}}}, "effects for 1 studies, not 2"},
       {"effects short of the ids", {{{1}, true, {}}, {}}, "study \"A\" has 2 ids but 1 effects"},
-      {"fold changes beyond the ids", {{}, {{}, true, {1, 2, 3}}}, "study \"B\" has 2 ids but 3 fold changes"},
+      {"fold changes beyond the ids",
+       {{}, {{}, true, {1, 2, 3}}},
+       "study \"B\" has 2 ids but 3 fold changes"},
   };
   for (const Case& c : cases) {
     const std::vector<Study> studies = {{"A", {"x", "y"}, {}, Order::kSmallestFirst},
@@ -528,7 +612,8 @@ TEST(MetaDirection, EffectsThatDoNotFitAreRefused) {
       RunMeta(studies, o);
       ADD_FAILURE() << c.name << ": not refused";
     } catch (const std::invalid_argument& e) {
-      EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos) << c.name << ": " << e.what();
+      EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos)
+          << c.name << ": " << e.what();
     }
   }
 }

@@ -37,7 +37,8 @@ std::vector<std::string> TopList(std::mt19937& rng, int n, int k, bool signal) {
   std::shuffle(order.begin(), order.end(), rng);
   if (signal) std::iter_swap(order.begin(), std::find(order.begin(), order.end(), 0));
   std::vector<std::string> ids;
-  for (int i = 0; i < k; ++i) ids.push_back("g" + std::to_string(order[static_cast<std::size_t>(i)]));
+  for (int i = 0; i < k; ++i)
+    ids.push_back("g" + std::to_string(order[static_cast<std::size_t>(i)]));
   return ids;
 }
 
@@ -64,9 +65,11 @@ TEST(MetaUniverse, GenesWithoutIdsGiveTheNumbersOfTheSameGenesNamed) {
     EXPECT_EQ(r.klass[i], 3);
     EXPECT_EQ(r.r_mean[i], full.r_mean[i]) << r.genes[i];
     for (std::size_t t = 0; t < kPValues; ++t) {
-      EXPECT_EQ(r.count[t][i], full.count[t][i]) << r.genes[i] << " " << PValueName(static_cast<int>(t));
+      EXPECT_EQ(r.count[t][i], full.count[t][i])
+          << r.genes[i] << " " << PValueName(static_cast<int>(t));
       EXPECT_EQ(r.p[t][i], full.p[t][i]) << r.genes[i];
-      EXPECT_EQ(r.q_values[t][i], full.q_values[t][i]) << r.genes[i] << " " << PValueName(static_cast<int>(t));
+      EXPECT_EQ(r.q_values[t][i], full.q_values[t][i])
+          << r.genes[i] << " " << PValueName(static_cast<int>(t));
     }
   }
   // The fillers have rows there and took part: each is below all lists.
@@ -81,9 +84,10 @@ TEST(MetaUniverse, ClassesCountTheStudiesThatMeasuredAGene) {
   // T is a full table (a gene it lacks is not measured); L a top-3 list of
   // the universe {a .. f}; M a top-2 list of a universe of 9 (every named
   // gene and 12 - 9 = 3 without an id).
-  const std::vector<Study> studies = {{"T", {"a", "b", "c", "x", "y"}, {0.1, 0.2, 0.3, 0.4, 0.5}, {}},
-                                {"L", {"c", "a", "b"}, {}, {}},
-                                {"M", {"b", "z"}, {}, {}}};
+  const std::vector<Study> studies = {
+      {"T", {"a", "b", "c", "x", "y"}, {0.1, 0.2, 0.3, 0.4, 0.5}, {}},
+      {"L", {"c", "a", "b"}, {}, {}},
+      {"M", {"b", "z"}, {}, {}}};
   MetaOptions o = Options(10, 5);
   o.absent = Absent::kMissing;  // the studies' own settings win
   o.study_settings.resize(3);
@@ -157,14 +161,17 @@ TEST(MetaUniverse, NoSignalGivesCalibratedPValuesAndSignalGivesPower) {
     for (bool signal : {false, true}) {
       if (signal && a % 10 != 0) continue;
       std::vector<Study> studies;
-      for (const char* name : {"A", "B", "C"}) studies.push_back({name, TopList(rng, 300, 20, signal), {}, {}});
+      for (const char* name : {"A", "B", "C"})
+        studies.push_back({name, TopList(rng, 300, 20, signal), {}, {}});
       MetaOptions o = Options(40, 1 + a);
       o.universe_size = 300;
       const MetaResults r = RunMeta(studies, o);
       // g0 may be in no list: then it has no row, and it is below every
       // list, the worst place; its P-value is then that of any such gene.
       const auto at = std::find(r.genes.begin(), r.genes.end(), "g0");
-      const double p = at == r.genes.end() ? 1.0 : r.p[kRmeanLeft][static_cast<std::size_t>(at - r.genes.begin())];
+      const double p = at == r.genes.end()
+                           ? 1.0
+                           : r.p[kRmeanLeft][static_cast<std::size_t>(at - r.genes.begin())];
       if (signal) {
         strong += p < 1e-3;
         continue;
@@ -193,9 +200,15 @@ TEST(MetaUniverse, RefusalsNameTheStudyAndTheUniverse) {
        "study \"A\" lists 3 ids, more than its universe of 2 genes"},
       {"universe size below the named genes", 1, [](StudySettings& s) { s.universe_size = 2; },
        "the universe size of study \"B\" 2 is smaller than the 3 genes"},
-      {"id outside its universe", 1, [](StudySettings& s) { s.universe_ids = {"x", "q"}; },
+      {"id outside its universe", 1,
+       [](StudySettings& s) {
+         s.universe_ids = {"x", "q"};
+       },
        "study \"B\" lists \"y\", which is not in its universe"},
-      {"universe id twice", 1, [](StudySettings& s) { s.universe_ids = {"x", "y", "x"}; },
+      {"universe id twice", 1,
+       [](StudySettings& s) {
+         s.universe_ids = {"x", "y", "x"};
+       },
        "the universe of study \"B\" lists \"x\" twice"},
       {"universe of a table", 0,
        [](StudySettings& s) {
@@ -220,7 +233,8 @@ TEST(MetaUniverse, RefusalsNameTheStudyAndTheUniverse) {
       RunMeta(studies, o);
       ADD_FAILURE() << c.name << ": accepted";
     } catch (const std::invalid_argument& e) {
-      EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos) << c.name << ": " << e.what();
+      EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos)
+          << c.name << ": " << e.what();
     }
   }
   MetaOptions o = Options(5, 1);

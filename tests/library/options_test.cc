@@ -28,8 +28,10 @@ TEST(Options, ValuesAllowedAndRefused) {
       {"runs", "-3", "must be a whole number from 1 to 2147483647, not -3"},
       {"runs", "+7", ""},
       {"runs", "0007", ""},
-      {"runs", "99999999999999999999999", "must be a whole number from 1 to 2147483647, not 99999999999999999999999"},
-      {"runs", "-99999999999999999999999", "must be a whole number from 1 to 2147483647, not -99999999999999999999999"},
+      {"runs", "99999999999999999999999",
+       "must be a whole number from 1 to 2147483647, not 99999999999999999999999"},
+      {"runs", "-99999999999999999999999",
+       "must be a whole number from 1 to 2147483647, not -99999999999999999999999"},
       {"runs", "0x10", "must be a whole number in decimal digits, not \"0x10\""},
       {"runs", "1e3", "must be a whole number in decimal digits, not \"1e3\""},
       {"runs", "", "must be a whole number in decimal digits, not \"\""},
@@ -52,8 +54,9 @@ TEST(Options, ValuesAllowedAndRefused) {
       {"first", "smallest", ""},
       {"weights", "1,2,x", ""},
       {"sort-by", "p_Q_left", ""},
-      {"sort_by", "q_Q_left", "must be \"p_Rmean_right\", \"p_Rmean_left\", \"p_Rwmean_right\", "
-                              "\"p_Rwmean_left\", \"p_Q_right\" or \"p_Q_left\", not \"q_Q_left\""},
+      {"sort_by", "q_Q_left",
+       "must be \"p_Rmean_right\", \"p_Rmean_left\", \"p_Rwmean_right\", "
+       "\"p_Rwmean_left\", \"p_Q_right\" or \"p_Q_left\", not \"q_Q_left\""},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(OptionProblem(SharedOption(c.option), c.text), c.problem) << c.option << " " << c.text;
@@ -99,7 +102,8 @@ TEST(Options, DefaultsAreTheLibrarys) {
 
 TEST(Options, WordsRoundTrip) {
   for (Absent a : {Absent::kMissing, Absent::kBelow}) EXPECT_EQ(AbsentFromWord(WordOf(a)), a);
-  for (Duplicates d : {Duplicates::kRefuse, Duplicates::kFirst, Duplicates::kBest, Duplicates::kMean}) {
+  for (Duplicates d :
+       {Duplicates::kRefuse, Duplicates::kFirst, Duplicates::kBest, Duplicates::kMean}) {
     EXPECT_EQ(DuplicatesFromWord(WordOf(d)), d);
   }
   for (PValues p : {PValues::kPlusOne, PValues::kExact}) EXPECT_EQ(PValuesFromWord(WordOf(p)), p);
@@ -112,7 +116,8 @@ TEST(Options, WordsRoundTrip) {
     DuplicatesFromWord("last");
     ADD_FAILURE() << "\"last\" was taken";
   } catch (const std::invalid_argument& error) {
-    EXPECT_STREQ(error.what(), "duplicates must be \"refuse\", \"first\", \"best\" or \"mean\", not \"last\"");
+    EXPECT_STREQ(error.what(),
+                 "duplicates must be \"refuse\", \"first\", \"best\" or \"mean\", not \"last\"");
   }
   EXPECT_THROW(AbsentFromWord(""), std::invalid_argument);
   EXPECT_THROW(PValuesFromWord("exact "), std::invalid_argument);

@@ -104,14 +104,16 @@ TEST_F(MetaProgram, FiveStudiesMatchPrepareAndTheConsoleProgram) {
                          "' --gene Symbol --pvalue pvalue --runs 7" + tables + " > /dev/null")
                             .c_str()),
             0);
-  ASSERT_EQ(std::system(("cd '" + work.string() + "' && '" KORVELAN_PROGRAM
+  ASSERT_EQ(std::system(("cd '" + work.string() +
+                         "' && '" KORVELAN_PROGRAM
                          "' --seed 4711 < answers.txt > screen.txt && '" KORVELAN_REPORT
                          "' . > /dev/null && '" KORVELAN_REPORT
                          "' . --pvalues plus-one -o plus.tsv > /dev/null")
                             .c_str()),
             0);
-  std::vector<std::string> args = {"-o", "meta", "--gene", "Symbol", "--pvalue", "pvalue",
-                                   "--runs", "7", "--seed", "4711", "--pvalues", "exact", "-q"};
+  std::vector<std::string> args = {"-o",        "meta",   "--gene", "Symbol", "--pvalue",
+                                   "pvalue",    "--runs", "7",      "--seed", "4711",
+                                   "--pvalues", "exact",  "-q"};
   for (const std::string& f : FiveTables()) args.push_back(f);
   const RunResult r = Run(args);
   ASSERT_EQ(r.exit_status, 0) << e2e::Describe(r);
@@ -125,7 +127,8 @@ TEST_F(MetaProgram, FiveStudiesMatchPrepareAndTheConsoleProgram) {
   const RunResult plus_run = Run(args);
   ASSERT_EQ(plus_run.exit_status, 0) << e2e::Describe(plus_run);
   std::map<std::string, Row> plus_meta;
-  for (const Row& row : ReadResults(Path("meta-plus") / "results.tsv")) plus_meta[row.at("gene")] = row;
+  for (const Row& row : ReadResults(Path("meta-plus") / "results.tsv"))
+    plus_meta[row.at("gene")] = row;
   const std::vector<Row> rows = ReadResults(Path("meta") / "results.tsv");
   ASSERT_EQ(rows.size(), reference.size());
   for (const Row& row : rows) {
@@ -143,7 +146,8 @@ TEST_F(MetaProgram, FiveStudiesMatchPrepareAndTheConsoleProgram) {
     // Plus-one from the counts korvelan-report recovers: the same doubles.
     const Row& plus_ref = plus.at(row.at("gene"));
     const Row& plus_row = plus_meta.at(row.at("gene"));
-    for (const char* p : {"p_Rmean_right", "p_Rmean_left", "p_Rwmean_right", "p_Rwmean_left", "p_Q_left"}) {
+    for (const char* p :
+         {"p_Rmean_right", "p_Rmean_left", "p_Rwmean_right", "p_Rwmean_left", "p_Q_left"}) {
       if (p[2] == 'Q' && row.at("n_studies") == "1") continue;
       EXPECT_EQ(plus_row.at(p), plus_ref.at(p)) << row.at("gene") << " " << p;
     }
@@ -163,7 +167,8 @@ TEST_F(MetaProgram, ProstateListsBelowPutHpnAndAmacrOnTopInEveryShape) {
   EXPECT_NE(rows.out.find("(rows), absent genes below"), std::string::npos) << rows.out;
   // Without --universe the union stands for it, and the screen says why
   // that matters.
-  EXPECT_NE(rows.out.find("no universe was given: the 89 genes the inputs name stand for"), std::string::npos);
+  EXPECT_NE(rows.out.find("no universe was given: the 89 genes the inputs name stand for"),
+            std::string::npos);
   const std::vector<Row> top = ReadResults(Path("rows") / "results.tsv");
   ASSERT_EQ(top.size(), 89u);
   EXPECT_EQ(top[0].at("gene"), "HPN");
@@ -181,11 +186,13 @@ TEST_F(MetaProgram, ProstateListsBelowPutHpnAndAmacrOnTopInEveryShape) {
   for (const Row& row : top) {
     for (const char* s : {"Luo", "Welsh", "Dhana", "True", "Singh"}) {
       const std::string rank = row.at(std::string("rank_") + s);
-      if (Number(rank) <= 25) long_table += std::string(s) + "," + row.at("gene") + "," + rank + "\n";
+      if (Number(rank) <= 25)
+        long_table += std::string(s) + "," + row.at("gene") + "," + rank + "\n";
     }
   }
   WriteBytes(Path("long.csv"), long_table);
-  const RunResult lng = Run({"long.csv", "-o", "long", "--seed", "11", "--runs", "200", "--absent", "below"});
+  const RunResult lng =
+      Run({"long.csv", "-o", "long", "--seed", "11", "--runs", "200", "--absent", "below"});
   ASSERT_EQ(lng.exit_status, 0) << e2e::Describe(lng);
   // Studies come in order of first appearance in the long table.
   const std::vector<Row> long_rows = ReadResults(Path("long") / "results.tsv");
@@ -194,11 +201,12 @@ TEST_F(MetaProgram, ProstateListsBelowPutHpnAndAmacrOnTopInEveryShape) {
 
   // Absent as missing: OGT, first in one list only, is scaled to the
   // third-best R-mean and sits among the top genes; below, it falls away.
-  const RunResult missing = Run({kProstate.string(), "-o", "missing", "--seed", "11", "--runs", "200",
-                                 "--absent", "missing"});
+  const RunResult missing = Run({kProstate.string(), "-o", "missing", "--seed", "11", "--runs",
+                                 "200", "--absent", "missing"});
   ASSERT_EQ(missing.exit_status, 0);
   const std::vector<Row> m = ReadResults(Path("missing") / "results.tsv");
-  const auto ogt = std::find_if(m.begin(), m.end(), [](const Row& row) { return row.at("gene") == "OGT"; });
+  const auto ogt =
+      std::find_if(m.begin(), m.end(), [](const Row& row) { return row.at("gene") == "OGT"; });
   ASSERT_NE(ogt, m.end());
   EXPECT_LT(ogt - m.begin(), 5);
   EXPECT_EQ(ogt->at("R_mean"), "3.56");  // float(89 / 25 x 1), written as the float it is
@@ -210,10 +218,12 @@ TEST_F(MetaProgram, ProstateListsBelowPutHpnAndAmacrOnTopInEveryShape) {
 TEST_F(MetaProgram, ProstateListsOverAUniverseOf20000ReachTheResolutionLimit) {
   // Every gene of the universe, named or not, takes part in the runs: a
   // gene on top of four lists out of 20000 is never matched by chance.
-  const RunResult r = Run({kProstate.string(), "-o", "wide", "--seed", "3", "--runs", "40", "--universe",
-                           "20000", "--top", "4"});
+  const RunResult r = Run({kProstate.string(), "-o", "wide", "--seed", "3", "--runs", "40",
+                           "--universe", "20000", "--top", "4"});
   ASSERT_EQ(r.exit_status, 0) << e2e::Describe(r);
-  EXPECT_NE(r.out.find("  Luo: 25 ids listed, universe 20000, absent genes below\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("  Luo: 25 ids listed, universe 20000, absent genes below\n"),
+            std::string::npos)
+      << r.out;
   EXPECT_NE(r.out.find("19911 genes of the universe have no id"), std::string::npos) << r.out;
   EXPECT_EQ(r.out.find("no universe was given"), std::string::npos);
   const std::vector<Row> rows = ReadResults(Path("wide") / "results.tsv");
@@ -289,12 +299,14 @@ TEST_F(MetaProgram, SheetMixesTablesWithATopList) {
   std::string sheet = "file\tstudy\tuniverse\ntop200.txt\tcut\tmeasured.txt\n";
   for (std::size_t j = 1; j < tables.size(); ++j) sheet += tables[j] + "\t\t\n";
   WriteBytes(Path("sheet.tsv"), sheet);
-  const RunResult r = Run({"--studies", "sheet.tsv", "-o", "mixed", "--gene", "Symbol", "--pvalue", "pvalue",
-                           "--runs", "3", "--seed", "2", "--top", "0"});
+  const RunResult r = Run({"--studies", "sheet.tsv", "-o", "mixed", "--gene", "Symbol", "--pvalue",
+                           "pvalue", "--runs", "3", "--seed", "2", "--top", "0"});
   ASSERT_EQ(r.exit_status, 0) << e2e::Describe(r);
   EXPECT_NE(r.out.find("5 studies (sheet), absent genes per study"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("  cut: 200 ids listed, universe " + std::to_string(genes.size()) + ", absent genes below\n"),
-            std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("  cut: 200 ids listed, universe " + std::to_string(genes.size()) +
+                       ", absent genes below\n"),
+            std::string::npos)
+      << r.out;
   EXPECT_NE(r.out.find("  GSE24883: "), std::string::npos) << r.out;
   const auto run = nlohmann::json::parse(ReadBytes(Path("mixed") / "run.json"));
   EXPECT_EQ(run["sheet"]["sha256"], tools::Sha256Hex(sheet));
@@ -307,7 +319,8 @@ TEST_F(MetaProgram, SheetMixesTablesWithATopList) {
   WriteBytes(Path("bad.tsv"), "file\ntop200.txt\nnone.txt\n");
   const RunResult bad = Run({"--studies", "bad.tsv", "-o", "bad", "--seed", "2"});
   EXPECT_EQ(bad.exit_status, 1);
-  EXPECT_NE(bad.err.find("bad.tsv line 3: the file \"none.txt\" does not exist"), std::string::npos) << bad.err;
+  EXPECT_NE(bad.err.find("bad.tsv line 3: the file \"none.txt\" does not exist"), std::string::npos)
+      << bad.err;
   EXPECT_FALSE(fs::exists(Path("bad")));
 }
 
@@ -339,7 +352,8 @@ TEST_F(MetaProgram, BreastColumnsAndTheRunRecord) {
 TEST_F(MetaProgram, OptionsChangeWhatTheyShould) {
   std::vector<std::string> lists = ProstateLists();
   auto run = [&](const std::string& dir, std::vector<std::string> extra) {
-    std::vector<std::string> args = {kProstate.string(), "-o", dir, "--seed", "5", "--runs", "50", "-q"};
+    std::vector<std::string> args = {kProstate.string(), "-o", dir, "--seed", "5",
+                                     "--runs",           "50", "-q"};
     args.insert(args.end(), extra.begin(), extra.end());
     const RunResult r = Run(args);
     EXPECT_EQ(r.exit_status, 0) << dir << ": " << e2e::Describe(r);
@@ -381,7 +395,8 @@ TEST_F(MetaProgram, OptionsChangeWhatTheyShould) {
   run("one-thread", {"--threads", "1", "--input-format", "rows"});
   run("two-threads", {"--threads", "2"});
   EXPECT_EQ(ReadBytes(Path("one-thread") / "results.tsv"), ReadBytes(Path("plain") / "results.tsv"));
-  EXPECT_EQ(ReadBytes(Path("two-threads") / "results.tsv"), ReadBytes(Path("plain") / "results.tsv"));
+  EXPECT_EQ(ReadBytes(Path("two-threads") / "results.tsv"),
+            ReadBytes(Path("plain") / "results.tsv"));
   // --sort-by
   const std::vector<Row> by_q = run("byq", {"--sort-by", "p_Q_right"});
   for (std::size_t i = 1; i < by_q.size(); ++i) {
@@ -397,7 +412,8 @@ TEST_F(MetaProgram, OptionsChangeWhatTheyShould) {
     EXPECT_EQ(r.exit_status, 0) << mode << ": " << e2e::Describe(r);
   }
   // --force replaces an existing directory.
-  const RunResult forced = Run({kProstate.string(), "-o", "plain", "--force", "--seed", "6", "--runs", "5", "-q"});
+  const RunResult forced =
+      Run({kProstate.string(), "-o", "plain", "--force", "--seed", "6", "--runs", "5", "-q"});
   EXPECT_EQ(forced.exit_status, 0) << e2e::Describe(forced);
   EXPECT_NE(ReadBytes(Path("plain") / "run.json").find("\"seed\": 6"), std::string::npos);
 }
@@ -429,7 +445,10 @@ TEST_F(MetaProgram, RefusedInputsNameWhatIsWrong) {
   const std::vector<Case> cases = {
       {"missing file", {"nofile.txt", "a.txt"}, 1, "cannot open nofile.txt"},
       {"unknown format", {"--input-format", "xml", "a.txt", "a.txt"}, 2, "--input-format"},
-      {"duplicates", {"dup.txt", "a.txt"}, 1, "dup.txt: study \"dup\" lists \"x\" twice, on lines 1 and 4"},
+      {"duplicates",
+       {"dup.txt", "a.txt"},
+       1,
+       "dup.txt: study \"dup\" lists \"x\" twice, on lines 1 and 4"},
       {"empty list", {"empty.txt", "a.txt"}, 1, "the file holds no ids"},
       {"empty list second", {"a.txt", "empty.txt"}, 1, "study \"empty\" ranks 0 ids"},
       {"one gene", {"a.txt", "one.txt"}, 1, "study \"one\" ranks 1 id; a study must rank at least 2"},
@@ -437,20 +456,36 @@ TEST_F(MetaProgram, RefusedInputsNameWhatIsWrong) {
       {"99 studies", {"many.tsv"}, 1, "takes 2 to 98 studies, not 99"},
       {"tab in id", {"tab.csv"}, 1, "tab.csv line 3: the id \"p\\tq\" of study \"A\" is not usable"},
       {"quote in id", {"quote.txt", "a.txt"}, 1, "quote.txt line 2: the id \"y\"z\""},
-      {"cell after the end", {"gap.tsv"}, 1, "gap.tsv line 4: column \"A\" holds \"w\" after its list ended"},
+      {"cell after the end",
+       {"gap.tsv"},
+       1,
+       "gap.tsv line 4: column \"A\" holds \"w\" after its list ended"},
       {"long without rank column", {"long.csv"}, 1, "no column \"rank\""},
-      {"table without known columns", {"odd.tsv", "odd2.tsv"}, 1,
+      {"table without known columns",
+       {"odd.tsv", "odd2.tsv"},
+       1,
        "odd.tsv: cannot tell which column holds the gene ids from the header (\"probe\", \"score\"); "
        "name the columns with --gene COLUMN"},
-      {"table with a bad p-value", {"table1.tsv", "badp.tsv"}, 1,
+      {"table with a bad p-value",
+       {"table1.tsv", "badp.tsv"},
+       1,
        "badp.tsv line 3: column \"pvalue\" holds 2, which is not a p-value"},
-      {"table with a bad gzip", {"table1.tsv", "badp.tsv.gz"}, 1, "badp.tsv.gz: the gzip data end too early"},
-      {"wrong gene column", {"--gene", "Gene", "--pvalue", "pvalue", "table1.tsv", "table1.tsv"}, 1,
+      {"table with a bad gzip",
+       {"table1.tsv", "badp.tsv.gz"},
+       1,
+       "badp.tsv.gz: the gzip data end too early"},
+      {"wrong gene column",
+       {"--gene", "Gene", "--pvalue", "pvalue", "table1.tsv", "table1.tsv"},
+       1,
        "no column \"Gene\""},
       {"existing directory", {"a.txt", "a.txt", "-o", "exists"}, 2, "exists already exists"},
-      {"universe with missing", {"a.txt", "one.txt", "--absent", "missing", "--universe", "9"}, 2,
+      {"universe with missing",
+       {"a.txt", "one.txt", "--absent", "missing", "--universe", "9"},
+       2,
        "--universe applies to --absent below"},
-      {"small universe", {"a.txt", "dup.txt", "--duplicates", "first", "--universe", "2"}, 1,
+      {"small universe",
+       {"a.txt", "dup.txt", "--duplicates", "first", "--universe", "2"},
+       1,
        "the universe size 2 is smaller than the 3 genes"},
       {"weights count", {"a.txt", "a.txt", "--weights", "1,2,3"}, 2, "weight"},
   };
@@ -474,8 +509,9 @@ TEST_F(MetaProgram, ShippedTablesNeedNoColumnOptionsAndReadFromAnyStream) {
   // Recognised as simple tables, ranked by direction: the same bytes as
   // with the columns named.
   std::vector<std::string> detected = {"-o", "detected", "--runs", "7", "--seed", "4711"};
-  std::vector<std::string> named = {"-o", "named", "--runs", "7", "--seed", "4711", "-q",
-                                    "--gene", "Symbol", "--pvalue", "pvalue", "--sign-by", "Log2FC"};
+  std::vector<std::string> named = {"-o",     "named",     "--runs", "7",      "--seed",
+                                    "4711",   "-q",        "--gene", "Symbol", "--pvalue",
+                                    "pvalue", "--sign-by", "Log2FC"};
   for (const std::string& f : FiveTables()) {
     detected.push_back(f);
     named.push_back(f);
@@ -486,8 +522,9 @@ TEST_F(MetaProgram, ShippedTablesNeedNoColumnOptionsAndReadFromAnyStream) {
   ASSERT_EQ(quiet.exit_status, 0);
   EXPECT_EQ(quiet.out.find("simple table"), std::string::npos) << "-q shows no per-study lines";
   EXPECT_EQ(ReadBytes(Path("detected") / "results.tsv"), ReadBytes(Path("named") / "results.tsv"));
-  EXPECT_NE(r.out.find("\n  GSE12050: simple table: id \"Symbol\", ranked by sign(Log2FC) x -log10(pvalue), "
-                       "largest first (rank 1 = most up); 6573 rows\n"),
+  EXPECT_NE(r.out.find(
+                "\n  GSE12050: simple table: id \"Symbol\", ranked by sign(Log2FC) x -log10(pvalue), "
+                "largest first (rank 1 = most up); 6573 rows\n"),
             std::string::npos)
       << r.out;
   EXPECT_EQ(r.err, "");  // the five studies share their symbols: no warning
@@ -501,7 +538,9 @@ TEST_F(MetaProgram, ShippedTablesNeedNoColumnOptionsAndReadFromAnyStream) {
   // The same table gzipped, on standard input, and through a pipe.
   const std::vector<std::string> five = FiveTables();
   const std::string gse = five[0];
-  ASSERT_EQ(std::system(("gzip -c '" + gse + "' > '" + Path("GSE12050.tsv.gz").string() + "'").c_str()), 0);
+  ASSERT_EQ(
+      std::system(("gzip -c '" + gse + "' > '" + Path("GSE12050.tsv.gz").string() + "'").c_str()),
+      0);
   const std::vector<std::string> rest(five.begin() + 1, five.end());
   auto args = [&](const std::string& out, const std::string& first) {
     std::vector<std::string> a = {"-o", out, "--runs", "7", "--seed", "4711", "-q", first};
@@ -522,7 +561,8 @@ TEST_F(MetaProgram, ShippedTablesNeedNoColumnOptionsAndReadFromAnyStream) {
   expected.replace(expected.find("rank_GSE12050"), 13, "rank_stdin");
   expected.replace(expected.find("logFC_GSE12050"), 14, "logFC_stdin");
   EXPECT_EQ(ReadBytes(Path("stdin") / "results.tsv"), expected);
-  std::string command = "cd '" + scratch_.path().string() + "' && bash -c \"'" KORVELAN_BINARY
+  std::string command = "cd '" + scratch_.path().string() +
+                        "' && bash -c \"'" KORVELAN_BINARY
                         "' -o fifo --runs 7 --seed 4711 -q <(zcat GSE12050.tsv.gz)";
   for (const std::string& f : rest) command += " '" + f + "'";
   ASSERT_EQ(std::system((command + "\" > /dev/null").c_str()), 0);
@@ -604,8 +644,8 @@ TEST_F(MetaProgram, DirectionFollowsTheSignsAndSwapsWithThem) {
     EXPECT_EQ(other["n_up"], row.at("n_down")) << gene;
     EXPECT_EQ(other["n_down"], row.at("n_up")) << gene;
     EXPECT_EQ(other["n_studies"], row.at("n_studies")) << gene;
-    for (const std::string column : {"logFC_mean", "logFC_GSE12050", "logFC_GSE24883", "logFC_GSE25401",
-                                     "logFC_GSE27949", "logFC_GSE29718"}) {
+    for (const std::string column : {"logFC_mean", "logFC_GSE12050", "logFC_GSE24883",
+                                     "logFC_GSE25401", "logFC_GSE27949", "logFC_GSE29718"}) {
       const double a = Number(other[column]), b = Number(row.at(column));
       EXPECT_TRUE(a == -b || (std::isnan(a) && std::isnan(b))) << gene << " " << column;
     }
@@ -635,21 +675,25 @@ TEST_F(MetaProgram, DirectionFollowsTheSignsAndSwapsWithThem) {
 TEST_F(MetaProgram, StudiesOfOtherIdsAndProbeTablesAreReported) {
   // Probes of one gene merged by the mean of their ranks (the default), or
   // by the best row; a study of Ensembl ids among symbol studies warned.
-  WriteBytes(Path("p1.tsv"), "ID\tGene.symbol\tlogFC\tt\tP.Value\tadj.P.Val\n"
-                             "1\tA\t2\t9\t0.001\t0.01\n2\tA\t-1\t-3\t0.01\t0.05\n3\tB\t1\t5\t0.01\t0.05\n"
-                             "4\t\t0\t0\t1\t1\n5\tC\t0\t1\t0.5\t0.9\n6\tD\tNA\tNA\tNA\tNA\n");
+  WriteBytes(Path("p1.tsv"),
+             "ID\tGene.symbol\tlogFC\tt\tP.Value\tadj.P.Val\n"
+             "1\tA\t2\t9\t0.001\t0.01\n2\tA\t-1\t-3\t0.01\t0.05\n3\tB\t1\t5\t0.01\t0.05\n"
+             "4\t\t0\t0\t1\t1\n5\tC\t0\t1\t0.5\t0.9\n6\tD\tNA\tNA\tNA\tNA\n");
   WriteBytes(Path("p2.tsv"), "Symbol\tLog2FC\tpvalue\nA\t1\t0.01\nB\t1\t0.02\nC\t-1\t0.03\n");
   WriteBytes(Path("ens.tsv"), "gene_id\tstat\nENSG1\t2\nENSG2\t1\nENSG3\t-1\n");
-  const RunResult mean = Run({"p1.tsv", "p2.tsv", "ens.tsv", "-o", "mean", "--seed", "2", "--runs", "5"});
+  const RunResult mean =
+      Run({"p1.tsv", "p2.tsv", "ens.tsv", "-o", "mean", "--seed", "2", "--runs", "5"});
   ASSERT_EQ(mean.exit_status, 0) << e2e::Describe(mean);
-  EXPECT_NE(mean.out.find("  p1: GEO web tool: id \"Gene.symbol\", ranked by \"t\", largest first (rank 1 = "
-                          "most up); fold change \"logFC\"; 6 rows, 1 row without an id skipped, 1 row "
-                          "without a value skipped, 1 repeated id merged\n"
-                          "  p2: simple table:"),
+  EXPECT_NE(mean.out.find(
+                "  p1: GEO web tool: id \"Gene.symbol\", ranked by \"t\", largest first (rank 1 = "
+                "most up); fold change \"logFC\"; 6 rows, 1 row without an id skipped, 1 row "
+                "without a value skipped, 1 repeated id merged\n"
+                "  p2: simple table:"),
             std::string::npos)
       << mean.out;
   EXPECT_NE(mean.out.find("the mean of their ranks counts (--duplicates mean;"), std::string::npos);
-  EXPECT_NE(mean.err.find("warning: study \"ens\" shares only 0 of its 3 ids"), std::string::npos) << mean.err;
+  EXPECT_NE(mean.err.find("warning: study \"ens\" shares only 0 of its 3 ids"), std::string::npos)
+      << mean.err;
   const auto run = nlohmann::json::parse(ReadBytes(Path("mean") / "run.json"));
   EXPECT_EQ(run["tables"][0]["rows_merged"], 1);
   EXPECT_EQ(run["tables"][0]["skipped_without_id"], 1);
@@ -663,22 +707,25 @@ TEST_F(MetaProgram, StudiesOfOtherIdsAndProbeTablesAreReported) {
   };
   EXPECT_EQ(rank_of(by_mean, "A"), "2");
   EXPECT_EQ(rank_of(by_mean, "B"), "1");
-  ASSERT_EQ(Run({"p1.tsv", "p2.tsv", "-o", "best", "--duplicates", "best", "--seed", "2", "--runs", "5",
-                 "-q"}).exit_status, 0);
+  ASSERT_EQ(Run({"p1.tsv", "p2.tsv", "-o", "best", "--duplicates", "best", "--seed", "2", "--runs",
+                 "5", "-q"})
+                .exit_status,
+            0);
   const std::vector<Row> by_best = ReadResults(Path("best") / "results.tsv");
   EXPECT_EQ(rank_of(by_best, "A"), "1");
   EXPECT_EQ(rank_of(by_best, "B"), "2");
   const RunResult refused = Run({"p1.tsv", "p2.tsv", "-o", "refused", "--duplicates", "refuse"});
   EXPECT_EQ(refused.exit_status, 1);
-  EXPECT_NE(refused.err.find("p1.tsv: gene \"A\" is listed twice, on lines 2 and 3"), std::string::npos)
+  EXPECT_NE(refused.err.find("p1.tsv: gene \"A\" is listed twice, on lines 2 and 3"),
+            std::string::npos)
       << refused.err;
   EXPECT_FALSE(fs::exists(Path("refused")));
 }
 
 TEST_F(MetaProgram, InterruptLeavesNoResults) {
   // Enough runs to be in the middle of them when the signal comes.
-  std::vector<std::string> args = {kBreast.string(), "-o", "big", "--runs", "2000000", "--seed", "9",
-                                   "--threads", "1"};
+  std::vector<std::string> args = {kBreast.string(), "-o", "big",       "--runs", "2000000",
+                                   "--seed",         "9",  "--threads", "1"};
   const auto start = std::chrono::steady_clock::now();
   const RunResult r = Run(args, SIGINT);
   ASSERT_TRUE(r.signal_sent);
@@ -692,8 +739,8 @@ TEST_F(MetaProgram, InterruptLeavesNoResults) {
   // An existing directory replaced with --force stays as it was.
   fs::create_directories(Path("kept"));
   WriteBytes(Path("kept") / "results.tsv", "old\n");
-  const RunResult term = Run({kBreast.string(), "-o", "kept", "--force", "--runs", "2000000", "--seed", "9"},
-                             SIGTERM);
+  const RunResult term =
+      Run({kBreast.string(), "-o", "kept", "--force", "--runs", "2000000", "--seed", "9"}, SIGTERM);
   EXPECT_EQ(term.exit_status, 143) << e2e::Describe(term);
   EXPECT_EQ(ReadBytes(Path("kept") / "results.tsv"), "old\n");
 }

@@ -77,23 +77,47 @@ TEST_F(Hostile, ForceReplacesOnlyAResultsDirectory) {
   struct Case {
     const char* name;
     std::function<void(const fs::path&)> fill;  // the -o directory, made before
-    std::vector<std::string> inputs;              // relative to the scratch directory
+    std::vector<std::string> inputs;            // relative to the scratch directory
     int status;
     const char* message;
   };
   const std::vector<Case> cases = {
-      {"earlier results", [](const fs::path& d) { WriteBytes(d / "results.tsv", "old\n"); WriteBytes(d / "run.json", "{}"); },
-       {"a.txt", "b.txt"}, 0, ""},
-      {"a user file", [](const fs::path& d) { WriteBytes(d / "notes.txt", "mine\n"); }, {"a.txt", "b.txt"}, 2,
+      {"earlier results",
+       [](const fs::path& d) {
+         WriteBytes(d / "results.tsv", "old\n");
+         WriteBytes(d / "run.json", "{}");
+       },
+       {"a.txt", "b.txt"},
+       0,
+       ""},
+      {"a user file",
+       [](const fs::path& d) { WriteBytes(d / "notes.txt", "mine\n"); },
+       {"a.txt", "b.txt"},
+       2,
        "holds notes.txt; choose another -o directory"},
-      {"a subdirectory", [](const fs::path& d) { fs::create_directories(d / "raw"); }, {"a.txt", "b.txt"}, 2,
+      {"a subdirectory",
+       [](const fs::path& d) { fs::create_directories(d / "raw"); },
+       {"a.txt", "b.txt"},
+       2,
        "holds raw"},
-      {"the inputs inside", [](const fs::path& d) { WriteBytes(d / "a.txt", "x\ny\nz\n"); WriteBytes(d / "b.txt", "z\nx\ny\n"); },
-       {"out/a.txt", "out/b.txt"}, 2, "holds the input out/a.txt"},
-      {"an input named like a result", [](const fs::path& d) { WriteBytes(d / "results.tsv", "x\ny\nz\n"); },
-       {"out/results.tsv", "b.txt"}, 2, "holds the input out/results.tsv"},
-      {"a symlink named like a result", [](const fs::path& d) { fs::create_symlink("../a.txt", d / "run.json"); },
-       {"a.txt", "b.txt"}, 2, "holds run.json"},
+      {"the inputs inside",
+       [](const fs::path& d) {
+         WriteBytes(d / "a.txt", "x\ny\nz\n");
+         WriteBytes(d / "b.txt", "z\nx\ny\n");
+       },
+       {"out/a.txt", "out/b.txt"},
+       2,
+       "holds the input out/a.txt"},
+      {"an input named like a result",
+       [](const fs::path& d) { WriteBytes(d / "results.tsv", "x\ny\nz\n"); },
+       {"out/results.tsv", "b.txt"},
+       2,
+       "holds the input out/results.tsv"},
+      {"a symlink named like a result",
+       [](const fs::path& d) { fs::create_symlink("../a.txt", d / "run.json"); },
+       {"a.txt", "b.txt"},
+       2,
+       "holds run.json"},
   };
   for (const Case& c : cases) {
     fs::remove_all(Path("out"));
@@ -112,7 +136,8 @@ TEST_F(Hostile, ForceReplacesOnlyAResultsDirectory) {
     if (c.status != 0) {
       // Refused before the analysis, and everything as it was.
       EXPECT_EQ(r.out.find("running"), std::string::npos) << c.name;
-      for (const auto& [name, bytes] : before) EXPECT_EQ(ReadBytes(Path("out") / name), bytes) << c.name << ": " << name;
+      for (const auto& [name, bytes] : before)
+        EXPECT_EQ(ReadBytes(Path("out") / name), bytes) << c.name << ": " << name;
     } else {
       EXPECT_NE(ReadBytes(Path("out") / "results.tsv"), "old\n") << c.name;
     }
@@ -129,7 +154,8 @@ TEST_F(Hostile, RefusalsComeFirstWithTheStatusOfTheirKind) {
   std::string quote = "A,B\nx,\"y\n";
   for (int k = 0; k < 50; ++k) quote += "row" + std::to_string(k) + ",z\n";
   WriteBytes(Path("quote.csv"), quote);
-  WriteBytes(Path("longnames.tsv"), "study\tgene\trank\nA\tx\t1\nA\ty\t2\nB\xff\tx\t1\nB\xff\ty\t2\n");
+  WriteBytes(Path("longnames.tsv"),
+             "study\tgene\trank\nA\tx\t1\nA\ty\t2\nB\xff\tx\t1\nB\xff\ty\t2\n");
   struct Case {
     const char* name;
     std::vector<std::string> args;
@@ -138,35 +164,66 @@ TEST_F(Hostile, RefusalsComeFirstWithTheStatusOfTheirKind) {
   };
   const std::vector<Case> cases = {
       {"empty -o", {"a.txt", "b.txt", "-o", ""}, 2, "-o needs a directory name"},
-      {"-o . with --force", {"a.txt", "b.txt", "-o", ".", "--force"}, 2, "is the working directory or holds it"},
-      {"-o .. with --force", {"a.txt", "b.txt", "-o", "..", "--force"}, 2, "is the working directory or holds it"},
-      {"hex seed", {"a.txt", "b.txt", "--seed", "0x10"}, 2,
+      {"-o . with --force",
+       {"a.txt", "b.txt", "-o", ".", "--force"},
+       2,
+       "is the working directory or holds it"},
+      {"-o .. with --force",
+       {"a.txt", "b.txt", "-o", "..", "--force"},
+       2,
+       "is the working directory or holds it"},
+      {"hex seed",
+       {"a.txt", "b.txt", "--seed", "0x10"},
+       2,
        "--seed must be a whole number in decimal digits, not \"0x10\""},
       {"hex runs", {"a.txt", "b.txt", "--runs", "0x10"}, 2, "decimal digits"},
       {"empty universe", {"a.txt", "b.txt", "--universe", ""}, 2, "--universe needs a number"},
-      {"negative universe", {"a.txt", "b.txt", "--universe", "-5"}, 2,
+      {"negative universe",
+       {"a.txt", "b.txt", "--universe", "-5"},
+       2,
        "--universe N must be a whole number from 1 to 8388608, or the name of a file of ids, not \"-5\""},
-      {"NaN weight", {"a.txt", "b.txt", "--weights", "1,nan"}, 2, "weight \"nan\" in --weights is not a number"},
-      {"weights overflow as floats", {"a.txt", "b.txt", "a.txt", "--weights", "3e38,3e38,3e38"}, 2,
+      {"NaN weight",
+       {"a.txt", "b.txt", "--weights", "1,nan"},
+       2,
+       "weight \"nan\" in --weights is not a number"},
+      {"weights overflow as floats",
+       {"a.txt", "b.txt", "a.txt", "--weights", "3e38,3e38,3e38"},
+       2,
        "add up to more than single precision holds"},
-      {"weights count", {"a.txt", "b.txt", "--weights", "1,2,3"}, 2, "--weights lists 3 weights for 2 studies"},
-      {"argument not UTF-8", {"a.txt", "b.txt", "--gene", "G\xe9ne"}, 2,
+      {"weights count",
+       {"a.txt", "b.txt", "--weights", "1,2,3"},
+       2,
+       "--weights lists 3 weights for 2 studies"},
+      {"argument not UTF-8",
+       {"a.txt", "b.txt", "--gene", "G\xe9ne"},
+       2,
        "argument 4 (\"G\\xe9ne\") is not UTF-8 text (byte 2)"},
       {"file name not UTF-8", {"a.txt", "b\xff.txt"}, 2, "argument 2 (\"b\\xff.txt\") is not UTF-8"},
-      {"id not UTF-8", {"a.txt", "latin1.txt"}, 1,
+      {"id not UTF-8",
+       {"a.txt", "latin1.txt"},
+       1,
        "latin1.txt line 3: the id \"caf\\xe9\" is not UTF-8 text (byte 4); save the file as UTF-8"},
-      {"study name not UTF-8", {"longnames.tsv"}, 1, "longnames.tsv line 4: the study name \"B\\xff\""},
-      {"control bytes escaped", {"a.txt", "escape.txt"}, 1,
+      {"study name not UTF-8",
+       {"longnames.tsv"},
+       1,
+       "longnames.tsv line 4: the study name \"B\\xff\""},
+      {"control bytes escaped",
+       {"a.txt", "escape.txt"},
+       1,
        "study \"escape\" lists \"y\\x1b[2J\\x1b]0;owned\\x07\" twice, on lines 2 and 4"},
       {"unbalanced quote cut", {"quote.csv"}, 1, " ..."},
       {"one prefix", {"a.txt", "a.txt"}, 1, "korvelan-meta: two studies are named \"a\""},
-      {"a study's error names its file", {"a.txt", "one.txt"}, 1,
+      {"a study's error names its file",
+       {"a.txt", "one.txt"},
+       1,
        "korvelan-meta: one.txt: study \"one\" ranks 1 id"},
   };
   for (const Case& c : cases) {
     std::vector<std::string> args = c.args;
-    if (std::find(args.begin(), args.end(), "-o") == args.end()) args.insert(args.end(), {"-o", "out"});
-    if (std::find(args.begin(), args.end(), "--runs") == args.end()) args.insert(args.end(), {"--runs", "5"});
+    if (std::find(args.begin(), args.end(), "-o") == args.end())
+      args.insert(args.end(), {"-o", "out"});
+    if (std::find(args.begin(), args.end(), "--runs") == args.end())
+      args.insert(args.end(), {"--runs", "5"});
     const RunResult r = Run(args);
     EXPECT_EQ(r.exit_status, c.status) << c.name << ": " << e2e::Describe(r);
     EXPECT_NE(r.err.find(c.message), std::string::npos) << c.name << ": " << r.err;
@@ -197,16 +254,29 @@ TEST_F(Hostile, CompanionsShareTheExitStatuses) {
     const char* message;
   };
   const std::vector<Case> cases = {
-      {"prepare --runs 0", prepare, {"t1.tsv", "t2.tsv", "-o", "p", "--gene", "Symbol", "--pvalue", "pvalue", "--runs", "0"},
-       2, "--runs"},
-      {"prepare hex runs", prepare, {"t1.tsv", "t2.tsv", "-o", "p", "--gene", "Symbol", "--pvalue", "pvalue", "--runs", "0x10"},
-       2, "decimal digits"},
-      {"prepare NaN weight", prepare,
-       {"t1.tsv", "t2.tsv", "-o", "p", "--gene", "Symbol", "--pvalue", "pvalue", "--weights", "1,nan"}, 2,
+      {"prepare --runs 0",
+       prepare,
+       {"t1.tsv", "t2.tsv", "-o", "p", "--gene", "Symbol", "--pvalue", "pvalue", "--runs", "0"},
+       2,
+       "--runs"},
+      {"prepare hex runs",
+       prepare,
+       {"t1.tsv", "t2.tsv", "-o", "p", "--gene", "Symbol", "--pvalue", "pvalue", "--runs", "0x10"},
+       2,
+       "decimal digits"},
+      {"prepare NaN weight",
+       prepare,
+       {"t1.tsv", "t2.tsv", "-o", "p", "--gene", "Symbol", "--pvalue", "pvalue", "--weights",
+        "1,nan"},
+       2,
        "korvelan-prepare: weight \"nan\" in --weights is not a number"},
       {"meta --runs 0", {}, {"t1.tsv", "t2.tsv", "-o", "p", "--runs", "0"}, 2, "--runs"},
       {"report hex seed", report, {".", "--seed", "0x10"}, 2, "decimal digits"},
-      {"report a missing directory", report, {"nowhere"}, 1, "korvelan-report: cannot open nowhere/output.txt"},
+      {"report a missing directory",
+       report,
+       {"nowhere"},
+       1,
+       "korvelan-report: cannot open nowhere/output.txt"},
   };
   for (const Case& c : cases) {
     const RunResult r = Run(c.args, c.prefix);
@@ -217,14 +287,16 @@ TEST_F(Hostile, CompanionsShareTheExitStatuses) {
 }
 
 TEST_F(Hostile, EveryTerminatingSignalLeavesNoPartialDirectory) {
-  for (int signal : {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGUSR1, SIGUSR2, SIGALRM, SIGPIPE, SIGXFSZ, SIGXCPU,
-                     SIGVTALRM, SIGPROF}) {
+  for (int signal : {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGUSR1, SIGUSR2, SIGALRM, SIGPIPE, SIGXFSZ,
+                     SIGXCPU, SIGVTALRM, SIGPROF}) {
     const std::string name = strsignal(signal);
     const RunResult r =
-        Run({kBreast.string(), "-o", "big", "--runs", "2000000", "--seed", "9", "--threads", "1"}, {}, signal);
+        Run({kBreast.string(), "-o", "big", "--runs", "2000000", "--seed", "9", "--threads", "1"},
+            {}, signal);
     ASSERT_TRUE(r.signal_sent) << name;
     EXPECT_EQ(r.exit_status, 128 + signal) << name << ": " << e2e::Describe(r);
-    EXPECT_NE(r.err.find("interrupted; nothing was written"), std::string::npos) << name << ": " << r.err;
+    EXPECT_NE(r.err.find("interrupted; nothing was written"), std::string::npos)
+        << name << ": " << r.err;
     EXPECT_FALSE(fs::exists(Path("big"))) << name;
     EXPECT_EQ(Partials(), std::vector<std::string>{}) << name;
   }
@@ -233,8 +305,9 @@ TEST_F(Hostile, EveryTerminatingSignalLeavesNoPartialDirectory) {
 TEST_F(Hostile, AnIgnoredSignalStaysIgnored) {
   // nohup's way: SIGHUP ignored before the program starts. The run goes on
   // to its end.
-  const RunResult r = Run({kBreast.string(), "-o", "kept", "--runs", "150000", "--seed", "9", "--threads", "1", "-q"},
-                          {"/bin/sh", "-c", "trap '' HUP; exec \"$0\" \"$@\""}, SIGHUP);
+  const RunResult r = Run(
+      {kBreast.string(), "-o", "kept", "--runs", "150000", "--seed", "9", "--threads", "1", "-q"},
+      {"/bin/sh", "-c", "trap '' HUP; exec \"$0\" \"$@\""}, SIGHUP);
   ASSERT_TRUE(r.signal_sent);
   EXPECT_EQ(r.exit_status, 0) << e2e::Describe(r);
   EXPECT_TRUE(fs::exists(Path("kept") / "results.tsv"));
@@ -260,7 +333,8 @@ TEST_F(Hostile, LeftoversOfKilledRunsAreNamedAndKept) {
   fs::create_directories(Path(".out.partial-notours"));
   const RunResult r = Run({"a.txt", "b.txt", "-o", "out", "--runs", "5", "--seed", "1", "-q"});
   EXPECT_EQ(r.exit_status, 0) << e2e::Describe(r);
-  EXPECT_NE(r.err.find("warning: ./.out.old-Zz99Yy is left from a run that did not finish"), std::string::npos)
+  EXPECT_NE(r.err.find("warning: ./.out.old-Zz99Yy is left from a run that did not finish"),
+            std::string::npos)
       << r.err;
   EXPECT_NE(r.err.find(".out.partial-Ab12Cd is left"), std::string::npos) << r.err;
   EXPECT_EQ(r.err.find("notours"), std::string::npos) << r.err;

@@ -35,14 +35,13 @@ TEST(UMACH, RefusesOtherIndicesWithTheAbsoluteValue) {
   struct Case {
     std::int32_t n;
     const char* field;
-  } cases[] = {{0, "     0"},       {4, "     4"},      {-4, "     4"},
+  } cases[] = {{0, "     0"},      {4, "     4"},        {-4, "     4"},
                {999999, "999999"}, {-1000000, "******"}, {-2147483647 - 1, "******"}};
   for (const Case& c : cases) {
     CapturedReports reports;
     std::int32_t unit = 77;
     EXPECT_TRUE(EndsWithStop([&] { UMACH(c.n, unit); })) << "N = " << c.n;
-    const Lines expected = {"",
-                            " *** TERMINAL ERROR 5 from UMACH.  The absolute",
+    const Lines expected = {"", " *** TERMINAL ERROR 5 from UMACH.  The absolute",
                             " ***          value of the index variable must be",
                             std::string(" ***          1, 2, or 3.  IABS(N) = ") + c.field + ".",
                             ""};
@@ -118,7 +117,7 @@ TEST(E1MES, SubstitutesInOnePass) {
     for (std::int32_t k = 1; k <= 9; ++k) E1STI(k, ints[k - 1]);
     E1STL(1, "NR");
     E1STL(2, "%(I1)");
-    E1STI(10, 5);  // ignored
+    E1STI(10, 5);   // ignored
     E1STL(0, "x");  // ignored
     E1PSH("R");
     E1MES(5, 1, c.tmpl);
@@ -137,7 +136,7 @@ TEST(E1MES, PendingTextIsCutAt1024Characters) {
   for (std::size_t k = 1; k < reports.lines().size(); ++k) {
     const std::string& line = reports.lines()[k];
     shown += line.size() - (k == 1 ? std::string(" *** TERMINAL ERROR 1 from R").size()
-                                    : std::string(" ***          ").size());
+                                   : std::string(" ***          ").size());
   }
   // 1024 characters less the blank of the first cut.
   EXPECT_EQ(shown, 1023u);
@@ -177,9 +176,8 @@ TEST(E1POP, HandlesEachTypeByItsSwitches) {
     EXPECT_EQ(reports.lines().size() > before, c.printed_at_pop) << "type " << c.type;
     if (c.printed_at_once || c.printed_at_pop) {
       ASSERT_GE(reports.lines().size(), 2u);
-      EXPECT_EQ(reports.lines()[1], std::string(" *** ") + kPaddedWords[c.type - 1] +
-                                        " ERROR " + std::to_string(40 + c.type) +
-                                        " from INNER.  Text.")
+      EXPECT_EQ(reports.lines()[1], std::string(" *** ") + kPaddedWords[c.type - 1] + " ERROR " +
+                                        std::to_string(40 + c.type) + " from INNER.  Text.")
           << "type " << c.type;
     }
     if (!stopped) {
@@ -226,7 +224,8 @@ TEST(E1PSH, FiftyLevelsFitAndTheFiftyFirstStops) {
   EXPECT_EQ(lines[1],
             " *** TERMINAL ERROR 1 from L50.  Error condition in E1PSH.  Push would cause");
   EXPECT_EQ(lines[2], " ***          stack level to exceed 50.");
-  EXPECT_EQ(lines[6], "     L50                                  5           1    (Called internally)");
+  EXPECT_EQ(lines[6],
+            "     L50                                  5           1    (Called internally)");
   EXPECT_EQ(lines.back(), "     USER                                 0           0");
 }
 
@@ -234,19 +233,19 @@ TEST(E1POP, RefusesAnEmptyStackAndAForeignName) {
   {
     CapturedReports reports;
     EXPECT_TRUE(EndsWithStop([] { E1POP("X"); }));
-    EXPECT_EQ(reports.lines(),
-              (Lines{"",
-                     " *** TERMINAL ERROR 1 from USER.  Error condition in E1POP.  Cannot pop from",
-                     " ***          X because stack is empty."}));
+    EXPECT_EQ(
+        reports.lines(),
+        (Lines{"", " *** TERMINAL ERROR 1 from USER.  Error condition in E1POP.  Cannot pop from",
+               " ***          X because stack is empty."}));
   }
   {
     CapturedReports reports;
     E1PSH("A");
     EXPECT_TRUE(EndsWithStop([] { E1POP("B"); }));
-    EXPECT_EQ(reports.lines(),
-              (Lines{"",
-                     " *** TERMINAL ERROR 2 from A.  Error condition in E1POP.  B does not match",
-                     " ***          the name A in the stack."}));
+    EXPECT_EQ(
+        reports.lines(),
+        (Lines{"", " *** TERMINAL ERROR 2 from A.  Error condition in E1POP.  B does not match",
+               " ***          the name A in the stack."}));
   }
 }
 

@@ -202,7 +202,7 @@ TEST(ClockSeedOf, CountsSecondsOfTheDayInDecimalFields) {
   struct Case {
     int h, m, s;
     std::int32_t seed;
-  } cases[] = {{14, 5, 9, 140510}, {0, 0, 0, 123457}, {0, 0, 1, 2},
+  } cases[] = {{14, 5, 9, 140510},   {0, 0, 0, 123457},    {0, 0, 1, 2},
                {23, 59, 59, 235960}, {12, 34, 56, 123457}, {0, 1, 0, 101}};
   for (const Case& c : cases) {
     EXPECT_EQ(ClockSeedOf(c.h, c.m, c.s), c.seed) << c.h << ":" << c.m << ":" << c.s;
@@ -237,9 +237,7 @@ TEST(StateAfter, LargeJumpsCompose) {
     // The multiplier's order divides the modulus less one.
     EXPECT_EQ(StateAfter(s, 2147483646u), s) << s;
     EXPECT_EQ(StateAfter(s, 2 * std::uint64_t{2147483646} + 5), StateAfter(s, 5)) << s;
-    EXPECT_EQ(StateAfter(s, ~std::uint64_t{0}),
-              StateAfter(s, ~std::uint64_t{0} % 2147483646u))
-        << s;
+    EXPECT_EQ(StateAfter(s, ~std::uint64_t{0}), StateAfter(s, ~std::uint64_t{0} % 2147483646u)) << s;
   }
 }
 

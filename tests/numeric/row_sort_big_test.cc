@@ -21,7 +21,8 @@ std::vector<float> ClassColumn(std::int32_t probes, std::int32_t classes, unsign
   std::mt19937 gen(seed);
   std::uniform_int_distribution<std::int32_t> pick(1, classes);
   std::vector<float> column(kRows, 0.0f);
-  for (std::int32_t r = 0; r < probes; ++r) column[static_cast<std::size_t>(r)] = static_cast<float>(pick(gen));
+  for (std::int32_t r = 0; r < probes; ++r)
+    column[static_cast<std::size_t>(r)] = static_cast<float>(pick(gen));
   return column;
 }
 
@@ -31,9 +32,9 @@ std::vector<std::int32_t> ClassSortOrder(const std::vector<float>& column) {
   std::vector<std::int32_t> ngsize(kRows);
   std::int32_t ngrp = 0;
   std::int32_t nnan = 0;
-  SROWR_ORDER(kRows, kColumns, kRows, 0, 1, 0, 1, indkey,
-              [&column](std::int32_t) { return column.data(); }, iperm.data(), ngrp,
-              ngsize.data(), nnan);
+  SROWR_ORDER(
+      kRows, kColumns, kRows, 0, 1, 0, 1, indkey, [&column](std::int32_t) { return column.data(); },
+      iperm.data(), ngrp, ngsize.data(), nnan);
   return iperm;
 }
 

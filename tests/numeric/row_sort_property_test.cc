@@ -30,8 +30,8 @@ struct Problem {
 
   std::string Describe() const {
     std::ostringstream s;
-    s << "nrow " << nrow << " ncol " << ncol << " ldx " << ldx << " icomp " << icomp
-      << " iordr " << iordr << " iret " << iret << " keys";
+    s << "nrow " << nrow << " ncol " << ncol << " ldx " << ldx << " icomp " << icomp << " iordr "
+      << iordr << " iret " << iret << " keys";
     for (std::int32_t k : indkey) s << " " << k;
     return s.str();
   }
@@ -106,7 +106,8 @@ void CheckAgainstOracle(const Problem& p) {
   ASSERT_EQ(got.iperm, want.iperm);
   ASSERT_EQ(got.nnan, want.nnan);
   ASSERT_EQ(got.ngrp, want.ngrp < 0 ? kUntouched : want.ngrp);
-  for (std::size_t g = 0; g < want.ngsize.size(); ++g) ASSERT_EQ(got.ngsize[g], want.ngsize[g]) << g;
+  for (std::size_t g = 0; g < want.ngsize.size(); ++g)
+    ASSERT_EQ(got.ngsize[g], want.ngsize[g]) << g;
   for (std::size_t g = want.ngsize.size(); g < got.ngsize.size(); ++g) {
     ASSERT_EQ(got.ngsize[g], kUntouched) << g;
   }
@@ -124,7 +125,8 @@ void CheckAgainstOracle(const Problem& p) {
   // The key columns come out ordered, missing rows last.
   const std::int32_t n = p.nrow - got.nnan;
   auto key = [&](std::int32_t pos, std::int32_t k) {
-    const float v = p.Key(got.iperm[static_cast<std::size_t>(pos - 1)], p.indkey[static_cast<std::size_t>(k)]);
+    const float v =
+        p.Key(got.iperm[static_cast<std::size_t>(pos - 1)], p.indkey[static_cast<std::size_t>(k)]);
     return p.icomp == 1 ? std::fabs(v) : v;
   };
   for (std::int32_t pos = 1; pos < n; ++pos) {

@@ -48,7 +48,8 @@ struct Call {
     c.x.assign(static_cast<std::size_t>(c.ldx * c.ncol), 0.0f);
     for (std::int32_t r = 1; r <= c.nrow; ++r) {
       const std::vector<float>& row = rows[static_cast<std::size_t>(r - 1)];
-      for (std::size_t j = 0; j < row.size(); ++j) c.At(r, static_cast<std::int32_t>(j) + 1) = row[j];
+      for (std::size_t j = 0; j < row.size(); ++j)
+        c.At(r, static_cast<std::int32_t>(j) + 1) = row[j];
       c.At(r, c.ncol) = static_cast<float>(r);
     }
     c.iperm.assign(static_cast<std::size_t>(std::max(c.nrow, 1)), kUntouched);
@@ -79,8 +80,7 @@ struct Call {
   }
   void RunOrder() {
     SROWR_ORDER(
-        nrow, ncol, ldx, icomp, iordr, iret, static_cast<std::int32_t>(indkey.size()),
-        indkey.data(),
+        nrow, ncol, ldx, icomp, iordr, iret, static_cast<std::int32_t>(indkey.size()), indkey.data(),
         [this](std::int32_t c) -> const float* {
           return x.data() + static_cast<std::size_t>((c - 1) * ldx);
         },
@@ -118,10 +118,16 @@ TEST(SROWR, TieOrdersOfTheQuicksort) {
       {"five equal descending", Repeat({7}, 5), 1, Range(5, 1), {5}},
       {"fifteen equal ascending", Repeat({7}, 15), 0, Range(1, 15), {15}},
       {"fifteen equal descending", Repeat({7}, 15), 1, Range(15, 1), {15}},
-      {"2,1,3 x5 descending", Repeat({2, 1, 3}, 5), 1,
-       {15, 3, 6, 12, 9, 1, 10, 7, 13, 4, 8, 11, 14, 2, 5}, {5, 5, 5}},
-      {"2,1,3 x5 ascending", Repeat({2, 1, 3}, 5), 0,
-       {5, 2, 14, 11, 8, 4, 13, 7, 10, 1, 9, 12, 6, 3, 15}, {5, 5, 5}},
+      {"2,1,3 x5 descending",
+       Repeat({2, 1, 3}, 5),
+       1,
+       {15, 3, 6, 12, 9, 1, 10, 7, 13, 4, 8, 11, 14, 2, 5},
+       {5, 5, 5}},
+      {"2,1,3 x5 ascending",
+       Repeat({2, 1, 3}, 5),
+       0,
+       {5, 2, 14, 11, 8, 4, 13, 7, 10, 1, 9, 12, 6, 3, 15},
+       {5, 5, 5}},
       {"single row", {4}, 0, {1}, {1}},
       {"+0 and -0 are equal", {0.0f, -0.0f, 0.0f}, 0, {1, 2, 3}, {3}},
   };
@@ -232,13 +238,12 @@ TEST(SROWR, AbsoluteValuesAndSeveralKeys) {
 
 // ---- argument checks ----
 
-std::vector<std::string> Report(std::int32_t code, const std::string& name,
-                                const std::string& text, bool traceback_levels) {
+std::vector<std::string> Report(std::int32_t code, const std::string& name, const std::string& text,
+                                bool traceback_levels) {
   std::vector<std::string> lines = {""};
   for (std::string& l : MessageLines("TERMINAL", code, name, ".  " + text)) lines.push_back(l);
   if (traceback_levels) {
-    for (std::string& l :
-         TracebackLines({{"USER", 0, 0}, {"SROWR", 0, 0}, {"S2OWR", 5, code}})) {
+    for (std::string& l : TracebackLines({{"USER", 0, 0}, {"SROWR", 0, 0}, {"S2OWR", 5, code}})) {
       lines.push_back(l);
     }
   }
@@ -281,15 +286,36 @@ struct CheckCase {
 
 std::vector<CheckCase> CheckCases() {
   return {
-      {"rows and columns both reported, nothing after", 0, -1, -5, 9, 9, 9, {0},
+      {"rows and columns both reported, nothing after",
+       0,
+       -1,
+       -5,
+       9,
+       9,
+       9,
+       {0},
        {Report(1, "SROWR", "NROW = 0.  The number of rows of X, NROW, must be greater than 0.",
                false),
-        Report(2, "SROWR",
-               "NCOL = -1.  The number of columns of X, NCOL, must be greater than 0.", false)}},
-      {"columns alone", 3, 0, 3, 0, 0, 0, {1},
-       {Report(2, "SROWR",
-               "NCOL = 0.  The number of columns of X, NCOL, must be greater than 0.", false)}},
-      {"every second-group check, no key check after", 4, 2, 3, 2, -1, 4, {0, 0, 0},
+        Report(2, "SROWR", "NCOL = -1.  The number of columns of X, NCOL, must be greater than 0.",
+               false)}},
+      {"columns alone",
+       3,
+       0,
+       3,
+       0,
+       0,
+       0,
+       {1},
+       {Report(2, "SROWR", "NCOL = 0.  The number of columns of X, NCOL, must be greater than 0.",
+               false)}},
+      {"every second-group check, no key check after",
+       4,
+       2,
+       3,
+       2,
+       -1,
+       4,
+       {0, 0, 0},
        {Report(3, "S2OWR",
                "LDX = 3 and NROW = 4.  The leading dimension of X, LDX, must be greater than "
                "NROW.",
@@ -301,12 +327,26 @@ std::vector<CheckCase> CheckCases() {
                "NKEY = 3 and NCOL = 2.  The number of keys, NKEY, must be greater than 0 and "
                "less than or equal to NCOL.",
                true)}},
-      {"no keys", 2, 2, 2, 0, 0, 0, {},
+      {"no keys",
+       2,
+       2,
+       2,
+       0,
+       0,
+       0,
+       {},
        {Report(8, "S2OWR",
                "NKEY = 0 and NCOL = 2.  The number of keys, NKEY, must be greater than 0 and "
                "less than or equal to NCOL.",
                true)}},
-      {"one report per bad key", 2, 3, 2, 0, 1, 0, {0, 2, 4},
+      {"one report per bad key",
+       2,
+       3,
+       2,
+       0,
+       1,
+       0,
+       {0, 2, 4},
        {Report(9, "S2OWR",
                "INDKEY(1) = 0 and NCOL = 3.  Column numbers of X which are to be used in the "
                "sort, INDKEY(I), must be greater than 0 and less than or equal to NCOL.",
@@ -333,15 +373,16 @@ TEST(SROWR, ArgumentChecksInTheirOrder) {
       const std::string label = std::string(c.label) + (row_numbers ? " (order form)" : "");
       EXPECT_TRUE(EndsWithStop([&] {
         if (row_numbers) {
-          SROWR_ORDER(c.nrow, c.ncol, c.ldx, c.icomp, c.iordr, c.iret, nkey, indkey.data(),
-                      [&](std::int32_t) -> const float* {
-                        columns_read = true;
-                        return x.data();
-                      },
-                      iperm.data(), ngrp, ngsize.data(), nnan);
+          SROWR_ORDER(
+              c.nrow, c.ncol, c.ldx, c.icomp, c.iordr, c.iret, nkey, indkey.data(),
+              [&](std::int32_t) -> const float* {
+                columns_read = true;
+                return x.data();
+              },
+              iperm.data(), ngrp, ngsize.data(), nnan);
         } else {
-          SROWR(c.nrow, c.ncol, x.data(), c.ldx, c.icomp, c.iordr, c.iret, nkey,
-                indkey.data(), iperm.data(), ngrp, ngsize.data(), nnan);
+          SROWR(c.nrow, c.ncol, x.data(), c.ldx, c.icomp, c.iordr, c.iret, nkey, indkey.data(),
+                iperm.data(), ngrp, ngsize.data(), nnan);
         }
       })) << label;
       std::vector<std::string> expected;

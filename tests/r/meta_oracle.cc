@@ -92,10 +92,10 @@ int main(int argc, char** argv) {
     korvelan::MetaOptions options;
     options.runs = std::stoi(argv[3]);
     options.seed = std::stoi(argv[4]);
-    options.pvalues = std::string(argv[5]) == "exact" ? korvelan::PValues::kExact
-                                                      : korvelan::PValues::kPlusOne;
-    options.absent = std::string(argv[6]) == "below" ? korvelan::Absent::kBelow
-                                                     : korvelan::Absent::kMissing;
+    options.pvalues =
+        std::string(argv[5]) == "exact" ? korvelan::PValues::kExact : korvelan::PValues::kPlusOne;
+    options.absent =
+        std::string(argv[6]) == "below" ? korvelan::Absent::kBelow : korvelan::Absent::kMissing;
     if (argc == 8) {
       for (const std::string& w : Split(argv[7], ',')) options.weights.push_back(Number(w));
     }

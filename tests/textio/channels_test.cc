@@ -153,8 +153,7 @@ struct ConsoleFailureCase {
 TEST_F(ChannelsTest, FailedConsoleWriteIsReported) {
   signal(SIGPIPE, SIG_IGN);
   const ConsoleFailureCase cases[] = {
-      {"closed", [] { return -1; },
-       "KORVELAN: error writing standard output: Bad file descriptor"},
+      {"closed", [] { return -1; }, "KORVELAN: error writing standard output: Bad file descriptor"},
       {"broken_pipe",
        [] {
          int p[2];
@@ -225,7 +224,8 @@ TEST_F(ChannelsTest, FileSizeLimitEndsTheRunWithStatusOne) {
         }
         std::_Exit(0);
       },
-      ExitedWithCode(1), StrEq("KORVELAN: error writing unit 3, file " + path + ": File too large\r\n"));
+      ExitedWithCode(1),
+      StrEq("KORVELAN: error writing unit 3, file " + path + ": File too large\r\n"));
 }
 
 TEST_F(ChannelsTest, NormalEndReportsAFailedFlush) {
@@ -279,8 +279,7 @@ TEST_F(ChannelsTest, OpenFailures) {
       {"results_directory", [] { ResultsFile f("output.txt", kOutputUnit); }, 9},
       {"results_missing_directory", [] { ResultsFile f("nodir/output.txt", kOutputUnit); }, 29},
       {"results_under_a_file", [] { ResultsFile f("plain/output.txt", kOutputUnit); }, 29},
-      {"results_name_too_long",
-       [] { ResultsFile f(std::string(5000, 'n'), kOutputUnit); }, 30},
+      {"results_name_too_long", [] { ResultsFile f(std::string(5000, 'n'), kOutputUnit); }, 30},
       {"input_directory", [] { OpenInputFile("data.txt", kDataUnit); }, 9},
       {"input_missing_directory", [] { OpenInputFile("nodir/data.txt", kDataUnit); }, 29},
       {"input_under_a_file", [] { OpenInputFile("plain/data.txt", kDataUnit); }, 29},

@@ -51,8 +51,7 @@ TEST(DoubleField, FixedAndExponentForms) {
       {"negative_zero", -0.0, Blanks(1) + "-0.000000000000000E+000"},
       {"negative_fixed", -1.5, Blanks(2) + "-1.50000000000000" + Blanks(5)},
       {"negative_exponent", -0.05, Blanks(1) + "-5.000000000000000E-002"},
-      {"largest_double", std::numeric_limits<double>::max(),
-       Blanks(2) + "1.797693134862316E+308"},
+      {"largest_double", std::numeric_limits<double>::max(), Blanks(2) + "1.797693134862316E+308"},
       {"smallest_subnormal", std::numeric_limits<double>::denorm_min(),
        Blanks(2) + "4.940656458412465E-324"},
       {"third", 1.0 / 3.0, Blanks(2) + "0.333333333333333" + Blanks(5)},
@@ -89,14 +88,17 @@ struct RecordCase {
 
 TEST(ListRecords, Layouts) {
   const RecordCase cases[] = {
-      {"echo_of_ten_studies", ListRecords("The number of studies is", 10),
+      {"echo_of_ten_studies",
+       ListRecords("The number of studies is", 10),
        {" The number of studies is" + Blanks(10) + "10"}},
       {"run_line", ListRecords("Run=", 1), {" Run=" + Blanks(11) + "1"}},
       {"one_blank_text", ListRecords(" "), {"  "}},
       {"empty_text", ListRecords(""), {" "}},
-      {"most_negative", ListRecords("x", std::numeric_limits<std::int32_t>::min()),
+      {"most_negative",
+       ListRecords("x", std::numeric_limits<std::int32_t>::min()),
        {" x -2147483648"}},
-      {"p_value", ListRecords("right-sided P-value for Q=", 0.05),
+      {"p_value",
+       ListRecords("right-sided P-value for Q=", 0.05),
        {" right-sided P-value for Q=  5.000000000000000E-002"}},
       {"trailing_blanks_kept", ListRecords("a  "), {" a  "}},
   };

@@ -125,9 +125,7 @@ TEST(ExitDeathTest, DoesNotDeadlockWhileHoldingTheOutputLock) {
   rmdir(dir);
 }
 
-TEST(NormalEndDeathTest, ExitsWithZero) {
-  EXPECT_EXIT(NormalEnd(), ExitedWithCode(0), StrEq(""));
-}
+TEST(NormalEndDeathTest, ExitsWithZero) { EXPECT_EXIT(NormalEnd(), ExitedWithCode(0), StrEq("")); }
 
 struct InterruptCase {
   const char* name;
@@ -151,8 +149,7 @@ TEST(InterruptDeathTest, ReportAndStatusPerSignal) {
           for (;;) pause();
         },
         ExitedWithCode(128 + c.signal),
-        StrEq(std::string("forrtl: error (200): program aborting due to ") + c.event +
-              " event\r\n"))
+        StrEq(std::string("forrtl: error (200): program aborting due to ") + c.event + " event\r\n"))
         << c.name;
   }
 }
@@ -177,7 +174,8 @@ TEST(InterruptDeathTest, WaitsUntilTheResultsFileIsClosed) {
         f.EndAndClose();
         for (;;) pause();
       },
-      ExitedWithCode(130), StrEq("forrtl: error (200): program aborting due to control-C event\r\n"));
+      ExitedWithCode(130),
+      StrEq("forrtl: error (200): program aborting due to control-C event\r\n"));
   std::ifstream in(path, std::ios::binary);
   std::stringstream ss;
   ss << in.rdbuf();

@@ -25,10 +25,14 @@ TEST(MessageLine, EscapesWhatATerminalWouldActOn) {
       {"tab, line ends", "p\tq\r\nr", "p\\tq\\r\\nr"},
       {"ESC sequence", "x\x1b[2J\x1b]0;title\x07", "x\\x1b[2J\\x1b]0;title\\x07"},
       {"NUL and DEL", std::string("a\0b\x7f", 4), "a\\x00b\\x7f"},
-      {"C1 control as UTF-8", "a\xc2\x9b" "31m", "a\\xc2\\x9b31m"},
+      {"C1 control as UTF-8",
+       "a\xc2\x9b"
+       "31m",
+       "a\\xc2\\x9b31m"},
       {"not UTF-8", "caf\xe9 \xff", "caf\\xe9 \\xff"},
       {"truncated sequence", "x\xe2\x82", "x\\xe2\\x82"},
-      {"UTF-8 kept", "G\xc3\xa9ne \xe2\x80\x94 \xf0\x9f\xa7\xac", "G\xc3\xa9ne \xe2\x80\x94 \xf0\x9f\xa7\xac"},
+      {"UTF-8 kept", "G\xc3\xa9ne \xe2\x80\x94 \xf0\x9f\xa7\xac",
+       "G\xc3\xa9ne \xe2\x80\x94 \xf0\x9f\xa7\xac"},
   };
   for (const Case& c : cases) EXPECT_EQ(MessageLine(c.text), c.line) << c.name;
 }
@@ -60,11 +64,12 @@ TEST(ReportError, OneLineAndTheStatusOfTheKind) {
       {"data", std::make_exception_ptr(ToolError("bad\nfile")), 1, "korvelan-x: bad\\nfile\n"},
       {"usage", std::make_exception_ptr(ToolError("bad option", ErrorKind::kUsage)), 2,
        "korvelan-x: bad option (see korvelan-x --help)\n"},
-      {"interrupted", std::make_exception_ptr(ToolError("read broken off", ErrorKind::kStopped)), 130,
-       "korvelan-x: read broken off\n"},
+      {"interrupted", std::make_exception_ptr(ToolError("read broken off", ErrorKind::kStopped)),
+       130, "korvelan-x: read broken off\n"},
       {"library", std::make_exception_ptr(std::invalid_argument("korvelan: bad study")), 1,
        "korvelan-x: bad study\n"},
-      {"file system", std::make_exception_ptr(std::runtime_error("disk full")), 1, "korvelan-x: disk full\n"},
+      {"file system", std::make_exception_ptr(std::runtime_error("disk full")), 1,
+       "korvelan-x: disk full\n"},
   };
   for (const Case& c : cases) {
     std::ostringstream err;

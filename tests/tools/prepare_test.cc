@@ -70,9 +70,9 @@ TEST(PrepareMain, ReproducesTheReferenceInputFilesOfTheFiveStudySet) {
     EXPECT_EQ(ReadText(directory / "weights.txt"), "1.0 1.0 1.0 1.0 1.0\n");
     EXPECT_EQ(ReadText(directory / "answers.txt"), "1\n5\n7894\n5\n1000\n");
     std::string genes = ReadText(directory / "genes.tsv");
-    EXPECT_TRUE(genes.starts_with(
-        "line\tgene\tclass\tGSE12050\tGSE24883\tGSE25401\tGSE27949\tGSE29718\n"
-        "1\tA1BG\t3\t"));
+    EXPECT_TRUE(
+        genes.starts_with("line\tgene\tclass\tGSE12050\tGSE24883\tGSE25401\tGSE27949\tGSE29718\n"
+                          "1\tA1BG\t3\t"));
   }
 }
 
@@ -80,10 +80,10 @@ TEST(PrepareMain, WritesNamesWeightsAndRunsAsAsked) {
   ScratchDirectory scratch;
   WriteText(scratch.path() / "a.csv", "id,stat\nX,2.5\nY,-1\nZ,NA\n");
   WriteText(scratch.path() / "b.csv", "id;stat\nZ;0.5\nY;0.5\n");
-  Outcome run = RunPrepare({"-o", (scratch.path() / "out").string(), "--gene", "id", "--statistic",
-                     "stat", "--first", "smallest", "--names", "first,second", "--weights",
-                     "10,25", "--runs", "7", "--gene-order", "first-seen",
-                     (scratch.path() / "a.csv").string(), (scratch.path() / "b.csv").string()});
+  Outcome run = RunPrepare(
+      {"-o", (scratch.path() / "out").string(), "--gene", "id", "--statistic", "stat", "--first",
+       "smallest", "--names", "first,second", "--weights", "10,25", "--runs", "7", "--gene-order",
+       "first-seen", (scratch.path() / "a.csv").string(), (scratch.path() / "b.csv").string()});
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(ReadText(scratch.path() / "out" / "genes.tsv"),
             "line\tgene\tclass\tfirst\tsecond\n"
@@ -158,7 +158,8 @@ TEST(PrepareMain, GzippedTablesGiveTheFilesOfThePlainOnes) {
     ASSERT_EQ(run.status, 0) << run.err;
   }
   for (const char* file : {"data.txt", "genes.tsv"}) {
-    EXPECT_EQ(ReadText(scratch.path() / "packed" / file), ReadText(scratch.path() / "plain" / file)) << file;
+    EXPECT_EQ(ReadText(scratch.path() / "packed" / file), ReadText(scratch.path() / "plain" / file))
+        << file;
   }
 }
 
@@ -167,8 +168,9 @@ TEST(PrepareMain, RefusesADirectoryHoldingResultsOfAnEarlierAnalysis) {
   WriteText(scratch.path() / "a.tsv", "Symbol\tpvalue\nA\t0.1\n");
   WriteText(scratch.path() / "b.tsv", "Symbol\tpvalue\nA\t0.3\n");
   WriteText(scratch.path() / "output.txt", "old results");
-  Outcome run = RunPrepare({"-o", scratch.path().string(), "--gene", "Symbol", "--pvalue", "pvalue",
-                     (scratch.path() / "a.tsv").string(), (scratch.path() / "b.tsv").string()});
+  Outcome run =
+      RunPrepare({"-o", scratch.path().string(), "--gene", "Symbol", "--pvalue", "pvalue",
+                  (scratch.path() / "a.tsv").string(), (scratch.path() / "b.tsv").string()});
   EXPECT_EQ(run.status, 1);
   EXPECT_THAT(run.err, HasSubstr("output.txt exists"));
   EXPECT_EQ(ReadText(scratch.path() / "output.txt"), "old results");

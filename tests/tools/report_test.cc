@@ -38,9 +38,9 @@ std::string Output() {
 }
 
 TEST(JoinResults, NamesEveryGeneAndAdjustsEachColumn) {
-  std::vector<ReportRow> rows = JoinResults(ParseResultsFile(Output(), "output.txt"),
-                                            ParseGenesFile(kGenes, "genes.tsv"), "output.txt",
-                                            "genes.tsv");
+  std::vector<ReportRow> rows =
+      JoinResults(ParseResultsFile(Output(), "output.txt"), ParseGenesFile(kGenes, "genes.tsv"),
+                  "output.txt", "genes.tsv");
   ASSERT_EQ(rows.size(), 4u);
   EXPECT_EQ(rows[1].gene, "MYC");
   EXPECT_EQ(rows[1].line, 3u);
@@ -54,8 +54,8 @@ TEST(JoinResults, NamesEveryGeneAndAdjustsEachColumn) {
 }
 
 TEST(SortRows, AscendingByTheChosenColumnTiesByLineNaLast) {
-  std::vector<ReportRow> rows = JoinResults(ParseResultsFile(Output(), "o"),
-                                            ParseGenesFile(kGenes, "g"), "o", "g");
+  std::vector<ReportRow> rows =
+      JoinResults(ParseResultsFile(Output(), "o"), ParseGenesFile(kGenes, "g"), "o", "g");
   auto lines = [&] {
     std::vector<std::size_t> order;
     for (const ReportRow& row : rows) order.push_back(row.line);
@@ -87,13 +87,13 @@ TEST(SortRows, EqualPValuesGoBySmallerMeanRankBeforeLine) {
 }
 
 TEST(PlusOnePValues, CountsRecoveredFromTheWrittenValues) {
-  std::vector<ReportRow> rows = JoinResults(ParseResultsFile(Output(), "o"),
-                                            ParseGenesFile(kGenes, "g"), "o", "g");
+  std::vector<ReportRow> rows =
+      JoinResults(ParseResultsFile(Output(), "o"), ParseGenesFile(kGenes, "g"), "o", "g");
   // 8 runs: class 2 (three genes) has 24 comparisons, class 1 has 8.
   PlusOnePValues(rows, 8, "o");
-  EXPECT_EQ(rows[0].p[kRmeanLeft], 7.0 / 25.0);    // 0.25 = 6 / 24
-  EXPECT_EQ(rows[2].p[kRmeanRight], 4.0 / 25.0);   // 0.125 = 3 / 24
-  EXPECT_EQ(rows[3].p[kRmeanLeft], 9.0 / 9.0);     // 1 = 8 / 8
+  EXPECT_EQ(rows[0].p[kRmeanLeft], 7.0 / 25.0);   // 0.25 = 6 / 24
+  EXPECT_EQ(rows[2].p[kRmeanRight], 4.0 / 25.0);  // 0.125 = 3 / 24
+  EXPECT_EQ(rows[3].p[kRmeanLeft], 9.0 / 9.0);    // 1 = 8 / 8
   EXPECT_TRUE(std::isnan(rows[2].p[kQRight]));
   // 5 runs: 0.5 x 15 is no whole count.
   rows = JoinResults(ParseResultsFile(Output(), "o"), ParseGenesFile(kGenes, "g"), "o", "g");
@@ -101,7 +101,10 @@ TEST(PlusOnePValues, CountsRecoveredFromTheWrittenValues) {
     PlusOnePValues(rows, 5, "o");
     ADD_FAILURE() << "accepted";
   } catch (const ToolError& e) {
-    EXPECT_THAT(e.what(), HasSubstr("o: the P-value 0.5 of line 1 is not count / 15 for one whole count (5 runs x 3 genes"));
+    EXPECT_THAT(
+        e.what(),
+        HasSubstr(
+            "o: the P-value 0.5 of line 1 is not count / 15 for one whole count (5 runs x 3 genes"));
   }
 }
 
@@ -109,10 +112,11 @@ TEST(JoinResults, RefusesFilesThatDoNotBelongTogether) {
   std::string swapped_classes =
       "line\tgene\tclass\tS1\tS2\n1\tA1BG\t1\t1\t-99\n2\tTP53\t2\t2\t1\n3\tMYC\t2\t3\t1\n"
       "4\tEGFR\t2\t4\t3\n";
-  std::string three_genes = "line\tgene\tclass\tS1\tS2\n1\tA\t2\t1\t1\n2\tB\t2\t1\t1\n3\tC\t2\t1\t1\n";
+  std::string three_genes =
+      "line\tgene\tclass\tS1\tS2\n1\tA\t2\t1\t1\n2\tB\t2\t1\t1\n3\tC\t2\t1\t1\n";
   // The last record (201 bytes with its line end) names line 5 instead.
-  std::string beyond = Output().substr(0, Output().size() - 201) +
-                       ResultsRecord(5, 1, {1, 1, 1, 1, 1, 1}, 0);
+  std::string beyond =
+      Output().substr(0, Output().size() - 201) + ResultsRecord(5, 1, {1, 1, 1, 1, 1, 1}, 0);
   struct Case {
     const char* name;
     std::string output;
@@ -122,7 +126,8 @@ TEST(JoinResults, RefusesFilesThatDoNotBelongTogether) {
   const std::vector<Case> cases = {
       {"counts differ", Output(), three_genes,
        "o holds 4 results but g lists 3 genes: they do not come from the same data.txt"},
-      {"line beyond the genes", beyond, kGenes, "o: result 4 is for line 5, beyond the 4 genes of g"},
+      {"line beyond the genes", beyond, kGenes,
+       "o: result 4 is for line 5, beyond the 4 genes of g"},
       {"class order broken", Output(), swapped_classes,
        "o: result 2 (line 3, class 2) follows a result of class 1"},
   };
@@ -192,9 +197,11 @@ TEST(ReportMain, UsageAndFileErrorsAreOneLine) {
     std::string message;
   };
   const std::vector<Case> cases = {
-      {{scratch.path().string(), "--sort-by", "p_value"}, 2,
+      {{scratch.path().string(), "--sort-by", "p_value"},
+       2,
        "korvelan-report: --sort-by p_value is not a P-value column"},
-      {{scratch.path().string()}, 1,
+      {{scratch.path().string()},
+       1,
        "korvelan-report: cannot open " + (scratch.path() / "output.txt").string() +
            ": No such file or directory\n"},
       {{"--unknown"}, 2, "korvelan-report: "},

@@ -18,10 +18,10 @@ using testing::ResultsRecord;
 const double kNaN = std::nan("");
 
 TEST(ParseResultsFile, ReadsEveryFieldOfEveryRecord) {
-  std::string text = ResultsLegend() +
-                     ResultsRecord(17, 2347.8794, {0.25, 0.0500000007450581, 1, 0, 0.5, 0.75},
-                                   12533417.0) +
-                     ResultsRecord(499999, 3.5, {0, 1, 0.125, 0.875, 0.0625, 0.9375}, 0);
+  std::string text =
+      ResultsLegend() +
+      ResultsRecord(17, 2347.8794, {0.25, 0.0500000007450581, 1, 0, 0.5, 0.75}, 12533417.0) +
+      ResultsRecord(499999, 3.5, {0, 1, 0.125, 0.875, 0.0625, 0.9375}, 0);
   std::vector<ResultRecord> records = ParseResultsFile(text, "output.txt");
   ASSERT_EQ(records.size(), 2u);
   EXPECT_EQ(records[0].line, 17u);
@@ -39,8 +39,8 @@ TEST(ParseResultsFile, ReadsEveryFieldOfEveryRecord) {
 TEST(ParseResultsFile, KeepsNaNFieldsAsNaN) {
   // A probe without ranks: NaN statistics, and P-values 0 on both sides;
   // with no run at all every P-value is NaN.
-  std::string text = ResultsLegend() +
-                     ResultsRecord(3, kNaN, {kNaN, kNaN, kNaN, kNaN, kNaN, kNaN}, kNaN);
+  std::string text =
+      ResultsLegend() + ResultsRecord(3, kNaN, {kNaN, kNaN, kNaN, kNaN, kNaN, kNaN}, kNaN);
   std::vector<ResultRecord> records = ParseResultsFile(text, "output.txt");
   ASSERT_EQ(records.size(), 1u);
   EXPECT_TRUE(std::isnan(records[0].r_mean));
@@ -77,12 +77,14 @@ TEST(ParseResultsFile, RefusesDamagedFilesNamingLineAndField) {
   const std::vector<Case> cases = {
       {"asterisks in Q", legend + good + stars_q,
        "o line 14: the Q is asterisks (the value did not fit its field), so it is unknown"},
-      {"asterisks in the line number", legend + stars_line, "o line 13: the line number is asterisks"},
+      {"asterisks in the line number", legend + stars_line,
+       "o line 13: the line number is asterisks"},
       {"a word", legend + word,
        "o line 13: the right-sided P-value for R-mean field \"                 garbage\" is not a number"},
       {"short record", legend + good.substr(0, 150) + "\r\n",
        "o line 13: a results record has 199 characters, this one 150"},
-      {"blank line after the records", legend + good + "\r\n", "o line 14: a results record has 199"},
+      {"blank line after the records", legend + good + "\r\n",
+       "o line 14: a results record has 199"},
       {"other legend", wrong_legend + good, "o line 9: not the column legend"},
       {"not a results file", "gene\tp\nA\t0.5\n", "o line 1: not the column legend"},
       {"empty", "", "o line 1: not the column legend"},

@@ -120,7 +120,8 @@ TEST(SvgFigure, RendersInAHeadlessBrowser) {
                         " --headless --no-sandbox --disable-gpu --hide-scrollbars --disable-quic"
                         " --no-first-run --disable-background-networking"
                         " --disable-component-update --disable-sync"
-                        " --user-data-dir=" + (scratch.path() / "profile").string() +
+                        " --user-data-dir=" +
+                        (scratch.path() / "profile").string() +
                         " --window-size=960,940 --screenshot=" + png.string() + " file://" +
                         (scratch.path() / "figure.svg").string() + " >/dev/null 2>&1";
   ASSERT_EQ(std::system(command.c_str()), 0) << command;
