@@ -63,12 +63,17 @@ test_that("min_studies leaves genes of fewer lists out with NA statistics", {
 
 test_that("set.seed makes a run reproducible; threads never change a result", {
   x <- small_lists()
+  # run.json records the clock at the start: two runs may straddle a second.
+  unclocked <- function(res) {
+    attr(res, "run") <- sub("\"started_utc\": \"[^\"]*\"", "", attr(res, "run"))
+    res
+  }
   set.seed(42)
-  a <- korvelan(x, runs = 10L, verbose = FALSE)
+  a <- unclocked(korvelan(x, runs = 10L, verbose = FALSE))
   set.seed(42)
-  b <- korvelan(x, runs = 10L, threads = 2L, verbose = FALSE)
+  b <- unclocked(korvelan(x, runs = 10L, threads = 2L, verbose = FALSE))
   expect_identical(a, b)
-  expect_identical(korvelan(x, runs = 10L, seed = attr(a, "seed"), verbose = FALSE), a)
+  expect_identical(unclocked(korvelan(x, runs = 10L, seed = attr(a, "seed"), verbose = FALSE)), a)
   set.seed(43)
   expect_false(identical(attr(korvelan(x, runs = 1L, verbose = FALSE), "seed"), attr(a, "seed")))
 })
@@ -118,4 +123,24 @@ test_that("print, summary and plot show the result", {
   grDevices::pdf(NULL)
   on.exit(grDevices::dev.off())
   expect_invisible(plot(res))
+})
+
+test_that("run.json and the page, made when first read, survive saveRDS unread", {
+  x <- small_lists()
+  res <- korvelan(x, runs = 5L, seed = 3L, verbose = FALSE)
+  again <- korvelan(x, runs = 5L, seed = 3L, verbose = FALSE)
+  file <- tempfile(fileext = ".rds")
+  pages <- tempfile(fileext = c(".1.html", ".2.html"))
+  on.exit(unlink(c(file, pages)))
+  saveRDS(res, file)
+  back <- readRDS(file)
+  # The page depends on neither the clock nor the call: the same for both runs.
+  expect_identical(attr(back, "report_page"), attr(again, "report_page"))
+  expect_identical(attr(back, "run"), attr(res, "run"))
+  expect_match(attr(back, "run"), "\"program\": \"korvelan (R)\"", fixed = TRUE)
+  write_report(back, pages[1L])
+  write_report(res, pages[2L])
+  expect_identical(unname(tools::md5sum(pages[1L])), unname(tools::md5sum(pages[2L])))
+  expect_identical(as.double(nchar(attr(res, "report_page"), type = "bytes")),
+                   file.size(pages[1L]))
 })
