@@ -19,6 +19,7 @@
 #include <algorithm>
 #include <condition_variable>
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <limits>
@@ -290,8 +291,9 @@ class LazyText {
  public:
   explicit LazyText(std::function<std::string()> make) : make_(std::move(make)) {}
 
-  // Makes the text; nullptr, or the message of the failure (owned here).
-  const char* Make() {
+  // Makes the text; nullptr, or the message of the failure (held here, in
+  // a fixed buffer: nothing may throw out of an R method).
+  const char* Make() noexcept {
     try {
       if (!make_) throw std::logic_error("the text was made before");
       text_ = make_();
@@ -299,8 +301,11 @@ class LazyText {
         throw std::length_error("the text is longer than an R string can be");
       }
     } catch (const std::exception& e) {
-      failure_ = e.what();
-      return failure_.c_str();
+      std::snprintf(failure_, sizeof failure_, "%s", e.what());
+      return failure_;
+    } catch (...) {
+      std::snprintf(failure_, sizeof failure_, "%s", "the text could not be made");
+      return failure_;
     }
     return nullptr;
   }
@@ -313,7 +318,7 @@ class LazyText {
  private:
   std::function<std::string()> make_;
   std::string text_;
-  std::string failure_;
+  char failure_[512] = {};
 };
 
 R_altrep_class_t lazy_text_class;
