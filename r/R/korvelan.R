@@ -176,12 +176,12 @@ korvelan <- function(x = NULL, weights = NULL, classes = NULL, runs = 1000L, see
 
 # The three input shapes, as the list korvelan_run reads. With `refuse`, a
 # gene twice in one study is refused here, in R's terms (the list element,
-# the row); otherwise the library merges its ranks.
+# the row, the row name); otherwise the library merges its ranks.
 .korvelan_input <- function(x, refuse, fail) {
   if (is.data.frame(x) && all(c("study", "gene", "rank") %in% names(x))) {
     return(.long_input(x, refuse, fail))
   }
-  if (is.matrix(x) || is.data.frame(x)) return(.table_input(x, fail))
+  if (is.matrix(x) || is.data.frame(x)) return(.table_input(x, refuse, fail))
   if (is.list(x)) return(.lists_input(x, refuse, fail))
   fail("`x` must be a named list of ranked gene ids, a numeric matrix or data.frame of ",
        "genes x studies, or a data.frame with columns study, gene and rank")
@@ -212,7 +212,7 @@ korvelan <- function(x = NULL, weights = NULL, classes = NULL, runs = 1000L, see
   list(shape = "lists", lists = lists, names = enc2utf8(studies), n_studies = length(x))
 }
 
-.table_input <- function(x, fail) {
+.table_input <- function(x, refuse, fail) {
   genes <- rownames(x)
   if (is.data.frame(x)) {
     numeric_columns <- vapply(x, is.numeric, logical(1))
@@ -231,8 +231,9 @@ korvelan <- function(x = NULL, weights = NULL, classes = NULL, runs = 1000L, see
   if (nrow(x) == 0L) fail("`x` has no genes (no rows)")
   if (is.null(genes)) fail("`x` needs row names: the gene ids")
   genes <- .gene_ids(genes, "the row names of `x`", fail)
-  if (anyDuplicated(genes)) {
-    fail("gene \"", .first_duplicate(genes), "\" is listed twice in every study of `x` (duplicated row name)")
+  if (refuse && anyDuplicated(genes)) {
+    fail("gene \"", .first_duplicate(genes), "\" is listed twice in every study of `x` ",
+         "(duplicated row name; `duplicates` chooses \"first\", \"best\" or \"mean\")")
   }
   studies <- colnames(x)
   if (is.null(studies) || anyNA(studies) || any(studies == "")) {

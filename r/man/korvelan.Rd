@@ -34,9 +34,8 @@ korvelan(x = NULL, weights = NULL, classes = NULL, runs = 1000L, seed = NULL,
     }
     Equal ranks (or scores) share the average of the places they span.
     2 to 98 studies, each ranking at least 2 genes; a gene twice in one
-    list or in one study of a long table is refused unless
-    \code{duplicates} says how to merge it (a matrix's row names must be
-    unique).
+    list, in one study of a long table or in a matrix's row names is
+    refused unless \code{duplicates} says how to merge it.
 
     Or inputs the library reads as \command{korvelan-meta} reads them
     (the same numbers, \file{run.json} and page for the same options and
@@ -116,8 +115,8 @@ korvelan(x = NULL, weights = NULL, classes = NULL, runs = 1000L, seed = NULL,
   \item{delimiter}{for files: \code{"auto"}, \code{"tab"},
     \code{"comma"} or \code{"semicolon"}.}
   \item{duplicates}{a gene named more than once by one study (in a
-    ranked list, on several rows of a long table or of a table the library
-    reads): \code{"refuse"} (an error), \code{"first"} (its first place
+    ranked list, on several rows of a long table, of a matrix or of a
+    table the library reads): \code{"refuse"} (an error), \code{"first"} (its first place
     or row counts), \code{"best"} (its best rank or value) or
     \code{"mean"} (the mean of its ranks or values), as
     \command{korvelan-meta --duplicates}. \code{NULL}: \code{"mean"} for

@@ -144,3 +144,24 @@ test_that("run.json and the page, made when first read, survive saveRDS unread",
   expect_identical(as.double(nchar(attr(res, "report_page"), type = "bytes")),
                    file.size(pages[1L]))
 })
+
+test_that("a matrix's repeated row name is merged by duplicates as the merged matrix", {
+  m <- lists_to_matrix(small_lists(studies = 3L, genes = 40L, listed = 30L))
+  m[is.na(m)] <- 35
+  twice <- rbind(m, m[2L, ] + c(-5, 7, 0.5))
+  rownames(twice)[nrow(twice)] <- rownames(m)[2L]
+  both <- twice[c(2L, nrow(twice)), ]
+  merged <- list(first = both[1L, ], best = apply(both, 2L, min), mean = colMeans(both))
+  plain <- function(res) {
+    attr(res, "run") <- attr(res, "report_page") <- NULL
+    res
+  }
+  for (duplicates in names(merged)) {
+    expected <- m
+    expected[2L, ] <- merged[[duplicates]]
+    expect_identical(plain(korvelan(twice, runs = 5L, seed = 2L, duplicates = duplicates,
+                                    verbose = FALSE)),
+                     plain(korvelan(expected, runs = 5L, seed = 2L, verbose = FALSE)),
+                     info = duplicates)
+  }
+})
