@@ -156,6 +156,8 @@ StudyInput ReadStudyTables(const std::vector<MemoryTable>& tables, const RunSett
 StudyInput GivenStudies(std::vector<Study> studies, std::string format) {
   tools::StudiesRead read;
   read.input.studies = std::move(studies);
+  // Lists given in memory are the top-k lists a list file holds.
+  read.input.top_lists = format == "lists";
   return Made(std::move(read), std::move(format));
 }
 

@@ -118,7 +118,8 @@ StudyInput ReadStudies(const std::vector<std::filesystem::path>& files,
 StudyInput ReadStudyTables(const std::vector<MemoryTable>& tables, const RunSettings& settings);
 
 // Studies a front end built itself (lists, a genes x studies table),
-// recorded as `format` in run.json and on the page.
+// recorded as `format` in run.json and on the page; format "lists" makes
+// them top-k lists (top_lists()), as list files are.
 StudyInput GivenStudies(std::vector<Study> studies, std::string format);
 
 // The analysis options: settings.absent (else below for top-k lists,

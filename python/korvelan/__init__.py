@@ -199,8 +199,8 @@ def analyze(
         ``korvelan-meta``'s results.tsv: ``n_studies``, ``rank_<study>``
         for each study, ``R_mean``, ``R_wmean``, ``Q``, the six P-values
         ``p_Rmean_right`` ... ``p_Q_left`` and their q-values ``q_...``;
-        NA is NaN. Rows are sorted by ``p_Rmean_left``, then ``R_mean``,
-        then gene id. Studies ranked by a signed value add ``direction``,
+        NA is NaN. Rows are sorted by ``sort_by`` (``p_Rmean_left``),
+        then ``R_mean``, then gene id. Studies ranked by a signed value add ``direction``,
         ``n_up``, ``n_down`` and, with fold changes, ``logFC_<study>`` and
         ``logFC_mean``, as results.tsv. ``df.attrs`` holds ``runs``,
         ``seed``, ``universe``, ``version``, ``pvalues``, ``studies``,

@@ -53,6 +53,11 @@ def _ids(values: Any, where: str, noun: str = "gene id") -> list[str]:
             f"not {type(values).__name__}"
         )
     ids = list(values)
+    # All plain str, the usual case: one pass in C rather than a test per
+    # id in Python (a twentieth of a call on 40000 ids). Otherwise the
+    # loop below finds the first one that is not (str subclasses pass).
+    if not ids or set(map(type, ids)) == {str}:
+        return ids
     for k, item in enumerate(ids):
         if not isinstance(item, str):
             if pd.api.types.is_scalar(item) and pd.isna(item):

@@ -96,6 +96,15 @@ def test_duplicates_resolved_as_the_library_does(duplicates, long_table, tmp_pat
                                         duplicates=duplicates))
 
 
+@pytest.mark.parametrize("duplicates", ["first", "best", "mean"])
+def test_duplicates_in_lists_resolved_as_the_library_does(duplicates, ranked_lists, tmp_path):
+    # Each list names its 3rd gene again at place 10 and its first again last.
+    data = {name: ids[:9] + [ids[2]] + ids[9:] + [ids[0]] for name, ids in ranked_lists.items()}
+    frame = korvelan.analyze(data, runs=20, seed=11, duplicates=duplicates)
+    assert_same_as_tsv(frame, reference("lists", data, tmp_path, runs=20, seed=11,
+                                        duplicates=duplicates))
+
+
 def test_weights_by_name_equal_weights_in_order(ranked_lists):
     names = list(ranked_lists)
     weights = [24, 30, 18, 40, 22]

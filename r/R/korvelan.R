@@ -28,7 +28,10 @@ korvelan <- function(x = NULL, weights = NULL, classes = NULL, runs = 1000L, see
                                                     "pvalues", fail), verbose, studies, fail))
   }
   if (is.null(x)) fail("give `x` (the studies) or a study `sheet`")
-  input <- .korvelan_input(x, fail)
+  # Ranks given here: a repeated id is refused unless `duplicates` says how
+  # to merge it, which the library then does as for korvelan-meta.
+  if (!nzchar(settings$duplicates)) settings$duplicates <- "refuse"
+  input <- .korvelan_input(x, settings$duplicates == "refuse", fail)
   n_studies <- input$n_studies
   if (n_studies < 2L) {
     fail("a meta-analysis needs at least 2 studies; `x` has ", n_studies)
@@ -93,14 +96,14 @@ korvelan <- function(x = NULL, weights = NULL, classes = NULL, runs = 1000L, see
   options <- list(absent = absent, universe_size = universe_size,
                   universe_ids = universe_ids, min_studies = min_studies,
                   pvalues = pvalues, weights = weights, runs = runs, seed = seed,
-                  threads = threads, study_absent = per_study$absent,
+                  threads = threads, duplicates = settings$duplicates,
+                  study_absent = per_study$absent,
                   study_universe_size = per_study$universe_size,
                   study_universe_ids = per_study$universe_ids)
   settings$absent <- absent
   settings$pvalues <- pvalues
   settings$min_studies <- min_studies
   settings$runs <- runs
-  if (!nzchar(settings$duplicates)) settings$duplicates <- "refuse"
   out <- tryCatch(.Call(korvelan_run, input, options, verbose, settings),
                   error = function(e) fail(conditionMessage(e)))
   .korvelan_result(out, absent, pvalues, min_studies, length(weights) > 0L)
@@ -109,8 +112,10 @@ korvelan <- function(x = NULL, weights = NULL, classes = NULL, runs = 1000L, see
 # The results list of the C++ side as korvelan()'s data.frame.
 .korvelan_result <- function(out, absent, pvalues, min_studies, weighted) {
   if (identical(out$status, "interrupted")) .signal_interrupt()
-  result <- as.data.frame(out$columns, stringsAsFactors = FALSE, optional = TRUE)
-  names(result) <- names(out$columns)
+  # The columns are a data frame's already (equal lengths, unique names):
+  # made one in place, without as.data.frame's checks and copies.
+  result <- out$columns
+  attr(result, "row.names") <- .set_row_names(length(result[[1L]]))
   attr(result, "runs") <- out$runs
   attr(result, "seed") <- out$seed
   attr(result, "universe") <- out$universe
@@ -169,18 +174,20 @@ korvelan <- function(x = NULL, weights = NULL, classes = NULL, runs = 1000L, see
 
 .first_duplicate <- function(ids) ids[anyDuplicated(ids)]
 
-# The three input shapes, as the list korvelan_run reads.
-.korvelan_input <- function(x, fail) {
+# The three input shapes, as the list korvelan_run reads. With `refuse`, a
+# gene twice in one study is refused here, in R's terms (the list element,
+# the row, the row name); otherwise the library merges its ranks.
+.korvelan_input <- function(x, refuse, fail) {
   if (is.data.frame(x) && all(c("study", "gene", "rank") %in% names(x))) {
-    return(.long_input(x, fail))
+    return(.long_input(x, refuse, fail))
   }
-  if (is.matrix(x) || is.data.frame(x)) return(.table_input(x, fail))
-  if (is.list(x)) return(.lists_input(x, fail))
+  if (is.matrix(x) || is.data.frame(x)) return(.table_input(x, refuse, fail))
+  if (is.list(x)) return(.lists_input(x, refuse, fail))
   fail("`x` must be a named list of ranked gene ids, a numeric matrix or data.frame of ",
        "genes x studies, or a data.frame with columns study, gene and rank")
 }
 
-.lists_input <- function(x, fail) {
+.lists_input <- function(x, refuse, fail) {
   if (length(x) == 0L) fail("`x` is an empty list: give at least 2 studies")
   studies <- names(x)
   if (is.null(studies) || anyNA(studies) || any(studies == "")) {
@@ -196,13 +203,16 @@ korvelan <- function(x = NULL, weights = NULL, classes = NULL, runs = 1000L, see
     }
     ids <- .gene_ids(ids, what, fail)
     if (length(ids) == 0L) fail(what, " is empty")
-    if (anyDuplicated(ids)) fail(what, " lists gene \"", .first_duplicate(ids), "\" twice")
+    if (refuse && anyDuplicated(ids)) {
+      fail(what, " lists gene \"", .first_duplicate(ids), "\" twice (`duplicates` chooses ",
+           "\"first\", \"best\" or \"mean\")")
+    }
     lists[[j]] <- ids
   }
   list(shape = "lists", lists = lists, names = enc2utf8(studies), n_studies = length(x))
 }
 
-.table_input <- function(x, fail) {
+.table_input <- function(x, refuse, fail) {
   genes <- rownames(x)
   if (is.data.frame(x)) {
     numeric_columns <- vapply(x, is.numeric, logical(1))
@@ -221,8 +231,9 @@ korvelan <- function(x = NULL, weights = NULL, classes = NULL, runs = 1000L, see
   if (nrow(x) == 0L) fail("`x` has no genes (no rows)")
   if (is.null(genes)) fail("`x` needs row names: the gene ids")
   genes <- .gene_ids(genes, "the row names of `x`", fail)
-  if (anyDuplicated(genes)) {
-    fail("gene \"", .first_duplicate(genes), "\" is listed twice in every study of `x` (duplicated row name)")
+  if (refuse && anyDuplicated(genes)) {
+    fail("gene \"", .first_duplicate(genes), "\" is listed twice in every study of `x` ",
+         "(duplicated row name; `duplicates` chooses \"first\", \"best\" or \"mean\")")
   }
   studies <- colnames(x)
   if (is.null(studies) || anyNA(studies) || any(studies == "")) {
@@ -241,7 +252,7 @@ korvelan <- function(x = NULL, weights = NULL, classes = NULL, runs = 1000L, see
        n_studies = ncol(x))
 }
 
-.long_input <- function(x, fail) {
+.long_input <- function(x, refuse, fail) {
   if (nrow(x) == 0L) fail("`x` has no rows")
   study <- x$study
   if (is.factor(study) || is.numeric(study)) study <- as.character(study)
@@ -258,10 +269,11 @@ korvelan <- function(x = NULL, weights = NULL, classes = NULL, runs = 1000L, see
          " (study \"", study[bad[1L]], "\", gene \"", gene[bad[1L]],
          "\"): every row needs a finite rank; leave out genes a study did not rank")
   }
-  key <- paste(study, gene, sep = "\r")
+  key <- if (refuse) paste(study, gene, sep = "\r") else character(0)
   if (anyDuplicated(key)) {
     k <- anyDuplicated(key)
-    fail("study \"", study[k], "\" lists gene \"", gene[k], "\" twice (row ", k, ")")
+    fail("study \"", study[k], "\" lists gene \"", gene[k], "\" twice (row ", k, "; ",
+         "`duplicates` chooses \"first\", \"best\" or \"mean\")")
   }
   list(shape = "long", study = enc2utf8(study), gene = gene, value = rank,
        n_studies = length(unique(study)))
@@ -435,7 +447,9 @@ korvelan <- function(x = NULL, weights = NULL, classes = NULL, runs = 1000L, see
                   weights = as.double(weights), runs = settings$runs, seed = seed,
                   threads = .whole_number(threads, "threads", fail),
                   study_absent = character(0), study_universe_size = numeric(0),
-                  study_universe_ids = list())
+                  study_universe_ids = list(),
+                  # Unused: the library settles it from settings$duplicates.
+                  duplicates = "refuse")
   out <- tryCatch(.Call(korvelan_read_run, input, options, verbose, settings),
                   error = function(e) {
                     # The library words this for korvelan-meta's command line.

@@ -33,8 +33,9 @@ korvelan(x = NULL, weights = NULL, classes = NULL, runs = 1000L, seed = NULL,
         genes a study did not rank).
     }
     Equal ranks (or scores) share the average of the places they span.
-    2 to 98 studies, each ranking at least 2 genes, no gene twice in one
-    study.
+    2 to 98 studies, each ranking at least 2 genes; a gene twice in one
+    list, in one study of a long table or in a matrix's row names is
+    refused unless \code{duplicates} says how to merge it.
 
     Or inputs the library reads as \command{korvelan-meta} reads them
     (the same numbers, \file{run.json} and page for the same options and
@@ -52,8 +53,9 @@ korvelan(x = NULL, weights = NULL, classes = NULL, runs = 1000L, seed = NULL,
         automatic, are the first column \code{row.names}, as
         \code{write.table} writes them.
     }}
-  \item{weights}{one weight per study (finite numbers), used by R-wmean
-    only; \code{NULL}: equal weights.}
+  \item{weights}{one positive weight per study, in the order of the
+    studies (held in single precision), used by R-wmean only;
+    \code{NULL}: equal weights.}
   \item{classes}{not supported: a gene's information class is always the
     number of studies that rank it. Giving anything but \code{NULL} is an
     error.}
@@ -75,8 +77,11 @@ korvelan(x = NULL, weights = NULL, classes = NULL, runs = 1000L, seed = NULL,
     study ranking \eqn{n} of \eqn{N} genes; the default for ranked lists).}
   \item{universe}{for \code{absent = "below"}: the number of genes
     \eqn{N}, or a character vector of all gene ids (genes no study lists
-    are placed below every list). \code{NULL}: the genes of all studies.}
-  \item{min_studies}{genes listed by fewer studies get \code{NA}
+    are placed below every list); with inputs the library reads, also the
+    path of a file of ids, as \command{korvelan-meta --universe}.
+    \code{NULL}: the genes of all studies.}
+  \item{min_studies}{1 to the number of studies: genes listed by fewer
+    studies get \code{NA}
     statistics and take no part in the runs or the adjustment.}
   \item{pvalues}{\code{"plus-one"}: \eqn{(count + 1) / (total + 1)},
     never 0; \code{"exact"}: \eqn{count / total} in single precision,
@@ -109,10 +114,13 @@ korvelan(x = NULL, weights = NULL, classes = NULL, runs = 1000L, seed = NULL,
     or \code{"smallest"} gets rank 1.}
   \item{delimiter}{for files: \code{"auto"}, \code{"tab"},
     \code{"comma"} or \code{"semicolon"}.}
-  \item{duplicates}{a gene on several rows of one study:
-    \code{"refuse"}, \code{"first"}, \code{"best"} or \code{"mean"}
-    (\code{NULL}: \code{"mean"} for tables the library reads, otherwise
-    an error).}
+  \item{duplicates}{a gene named more than once by one study (in a
+    ranked list, on several rows of a long table, of a matrix or of a
+    table the library reads): \code{"refuse"} (an error), \code{"first"} (its first place
+    or row counts), \code{"best"} (its best rank or value) or
+    \code{"mean"} (the mean of its ranks or values), as
+    \command{korvelan-meta --duplicates}. \code{NULL}: \code{"mean"} for
+    tables the library reads, \code{"refuse"} otherwise.}
   \item{split_ids}{for tables: split ids joining several genes at this
     separator (e.g. \code{"///"}).}
   \item{sort_by}{the P-value column that orders the report page's table,
@@ -154,7 +162,9 @@ korvelan(x = NULL, weights = NULL, classes = NULL, runs = 1000L, seed = NULL,
   analysed and the largest information class), \code{run} (the text of
   \command{korvelan-meta}'s \file{run.json} for this run, program
   \code{"korvelan (R)"}) and \code{report_page} (the page
-  \code{\link{write_report}} writes).
+  \code{\link{write_report}} writes). These two texts are made from the
+  run when first read (the page of many genes costs a few per cent of the
+  analysis); saving the result (\code{saveRDS}) writes them out.
 }
 \seealso{\code{\link{print.korvelan_result}} for printing, summarising
   and plotting the result.}

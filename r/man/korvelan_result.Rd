@@ -6,7 +6,8 @@
 \title{Print, summarise and plot a korvelan() result}
 \description{
   \code{print} shows the settings and the top genes, ordered as
-  \file{results.tsv} is: by \code{p_Rmean_left}, ties by \code{R_mean},
+  \file{results.tsv} is by default (whatever \code{sort_by} was): by
+  \code{p_Rmean_left}, ties by \code{R_mean},
   then by gene id (bytes), \code{NA} last. \code{summary} counts the genes
   whose q-value is below each threshold, per q-value column. \code{plot}
   draws the six P-value histograms and Q against R-mean (one colour per

@@ -10,6 +10,7 @@
 // and only then, with no C++ object of this call alive, does R code signal
 // the interrupt: nothing here longjmps across C++ frames.
 #include <Rcpp.h>
+#include <R_ext/Altrep.h>
 #include <R_ext/Rdynload.h>
 
 #include <atomic>
@@ -18,10 +19,14 @@
 #include <algorithm>
 #include <condition_variable>
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <limits>
 #include <exception>
+#include <memory>
 #include <mutex>
+#include <span>
 #include <stdexcept>
 #include <stop_token>
 #include <string>
@@ -40,11 +45,19 @@
 
 namespace {
 
+// Each string's bytes as they are, as Rcpp::as<std::string> takes them
+// (the R code gives ids and names as UTF-8, enc2utf8, and refuses NA), but
+// without Rcpp's proxy object per element. NULL is no strings.
 std::vector<std::string> Strings(SEXP x) {
-  Rcpp::CharacterVector v(x);
+  if (x == R_NilValue) return {};
+  if (TYPEOF(x) != STRSXP) throw std::invalid_argument("korvelan: a character vector was expected");
+  const R_xlen_t n = XLENGTH(x);
   std::vector<std::string> out;
-  out.reserve(static_cast<std::size_t>(v.size()));
-  for (R_xlen_t i = 0; i < v.size(); ++i) out.emplace_back(Rcpp::as<std::string>(v[i]));
+  out.reserve(static_cast<std::size_t>(n));
+  for (R_xlen_t i = 0; i < n; ++i) {
+    const SEXP one = STRING_ELT(x, i);
+    out.emplace_back(CHAR(one), static_cast<std::size_t>(LENGTH(one)));
+  }
   return out;
 }
 
@@ -91,6 +104,7 @@ korvelan::MetaOptions ReadOptions(const Rcpp::List& o) {
   options.universe_ids = Strings(o["universe_ids"]);
   options.min_studies = Rcpp::as<std::int32_t>(o["min_studies"]);
   options.pvalues = korvelan::PValuesFromWord(Rcpp::as<std::string>(o["pvalues"]));
+  options.duplicates = korvelan::DuplicatesFromWord(Rcpp::as<std::string>(o["duplicates"]));
   options.weights = Doubles(o["weights"]);
   options.runs = Rcpp::as<std::int32_t>(o["runs"]);
   options.seed = Rcpp::as<std::int32_t>(o["seed"]);
@@ -190,10 +204,21 @@ bool RunWatched(const std::vector<korvelan::Study>& studies, korvelan::MetaOptio
   return true;
 }
 
-Rcpp::NumericVector NumericColumn(const std::vector<double>& v) {
-  Rcpp::NumericVector out(v.size());
+// R's NA_real_ is a NaN with a payload; the library's NaN becomes it, as
+// results.tsv writes NA.
+Rcpp::NumericVector NumericColumn(std::span<const double> v) {
+  Rcpp::NumericVector out(static_cast<R_xlen_t>(v.size()));
+  double* to = REAL(out);
+  for (std::size_t i = 0; i < v.size(); ++i) to[i] = std::isnan(v[i]) ? NA_REAL : v[i];
+  return out;
+}
+
+// Marked as UTF-8, the library's encoding of every id.
+Rcpp::CharacterVector TextColumn(const std::vector<std::string>& v) {
+  Rcpp::CharacterVector out(static_cast<R_xlen_t>(v.size()));
   for (std::size_t i = 0; i < v.size(); ++i) {
-    out[static_cast<R_xlen_t>(i)] = std::isnan(v[i]) ? NA_REAL : v[i];
+    SET_STRING_ELT(out, static_cast<R_xlen_t>(i),
+                   Rf_mkCharLenCE(v[i].data(), static_cast<int>(v[i].size()), CE_UTF8));
   }
   return out;
 }
@@ -203,15 +228,15 @@ Rcpp::List ResultList(const korvelan::MetaResults& r) {
   const std::vector<std::string> names = korvelan::ResultColumns(r);
   const std::size_t genes = r.genes.size();
   const std::size_t studies = r.studies.size();
+  // Study j's column of a genes x studies matrix, in place.
+  const auto column = [genes](const std::vector<double>& m, std::size_t j) {
+    return std::span<const double>(m).subspan(j * genes, genes);
+  };
   Rcpp::List columns(names.size());
   std::size_t c = 0;
-  columns[c++] = Rcpp::wrap(r.genes);
+  columns[c++] = TextColumn(r.genes);
   columns[c++] = Rcpp::wrap(r.n_studies);
-  for (std::size_t j = 0; j < studies; ++j) {
-    const auto first = r.ranks.begin() + static_cast<std::ptrdiff_t>(j * genes);
-    columns[c++] =
-        NumericColumn(std::vector<double>(first, first + static_cast<std::ptrdiff_t>(genes)));
-  }
+  for (std::size_t j = 0; j < studies; ++j) columns[c++] = NumericColumn(column(r.ranks, j));
   columns[c++] = NumericColumn(r.r_mean);
   columns[c++] = NumericColumn(r.r_wmean);
   columns[c++] = NumericColumn(r.q);
@@ -219,21 +244,26 @@ Rcpp::List ResultList(const korvelan::MetaResults& r) {
   for (int k = 0; k < korvelan::kPValues; ++k) columns[c++] = NumericColumn(r.q_values[k]);
   if (r.directional) {
     Rcpp::CharacterVector direction(genes);
+    const std::string_view up_name = korvelan::DirectionName(korvelan::kUp);
+    const std::string_view down_name = korvelan::DirectionName(korvelan::kDown);
+    const SEXP up =
+        PROTECT(Rf_mkCharLenCE(up_name.data(), static_cast<int>(up_name.size()), CE_UTF8));
+    const SEXP down =
+        PROTECT(Rf_mkCharLenCE(down_name.data(), static_cast<int>(down_name.size()), CE_UTF8));
     for (std::size_t i = 0; i < genes; ++i) {
-      direction[static_cast<R_xlen_t>(i)] =
-          r.direction[i] == korvelan::kNoDirection
-              ? NA_STRING
-              : Rcpp::String(std::string(korvelan::DirectionName(r.direction[i])));
+      SET_STRING_ELT(direction, static_cast<R_xlen_t>(i),
+                     r.direction[i] == korvelan::kUp     ? up
+                     : r.direction[i] == korvelan::kDown ? down
+                                                         : NA_STRING);
     }
+    UNPROTECT(2);
     columns[c++] = direction;
     columns[c++] = Rcpp::wrap(r.n_up);
     columns[c++] = Rcpp::wrap(r.n_down);
   }
   if (r.has_fold_changes) {
     for (std::size_t j = 0; j < studies; ++j) {
-      const auto first = r.fold_changes.begin() + static_cast<std::ptrdiff_t>(j * genes);
-      columns[c++] =
-          NumericColumn(std::vector<double>(first, first + static_cast<std::ptrdiff_t>(genes)));
+      columns[c++] = NumericColumn(column(r.fold_changes, j));
     }
     columns[c++] = NumericColumn(r.fold_change_mean);
   }
@@ -241,13 +271,122 @@ Rcpp::List ResultList(const korvelan::MetaResults& r) {
     throw std::logic_error("korvelan: the results have " + std::to_string(c) +
                            " columns, their names " + std::to_string(names.size()));
   }
-  columns.names() = Rcpp::wrap(names);
+  columns.names() = TextColumn(names);
   return Rcpp::List::create(Rcpp::Named("status") = "ok", Rcpp::Named("columns") = columns,
                             Rcpp::Named("runs") = r.runs, Rcpp::Named("seed") = r.seed,
                             Rcpp::Named("universe") = static_cast<double>(r.universe),
                             Rcpp::Named("genes_analysed") = r.genes_analysed,
                             Rcpp::Named("classes") = r.classes, Rcpp::Named("version") = r.version);
 }
+
+// A text R reads only now and then (run.json's, the page's: the page of
+// 8000 genes takes as long as 8 % of their analysis), made from the run's
+// record when R first reads it: an ALTREP character vector of length 1.
+// data1 holds the maker (an external pointer), data2 the text once made,
+// after which the maker and its share of the record are freed. Saved
+// (saveRDS, save), it is written as the plain text, as R writes an ALTREP
+// object without a serialized state, so a result read back needs neither
+// the record nor this package's class.
+class LazyText {
+ public:
+  explicit LazyText(std::function<std::string()> make) : make_(std::move(make)) {}
+
+  // Makes the text; nullptr, or the message of the failure (held here, in
+  // a fixed buffer: nothing may throw out of an R method).
+  const char* Make() noexcept {
+    try {
+      if (!make_) throw std::logic_error("the text was made before");
+      text_ = make_();
+      if (text_.size() > static_cast<std::size_t>(std::numeric_limits<int>::max())) {
+        throw std::length_error("the text is longer than an R string can be");
+      }
+    } catch (const std::exception& e) {
+      std::snprintf(failure_, sizeof failure_, "%s", e.what());
+      return failure_;
+    } catch (...) {
+      std::snprintf(failure_, sizeof failure_, "%s", "the text could not be made");
+      return failure_;
+    }
+    return nullptr;
+  }
+  const std::string& text() const { return text_; }
+  void Release() {
+    make_ = nullptr;
+    std::string().swap(text_);
+  }
+
+ private:
+  std::function<std::string()> make_;
+  std::string text_;
+  char failure_[512] = {};
+};
+
+R_altrep_class_t lazy_text_class;
+
+void FreeLazyText(SEXP pointer) {
+  delete static_cast<LazyText*>(R_ExternalPtrAddr(pointer));
+  R_ClearExternalPtr(pointer);
+}
+
+// The text as a plain character vector, made on first use. No C++ object
+// lives in this frame, so R's errors (allocation, the failure) may jump
+// out of it.
+SEXP MadeText(SEXP x) {
+  SEXP made = R_altrep_data2(x);
+  if (made != R_NilValue) return made;
+  auto* lazy = static_cast<LazyText*>(R_ExternalPtrAddr(R_altrep_data1(x)));
+  if (lazy == nullptr) Rf_error("korvelan: the run's text is gone");
+  if (const char* failure = lazy->Make()) Rf_error("korvelan: %s", failure);
+  made = PROTECT(Rf_allocVector(STRSXP, 1));
+  SET_STRING_ELT(
+      made, 0, Rf_mkCharLenCE(lazy->text().data(), static_cast<int>(lazy->text().size()), CE_UTF8));
+  R_set_altrep_data2(x, made);
+  UNPROTECT(1);
+  lazy->Release();
+  return made;
+}
+
+R_xlen_t LazyTextLength(SEXP) { return 1; }
+SEXP LazyTextElt(SEXP x, R_xlen_t i) { return STRING_ELT(MadeText(x), i); }
+void LazyTextSetElt(SEXP x, R_xlen_t i, SEXP value) { SET_STRING_ELT(MadeText(x), i, value); }
+void* LazyTextDataptr(SEXP x, Rboolean) { return DATAPTR(MadeText(x)); }
+const void* LazyTextDataptrOrNull(SEXP x) {
+  const SEXP made = R_altrep_data2(x);
+  return made == R_NilValue ? nullptr : DATAPTR(made);
+}
+Rboolean LazyTextInspect(SEXP x, int, int, int, void (*)(SEXP, int, int, int)) {
+  Rprintf(" korvelan text (%s)\n", R_altrep_data2(x) == R_NilValue ? "not made yet" : "made");
+  return TRUE;
+}
+
+void RegisterLazyText(DllInfo* dll) {
+  lazy_text_class = R_make_altstring_class("korvelan_text", "korvelan", dll);
+  R_set_altrep_Length_method(lazy_text_class, LazyTextLength);
+  R_set_altrep_Inspect_method(lazy_text_class, LazyTextInspect);
+  R_set_altvec_Dataptr_method(lazy_text_class, LazyTextDataptr);
+  R_set_altvec_Dataptr_or_null_method(lazy_text_class, LazyTextDataptrOrNull);
+  R_set_altstring_Elt_method(lazy_text_class, LazyTextElt);
+  R_set_altstring_Set_elt_method(lazy_text_class, LazyTextSetElt);
+}
+
+SEXP NewLazyText(std::function<std::string()> make) {
+  auto owned = std::make_unique<LazyText>(std::move(make));
+  const SEXP pointer = PROTECT(R_MakeExternalPtr(owned.get(), R_NilValue, R_NilValue));
+  owned.release();  // the pointer's finalizer owns it now
+  R_RegisterCFinalizerEx(pointer, FreeLazyText, TRUE);
+  const SEXP text = R_new_altrep(lazy_text_class, pointer, R_NilValue);
+  UNPROTECT(1);
+  return text;
+}
+
+// What run.json and the page are made of, shared by their two texts.
+struct RunRecord {
+  korvelan::StudyInput input;
+  korvelan::RunSettings settings;
+  korvelan::RunPlan plan;
+  korvelan::MetaResults results;
+  korvelan::RunFacts facts;
+};
 
 // korvelan()'s arguments in korvelan-meta's words (RunSettings): a named
 // list of strings, and min_studies and runs as (whole) numbers.
@@ -299,7 +438,8 @@ korvelan::StudyInput ReadInput(const Rcpp::List& input, const korvelan::RunSetti
   return korvelan::ReadStudyTables(tables, settings);
 }
 
-// The analysis, then the results with run.json's and report.html's text.
+// The analysis, then the results with run.json's and report.html's text,
+// made when R first reads them.
 SEXP RunRecorded(const korvelan::StudyInput& input, const korvelan::RunSettings& settings,
                  korvelan::RunPlan plan, bool verbose) {
   korvelan::RunFacts facts;
@@ -312,8 +452,16 @@ SEXP RunRecorded(const korvelan::StudyInput& input, const korvelan::RunSettings&
   plan.options.progress = nullptr;
   Rcpp::List out = ResultList(results);
   out["absent"] = plan.absent;
-  out["run_json"] = korvelan::RunJson(input, settings, plan, results, facts);
-  out["report_page"] = korvelan::ReportPage(input, settings, plan, results, facts);
+  auto record = std::make_shared<const RunRecord>(
+      RunRecord{input, settings, std::move(plan), std::move(results), std::move(facts)});
+  out["run_json"] = Rcpp::RObject(NewLazyText([record] {
+    return korvelan::RunJson(record->input, record->settings, record->plan, record->results,
+                             record->facts);
+  }));
+  out["report_page"] = Rcpp::RObject(NewLazyText([record] {
+    return korvelan::ReportPage(record->input, record->settings, record->plan, record->results,
+                                record->facts);
+  }));
   return out;
 }
 
@@ -413,5 +561,6 @@ const R_CallMethodDef kCallMethods[] = {
 
 extern "C" void R_init_korvelan(DllInfo* dll) {
   R_registerRoutines(dll, nullptr, kCallMethods, nullptr, nullptr);
+  RegisterLazyText(dll);
   R_useDynamicSymbols(dll, FALSE);
 }

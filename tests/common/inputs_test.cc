@@ -236,5 +236,25 @@ TEST(InputsTest, SettingsThatDoNotFitTheInputAreUsageErrors) {
   EXPECT_EQ(SortColumn(RunSettings{}), kRmeanLeft);
 }
 
+// Ranked lists a front end gives are top-k lists, as list files are: no
+// warning that they share few ids (which top-k lists do by nature), so
+// run.json says what korvelan-meta's says of the same lists. A table of
+// the same ids is warned about.
+TEST(InputsTest, GivenListsAreTopListsWithoutOverlapWarnings) {
+  std::vector<Study> studies(2);
+  for (int k = 1; k <= 20; ++k) {
+    studies[0].ids.push_back("a" + std::to_string(k));
+    studies[1].ids.push_back("b" + std::to_string(k));
+  }
+  studies[0].name = "A";
+  studies[1].name = "B";
+  const StudyInput lists = GivenStudies(studies, "lists");
+  EXPECT_TRUE(lists.top_lists());
+  EXPECT_TRUE(lists.Warnings().empty());
+  const StudyInput table = GivenStudies(studies, "table");
+  EXPECT_FALSE(table.top_lists());
+  EXPECT_EQ(table.Warnings().size(), 2u);
+}
+
 }  // namespace
 }  // namespace korvelan

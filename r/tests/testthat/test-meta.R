@@ -82,3 +82,30 @@ test_that("matrix, data.frame and long table of the GSE p-values equal korvelan-
     expect_same_results(res, expected)
   }
 })
+
+test_that("lists with a gene twice: duplicates first, best and mean equal korvelan-meta", {
+  file <- meta_data("rankaggreg-prostate5", "geneLists.tsv")
+  rows <- strsplit(readLines(file)[-1L], "\t", fixed = TRUE)
+  x <- lapply(rows, function(r) r[-1L][nzchar(r[-1L])])
+  names(x) <- vapply(rows, `[`, "", 1L)
+  # Welsh names its third gene again at place 10; True its first again last.
+  x$Welsh <- append(x$Welsh, x$Welsh[3L], after = 9L)
+  x$True <- c(x$True, x$True[1L])
+  dir <- tempfile()
+  dir.create(dir)
+  on.exit(unlink(dir, recursive = TRUE))
+  files <- file.path(dir, paste0(names(x), ".txt"))
+  for (j in seq_along(x)) writeLines(x[[j]], files[j])
+  expect_error(korvelan(x, runs = 5L, seed = 3L, verbose = FALSE),
+               "Welsh.*lists gene \"0ACT2\" twice .*`duplicates` chooses")
+  for (duplicates in c("first", "best", "mean")) {
+    expected <- run_meta(files, "--input-format", "lists", "--duplicates", duplicates,
+                         "--runs", 30, "--seed", 3)
+    res <- korvelan(x, runs = 30L, seed = 3L, duplicates = duplicates, verbose = FALSE)
+    expect_same_results(res, expected)
+    # The same positions as a long table's ranks: the same merge.
+    res <- korvelan(lists_to_long(x), runs = 30L, seed = 3L, duplicates = duplicates,
+                    absent = "below", verbose = FALSE)
+    expect_same_results(res, expected)
+  }
+})

@@ -61,3 +61,14 @@ test_that("every argument korvelan-meta has is one of the library's shared optio
   }
   expect_error(.Call(korvelan:::korvelan_option_problem, "top", "1"), "no shared option")
 })
+
+test_that("every argument of korvelan() and write_report() is documented, and no other", {
+  for (fun in c("korvelan", "write_report")) {
+    rd <- tools::parse_Rd(file.path(repo_dir(), "r", "man", paste0(fun, ".Rd")))
+    arguments <- Filter(function(part) identical(attr(part, "Rd_tag"), "\\arguments"), rd)[[1L]]
+    items <- Filter(function(part) identical(attr(part, "Rd_tag"), "\\item"), arguments)
+    documented <- unlist(lapply(items, function(item) strsplit(paste(unlist(item[[1L]]), collapse = ""),
+                                                                ",\\s*")[[1L]]))
+    expect_setequal(documented, names(formals(get(fun, asNamespace("korvelan")))))
+  }
+})

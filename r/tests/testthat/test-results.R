@@ -63,12 +63,18 @@ test_that("min_studies leaves genes of fewer lists out with NA statistics", {
 
 test_that("set.seed makes a run reproducible; threads never change a result", {
   x <- small_lists()
+  # run.json records the clock at the start (two runs may straddle a
+  # second) and the threads (the default is the machine's).
+  unclocked <- function(res) {
+    attr(res, "run") <- gsub("\"(started_utc|threads)\": [^,\n]*", "", attr(res, "run"))
+    res
+  }
   set.seed(42)
-  a <- korvelan(x, runs = 10L, verbose = FALSE)
+  a <- unclocked(korvelan(x, runs = 10L, verbose = FALSE))
   set.seed(42)
-  b <- korvelan(x, runs = 10L, threads = 2L, verbose = FALSE)
+  b <- unclocked(korvelan(x, runs = 10L, threads = 2L, verbose = FALSE))
   expect_identical(a, b)
-  expect_identical(korvelan(x, runs = 10L, seed = attr(a, "seed"), verbose = FALSE), a)
+  expect_identical(unclocked(korvelan(x, runs = 10L, seed = attr(a, "seed"), verbose = FALSE)), a)
   set.seed(43)
   expect_false(identical(attr(korvelan(x, runs = 1L, verbose = FALSE), "seed"), attr(a, "seed")))
 })
@@ -118,4 +124,45 @@ test_that("print, summary and plot show the result", {
   grDevices::pdf(NULL)
   on.exit(grDevices::dev.off())
   expect_invisible(plot(res))
+})
+
+test_that("run.json and the page, made when first read, survive saveRDS unread", {
+  x <- small_lists()
+  res <- korvelan(x, runs = 5L, seed = 3L, verbose = FALSE)
+  again <- korvelan(x, runs = 5L, seed = 3L, verbose = FALSE)
+  file <- tempfile(fileext = ".rds")
+  pages <- tempfile(fileext = c(".1.html", ".2.html"))
+  on.exit(unlink(c(file, pages)))
+  saveRDS(res, file)
+  back <- readRDS(file)
+  # The page depends on neither the clock nor the call: the same for both runs.
+  expect_identical(attr(back, "report_page"), attr(again, "report_page"))
+  expect_identical(attr(back, "run"), attr(res, "run"))
+  expect_match(attr(back, "run"), "\"program\": \"korvelan (R)\"", fixed = TRUE)
+  write_report(back, pages[1L])
+  write_report(res, pages[2L])
+  expect_identical(unname(tools::md5sum(pages[1L])), unname(tools::md5sum(pages[2L])))
+  expect_identical(as.double(nchar(attr(res, "report_page"), type = "bytes")),
+                   file.size(pages[1L]))
+})
+
+test_that("a matrix's repeated row name is merged by duplicates as the merged matrix", {
+  m <- lists_to_matrix(small_lists(studies = 3L, genes = 40L, listed = 30L))
+  m[is.na(m)] <- 35
+  twice <- rbind(m, m[2L, ] + c(-5, 7, 0.5))
+  rownames(twice)[nrow(twice)] <- rownames(m)[2L]
+  both <- twice[c(2L, nrow(twice)), ]
+  merged <- list(first = both[1L, ], best = apply(both, 2L, min), mean = colMeans(both))
+  plain <- function(res) {
+    attr(res, "run") <- attr(res, "report_page") <- NULL
+    res
+  }
+  for (duplicates in names(merged)) {
+    expected <- m
+    expected[2L, ] <- merged[[duplicates]]
+    expect_identical(plain(korvelan(twice, runs = 5L, seed = 2L, duplicates = duplicates,
+                                    verbose = FALSE)),
+                     plain(korvelan(expected, runs = 5L, seed = 2L, verbose = FALSE)),
+                     info = duplicates)
+  }
 })
