@@ -50,18 +50,28 @@ std::string ReadWholeFile(const std::filesystem::path& path) {
       throw ToolError("opening " + path.string() + " was interrupted", ErrorKind::kStopped);
     throw ToolError("cannot open " + path.string() + ": " + Reason(errno));
   }
-  std::string bytes;
-  std::vector<char> buffer(1 << 16);
+  // Read straight into the string, sized from the file's length (one byte
+  // more, so that the read that sees the end needs no growth); pipes and
+  // files that grow meanwhile double it. Appending from a small buffer cost
+  // a copy and a reallocation (with fresh pages) per doubling.
+  struct stat info {};
+  std::size_t size = std::size_t{1} << 16;
+  if (::fstat(fd.get(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0)
+    size = static_cast<std::size_t>(info.st_size) + 1;
+  std::string bytes(size, '\0');
+  std::size_t used = 0;
   for (;;) {
-    ssize_t got = ::read(fd.get(), buffer.data(), buffer.size());
+    if (used == bytes.size()) bytes.resize(bytes.size() * 2);
+    ssize_t got = ::read(fd.get(), bytes.data() + used, bytes.size() - used);
     if (got < 0) {
       if (errno == EINTR)
         throw ToolError("reading " + path.string() + " was interrupted", ErrorKind::kStopped);
       throw ToolError("cannot read " + path.string() + ": " + Reason(errno));
     }
     if (got == 0) break;
-    bytes.append(buffer.data(), static_cast<std::size_t>(got));
+    used += static_cast<std::size_t>(got);
   }
+  bytes.resize(used);
   return bytes;
 }
 

@@ -123,12 +123,14 @@ std::vector<std::string> StudyInput::Warnings() const {
 }
 
 StudyInput ReadStudies(const std::vector<std::filesystem::path>& files,
-                       const std::filesystem::path& sheet, const RunSettings& settings) {
+                       const std::filesystem::path& sheet, const RunSettings& settings,
+                       unsigned threads) {
   if (files.empty() == sheet.empty()) {
     throw ToolError("give input files or a study sheet (one of the two)", ErrorKind::kUsage);
   }
-  tools::StudiesRead read =
-      tools::ReadStudies(files, ReadOptionsOf(settings), sheet, DefaultsOf(settings));
+  tools::MetaReadOptions options = ReadOptionsOf(settings);
+  options.threads = std::max(threads, 1u);
+  tools::StudiesRead read = tools::ReadStudies(files, options, sheet, DefaultsOf(settings));
   std::string format = read.sheet ? "sheet" : std::string(tools::InputShapeName(read.input.shape));
   return Made(std::move(read), std::move(format), sheet);
 }

@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <exception>
 #include <limits>
 #include <unordered_map>
 
 #include "textio/utf8.h"
 #include "common/file_io.h"
+#include "common/in_order.h"
 #include "common/input_text.h"
 #include "common/number_text.h"
 #include "common/sha256.h"
@@ -266,15 +268,32 @@ std::vector<Study> ParseLong(std::string_view text, const std::string& source,
 
 MetaInput ReadMetaInput(const std::vector<std::filesystem::path>& files,
                         const MetaReadOptions& options) {
-  std::vector<std::string> texts;
+  const std::size_t n = files.size();
+  std::vector<std::string> texts(n);
   std::vector<std::string> sources;
   MetaInput input;
-  for (const auto& f : files) {
+  for (const auto& f : files)
     sources.push_back(f == "-" ? std::string("standard input") : f.string());
-    std::string bytes = ReadInputBytes(f);
-    input.sha256.push_back(Sha256Hex(bytes));
-    texts.push_back(Unpacked(std::move(bytes), sources.back()));
+  // The reads stay on the calling thread, where a signal's knock breaks off
+  // one that blocks (a FIFO without a writer); the loop they stand for
+  // read, hashed and unpacked file by file, so a file's failure to read
+  // comes after the earlier files' failures to unpack.
+  std::exception_ptr unread;
+  std::size_t read = 0;
+  for (; read < n; ++read) {
+    try {
+      texts[read] = ReadInputBytes(files[read]);
+    } catch (...) {
+      unread = std::current_exception();
+      break;
+    }
   }
+  input.sha256.resize(read);
+  EachInOrder(read, options.threads, [&](std::size_t i) {
+    input.sha256[i] = Sha256Hex(texts[i]);
+    texts[i] = Unpacked(std::move(texts[i]), sources[i]);
+  });
+  if (unread) std::rethrow_exception(unread);
   input.shape = options.shape == InputShape::kAuto ? DetectShape(texts, sources) : options.shape;
   const bool single = input.shape == InputShape::kColumns || input.shape == InputShape::kRows ||
                       input.shape == InputShape::kLong;
@@ -289,17 +308,18 @@ MetaInput ReadMetaInput(const std::vector<std::filesystem::path>& files,
   settled.duplicates = input.duplicates;
   switch (input.shape) {
     case InputShape::kTables:
-      input.tables.resize(files.size());
-      for (std::size_t i = 0; i < files.size(); ++i) {
-        input.studies.push_back(
-            ParseStudyTable(texts[i], sources[i], StudyNameOf(files[i]), settled, input.tables[i]));
-      }
+      input.tables.resize(n);
+      input.studies.resize(n);
+      EachInOrder(n, options.threads, [&](std::size_t i) {
+        input.studies[i] =
+            ParseStudyTable(texts[i], sources[i], StudyNameOf(files[i]), settled, input.tables[i]);
+      });
       break;
     case InputShape::kLists:
-      for (std::size_t i = 0; i < files.size(); ++i) {
-        input.studies.push_back(
-            ParseList(texts[i], sources[i], StudyNameOf(files[i]), input.duplicates));
-      }
+      input.studies.resize(n);
+      EachInOrder(n, options.threads, [&](std::size_t i) {
+        input.studies[i] = ParseList(texts[i], sources[i], StudyNameOf(files[i]), input.duplicates);
+      });
       break;
     case InputShape::kColumns:
       input.studies =

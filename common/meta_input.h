@@ -68,6 +68,9 @@ struct MetaReadOptions {
   // nullopt: kMean for tables, kRefuse for the other shapes.
   std::optional<Duplicates> duplicates;
   std::string split_ids;  // tables: split ids at this separator
+  // Files unpacked, hashed and parsed on up to this many threads (one file
+  // each); the same input on any count.
+  unsigned threads = 1;
 };
 
 // What was read from one study table, for the screen and run.json.

@@ -1,5 +1,6 @@
 // korvelan-meta's study tables: columns chosen, rows ranked and counted,
 // and what the screen says about them.
+#include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -117,17 +118,19 @@ std::vector<std::string> DescribeTables(const MetaInput& input) {
 }
 
 std::vector<std::string> OverlapWarnings(const std::vector<Study>& studies) {
-  // How many studies list each id (each study counted once per id).
-  std::unordered_map<std::string, std::size_t> listed_by;
-  std::vector<std::unordered_set<std::string>> distinct(studies.size());
+  // How many studies list each id (each study counted once per id). The
+  // ids are looked at where the studies hold them, never copied.
+  std::unordered_map<std::string_view, std::size_t> listed_by;
+  std::vector<std::unordered_set<std::string_view>> distinct(studies.size());
   for (std::size_t j = 0; j < studies.size(); ++j) {
+    distinct[j].reserve(studies[j].ids.size());
     distinct[j].insert(studies[j].ids.begin(), studies[j].ids.end());
-    for (const std::string& id : distinct[j]) ++listed_by[id];
+    for (const std::string_view id : distinct[j]) ++listed_by[id];
   }
   std::vector<std::string> warnings;
   for (std::size_t j = 0; j < studies.size() && studies.size() > 1; ++j) {
     std::size_t shared = 0;
-    for (const std::string& id : distinct[j]) shared += listed_by[id] > 1;
+    for (const std::string_view id : distinct[j]) shared += listed_by[id] > 1;
     const std::size_t own = distinct[j].size();
     // Fewer than a tenth, in integers: 10 x shared < own.
     if (10 * shared < own) {

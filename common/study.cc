@@ -96,6 +96,12 @@ RankedRows RankTableRows(const Table& table, const RankingRule& rule, const RowR
   std::vector<RankKey> keys;
   std::vector<std::size_t> key_of_row;  // per kept row: its key, or npos
   std::unordered_map<std::string, std::size_t> first_line;
+  // Room for a row each (split ids beyond that grow as usual): no rehash
+  // or reallocation as the rows come.
+  first_line.reserve(table.rows.size());
+  keys.reserve(table.rows.size());
+  key_of_row.reserve(table.rows.size());
+  out.rows.reserve(table.rows.size());
   for (const Table::Row& row : table.rows) {
     std::vector<std::string> ids = RowIds(table, row, rule.gene_column, gene_column, rules);
     if (ids.empty()) {

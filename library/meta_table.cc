@@ -3,6 +3,7 @@
 #include <array>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <numeric>
 
 #include "korvelan/meta.h"
@@ -56,14 +57,32 @@ std::vector<std::size_t> ResultOrder(const MetaResults& results, int sort_by) {
 namespace {
 
 // to_chars without a format is the shortest text that reads back to the
-// value in the value's own type.
+// value in the value's own type. Appended in place: a string of 16 or more
+// characters (most P-values) would cost an allocation per cell.
+template <typename Real>
+void AppendShortest(std::string& out, Real value) {
+  if (std::isnan(value)) {
+    out += "NA";
+  } else if (std::isinf(value)) {
+    out += value > 0 ? "Inf" : "-Inf";
+  } else {
+    std::array<char, 32> buffer{};
+    const auto end = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value).ptr;
+    out.append(buffer.data(), end);
+  }
+}
+
 template <typename Real>
 std::string Shortest(Real value) {
-  if (std::isnan(value)) return "NA";
-  if (std::isinf(value)) return value > 0 ? "Inf" : "-Inf";
-  std::array<char, 32> buffer{};
+  std::string text;
+  AppendShortest(text, value);
+  return text;
+}
+
+void AppendWhole(std::string& out, std::int64_t value) {
+  std::array<char, 24> buffer{};
   const auto end = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value).ptr;
-  return std::string(buffer.data(), end);
+  out.append(buffer.data(), end);
 }
 
 // The columns of signed results, after every other (see ResultColumns).
@@ -72,18 +91,18 @@ void AppendDirection(const MetaResults& results, std::size_t i, std::string& out
     out += '\t';
     out += DirectionName(results.direction[i]);
     out += '\t';
-    out += std::to_string(results.n_up[i]);
+    AppendWhole(out, results.n_up[i]);
     out += '\t';
-    out += std::to_string(results.n_down[i]);
+    AppendWhole(out, results.n_down[i]);
   }
   if (!results.has_fold_changes) return;
   const std::size_t genes = results.genes.size();
   for (std::size_t j = 0; j < results.studies.size(); ++j) {
     out += '\t';
-    out += FormatNumber(results.fold_changes[j * genes + i]);
+    AppendShortest(out, results.fold_changes[j * genes + i]);
   }
   out += '\t';
-  out += FormatNumber(results.fold_change_mean[i]);
+  AppendShortest(out, results.fold_change_mean[i]);
 }
 
 }  // namespace
@@ -100,30 +119,35 @@ std::string ResultsTsv(const MetaResults& results, int sort_by) {
     out += c + 1 < columns.size() ? '\t' : '\n';
   }
   const std::size_t genes = results.genes.size();
+  out.reserve(out.size() + genes * (columns.size() * 12 + 8));
   // Exact P-values are the console program's single-precision count / total.
   const bool exact_p = results.pvalues == PValues::kExact;
   for (std::size_t i : ResultOrder(results, sort_by)) {
     out += results.genes[i];
     out += '\t';
-    out += std::to_string(results.n_studies[i]);
+    AppendWhole(out, results.n_studies[i]);
     for (std::size_t j = 0; j < results.studies.size(); ++j) {
       out += '\t';
-      out += FormatNumber(results.ranks[j * genes + i]);
+      AppendShortest(out, results.ranks[j * genes + i]);
     }
     // The statistics are held in single precision: their shortest float
     // text (1.8) reads back to the value held, where the widened double
     // would print float noise (1.7999999523162842).
     for (double v : {results.r_mean[i], results.r_wmean[i], results.q[i]}) {
       out += '\t';
-      out += FormatFloat(static_cast<float>(v));
+      AppendShortest(out, static_cast<float>(v));
     }
     for (const std::vector<double>& values : results.p) {
       out += '\t';
-      out += exact_p ? FormatFloat(static_cast<float>(values[i])) : FormatNumber(values[i]);
+      if (exact_p) {
+        AppendShortest(out, static_cast<float>(values[i]));
+      } else {
+        AppendShortest(out, values[i]);
+      }
     }
     for (const std::vector<double>& values : results.q_values) {
       out += '\t';
-      out += FormatNumber(values[i]);
+      AppendShortest(out, values[i]);
     }
     AppendDirection(results, i, out);
     out += '\n';

@@ -20,3 +20,13 @@ korvelan_test(korvelan_common_test
 target_compile_definitions(korvelan_common_test PRIVATE
   KORVELAN_TOOLS_TEST_DATA="${CMAKE_CURRENT_SOURCE_DIR}/tools/data"
   KORVELAN_REPORT_PAGE_DIR="${PROJECT_SOURCE_DIR}/common/report_page")
+
+# The studies' files unpacked and parsed on several threads.
+korvelan_test(korvelan_common_threads_test
+  SOURCES
+    common/in_order_test.cc
+    common/read_threads_test.cc
+  DEPS korvelan_tools korvelan_textio
+  LABELS threads)
+target_compile_definitions(korvelan_common_threads_test PRIVATE
+  KORVELAN_TOOLS_TEST_DATA="${CMAKE_CURRENT_SOURCE_DIR}/tools/data")

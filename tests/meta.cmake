@@ -2,7 +2,7 @@
 # end to end on the shipped data sets (meta/data: see the README of each,
 # LGPL; the five-study tables are tools/data's, GPL-3).
 korvelan_test(korvelan_meta_tools_test
-  SOURCES tools/message_text_test.cc
+  SOURCES tools/message_text_test.cc tools/signal_thread_test.cc
   DEPS korvelan_tools)
 
 korvelan_test(korvelan_meta_e2e_test

@@ -14,6 +14,7 @@
 #include "korvelan/meta.h"
 #include "korvelan/options.h"
 #include "tools/cli_parse.h"
+#include "common/in_order.h"
 #include "common/meta_sheet.h"
 #include "common/meta_studies.h"
 #include "common/weights.h"
@@ -299,9 +300,15 @@ struct Times {
 void WriteResults(StagedDirectory& directory, const StudyInput& input, const Settings& s,
                   const RunPlan& plan, const MetaResults& results, RunFacts& facts,
                   const Times& times) {
-  const int sort_by = SortColumn(s);
-  directory.Write("results.tsv", ResultsTsv(results, sort_by));
-  directory.Write("report.html", ReportPage(input, s, plan, results, facts));
+  // The two large files are built side by side (each from the results
+  // alone, into its own string).
+  std::string pages[2];
+  EachInOrder(2, plan.options.threads, [&](std::size_t k) {
+    pages[k] =
+        k == 0 ? ResultsTsv(results, SortColumn(s)) : ReportPage(input, s, plan, results, facts);
+  });
+  directory.Write("results.tsv", pages[0]);
+  directory.Write("report.html", pages[1]);
   const auto written = std::chrono::steady_clock::now();
   facts.timings = {{"read", Seconds(times.read - times.started).count()},
                    {"analysis", Seconds(times.analysed - times.read).count()},
@@ -328,11 +335,11 @@ void RunAndWrite(const Settings& s, std::span<const std::string> args, std::ostr
   ParseWeightList(s.weights);
   StagedDirectory directory(s.out, s.force, FilesRead(s, universe_size.has_value()));
   WarnOfLeftovers(directory, err);
-  const StudyInput input = ReadStudies(s.inputs, s.sheet, s);
+  const unsigned threads = s.threads > 0 ? s.threads : DefaultThreads();
+  const StudyInput input = ReadStudies(s.inputs, s.sheet, s, threads);
   const bool seed_drawn = !s.seed.has_value();
   RunPlan plan =
-      SettleOptions(input, s, seed_drawn ? DrawSeed() : static_cast<std::int32_t>(*s.seed),
-                    s.threads > 0 ? s.threads : DefaultThreads());
+      SettleOptions(input, s, seed_drawn ? DrawSeed() : static_cast<std::int32_t>(*s.seed), threads);
   plan.options.stop = terminal.stop;
   std::optional<ProgressBar> bar;
   if (terminal.progress_bar && !s.quiet) {

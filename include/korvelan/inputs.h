@@ -107,9 +107,13 @@ class StudyInput {
 // korvelan-meta's inputs: `files` (1 or more; "-" is standard input,
 // gzip data are unpacked) in input_format's shape, or, when `sheet` is not
 // empty (and `files` is), the study sheet with the settings as its
-// defaults. Throws InputError naming the file and line at fault.
+// defaults. The files are read in turn on the calling thread, then
+// unpacked and parsed on up to `threads` threads, one file each; any count
+// gives the same studies and the same failure. Throws InputError naming
+// the file and line at fault.
 StudyInput ReadStudies(const std::vector<std::filesystem::path>& files,
-                       const std::filesystem::path& sheet, const RunSettings& settings);
+                       const std::filesystem::path& sheet, const RunSettings& settings,
+                       unsigned threads = 1);
 
 // Differential-expression tables in memory, one per study (at least one;
 // study names unique and not empty), read as files of that shape with the

@@ -55,5 +55,21 @@ TEST(FileIo, ReportsThePathAndTheReason) {
   EXPECT_EQ(EntriesIn(scratch.path()), 1u);
 }
 
+// Sized from the file's length, read through a pipe or a file whose length
+// the system does not know (/proc): every byte, however the reads fall.
+TEST(FileIo, ReadsEveryByte) {
+  ScratchDirectory scratch;
+  for (const std::size_t size : {0u, 1u, 65535u, 65536u, 65537u, 300001u}) {
+    std::string bytes(size, '\0');
+    for (std::size_t k = 0; k < size; ++k) bytes[k] = static_cast<char>((k * 7 + size) % 251);
+    const std::filesystem::path file = scratch.path() / ("f" + std::to_string(size));
+    WriteText(file, bytes);
+    EXPECT_EQ(ReadWholeFile(file), bytes) << size << " bytes";
+  }
+  const std::string status = ReadWholeFile("/proc/self/status");
+  EXPECT_THAT(status, HasSubstr("Name:"));
+  EXPECT_EQ(status.back(), '\n');
+}
+
 }  // namespace
 }  // namespace korvelan::tools
