@@ -16,7 +16,7 @@ korvelan_test(korvelan_common_test
     common/meta_tables_test.cc
     common/meta_sheet_test.cc
     common/inputs_test.cc
-  DEPS korvelan_tools korvelan_textio GTest::gmock)
+  DEPS korvelan_tools_meta korvelan_tools_report korvelan_textio GTest::gmock)
 target_compile_definitions(korvelan_common_test PRIVATE
   KORVELAN_TOOLS_TEST_DATA="${CMAKE_CURRENT_SOURCE_DIR}/tools/data"
   KORVELAN_REPORT_PAGE_DIR="${PROJECT_SOURCE_DIR}/common/report_page")

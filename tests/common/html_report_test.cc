@@ -10,8 +10,8 @@
 #include <sstream>
 
 #include "tests/tools/test_support.h"
-#include "tools/command_line.h"
-#include "tools/report.h"
+#include "tools/cli/command_line.h"
+#include "tools/report/report.h"
 #include "korvelan/meta.h"
 
 namespace korvelan::tools {

@@ -11,9 +11,9 @@
 
 #include "tests/tools/test_support.h"
 #include "korvelan/version.h"
-#include "tools/meta_command.h"
-#include "tools/meta_progress.h"
-#include "tools/output_dir.h"
+#include "tools/meta/meta_command.h"
+#include "tools/meta/meta_progress.h"
+#include "tools/cli/output_dir.h"
 #include "common/sha256.h"
 #include "common/tool_error.h"
 

@@ -1,0 +1,22 @@
+// The command lines of korvelan-prepare and korvelan-report, callable
+// in-process: the mains only hand over their arguments and streams.
+//
+// Exit statuses: 0 done (and for --help), 1 a failure while working (one
+// line "<program>: <message>" on the error stream), 2 a command line that
+// cannot be used (one line, then a pointer to --help).
+#ifndef KORVELAN_TOOLS_CLI_COMMAND_LINE_H_
+#define KORVELAN_TOOLS_CLI_COMMAND_LINE_H_
+
+#include <ostream>
+#include <span>
+#include <string>
+
+namespace korvelan::tools {
+
+// `args` excludes the program name.
+int PrepareMain(std::span<const std::string> args, std::ostream& out, std::ostream& err);
+int ReportMain(std::span<const std::string> args, std::ostream& out, std::ostream& err);
+
+}  // namespace korvelan::tools
+
+#endif  // KORVELAN_TOOLS_CLI_COMMAND_LINE_H_
