@@ -10,7 +10,7 @@
 #include <sstream>
 
 #include "tests/tools/test_support.h"
-#include "tools/cli/command_line.h"
+#include "tools/report/report_command.h"
 #include "tools/report/report.h"
 #include "korvelan/meta.h"
 

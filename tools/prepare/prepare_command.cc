@@ -2,7 +2,7 @@
 #include <map>
 
 #include "tools/cli/cli_parse.h"
-#include "tools/cli/command_line.h"
+#include "tools/prepare/prepare_command.h"
 #include "tools/cli/message_text.h"
 #include "tools/prepare/prepare.h"
 #include "common/tool_error.h"

@@ -7,7 +7,7 @@
 #include <optional>
 
 #include "tools/cli/cli_parse.h"
-#include "tools/cli/command_line.h"
+#include "tools/report/report_command.h"
 #include "tools/cli/message_text.h"
 #include "tools/report/report.h"
 #include "common/tool_error.h"

@@ -2,7 +2,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/cli/command_line.h"
+#include "tools/report/report_command.h"
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);

@@ -9,7 +9,8 @@
 
 #include "tests/tools/test_support.h"
 #include "korvelan/version.h"
-#include "tools/cli/command_line.h"
+#include "tools/prepare/prepare_command.h"
+#include "tools/report/report_command.h"
 
 namespace korvelan::tools {
 namespace {

@@ -7,7 +7,7 @@
 #include <sstream>
 
 #include "tests/tools/test_support.h"
-#include "tools/cli/command_line.h"
+#include "tools/report/report_command.h"
 #include "common/tool_error.h"
 
 namespace korvelan::tools {
