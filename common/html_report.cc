@@ -141,7 +141,7 @@ std::string DataJson(const HtmlReportData& data) {
   }
   json += ']';
   AppendNumbers(json, "klass", genes,
-                [](const HtmlReportGene& g) { return std::to_string(g.klass); });
+                [](const HtmlReportGene& g) { return std::to_string(g.info_class); });
   AppendNumbers(json, "n", genes,
                 [](const HtmlReportGene& g) { return std::to_string(g.n_studies); });
   AppendPerStudy(json, "ranks", data, &HtmlReportGene::ranks);

@@ -44,7 +44,7 @@ HtmlReportGene PageGene(const MetaResults& r, std::size_t i) {
   const std::size_t studies = r.studies.size();
   HtmlReportGene g;
   g.gene = r.genes[i];
-  g.klass = r.klass[i];
+  g.info_class = r.info_class[i];
   g.n_studies = r.n_studies[i];
   for (std::size_t j = 0; j < studies; ++j) g.ranks.push_back(r.ranks[j * genes + i]);
   g.r_mean = r.r_mean[i];

@@ -80,7 +80,7 @@ HtmlReportData TwoGenes() {
   data.study_sizes = {2, 1};
   HtmlReportGene first;
   first.gene = "</script><!--";
-  first.klass = 2;
+  first.info_class = 2;
   first.n_studies = 2;
   first.ranks = {1, 2.5};
   first.r_mean = 1.75;
@@ -90,7 +90,7 @@ HtmlReportData TwoGenes() {
   first.q_values = {0.5, 1, kNaN, kNaN, 1, 1};
   HtmlReportGene second = first;
   second.gene = "B";
-  second.klass = 1;
+  second.info_class = 1;
   second.n_studies = 1;
   second.ranks = {2};  // one short: the second study shows "not ranked"
   data.genes = {first, second};
@@ -247,7 +247,7 @@ HtmlReportData MetaSizedPage(std::size_t genes, bool fold_changes) {
   for (std::size_t i = 0; i < genes; ++i) {
     HtmlReportGene g;
     g.gene = "GENE" + std::to_string(i);
-    g.klass = g.n_studies = 5;
+    g.info_class = g.n_studies = 5;
     for (int s = 0; s < 5; ++s)
       g.ranks.push_back(static_cast<double>(random() % (2 * genes) + 2) / 2);
     g.r_mean = static_cast<float>(static_cast<double>(random() % 1000000) / 999983.0);
@@ -328,7 +328,7 @@ TEST(PageData, RanksFromGenesTsvStudySizesAndRowOrder) {
   for (std::size_t i = 0; i < 3; ++i) {
     rows[i].line = 3 - i;  // the table's order: C, B, A
     rows[i].gene = key.genes[2 - i];
-    rows[i].klass = key.classes[2 - i];
+    rows[i].info_class = key.classes[2 - i];
     rows[i].r_mean = static_cast<double>(i);
   }
   const HtmlReportData data = PageData(rows, key, {{"seed", "1"}});

@@ -159,8 +159,8 @@ void ShowTop(std::ostream& out, const MetaResults& r, int sort_by, std::int32_t 
 std::size_t ClassCount(const MetaResults& r) {
   std::vector<std::int32_t> seen;
   for (std::size_t i = 0; i < r.genes.size(); ++i) {
-    if (r.analysed[i] && std::find(seen.begin(), seen.end(), r.klass[i]) == seen.end())
-      seen.push_back(r.klass[i]);
+    if (r.analysed[i] && std::find(seen.begin(), seen.end(), r.info_class[i]) == seen.end())
+      seen.push_back(r.info_class[i]);
   }
   return seen.size();
 }

@@ -38,15 +38,15 @@ InputFiles ComposeInputFiles(const UnitedGenes& united, std::span<const float> w
   files.genes += "\n";
   for (std::size_t g = 0; g < united.genes.size(); ++g) {
     std::string line = std::to_string(g + 1);
-    std::string klass = std::to_string(united.classes[g]);
+    std::string info_class = std::to_string(united.classes[g]);
     files.data += line;
-    files.genes += line + "\t" + united.genes[g] + "\t" + klass;
+    files.genes += line + "\t" + united.genes[g] + "\t" + info_class;
     for (std::size_t s = 0; s < studies; ++s) {
       std::string rank = RankText(united.HalfRank(g, s));
       files.data += " " + rank;
       files.genes += "\t" + rank;
     }
-    files.data += " " + klass + "\n";
+    files.data += " " + info_class + "\n";
     files.genes += "\n";
   }
   for (std::size_t s = 0; s < studies; ++s) {

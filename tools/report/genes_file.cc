@@ -40,8 +40,8 @@ GeneKey ParseGenesFile(std::string_view text, const std::string& source) {
     }
     std::string gene(TrimBlanks(row.fields[1]));
     if (gene.empty()) throw ToolError(where + ": the gene id is empty");
-    std::int64_t klass = 0;
-    if (!ParseWhole(row.fields[2], klass) || klass < 1 || klass > studies) {
+    std::int64_t info_class = 0;
+    if (!ParseWhole(row.fields[2], info_class) || info_class < 1 || info_class > studies) {
       throw ToolError(where + ": class \"" + row.fields[2] + "\" is not 1 .. " +
                       std::to_string(studies));
     }
@@ -58,7 +58,7 @@ GeneKey ParseGenesFile(std::string_view text, const std::string& source) {
       }
     }
     key.genes.push_back(std::move(gene));
-    key.classes.push_back(static_cast<std::int32_t>(klass));
+    key.classes.push_back(static_cast<std::int32_t>(info_class));
   }
   return key;
 }

@@ -50,17 +50,17 @@ std::vector<ReportRow> JoinResults(const std::vector<ResultRecord>& records, con
     ReportRow row;
     row.gene = key.genes[record.line - 1];
     row.line = record.line;
-    row.klass = key.classes[record.line - 1];
+    row.info_class = key.classes[record.line - 1];
     // The program writes its results highest class first; another order
     // means the genes.tsv belongs to other data.
-    if (r > 0 && row.klass > previous_class) {
+    if (r > 0 && row.info_class > previous_class) {
       throw ToolError(results_source + ": result " + std::to_string(r + 1) + " (line " +
-                      std::to_string(record.line) + ", class " + std::to_string(row.klass) +
+                      std::to_string(record.line) + ", class " + std::to_string(row.info_class) +
                       ") follows a result of class " + std::to_string(previous_class) +
                       ", which the program never does: " + genes_source +
                       " does not describe the data.txt of these results");
     }
-    previous_class = row.klass;
+    previous_class = row.info_class;
     row.r_mean = record.r_mean;
     row.q = record.q;
     row.p = record.p;
@@ -81,9 +81,9 @@ void AddQValues(std::vector<ReportRow>& rows) {
 
 void PlusOnePValues(std::vector<ReportRow>& rows, std::int64_t runs, const std::string& source) {
   std::map<std::int32_t, std::int64_t> class_size;
-  for (const ReportRow& row : rows) ++class_size[row.klass];
+  for (const ReportRow& row : rows) ++class_size[row.info_class];
   for (ReportRow& row : rows) {
-    const std::int64_t total = runs * class_size[row.klass];
+    const std::int64_t total = runs * class_size[row.info_class];
     const auto totals = static_cast<double>(total);
     for (double& p : row.p) {
       if (std::isnan(p)) continue;
@@ -100,7 +100,7 @@ void PlusOnePValues(std::vector<ReportRow>& rows, std::int64_t runs, const std::
         throw ToolError(source + ": the P-value " + FormatShortest(p) + " of line " +
                         std::to_string(row.line) + " is not count / " + std::to_string(total) +
                         " for one whole count (" + std::to_string(runs) + " runs x " +
-                        std::to_string(class_size[row.klass]) +
+                        std::to_string(class_size[row.info_class]) +
                         " genes of its class): give the analysis's --runs, or use --pvalues exact");
       }
       p = (static_cast<double>(count) + 1.0) / (totals + 1.0);
@@ -143,7 +143,7 @@ std::string ResultsTable(const std::vector<ReportRow>& rows) {
   for (const ReportRow& row : rows) {
     text += row.gene;
     field(std::to_string(row.line));
-    field(std::to_string(row.klass));
+    field(std::to_string(row.info_class));
     field(FormatShortest(row.r_mean));
     field(FormatShortest(row.q));
     for (double p : row.p) field(FormatShortest(p));
@@ -165,7 +165,7 @@ HtmlReportData PageData(const std::vector<ReportRow>& rows, const GeneKey& key,
   for (const ReportRow& row : rows) {
     HtmlReportGene gene;
     gene.gene = row.gene;
-    gene.klass = row.klass;
+    gene.info_class = row.info_class;
     const std::size_t first = (row.line - 1) * studies;
     if (first + studies <= key.ranks.size()) {
       gene.ranks.assign(key.ranks.begin() + static_cast<std::ptrdiff_t>(first),

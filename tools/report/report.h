@@ -37,7 +37,7 @@ namespace korvelan::tools {
 struct ReportRow {
   std::string gene;
   std::size_t line = 0;
-  std::int32_t klass = 0;
+  std::int32_t info_class = 0;
   double r_mean = 0;
   double q = 0;
   std::array<double, kPValueCount> p{};

@@ -89,7 +89,7 @@ std::string Scatter(const Box& box, const std::vector<ReportRow>& rows) {
     x_low = std::min(x_low, row.r_mean);
     x_high = std::max(x_high, row.r_mean);
     y_high = std::max(y_high, row.q);
-    by_class[row.klass].push_back(&row);
+    by_class[row.info_class].push_back(&row);
   }
   std::string svg = Text(box.x + box.width / 2, box.y - 10, "Q against R-mean", "middle", 13);
   svg += Axes(box);
@@ -118,7 +118,7 @@ std::string Scatter(const Box& box, const std::vector<ReportRow>& rows) {
   double legend_y = box.y + 4;
   std::size_t colour = 0;
   // Largest class first, so the smaller classes stay visible on top.
-  for (const auto& [klass, members] : by_class) {
+  for (const auto& [info_class, members] : by_class) {
     std::string_view fill = kPalette[colour++ % kPalette.size()];
     svg += "<g fill=\"" + std::string(fill) + "\" fill-opacity=\"0.55\">\n";
     for (const ReportRow* row : members) {
@@ -129,7 +129,7 @@ std::string Scatter(const Box& box, const std::vector<ReportRow>& rows) {
     svg += "<rect x=\"" + Num(box.x + box.width - 130) + "\" y=\"" + Num(legend_y) +
            "\" width=\"10\" height=\"10\" fill=\"" + std::string(fill) + "\"/>\n";
     svg += Text(box.x + box.width - 114, legend_y + 9,
-                "class " + std::to_string(klass) + " (" + std::to_string(members.size()) + ")",
+                "class " + std::to_string(info_class) + " (" + std::to_string(members.size()) + ")",
                 "start", 11);
     legend_y += 15;
   }

@@ -44,7 +44,7 @@ TEST(JoinResults, NamesEveryGeneAndAdjustsEachColumn) {
   ASSERT_EQ(rows.size(), 4u);
   EXPECT_EQ(rows[1].gene, "MYC");
   EXPECT_EQ(rows[1].line, 3u);
-  EXPECT_EQ(rows[1].klass, 2);
+  EXPECT_EQ(rows[1].info_class, 2);
   // p_Rmean_left 0.25 0.25 1 1: m = 4, q = 4/2 x 0.25 = 0.5 for both.
   EXPECT_EQ(rows[0].q_values[kRmeanLeft], 0.5);
   EXPECT_EQ(rows[3].q_values[kRmeanLeft], 1.0);

@@ -22,7 +22,7 @@ std::vector<ReportRow> SomeRows(std::size_t count) {
     ReportRow row;
     row.gene = testing::Numbered("g", i);
     row.line = i + 1;
-    row.klass = static_cast<std::int32_t>(1 + i % 3);
+    row.info_class = static_cast<std::int32_t>(1 + i % 3);
     row.r_mean = static_cast<double>(i) * 1.5;
     row.q = static_cast<double>((i * 7919) % 1000) * 1e4;
     for (std::size_t c = 0; c < kPValueCount; ++c) {
