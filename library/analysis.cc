@@ -42,7 +42,7 @@ void CheckRunOptions(const RunOptions& options) {
 // The checked data, laid out as the console program's loading leaves it:
 // scaled ranks, the class column S + 1 and the line numbers S + 2.
 struct Prepared {
-  DialogueParameters params;
+  AnalysisParameters params;
   RankMatrix ranks;
   StudyWeights weights;
 };
