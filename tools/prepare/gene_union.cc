@@ -25,21 +25,32 @@ void CheckStudyCount(std::size_t count) {
   }
 }
 
-UnitedGenes UniteStudies(std::span<const StudyRanks> studies, GeneOrder order) {
-  CheckStudyCount(studies.size());
-  UnitedGenes united;
-  std::set<std::string> names;
+namespace {
+
+// The studies' names, each fit to head a column of genes.tsv and none twice.
+std::vector<std::string> StudyNames(std::span<const StudyRanks> studies) {
+  std::vector<std::string> names;
+  std::set<std::string> seen;
   for (const StudyRanks& study : studies) {
     if (!IsUsableIdentifier(study.name)) {
       throw ToolError("study name \"" + study.name +
                       "\" cannot head a column (empty, or holds a tab, line end or quote)");
     }
-    if (!names.insert(study.name).second) {
+    if (!seen.insert(study.name).second) {
       throw ToolError("two studies are named \"" + study.name +
                       "\"; give distinct names with --names");
     }
-    united.study_names.push_back(study.name);
+    names.push_back(study.name);
   }
+  return names;
+}
+
+}  // namespace
+
+UnitedGenes UniteStudies(std::span<const StudyRanks> studies, GeneOrder order) {
+  CheckStudyCount(studies.size());
+  UnitedGenes united;
+  united.study_names = StudyNames(studies);
 
   // Genes ranked by at least one study, in first-seen order.
   std::unordered_map<std::string, std::size_t> index;

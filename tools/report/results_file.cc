@@ -47,10 +47,8 @@ std::vector<std::string_view> Records(std::string_view text) {
   return records;
 }
 
-}  // namespace
-
-std::vector<ResultRecord> ParseResultsFile(std::string_view text, const std::string& source) {
-  std::vector<std::string_view> records = Records(text);
+// The legend's records, compared without their trailing blanks.
+void CheckLegend(const std::vector<std::string_view>& records, const std::string& source) {
   for (std::size_t i = 0; i < kLegendRecords; ++i) {
     // Built by appending: g++ 12 at -O3 misreads " " + string as an
     // overlapping copy (-Wrestrict).
@@ -62,6 +60,41 @@ std::vector<ResultRecord> ParseResultsFile(std::string_view text, const std::str
                       std::string(TrimRight(expected)) + "\")");
     }
   }
+}
+
+// The nine fields of one record at their fixed widths; `where` names the
+// file and line for the message.
+std::array<double, 9> RecordFields(std::string_view record, const std::string& where) {
+  std::array<double, 9> values{};
+  std::size_t column = 0;
+  for (std::size_t f = 0; f < kWidths.size(); ++f) {
+    std::string_view field = record.substr(column, kWidths[f]);
+    column += kWidths[f];
+    std::string_view content = TrimBlanks(field);
+    if (!content.empty() && content.find_first_not_of('*') == std::string_view::npos) {
+      throw ToolError(where + ": the " + std::string(kFieldNames[f]) +
+                      " is asterisks (the value did not fit its field), so it is unknown");
+    }
+    std::optional<double> value = ParseDecimal(content);
+    if (!value) {
+      throw ToolError(where + ": the " + std::string(kFieldNames[f]) + " field \"" +
+                      std::string(field) + "\" is not a number");
+    }
+    bool is_p_value = f != 0 && f != 1 && f != 6;
+    if (is_p_value && !std::isnan(*value) && !(*value >= 0 && *value <= 1)) {
+      throw ToolError(where + ": the " + std::string(kFieldNames[f]) + " " + std::string(content) +
+                      " is not a P-value (0 .. 1)");
+    }
+    values[f] = *value;
+  }
+  return values;
+}
+
+}  // namespace
+
+std::vector<ResultRecord> ParseResultsFile(std::string_view text, const std::string& source) {
+  std::vector<std::string_view> records = Records(text);
+  CheckLegend(records, source);
   // With no probe the program writes one empty record.
   if (records.size() == kLegendRecords + 1 && records.back().empty()) return {};
 
@@ -74,28 +107,7 @@ std::vector<ResultRecord> ParseResultsFile(std::string_view text, const std::str
       throw ToolError(where + ": a results record has " + std::to_string(kRecordWidth) +
                       " characters, this one " + std::to_string(record.size()));
     }
-    std::array<double, 9> values{};
-    std::size_t column = 0;
-    for (std::size_t f = 0; f < kWidths.size(); ++f) {
-      std::string_view field = record.substr(column, kWidths[f]);
-      column += kWidths[f];
-      std::string_view content = TrimBlanks(field);
-      if (!content.empty() && content.find_first_not_of('*') == std::string_view::npos) {
-        throw ToolError(where + ": the " + std::string(kFieldNames[f]) +
-                        " is asterisks (the value did not fit its field), so it is unknown");
-      }
-      std::optional<double> value = ParseDecimal(content);
-      if (!value) {
-        throw ToolError(where + ": the " + std::string(kFieldNames[f]) + " field \"" +
-                        std::string(field) + "\" is not a number");
-      }
-      bool is_p_value = f != 0 && f != 1 && f != 6;
-      if (is_p_value && !std::isnan(*value) && !(*value >= 0 && *value <= 1)) {
-        throw ToolError(where + ": the " + std::string(kFieldNames[f]) + " " +
-                        std::string(content) + " is not a P-value (0 .. 1)");
-      }
-      values[f] = *value;
-    }
+    std::array<double, 9> values = RecordFields(record, where);
     double line = values[0];
     if (!(line >= 1 && line <= 499999) || line != std::floor(line)) {
       throw ToolError(where + ": line number " + std::string(TrimBlanks(record.substr(0, 7))) +
