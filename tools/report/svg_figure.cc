@@ -184,8 +184,10 @@ std::string SvgFigure(const std::vector<ReportRow>& rows) {
   for (std::size_t c = 0; c < kPValueCount; ++c) {
     for (std::size_t r = 0; r < rows.size(); ++r) column[r] = rows[r].p[c];
     // Statistic across (R-mean, R-weighted mean, Q), side down (right, left).
-    double x = 70 + 300.0 * static_cast<double>(c / 2);
-    double y = 90 + 230.0 * static_cast<double>(c % 2);
+    const std::size_t statistic = c / 2;
+    const std::size_t side = c % 2;
+    double x = 70 + 300.0 * static_cast<double>(statistic);
+    double y = 90 + 230.0 * static_cast<double>(side);
     svg += "<g>\n" + Histogram({x, y, 250, 150}, kTitles[c], column) + "</g>\n";
   }
   svg += "<g>\n" + Scatter({90, 580, 840, 300}, rows) + "</g>\n";
