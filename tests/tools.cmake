@@ -10,6 +10,7 @@ korvelan_test(korvelan_tools_test
     tools/prepare/prepare_test.cc
     tools/report/results_file_test.cc
     tools/report/report_test.cc
+    tools/report/report_page_test.cc
     tools/report/svg_figure_test.cc
   DEPS korvelan_tools_prepare korvelan_tools_report korvelan_textio EXPAT::EXPAT GTest::gmock)
 target_compile_definitions(korvelan_tools_test PRIVATE
