@@ -89,7 +89,8 @@ fs::path Sibling(const fs::path& target, const char* kind) {
 
 }  // namespace
 
-StagedDirectory::StagedDirectory(fs::path target, bool replace, std::span<const fs::path> inputs)
+StagedDirectory::StagedDirectory(const fs::path& target, bool replace,
+                                 std::span<const fs::path> inputs)
     : replace_(replace) {
   if (target.empty()) Refuse("-o needs a directory name");
   target_ = TargetPath(target);

@@ -29,7 +29,7 @@ class StagedDirectory {
   // again at Commit), is not a directory, or with `replace` holds anything
   // but kOwnFiles or one of `inputs`; kData when the temporary directory
   // cannot be made.
-  StagedDirectory(std::filesystem::path target, bool replace,
+  StagedDirectory(const std::filesystem::path& target, bool replace,
                   std::span<const std::filesystem::path> inputs = {});
   ~StagedDirectory();
   StagedDirectory(const StagedDirectory&) = delete;
