@@ -169,7 +169,7 @@ std::size_t ClassCount(const MetaResults& r) {
 // front: the study's own file when each file is one study, else the one file.
 std::string WithFile(std::string_view what, const std::vector<Study>& studies,
                      const std::vector<std::filesystem::path>& files) {
-  const std::string message = MessageLine(what);
+  std::string message = MessageLine(what);
   if (files.size() == 1) return files.front().string() + ": " + message;
   if (files.size() != studies.size()) return message;
   for (std::size_t j = 0; j < files.size(); ++j) {
