@@ -28,11 +28,12 @@
 
 namespace korvelan::tools {
 
+// The text of each file korvelan-prepare writes, named after the file.
 struct InputFiles {
-  std::string data;
-  std::string weights;
-  std::string genes;
-  std::string answers;
+  std::string data;     // data.txt: line, each study's rank, class
+  std::string weights;  // weights.txt: one weight per study
+  std::string genes;    // genes.tsv: line, gene, class, each study's rank
+  std::string answers;  // answers.txt: the answers to the console dialogue
 };
 
 // Throws ToolError unless 1 <= runs <= 2147483647 (the answer is a 32-bit
