@@ -7,7 +7,7 @@
 #include <numeric>
 #include <random>
 
-namespace korvelan::tools {
+namespace korvelan {
 namespace {
 
 const double kNaN = std::nan("");
@@ -79,4 +79,4 @@ TEST(BenjaminiHochberg, AgreesWithTheDefinitionAndIsMonotone) {
 }
 
 }  // namespace
-}  // namespace korvelan::tools
+}  // namespace korvelan
