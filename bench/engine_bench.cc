@@ -115,7 +115,7 @@ struct OneClass {
       const RankMatrix x = Ranks(n, 5, 0.2, static_cast<std::uint32_t>(rng()));
       STATS(x, Equal(5), *st, n, 5);
     }
-    DialogueParameters params;
+    AnalysisParameters params;
     params.classes = 1;
     params.probes = n;
     params.class_column = 1;

@@ -30,7 +30,7 @@ int Run(const std::string& dir, std::int32_t runs, std::int32_t seed) {
   if (::chdir(dir.c_str()) != 0) throw std::runtime_error("cannot enter " + dir);
   std::ifstream answers("answers.txt");
   korvelan::engine::oracle::Loaded d;
-  korvelan::DialogueParameters& p = d.params;
+  korvelan::AnalysisParameters& p = d.params;
   if (!(answers >> p.analysis_type >> p.studies >> p.probes >> p.classes >> p.runs) ||
       p.analysis_type != 1) {
     throw std::runtime_error("answers.txt is not that of a main analysis");

@@ -45,9 +45,9 @@ double Since(Clock::time_point t) {
   return std::chrono::duration<double>(Clock::now() - t).count();
 }
 
-korvelan::DialogueParameters ReadAnswers(const std::string& path) {
+korvelan::AnalysisParameters ReadAnswers(const std::string& path) {
   std::ifstream in(path);
-  korvelan::DialogueParameters p;
+  korvelan::AnalysisParameters p;
   if (!(in >> p.analysis_type >> p.studies >> p.probes >> p.classes >> p.runs) ||
       p.analysis_type != 1) {
     throw std::runtime_error("answers.txt is not that of a main analysis");
@@ -59,7 +59,7 @@ korvelan::DialogueParameters ReadAnswers(const std::string& path) {
 int Run(const std::string& dir, unsigned threads, std::int32_t seed) {
   namespace engine = korvelan::engine;
   if (::chdir(dir.c_str()) != 0) throw std::runtime_error("cannot enter " + dir);
-  const korvelan::DialogueParameters params = ReadAnswers("answers.txt");
+  const korvelan::AnalysisParameters params = ReadAnswers("answers.txt");
   const std::int32_t p = params.probes;
   const std::int32_t s = params.studies;
   const double bytes = static_cast<double>(std::filesystem::file_size("data.txt"));

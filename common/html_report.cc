@@ -141,7 +141,7 @@ std::string DataJson(const HtmlReportData& data) {
   }
   json += ']';
   AppendNumbers(json, "klass", genes,
-                [](const HtmlReportGene& g) { return std::to_string(g.klass); });
+                [](const HtmlReportGene& g) { return std::to_string(g.info_class); });
   AppendNumbers(json, "n", genes,
                 [](const HtmlReportGene& g) { return std::to_string(g.n_studies); });
   AppendPerStudy(json, "ranks", data, &HtmlReportGene::ranks);
@@ -152,6 +152,7 @@ std::string DataJson(const HtmlReportData& data) {
                 [&](const HtmlReportGene& g) { return statistic(g.r_wmean); });
   AppendNumbers(json, "q", genes, [&](const HtmlReportGene& g) { return statistic(g.q); });
   std::vector<double> denominators;
+  denominators.reserve(genes.size());
   for (const HtmlReportGene& g : genes) denominators.push_back(g.p_denominator);
   if (std::all_of(denominators.begin(), denominators.end(), [](double d) { return d == 0; }))
     denominators.clear();

@@ -37,7 +37,7 @@ namespace korvelan::tools {
 
 struct HtmlReportGene {
   std::string gene;
-  std::int32_t klass = 0;                 // information class
+  std::int32_t info_class = 0;            // information class
   std::int32_t n_studies = 0;             // studies that ranked it
   std::vector<double> ranks;              // per study, NaN = not ranked
   double r_mean = 0, r_wmean = 0, q = 0;  // NaN = NA

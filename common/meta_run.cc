@@ -44,7 +44,7 @@ HtmlReportGene PageGene(const MetaResults& r, std::size_t i) {
   const std::size_t studies = r.studies.size();
   HtmlReportGene g;
   g.gene = r.genes[i];
-  g.klass = r.klass[i];
+  g.info_class = r.info_class[i];
   g.n_studies = r.n_studies[i];
   for (std::size_t j = 0; j < studies; ++j) g.ranks.push_back(r.ranks[j * genes + i]);
   g.r_mean = r.r_mean[i];
@@ -190,27 +190,27 @@ int SortColumn(const RunSettings& settings) {
   return SortColumnFromWord(settings.sort_by);
 }
 
-std::string ReportPage(const StudyInput& input, const RunSettings& s, const RunPlan& plan,
-                       const MetaResults& results, const RunFacts& run) {
-  const int sort_by = SortColumn(s);
+std::string ReportPage(const StudyInput& input, const RunSettings& settings, const RunPlan& plan,
+                       const MetaResults& results, const RunFacts& facts) {
+  const int sort_by = SortColumn(settings);
   std::string inputs;
   for (const auto& f : input.parts().read.files)
     inputs += (inputs.empty() ? "" : ", ") + f.filename().string();
-  std::vector<std::pair<std::string, std::string>> facts = {
+  std::vector<std::pair<std::string, std::string>> page_facts = {
       {"inputs", inputs},
       {"input format", input.format()},
       {"absent genes", plan.absent},
       {"universe", std::to_string(results.universe)},
       {"runs", std::to_string(results.runs)},
-      {"seed", std::to_string(results.seed) + (run.seed_drawn ? " (drawn)" : "")},
-      {"P-values", s.pvalues},
-      {"min studies", std::to_string(s.min_studies)},
+      {"seed", std::to_string(results.seed) + (facts.seed_drawn ? " (drawn)" : "")},
+      {"P-values", settings.pvalues},
+      {"min studies", std::to_string(settings.min_studies)},
       {"genes analysed", std::to_string(results.genes_analysed)},
       {"sorted by", std::string(PValueName(sort_by))},
-      {"version", run.program + " " + results.version},
+      {"version", facts.program + " " + results.version},
   };
-  const tools::RunDescription about = Described(input, s, plan, results, run);
-  HtmlReportData page = PageData(results, sort_by, std::move(facts));
+  const tools::RunDescription about = Described(input, settings, plan, results, facts);
+  HtmlReportData page = PageData(results, sort_by, std::move(page_facts));
   page.legend = tools::LegendEntries(about);
   page.methods = tools::MethodsText(about);
   return tools::HtmlReport(page);

@@ -11,7 +11,7 @@
 
 namespace korvelan::driver {
 
-void Analyse(const DialogueParameters& params, RankMatrix& ranks, const StudyWeights& weights,
+void Analyse(const AnalysisParameters& params, RankMatrix& ranks, const StudyWeights& weights,
              textio::ResultsFile* results, const AnalysisOptions& options) {
   if (params.analysis_type == engine::kMainAnalysis && results == nullptr) {
     throw std::logic_error("main analysis without its results file");

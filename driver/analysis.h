@@ -32,7 +32,7 @@ struct AnalysisOptions {
 // line number); it is sorted and shuffled in place. Every ending other than
 // the normal one is thrown as textio::Termination, with each phase on the
 // call-stack listing.
-void Analyse(const DialogueParameters& params, RankMatrix& ranks, const StudyWeights& weights,
+void Analyse(const AnalysisParameters& params, RankMatrix& ranks, const StudyWeights& weights,
              textio::ResultsFile* results, const AnalysisOptions& options);
 
 }  // namespace korvelan::driver

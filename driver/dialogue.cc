@@ -59,7 +59,7 @@ void Ask(textio::ListReader& console, const Question& q, std::int32_t& parameter
 
 // S, P and M, asked alike by both analyses; the class column follows from
 // the accepted number of studies.
-void AskCounts(textio::ListReader& console, const Question& studies, DialogueParameters& p) {
+void AskCounts(textio::ListReader& console, const Question& studies, AnalysisParameters& p) {
   Ask(console, studies, p.studies);
   p.class_column = p.studies + 1;
   Ask(console, kProbes, p.probes);
@@ -99,9 +99,9 @@ const std::array<std::string_view, kBannerLines>& BannerTexts() {
   return kBanner;
 }
 
-DialogueParameters RunDialogue(textio::ListReader& console) {
+AnalysisParameters RunDialogue(textio::ListReader& console) {
   textio::PhaseScope scope("Dialogue");
-  DialogueParameters p;
+  AnalysisParameters p;
   // The banner's last line is the prompt of the analysis-type question.
   for (std::string_view line : BannerTexts()) textio::ConsoleWrite(line);
   ReadAndEcho(console, "The type of analysis is", p.analysis_type);

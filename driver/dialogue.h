@@ -34,7 +34,7 @@ const std::array<std::string_view, kBannerLines>& BannerTexts();
 // there: zero at a question's first asking, the refused value (echoed and
 // refused again) after a refusal. The class column is S + 1 of the
 // accepted S.
-DialogueParameters RunDialogue(textio::ListReader& console);
+AnalysisParameters RunDialogue(textio::ListReader& console);
 
 }  // namespace korvelan::driver
 

@@ -134,7 +134,7 @@ void StoreLineNumbers(RankMatrix& ranks, std::int32_t probes, std::int32_t studi
   }
 }
 
-LoadedInputs LoadInputs(const DialogueParameters& params, unsigned threads) {
+LoadedInputs LoadInputs(const AnalysisParameters& params, unsigned threads) {
   textio::PhaseScope scope("Loading");
   const std::int32_t p = params.probes;
   const std::int32_t s = params.studies;

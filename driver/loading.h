@@ -35,7 +35,7 @@ struct LoadedInputs {
 // 3) if the analysis type is 1, store the line numbers. "data.txt" is read,
 // and the studies counted and scaled, on `threads` threads (the results are
 // the same for every number).
-LoadedInputs LoadInputs(const DialogueParameters& params, unsigned threads = 1);
+LoadedInputs LoadInputs(const AnalysisParameters& params, unsigned threads = 1);
 
 // The steps, on P probes and S studies as answered (any values: negative
 // counts read and touch nothing, except as the steps' own indices demand).

@@ -30,7 +30,7 @@ void Run(const Options& options) {
   korvelan::textio::ListReader console(korvelan::textio::FileDescriptorSource(0),
                                        korvelan::textio::kConsoleInputUnit,
                                        std::string(korvelan::textio::kConsoleInputName));
-  const korvelan::DialogueParameters params = korvelan::driver::RunDialogue(console);
+  const korvelan::AnalysisParameters params = korvelan::driver::RunDialogue(console);
   korvelan::driver::LoadedInputs inputs = korvelan::driver::LoadInputs(params, options.threads);
   korvelan::driver::AnalysisOptions analysis;
   analysis.initial_seed = options.seed;

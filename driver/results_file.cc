@@ -16,7 +16,7 @@ using engine::ExceedanceCounter;
 using engine::kQ;
 using engine::kRmean;
 using engine::kRwmean;
-using engine::PValues;
+using engine::SidedPValues;
 using engine::Statistics;
 using engine::WorkerPool;
 
@@ -89,7 +89,7 @@ void WriteAll(textio::ResultsFile& file, const RankMatrix& ranks, std::int32_t l
   file.EndAndClose();
 }
 
-auto FromArrays(const PValues& p) {
+auto FromArrays(const SidedPValues& p) {
   return [&p](int s, bool right, std::int32_t i) {
     return right ? p.right[s].Get(i) : p.left[s].Get(i);
   };
@@ -102,13 +102,13 @@ auto FromCounter(const ExceedanceCounter& c) {
 }  // namespace
 
 void AppendResultRecords(std::string& out, const RankMatrix& ranks, std::int32_t line_column,
-                         const Statistics& observed, const PValues& p, std::int32_t first,
+                         const Statistics& observed, const SidedPValues& p, std::int32_t first,
                          std::int32_t last) {
   AppendRecords(out, ranks, line_column, observed, FromArrays(p), first, last);
 }
 
 void WriteResultsFile(textio::ResultsFile& file, const RankMatrix& ranks, std::int32_t line_column,
-                      const Statistics& observed, const PValues& pvalues, std::int32_t probes,
+                      const Statistics& observed, const SidedPValues& pvalues, std::int32_t probes,
                       unsigned threads) {
   WriteAll(file, ranks, line_column, observed, FromArrays(pvalues), probes, threads);
 }

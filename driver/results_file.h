@@ -26,7 +26,7 @@ namespace korvelan::driver {
 // Appends the data records of rows first .. last (1-based, within the
 // stored rows) to `out`; `line_column` is the line-number column S + 2.
 void AppendResultRecords(std::string& out, const RankMatrix& ranks, std::int32_t line_column,
-                         const engine::Statistics& observed, const engine::PValues& pvalues,
+                         const engine::Statistics& observed, const engine::SidedPValues& pvalues,
                          std::int32_t first, std::int32_t last);
 
 // Writes the whole results file and ends and closes it: BeginWriting, the
@@ -37,7 +37,7 @@ void AppendResultRecords(std::string& out, const RankMatrix& ranks, std::int32_t
 // formatted on `threads` threads (the text is the same for every number)
 // and written by the calling thread.
 void WriteResultsFile(textio::ResultsFile& file, const RankMatrix& ranks, std::int32_t line_column,
-                      const engine::Statistics& observed, const engine::PValues& pvalues,
+                      const engine::Statistics& observed, const engine::SidedPValues& pvalues,
                       std::int32_t probes, unsigned threads = 1);
 
 // The same with the P-values taken from the counter chunk by chunk, so that

@@ -10,7 +10,7 @@ namespace {
 
 // The sort has accepted the class column, so S lies in 0 .. 99; the loaded
 // matrix must then hold the P rows and S + 2 columns the parameters announce.
-void CheckLoadedShape(const DialogueParameters& params, const RankMatrix& ranks) {
+void CheckLoadedShape(const AnalysisParameters& params, const RankMatrix& ranks) {
   if (params.probes > 0 && (ranks.rows() < params.probes || ranks.cols() < params.studies + 2)) {
     throw std::logic_error("rank matrix smaller than the analysis's counts");
   }
@@ -33,7 +33,7 @@ class Phase {
 
 }  // namespace
 
-AnalysisOutcome RunAnalysis(const DialogueParameters& params, RankMatrix& ranks,
+AnalysisOutcome RunAnalysis(const AnalysisParameters& params, RankMatrix& ranks,
                             const StudyWeights& weights, const AnalysisSetup& setup,
                             const AnalysisHooks& hooks) {
   const bool main_analysis = params.analysis_type == kMainAnalysis;

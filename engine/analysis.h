@@ -71,7 +71,7 @@ struct AnalysisOutcome {
 // 1 when its limit is too large; a stop requested through hooks.runs.stop
 // throws Cancelled; every other early end is a textio::Termination (161,
 // 41, and with kReported the console program's checks).
-AnalysisOutcome RunAnalysis(const DialogueParameters& params, RankMatrix& ranks,
+AnalysisOutcome RunAnalysis(const AnalysisParameters& params, RankMatrix& ranks,
                             const StudyWeights& weights, const AnalysisSetup& setup,
                             const AnalysisHooks& hooks = {});
 

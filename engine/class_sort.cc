@@ -25,7 +25,7 @@ bool IntegerPartWithin(float v, std::int64_t low) {
 
 }  // namespace
 
-void CheckClassesWithinLimit(const DialogueParameters& params, const RankMatrix& ranks) {
+void CheckClassesWithinLimit(const AnalysisParameters& params, const RankMatrix& ranks) {
   const std::int32_t column = params.class_column;
   if (column < 1 || column > kMaxColumns) return;
   const std::int64_t low = std::max<std::int64_t>(std::int64_t{params.classes} + 1, 1);
@@ -101,11 +101,11 @@ void ClassSort(std::int32_t class_column, RankMatrix& ranks, SortChecks checks, 
   threads.ForEach(static_cast<std::size_t>(ranks.cols() > 0 ? ranks.cols() : 0), move);
 }
 
-void ClassSort(const DialogueParameters& params, RankMatrix& ranks) {
+void ClassSort(const AnalysisParameters& params, RankMatrix& ranks) {
   ClassSort(params.class_column, ranks, SortChecks::kReported, nullptr);
 }
 
-ClassRanges ComputeClassRanges(const DialogueParameters& params, const RankMatrix& ranks) {
+ClassRanges ComputeClassRanges(const AnalysisParameters& params, const RankMatrix& ranks) {
   const std::int32_t m = params.classes;
   ClassRanges ranges{RowArray<std::int32_t>(m, kMaxClasses), RowArray<std::int32_t>(m, kMaxClasses)};
   std::vector<std::int32_t> count =

@@ -27,7 +27,7 @@ namespace korvelan::engine {
 // here; they are the array-bounds condition of ComputeClassRanges. Nothing
 // is checked when the class column lies outside the matrix's 1 .. 100 (the
 // class sort refuses that column itself).
-void CheckClassesWithinLimit(const DialogueParameters& params, const RankMatrix& ranks);
+void CheckClassesWithinLimit(const AnalysisParameters& params, const RankMatrix& ranks);
 
 // How the class sort treats a class column outside 1 .. 100.
 enum class SortChecks {
@@ -59,8 +59,9 @@ std::vector<std::int32_t> ClassSortOrder(std::int32_t class_column, const RankMa
 // columns are moved on its threads.
 void ClassSort(std::int32_t class_column, RankMatrix& ranks, SortChecks checks,
                WorkerPool* pool = nullptr);
-// The console program's call: the class column the dialogue computed.
-void ClassSort(const DialogueParameters& params, RankMatrix& ranks);
+// The class column the parameters carry (the dialogue's, for the console
+// program).
+void ClassSort(const AnalysisParameters& params, RankMatrix& ranks);
 
 // Class first row and class last row of classes 1 .. M (stored), zero for
 // classes M + 1 .. 500000; 161 outside 1 .. 500000. Empty classes have
@@ -74,7 +75,7 @@ struct ClassRanges {
 // (integer part by truncation; below 1, above 500000 or NaN: condition 161)
 // and accumulates the ranges from class M downwards, so class M occupies
 // the first rows and class 1 ends at row P. A failed allocation is 41.
-ClassRanges ComputeClassRanges(const DialogueParameters& params, const RankMatrix& ranks);
+ClassRanges ComputeClassRanges(const AnalysisParameters& params, const RankMatrix& ranks);
 
 }  // namespace korvelan::engine
 

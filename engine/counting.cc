@@ -442,8 +442,8 @@ double ExceedanceCounter::PValue(int statistic, bool right_side, std::int32_t ro
   return static_cast<double>(count) / total;
 }
 
-PValues ExceedanceCounter::Finish() const {
-  PValues p;
+SidedPValues ExceedanceCounter::Finish() const {
+  SidedPValues p;
   for (int s = 0; s < kStatistics; ++s) {
     p.right[s] = RowArray<double>(probes_);
     p.left[s] = RowArray<double>(probes_);

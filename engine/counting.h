@@ -63,8 +63,9 @@ namespace korvelan::engine {
 enum Statistic : int { kRmean = 0, kRwmean = 1, kQ = 2 };
 inline constexpr int kStatistics = 3;
 
-// Right- and left-sided P-values per statistic, rows 1 .. P.
-struct PValues {
+// Right- and left-sided P-values per statistic, rows 1 .. P (the library's
+// korvelan::PValues is something else: how a P-value is estimated).
+struct SidedPValues {
   std::array<RowArray<double>, kStatistics> right;
   std::array<RowArray<double>, kStatistics> left;
 };
@@ -115,7 +116,7 @@ class ExceedanceCounter {
   // std::logic_error when runs were counted since the last Settle().
   double PValue(int statistic, bool right, std::int32_t row) const;
   // All of them at once.
-  PValues Finish() const;
+  SidedPValues Finish() const;
 
   // The counts of row 1 .. P and the comparison total of class 1 .. M.
   std::int64_t right(int statistic, std::int32_t row) const;

@@ -1,6 +1,7 @@
-// The engine's data model: the parameters of an analysis (as the console
-// dialogue sets them), the rank matrix and the study weights. The console
-// program loads its files into these; the library fills them from memory.
+// The engine's data model: the parameters of an analysis (the console
+// program takes them from its dialogue, the library from its caller), the
+// rank matrix and the study weights. The console program loads its files
+// into these; the library fills them from memory.
 //
 // The program's fixed capacities (500000 rows, 100 columns, 500000 classes)
 // are kept as bounds, not as storage: memory grows with the data, while
@@ -24,8 +25,9 @@ inline constexpr std::int32_t kMaxColumns = 100;     // rank-matrix columns
 inline constexpr std::int32_t kMaxClasses = 500000;  // information classes
 inline constexpr float kMissing = -99.0f;            // rank not given
 
-// Answers of the dialogue; zero until the dialogue sets them.
-struct DialogueParameters {
+// What one analysis is asked to do and on what shape of data; zero until
+// set (by the console program's dialogue or by the library).
+struct AnalysisParameters {
   std::int32_t analysis_type = 0;  // 1 main, 0 restricted, else neither
   std::int32_t studies = 0;        // S
   std::int32_t probes = 0;         // P

@@ -238,7 +238,7 @@ bool DrawAhead(const RunDivision& division, unsigned threads, std::int32_t p, st
 // another core is fetched from its cache a line at a time.
 class RunLoop {
  public:
-  RunLoop(const DialogueParameters& params, RankMatrix& ranks, const StudyWeights& weights,
+  RunLoop(const AnalysisParameters& params, RankMatrix& ranks, const StudyWeights& weights,
           WorkerPool& pool, const RunDivision& division, const std::stop_token& stop)
       : ranks_(ranks),
         weights_(weights),
@@ -332,7 +332,7 @@ class RunLoop {
 
 }  // namespace
 
-void PermutationRuns(const DialogueParameters& params, RankMatrix& ranks,
+void PermutationRuns(const AnalysisParameters& params, RankMatrix& ranks,
                      const StudyWeights& weights, DrawStream& draws, Statistics& run,
                      const RunHooks& hooks, WorkerPool& pool, ExceedanceCounter* counter,
                      const RunDivision& division) {
@@ -362,7 +362,7 @@ void PermutationRuns(const DialogueParameters& params, RankMatrix& ranks,
   if (hooks.after_runs) hooks.after_runs();
 }
 
-void PermutationRuns(const DialogueParameters& params, RankMatrix& ranks,
+void PermutationRuns(const AnalysisParameters& params, RankMatrix& ranks,
                      const StudyWeights& weights, DrawStream& draws, Statistics& run,
                      const RunHooks& hooks, unsigned threads) {
   WorkerPool pool(threads);

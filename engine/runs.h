@@ -163,13 +163,13 @@ class Cancelled : public std::exception {
 // and the counts are settled before after_runs(). Nothing of this shows
 // outside: the counts are those of counting each run at its end, and when
 // the loop returns `run` holds the last run's statistics.
-void PermutationRuns(const DialogueParameters& params, RankMatrix& ranks,
+void PermutationRuns(const AnalysisParameters& params, RankMatrix& ranks,
                      const StudyWeights& weights, DrawStream& draws, Statistics& run,
                      const RunHooks& hooks, WorkerPool& pool, ExceedanceCounter* counter = nullptr,
                      const RunDivision& division = {});
 
 // The same on a pool of `threads` threads of its own.
-void PermutationRuns(const DialogueParameters& params, RankMatrix& ranks,
+void PermutationRuns(const AnalysisParameters& params, RankMatrix& ranks,
                      const StudyWeights& weights, DrawStream& draws, Statistics& run,
                      const RunHooks& hooks, unsigned threads = 1);
 

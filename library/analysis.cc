@@ -42,7 +42,7 @@ void CheckRunOptions(const RunOptions& options) {
 // The checked data, laid out as the console program's loading leaves it:
 // scaled ranks, the class column S + 1 and the line numbers S + 2.
 struct Prepared {
-  DialogueParameters params;
+  AnalysisParameters params;
   RankMatrix ranks;
   StudyWeights weights;
 };
@@ -93,7 +93,7 @@ Prepared Prepare(const Input& in, std::int32_t analysis_type, std::int32_t runs)
     }
   }
   std::int32_t largest = 0;
-  float* klass = p.ranks.column(s + 1);
+  float* info_class = p.ranks.column(s + 1);
   for (std::size_t i = 0; i < genes; ++i) {
     std::int32_t k = ranked[i];
     if (!in.classes.empty()) {
@@ -107,7 +107,7 @@ Prepared Prepare(const Input& in, std::int32_t analysis_type, std::int32_t runs)
               " is ranked by no study, so it has no information class; leave it out or "
               "give classes");
     }
-    klass[i] = static_cast<float>(k);
+    info_class[i] = static_cast<float>(k);
     largest = std::max(largest, k);
   }
   for (std::size_t j = 0; j < studies; ++j) {
@@ -187,17 +187,17 @@ Results Analyze(const Input& input, const RunOptions& options) {
     results.classes = p.params.classes;
     results.genes.resize(static_cast<std::size_t>(input.genes));
     const std::int32_t s = p.params.studies;
-    const float* klass = p.ranks.column(s + 1);
+    const float* info_class = p.ranks.column(s + 1);
     const float* line = p.ranks.column(s + 2);
     for (std::int32_t row = 1; row <= input.genes; ++row) {
       const auto r = static_cast<std::size_t>(row - 1);
       GeneResult& g = results.genes[static_cast<std::size_t>(line[r]) - 1];
-      g.klass = static_cast<std::int32_t>(klass[r]);
+      g.info_class = static_cast<std::int32_t>(info_class[r]);
       g.row = row;
       g.r_mean = out.observed.rmean.span()[r];
       g.r_wmean = out.observed.rwmean.span()[r];
       g.q = out.observed.q.span()[r];
-      g.total = counter.total(g.klass);
+      g.total = counter.total(g.info_class);
       for (int t = 0; t < kPValues; ++t) {
         const int stat = kStatisticOf[t];
         g.count[static_cast<std::size_t>(t)] =
@@ -221,8 +221,8 @@ RestrictedResult AnalyzeRestricted(const Input& input, const RestrictedQuery& qu
               std::to_string(input.genes) + " genes");
     }
     const std::int32_t s = p.params.studies;
-    const float* klass = p.ranks.column(s + 1);
-    const std::int32_t own = static_cast<std::int32_t>(klass[query.gene]);
+    const float* info_class = p.ranks.column(s + 1);
+    const std::int32_t own = static_cast<std::int32_t>(info_class[query.gene]);
     const std::int32_t reference = query.reference_class == 0 ? own : query.reference_class;
     if (reference < 1 || reference > p.params.classes) {
       Invalid("the reference class must be from 1 to " + std::to_string(p.params.classes) +

@@ -232,7 +232,7 @@ std::array<double, kPValues> PValuesOf(const GeneResult& g, bool has_q, PValues 
 
 void FillResults(const Matrix& m, const Results& out, const MetaOptions& options, MetaResults& r) {
   const std::size_t genes = r.genes.size();
-  r.klass.assign(genes, 0);
+  r.info_class.assign(genes, 0);
   r.r_mean.assign(genes, kNaN);
   r.r_wmean.assign(genes, kNaN);
   r.q.assign(genes, kNaN);
@@ -250,11 +250,11 @@ void FillResults(const Matrix& m, const Results& out, const MetaOptions& options
     const bool has_name = k < m.named.size();
     const std::size_t i = has_name ? m.named[k] : genes + (k - m.named.size());
     // With one rank Q is 0 by construction and says nothing.
-    const bool has_q = has_name ? m.measured[i] >= 2 : g.klass >= 2;
+    const bool has_q = has_name ? m.measured[i] >= 2 : g.info_class >= 2;
     const std::array<double, kPValues> gp = PValuesOf(g, has_q, options.pvalues);
     for (std::size_t t = 0; t < kPValues; ++t) p[t][i] = gp[t];
     if (!has_name) continue;
-    r.klass[i] = g.klass;
+    r.info_class[i] = g.info_class;
     r.r_mean[i] = g.r_mean;
     r.r_wmean[i] = g.r_wmean;
     r.total[i] = g.total;

@@ -1,7 +1,6 @@
 # The shared readers and writers (common/): tables, rankings, the study
 # sheet, korvelan-meta's input shapes, the page, and the public entry
-# points of korvelan/inputs.h. The five-study tables are tools/data's; some
-# cases drive korvelan-meta or korvelan-report in-process, hence the tools.
+# points of korvelan/inputs.h. The five-study tables are tools/data's.
 korvelan_test(korvelan_common_test
   SOURCES
     common/file_io_test.cc
@@ -16,7 +15,7 @@ korvelan_test(korvelan_common_test
     common/meta_tables_test.cc
     common/meta_sheet_test.cc
     common/inputs_test.cc
-  DEPS korvelan_tools korvelan_textio GTest::gmock)
+  DEPS korvelan_common korvelan_textio GTest::gmock)
 target_compile_definitions(korvelan_common_test PRIVATE
   KORVELAN_TOOLS_TEST_DATA="${CMAKE_CURRENT_SOURCE_DIR}/tools/data"
   KORVELAN_REPORT_PAGE_DIR="${PROJECT_SOURCE_DIR}/common/report_page")

@@ -9,7 +9,7 @@ add_dependencies(library_test korvelan)
 
 # The meta-analysis layer (korvelan/meta.h), table-driven.
 korvelan_test(library_meta_test
-  SOURCES library/meta_test.cc
+  SOURCES library/meta_test.cc library/bh_test.cc
   DEPS korvelan::korvelan)
 
 # Top-k lists over their universes, mixed with full tables.

@@ -5,14 +5,14 @@ find_package(EXPAT REQUIRED)
 
 korvelan_test(korvelan_tools_test
   SOURCES
-    tools/gene_union_test.cc
-    tools/input_files_test.cc
-    tools/prepare_test.cc
-    tools/results_file_test.cc
-    tools/bh_test.cc
-    tools/report_test.cc
-    tools/svg_figure_test.cc
-  DEPS korvelan_tools korvelan_textio EXPAT::EXPAT GTest::gmock)
+    tools/prepare/gene_union_test.cc
+    tools/prepare/input_files_test.cc
+    tools/prepare/prepare_test.cc
+    tools/report/results_file_test.cc
+    tools/report/report_test.cc
+    tools/report/report_page_test.cc
+    tools/report/svg_figure_test.cc
+  DEPS korvelan_tools_prepare korvelan_tools_report korvelan_textio EXPAT::EXPAT GTest::gmock)
 target_compile_definitions(korvelan_tools_test PRIVATE
   KORVELAN_TOOLS_TEST_DATA="${CMAKE_CURRENT_SOURCE_DIR}/tools/data")
 

@@ -105,7 +105,7 @@ enum PValueIndex : int {
 inline constexpr int kPValues = 6;
 
 struct GeneResult {
-  std::int32_t klass = 0;  // information class
+  std::int32_t info_class = 0;  // information class
   // The gene's row in class-sorted order, 1-based: its record's position in
   // the console program's output.txt, and the gene id its restricted
   // analysis asks for.

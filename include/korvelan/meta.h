@@ -175,7 +175,7 @@ struct MetaResults {
   // scale; NaN where it has none.
   std::vector<double> ranks;
   std::vector<bool> analysed;  // took part in the runs (min_studies)
-  std::vector<std::int32_t> klass;
+  std::vector<std::int32_t> info_class;
   std::vector<double> r_mean, r_wmean, q;              // observed, single precision widened
   std::array<std::vector<double>, kPValues> p;         // PValueIndex order
   std::array<std::vector<double>, kPValues> q_values;  // BH of each p column

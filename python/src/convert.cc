@@ -94,7 +94,7 @@ py::dict ResultsToPython(const korvelan::MetaResults& r, int sort_by) {
     if (name == "n_studies") {
       add(name, Gather<std::int64_t>(r.n_studies, order));
     } else if (name == "class") {
-      add(name, Gather<std::int64_t>(r.klass, order));
+      add(name, Gather<std::int64_t>(r.info_class, order));
     } else if (name == "R_mean") {
       add(name, Gather<double>(r.r_mean, order));
     } else if (name == "R_wmean") {

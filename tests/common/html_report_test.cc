@@ -10,8 +10,6 @@
 #include <sstream>
 
 #include "tests/tools/test_support.h"
-#include "tools/command_line.h"
-#include "tools/report.h"
 #include "korvelan/meta.h"
 
 namespace korvelan::tools {
@@ -80,7 +78,7 @@ HtmlReportData TwoGenes() {
   data.study_sizes = {2, 1};
   HtmlReportGene first;
   first.gene = "</script><!--";
-  first.klass = 2;
+  first.info_class = 2;
   first.n_studies = 2;
   first.ranks = {1, 2.5};
   first.r_mean = 1.75;
@@ -90,7 +88,7 @@ HtmlReportData TwoGenes() {
   first.q_values = {0.5, 1, kNaN, kNaN, 1, 1};
   HtmlReportGene second = first;
   second.gene = "B";
-  second.klass = 1;
+  second.info_class = 1;
   second.n_studies = 1;
   second.ranks = {2};  // one short: the second study shows "not ranked"
   data.genes = {first, second};
@@ -247,7 +245,7 @@ HtmlReportData MetaSizedPage(std::size_t genes, bool fold_changes) {
   for (std::size_t i = 0; i < genes; ++i) {
     HtmlReportGene g;
     g.gene = "GENE" + std::to_string(i);
-    g.klass = g.n_studies = 5;
+    g.info_class = g.n_studies = 5;
     for (int s = 0; s < 5; ++s)
       g.ranks.push_back(static_cast<double>(random() % (2 * genes) + 2) / 2);
     g.r_mean = static_cast<float>(static_cast<double>(random() % 1000000) / 999983.0);
@@ -319,76 +317,6 @@ TEST(HtmlReport, CarriesThePageFilesByteForByteAndNothingFromOutside) {
     SCOPED_TRACE(remote);
     EXPECT_EQ(rest.find(remote), std::string::npos);
   }
-}
-
-TEST(PageData, RanksFromGenesTsvStudySizesAndRowOrder) {
-  const GeneKey key = ParseGenesFile(
-      "line\tgene\tclass\tS1\tS2\n1\tA\t2\t1\t2.5\n2\tB\t1\t-99\t1\n3\tC\t1\t2\t-99\n", "g");
-  std::vector<ReportRow> rows(3);
-  for (std::size_t i = 0; i < 3; ++i) {
-    rows[i].line = 3 - i;  // the table's order: C, B, A
-    rows[i].gene = key.genes[2 - i];
-    rows[i].klass = key.classes[2 - i];
-    rows[i].r_mean = static_cast<double>(i);
-  }
-  const HtmlReportData data = PageData(rows, key, {{"seed", "1"}});
-  EXPECT_EQ(data.studies, (std::vector<std::string>{"S1", "S2"}));
-  EXPECT_EQ(data.study_sizes, (std::vector<std::int64_t>{2, 2}));
-  ASSERT_EQ(data.genes.size(), 3u);
-  EXPECT_EQ(data.genes[0].gene, "C");
-  EXPECT_EQ(data.genes[0].ranks[0], 2);
-  EXPECT_TRUE(std::isnan(data.genes[0].ranks[1]));
-  EXPECT_EQ(data.genes[0].n_studies, 1);
-  EXPECT_EQ(data.genes[2].gene, "A");
-  EXPECT_EQ(data.genes[2].ranks, (std::vector<double>{1, 2.5}));
-  EXPECT_EQ(data.genes[2].n_studies, 2);
-  EXPECT_TRUE(std::isnan(data.genes[2].r_wmean));
-  EXPECT_EQ(data.facts.front().first, "seed");
-}
-
-TEST(ReportMain, WritesThePageWithRunsAndSeedInItsSummary) {
-  ScratchDirectory scratch;
-  WriteText(scratch.path() / "output.txt",
-            ResultsLegend() + ResultsRecord(1, 1.5, {0.5, 0.25, 0.5, 0.25, 0.75, 0.5}, 0.5) +
-                ResultsRecord(2, 2, {1, 1, 1, 1, 1, 1}, 0));
-  WriteText(scratch.path() / "genes.tsv",
-            "line\tgene\tclass\tS1\tS2\n1\tA\t2\t1\t2\n2\tB\t1\t2\t-99\n");
-  WriteText(scratch.path() / "answers.txt", "1\n2\n2\n2\n250\n");
-  std::ostringstream out;
-  std::ostringstream err;
-  const std::filesystem::path html = scratch.path() / "report.html";
-  std::vector<std::string> args = {scratch.path().string(), "--html", html.string(), "--seed",
-                                   "4711"};
-  ASSERT_EQ(ReportMain(args, out, err), 0) << err.str();
-  EXPECT_THAT(out.str(), HasSubstr("page: " + html.string()));
-  const std::string block = DataBlock(ReadText(html));
-  EXPECT_THAT(block, HasSubstr("[\"runs\",\"250\"],[\"seed\",\"4711\"]"));
-  EXPECT_THAT(block, HasSubstr("\"gene\":[\"A\",\"B\"]"));
-  EXPECT_THAT(block, HasSubstr("\"ranks\":[1,2,2,null]"));
-
-  // Without answers.txt the runs are unknown; a seed out of range is refused.
-  std::filesystem::remove(scratch.path() / "answers.txt");
-  args = {scratch.path().string(), "--html", html.string()};
-  ASSERT_EQ(ReportMain(args, out, err), 0) << err.str();
-  EXPECT_THAT(DataBlock(ReadText(html)),
-              HasSubstr("[\"runs\",\"not recorded\"],[\"seed\",\"not recorded\"]"));
-  args = {scratch.path().string(), "--html", html.string(), "--seed", "0"};
-  EXPECT_EQ(ReportMain(args, out, err), 2);
-}
-
-TEST(ReportMain, APageThatCannotBeWrittenLeavesTheTableAsItWas) {
-  ScratchDirectory scratch;
-  WriteText(scratch.path() / "output.txt",
-            ResultsLegend() + ResultsRecord(1, 1.5, {0.5, 0.25, 0.5, 0.25, 0.75, 0.5}, 0.5));
-  WriteText(scratch.path() / "genes.tsv", "line\tgene\tclass\tS1\n1\tA\t1\t1\n");
-  WriteText(scratch.path() / "results.tsv", "old");
-  std::ostringstream out;
-  std::ostringstream err;
-  std::vector<std::string> args = {scratch.path().string(), "--html",
-                                   (scratch.path() / "missing" / "report.html").string()};
-  EXPECT_EQ(ReportMain(args, out, err), 1);
-  EXPECT_THAT(err.str(), HasSubstr("report.html"));
-  EXPECT_EQ(ReadText(scratch.path() / "results.tsv"), "old");
 }
 
 }  // namespace

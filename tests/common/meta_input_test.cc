@@ -1,6 +1,5 @@
 // korvelan-meta's readers (shape detection, the four single-text parsers
-// and their refusals), the staged output directory, SHA-256 and the
-// progress line.
+// and their refusals) and SHA-256.
 #include "common/meta_input.h"
 
 #include <gtest/gtest.h>
@@ -11,9 +10,6 @@
 
 #include "tests/tools/test_support.h"
 #include "korvelan/version.h"
-#include "tools/meta_command.h"
-#include "tools/meta_progress.h"
-#include "tools/output_dir.h"
 #include "common/sha256.h"
 #include "common/tool_error.h"
 
@@ -151,88 +147,9 @@ TEST(MetaInputFiles, TablesRankedAsPrepareRanksThem) {
   EXPECT_THROW(ReadMetaInput({dir.path() / "s1.tsv", dir.path() / "s2.csv"}, o), ToolError);
 }
 
-TEST(MetaHelpers, Sha256AndProgressLine) {
+TEST(Sha256, KnownDigests) {
   EXPECT_EQ(Sha256Hex("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
   EXPECT_EQ(Sha256Hex(""), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
-  EXPECT_EQ(ProgressLine(0, 10, std::chrono::milliseconds(0)),
-            "[..............................] 0/10 runs, 0:00 elapsed");
-  EXPECT_EQ(ProgressLine(5, 10, std::chrono::milliseconds(65500)),
-            "[###############...............] 5/10 runs, 1:05 elapsed, 1:06 remaining");
-  EXPECT_EQ(ClockText(3600 * 2 + 3 * 60 + 4), "2:03:04");
-}
-
-TEST(StagedDirectory, AppearsWholeOrNotAtAll) {
-  ScratchDirectory dir;
-  const auto target = dir.path() / "out";
-  {
-    StagedDirectory staged(target, false);
-    staged.Write("results.tsv", "one");
-    EXPECT_FALSE(std::filesystem::exists(target));
-  }  // not committed: nothing left behind
-  EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
-  {
-    StagedDirectory staged(target, false);
-    staged.Write("results.tsv", "one");
-    staged.Write("run.json", "{}");
-    staged.Commit();
-  }
-  EXPECT_EQ(ReadText(target / "results.tsv"), "one");
-  EXPECT_THROW(StagedDirectory(target, false), ToolError);
-  {
-    StagedDirectory staged(target, true);
-    staged.Write("results.tsv", "two");
-    staged.Commit();
-  }
-  EXPECT_FALSE(std::filesystem::exists(target / "run.json"));
-  EXPECT_EQ(ReadText(target / "results.tsv"), "two");
-  std::size_t entries = 0;
-  for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir.path())) ++entries;
-  EXPECT_EQ(entries, 1u);
-  // A file of someone else's in the directory stops the replacement.
-  { std::ofstream(target / "notes.txt") << "mine"; }
-  EXPECT_THROW(StagedDirectory(target, true), ToolError);
-  EXPECT_EQ(ReadText(target / "notes.txt"), "mine");
-}
-
-TEST(MetaCommandLine, VersionHelpAndUsageErrors) {
-  struct Case {
-    std::vector<std::string> args;
-    int status;
-    std::string out;  // a part of standard output
-    std::string err;  // a part of standard error
-  };
-  const std::vector<Case> cases = {
-      {{"--version"}, 0, std::string("korvelan-meta (KORVELAN) ") + kVersion + "\n", ""},
-      {{"--help"}, 0, "--absent", ""},
-      {{"a", "b"}, 2, "", "korvelan-meta: --out is required"},
-      {{"a", "b", "-o", "d", "--pvalue", "p", "--statistic", "t"},
-       2,
-       "",
-       "give at most one of --pvalue and --statistic"},
-      {{"a", "b", "-o", "d", "--sign-by", "lfc"}, 2, "", "--sign-by needs --pvalue"},
-      {{"a", "b", "-o", "d", "--seed", "0"}, 2, "", "--seed"},
-      {{"a", "b", "-o", "d", "--absent", "ignore"}, 2, "", "--absent"},
-      {{"a", "b", "-o", "d", "--min-studies", "0"}, 2, "", "--min-studies"},
-      {{"-o", "d"}, 2, "", "give input files or --studies SHEET"},
-      {{"a", "-o", "d", "--studies", "s.tsv"}, 2, "", "give input files or --studies SHEET"},
-      {{"-o", "d", "--studies", "s.tsv", "--weights", "1,2"},
-       2,
-       "",
-       "weights go in the sheet's weight column"},
-  };
-  for (const Case& c : cases) {
-    std::ostringstream out, err;
-    EXPECT_EQ(MetaMain(c.args, out, err, MetaTerminal{}), c.status) << c.args.front() << err.str();
-    EXPECT_NE(out.str().find(c.out), std::string::npos) << c.args.front() << ": " << out.str();
-    EXPECT_NE(err.str().find(c.err), std::string::npos) << c.args.front() << ": " << err.str();
-  }
-  std::ostringstream help, ignored;
-  MetaMain(std::vector<std::string>{"--help"}, help, ignored, MetaTerminal{});
-  for (const char* option :
-       {"--input-format", "--studies", "--universe", "--duplicates", "--min-studies", "--pvalues",
-        "--runs", "--seed", "--threads", "--weights", "--top", "--quiet", "--force"}) {
-    EXPECT_NE(help.str().find(option), std::string::npos) << option;
-  }
 }
 
 }  // namespace

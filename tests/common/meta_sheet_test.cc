@@ -80,11 +80,11 @@ TEST(MetaSheet, TablesWithOneCutToATopListKeepTheirGenesInTheirClasses) {
   with_settings.study_settings = cut.settings;
   const MetaResults a = RunMeta(full.studies, FewRuns());
   const MetaResults b = RunMeta(cut.studies, with_settings);
-  std::map<std::string, std::int32_t> klass;
-  for (std::size_t i = 0; i < a.genes.size(); ++i) klass[a.genes[i]] = a.klass[i];
+  std::map<std::string, std::int32_t> info_class;
+  for (std::size_t i = 0; i < a.genes.size(); ++i) info_class[a.genes[i]] = a.info_class[i];
   ASSERT_EQ(b.genes.size(), a.genes.size());
   for (std::size_t i = 0; i < b.genes.size(); ++i) {
-    ASSERT_EQ(b.klass[i], klass.at(b.genes[i])) << b.genes[i];
+    ASSERT_EQ(b.info_class[i], info_class.at(b.genes[i])) << b.genes[i];
   }
   EXPECT_EQ(b.genes_analysed, a.genes_analysed);
   EXPECT_EQ(b.study_facts[0].listed, 200);

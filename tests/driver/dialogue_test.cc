@@ -37,7 +37,7 @@ std::string Banner() {
 }
 
 struct Transcript {
-  DialogueParameters params;
+  AnalysisParameters params;
   std::string screen;
 };
 
@@ -113,7 +113,7 @@ TEST(Dialogue, RestrictedAnalysisTranscript) {
       Asked("Enter the restriction limit", "The restriction limit is", -5) +
       Asked("Enter the number runs", "The number of runs is", 0);
   EXPECT_EQ(t.screen, expected);
-  const DialogueParameters& p = t.params;
+  const AnalysisParameters& p = t.params;
   EXPECT_EQ(p.analysis_type, 0);
   EXPECT_EQ(p.studies, 3);
   EXPECT_EQ(p.class_column, 4);
@@ -209,7 +209,7 @@ struct Played {
   std::string_view prompt;
   std::string_view echo;
   std::string_view refusal;  // empty: no limit
-  std::int32_t DialogueParameters::*field;
+  std::int32_t AnalysisParameters::*field;
   std::int32_t accepted;
   std::int32_t refused;
 };
@@ -220,7 +220,7 @@ struct Played {
 // refused value, which is echoed and refused again before the next answer
 // is taken. The whole screen and every parameter are compared.
 TEST(Dialogue, NullAnswerKeepsWhatTheParameterHolds) {
-  using P = DialogueParameters;
+  using P = AnalysisParameters;
   const Played studies{"studies",
                        "Enter the number of studies",
                        "The number of studies is",
@@ -283,7 +283,7 @@ TEST(Dialogue, NullAnswerKeepsWhatTheParameterHolds) {
           std::string answers = type_played ? "" : std::to_string(d.type) + "\n";
           std::string screen =
               Banner() + (type_played ? "" : Echo("The type of analysis is", d.type) + kBlank);
-          DialogueParameters expected;
+          AnalysisParameters expected;
           expected.analysis_type = d.type;
           for (std::size_t n = 0; n < d.questions.size(); ++n) {
             const Played& q = d.questions[n];

@@ -45,8 +45,8 @@ class LoadingTest : public testing::Test {
     s << in.rdbuf();
     return s.str();
   }
-  static DialogueParameters Params(std::int32_t type, std::int32_t s, std::int32_t p) {
-    DialogueParameters d;
+  static AnalysisParameters Params(std::int32_t type, std::int32_t s, std::int32_t p) {
+    AnalysisParameters d;
     d.analysis_type = type;
     d.studies = s;
     d.probes = p;
@@ -55,7 +55,7 @@ class LoadingTest : public testing::Test {
     return d;
   }
   // The loading phase, expected to end with severe condition `number`.
-  textio::Termination Fails(const DialogueParameters& d) {
+  textio::Termination Fails(const AnalysisParameters& d) {
     try {
       LoadInputs(d);
     } catch (const textio::Termination& t) {
@@ -198,7 +198,7 @@ TEST_F(LoadingTest, NegativeCountsReadNothing) {
   // Two negative counts must not multiply into a positive number of values.
   for (const Case c : {Case{-5, -3}, Case{3, -1}, Case{-3, 4}, Case{-2, 0}}) {
     Write("data.txt", "1 2 3\n");
-    DialogueParameters d = Params(0, c.s, c.p);
+    AnalysisParameters d = Params(0, c.s, c.p);
     if (c.s >= -1 || c.p <= 0) {
       LoadedInputs in = LoadInputs(d);
       EXPECT_EQ(in.ranks.rows(), 0) << c.s << " " << c.p;
@@ -221,7 +221,7 @@ TEST_F(LoadingTest, Failures) {
     const char* name;
     const char* data;     // nullptr: no data.txt
     const char* weights;  // nullptr: no weights.txt
-    DialogueParameters params;
+    AnalysisParameters params;
     int number;
     int unit;
     const char* file;

@@ -21,8 +21,8 @@ using engine::kQ;
 using engine::kRmean;
 using engine::kRwmean;
 using engine::kStatistics;
-using engine::PValues;
 using engine::RowArray;
+using engine::SidedPValues;
 using engine::Statistics;
 
 namespace fs = std::filesystem;
@@ -78,7 +78,7 @@ struct Rows {
   }
   RankMatrix ranks;
   Statistics observed;
-  PValues pvalues;
+  SidedPValues pvalues;
 };
 
 TEST(ResultsRecords, LegendIsTwelveListDirectedRecords) {

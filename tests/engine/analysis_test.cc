@@ -108,7 +108,7 @@ TEST_F(AnalysisTest, MainAnalysisMatchesTheStraightforwardPipeline) {
 // ORACLE of the restricted analysis's two P-values, from the class-sorted
 // matrix.
 std::string ExpectedRestrictedLines(Loaded d, std::int32_t seed) {
-  const DialogueParameters& q = d.params;
+  const AnalysisParameters& q = d.params;
   const ClassRanges ranges = ComputeClassRanges(q, d.ranks);
   const std::int32_t p = q.probes;
   const oracle::StatsRows obs = oracle::Stats(d.ranks, d.weights, p, q.studies);

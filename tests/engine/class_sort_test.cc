@@ -20,8 +20,8 @@ using testing::LoadedMatrix;
 
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 
-DialogueParameters Params(std::int32_t s, std::int32_t p, std::int32_t m) {
-  DialogueParameters params;
+AnalysisParameters Params(std::int32_t s, std::int32_t p, std::int32_t m) {
+  AnalysisParameters params;
   params.analysis_type = 1;
   params.studies = s;
   params.probes = p;
@@ -86,7 +86,7 @@ class ClassSortTest : public ::testing::Test {
 
 TEST_F(ClassSortTest, HighestClassFirstAndRangesFromTheTop) {
   RankMatrix x = OneStudyWithClasses({1, 1, 2});
-  const DialogueParameters params = Params(1, 3, 2);
+  const AnalysisParameters params = Params(1, 3, 2);
   ClassSort(params, x);
   EXPECT_EQ(x.Get(1, 3), 3.0f);  // the class-2 record
   EXPECT_EQ(x.Get(1, 1), 3.0f);  // its rank moved with it
@@ -107,7 +107,7 @@ TEST_P(ClassRangesTest, FromTheSortedClassColumn) {
   const RangeCase& c = GetParam();
   const auto p = static_cast<std::int32_t>(c.classes.size());
   RankMatrix x = OneStudyWithClasses(c.classes);
-  const DialogueParameters params = Params(1, p, c.m);
+  const AnalysisParameters params = Params(1, p, c.m);
   ClassSort(params, x);
   const ClassRanges r = ComputeClassRanges(params, x);
   EXPECT_EQ(RangesOf(r, c.m), c.ranges);
@@ -136,7 +136,7 @@ TEST_F(ClassSortTest, ClassIndexOutsideTheDeclaredBoundsIs161) {
   for (float bad : {0.0f, -0.0f, 0.99f, -1.0f, -0.5f, kNaN, 500001.0f, 1e10f,
                     std::numeric_limits<float>::infinity()}) {
     RankMatrix x = OneStudyWithClasses({1, bad, 1});
-    const DialogueParameters params = Params(1, 3, 1);
+    const AnalysisParameters params = Params(1, 3, 1);
     ClassSort(params, x);
     try {
       (void)ComputeClassRanges(params, x);
@@ -159,7 +159,7 @@ class ClassLimitTest : public ::testing::TestWithParam<LimitCase> {};
 TEST_P(ClassLimitTest, RefusesTheFirstRecordAboveM) {
   const LimitCase& c = GetParam();
   const RankMatrix x = OneStudyWithClasses(c.classes);
-  const DialogueParameters params = Params(1, static_cast<std::int32_t>(c.classes.size()), c.m);
+  const AnalysisParameters params = Params(1, static_cast<std::int32_t>(c.classes.size()), c.m);
   try {
     CheckClassesWithinLimit(params, x);
     EXPECT_FALSE(c.refusal) << "nothing refused";
@@ -206,7 +206,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(ClassSortTest, ClassColumnZeroIsTheRowSortsCode9) {
   RankMatrix x = OneStudyWithClasses({1, 1});
-  DialogueParameters params = Params(1, 2, 1);
+  AnalysisParameters params = Params(1, 2, 1);
   params.analysis_type = 2;
   params.class_column = 0;
   CheckClassesWithinLimit(params, x);  // no class column: nothing to check

@@ -133,7 +133,7 @@ TEST_P(PValuesOfOneClass, AreCountsOverTheClassTotal) {
   ExceedanceCounter counter(observed, ranges, 1, p);
   for (const auto& values : c.runs) counter.CountRun(Same(values));
   counter.Settle();
-  const PValues pv = counter.Finish();
+  const SidedPValues pv = counter.Finish();
   for (int s = 0; s < kStatistics; ++s) {
     for (std::int32_t i = 1; i <= p; ++i) {
       EXPECT_PRED2(SameDouble, pv.right[s].Get(i), c.right[static_cast<std::size_t>(i - 1)])
@@ -173,7 +173,7 @@ TEST(Counting, RowsOutsideEveryClassGetZeroAndEmptyClassesAreSkipped) {
   ExceedanceCounter counter(observed, ranges, 3, 5);
   counter.CountRun(Same({5, 4, 3, 2, 1}));
   counter.Settle();
-  const PValues pv = counter.Finish();
+  const SidedPValues pv = counter.Finish();
   EXPECT_EQ(counter.total(1), 2);
   EXPECT_EQ(counter.total(2), 0);
   EXPECT_EQ(counter.total(3), 1);
@@ -206,7 +206,7 @@ TEST(Counting, RightPlusLeftExceedsOneByTheTieFraction) {
     }
   }
   counter.Settle();
-  const PValues pv = counter.Finish();
+  const SidedPValues pv = counter.Finish();
   for (std::int32_t i = 1; i <= p; ++i) {
     const double excess = pv.right[kQ].Get(i) + pv.left[kQ].Get(i) - 1.0;
     EXPECT_NEAR(excess, ties[static_cast<std::size_t>(i - 1)] / (runs * p), 1e-15) << "row " << i;

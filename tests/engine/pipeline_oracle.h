@@ -20,14 +20,14 @@
 namespace korvelan::engine::oracle {
 
 struct Loaded {
-  DialogueParameters params;
+  AnalysisParameters params;
   RankMatrix ranks;
   StudyWeights weights;
 };
 
 // `d` must already be class-sorted; the stream must be at its start state.
 inline std::string MainAnalysisResults(Loaded d, std::int32_t seed) {
-  const DialogueParameters& q = d.params;
+  const AnalysisParameters& q = d.params;
   const ClassRanges ranges = ComputeClassRanges(q, d.ranks);
   const std::int32_t p = q.probes;
   const StatsRows obs = Stats(d.ranks, d.weights, p, q.studies);

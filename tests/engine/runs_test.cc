@@ -222,7 +222,7 @@ TEST_F(RunsTest, RunsKeepEachColumnsMultisetAndMissingCells) {
   RankMatrix x = testing::RandomRanks(rng, p, s, 0.3);
   for (std::int32_t i = 1; i <= p; ++i) x.Set(i, s + 1, static_cast<float>(1 + i % 3));
   const RankMatrix before = x;
-  DialogueParameters params;
+  AnalysisParameters params;
   params.studies = s;
   params.probes = p;
   params.runs = 3;
@@ -264,7 +264,7 @@ TEST_F(RunsTest, ThreadCountDoesNotChangeTheRuns) {
     const std::int32_t p = 2 + static_cast<std::int32_t>(rng() % 120);
     const std::int32_t s = 1 + static_cast<std::int32_t>(rng() % 7);
     const RankMatrix loaded = testing::RandomRanks(rng, p, s, 0.25);
-    DialogueParameters params;
+    AnalysisParameters params;
     params.studies = s;
     params.probes = p;
     params.runs = 3;
@@ -355,7 +355,7 @@ TEST_F(RunsTest, EveryDivisionOfTheRunsGivesTheSerialRuns) {
     const std::int32_t p = trial == 0 ? 2 : 2 + static_cast<std::int32_t>(rng() % 5000);
     const std::int32_t s = 1 + static_cast<std::int32_t>(rng() % 6);
     const RankMatrix loaded = testing::RandomRanks(rng, p, s, 0.25);
-    DialogueParameters params;
+    AnalysisParameters params;
     params.studies = s;
     params.probes = p;
     params.runs = 3;
@@ -397,7 +397,7 @@ TEST_F(RunsTest, EveryDivisionOfTheRunsGivesTheSerialRuns) {
 
 TEST_F(RunsTest, NoRunCallsOnlyTheEndAndDrawsNothing) {
   RankMatrix x = testing::LoadedMatrix(1, {{1, 1}, {2, 1}});
-  DialogueParameters params;
+  AnalysisParameters params;
   params.studies = 1;
   params.probes = 2;
   for (std::int32_t n : {0, -5}) {
@@ -422,7 +422,7 @@ TEST_F(RunsTest, RunStatisticsAreThoseOfTheShuffledMatrix) {
   // One study over four probes from seed 1: ranks (1, 2, 3, 4) become
   // (4, 2, 3, 1), so the run R-means are 4, 2, 3, 1.
   RankMatrix x = testing::LoadedMatrix(1, {{1, 1}, {2, 1}, {3, 1}, {4, 1}});
-  DialogueParameters params;
+  AnalysisParameters params;
   params.studies = 1;
   params.probes = 4;
   params.runs = 1;

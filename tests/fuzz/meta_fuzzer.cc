@@ -25,7 +25,7 @@
 
 #include "korvelan/meta.h"
 #include "textio/utf8.h"
-#include "tools/message_text.h"
+#include "tools/cli/message_text.h"
 #include "common/meta_input.h"
 #include "common/meta_sheet.h"
 #include "common/tool_error.h"

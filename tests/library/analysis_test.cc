@@ -227,14 +227,14 @@ TEST(LibraryAnalysis, RestrictedAnalysisGivesTheConsoleProgramsLines) {
     ++compared;
     ScratchDir dir;
     WriteInputs(d, dir.path());
-    const std::int32_t klass = query.reference_class == 0
-                                   ? d.classes[static_cast<std::size_t>(query.gene)]
-                                   : query.reference_class;
+    const std::int32_t info_class = query.reference_class == 0
+                                        ? d.classes[static_cast<std::size_t>(query.gene)]
+                                        : query.reference_class;
     const auto console =
         RunConsole(dir.path(),
                    "0\n" + std::to_string(d.studies) + "\n" + std::to_string(d.genes) + "\n" +
                        std::to_string(d.largest_class) + "\n" + std::to_string(row) + "\n" +
-                       std::to_string(klass) + "\n" + std::to_string(query.limit) + "\n" +
+                       std::to_string(info_class) + "\n" + std::to_string(query.limit) + "\n" +
                        std::to_string(options.runs) + "\n",
                    options.seed);
     ASSERT_EQ(console.exit_status, 0) << e2e::Describe(console);

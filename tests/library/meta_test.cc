@@ -152,7 +152,7 @@ TEST(MetaResultsTable, NaRulesExclusionsAndPlusOne) {
   const MetaResults two = RunMeta(studies, o);
   EXPECT_FALSE(two.analysed[solo]);
   EXPECT_EQ(two.genes_analysed, 7);
-  EXPECT_EQ(two.klass[solo], 0);
+  EXPECT_EQ(two.info_class[solo], 0);
   for (std::size_t t = 0; t < kPValues; ++t) EXPECT_TRUE(std::isnan(two.p[t][solo]));
   EXPECT_TRUE(std::isnan(two.r_mean[solo]));
   EXPECT_EQ(two.ranks[solo], 7.0);  // its rank stays in the table

@@ -62,7 +62,7 @@ TEST(MetaUniverse, GenesWithoutIdsGiveTheNumbersOfTheSameGenesNamed) {
   EXPECT_EQ(full.genes_analysed, 60);
   for (std::size_t i = 0; i < r.genes.size(); ++i) {
     ASSERT_EQ(full.genes[i], r.genes[i]);
-    EXPECT_EQ(r.klass[i], 3);
+    EXPECT_EQ(r.info_class[i], 3);
     EXPECT_EQ(r.r_mean[i], full.r_mean[i]) << r.genes[i];
     for (std::size_t t = 0; t < kPValues; ++t) {
       EXPECT_EQ(r.count[t][i], full.count[t][i])
@@ -76,7 +76,7 @@ TEST(MetaUniverse, GenesWithoutIdsGiveTheNumbersOfTheSameGenesNamed) {
   const std::size_t filler = IndexOf(full, "~100");
   EXPECT_TRUE(full.analysed[filler]);
   EXPECT_EQ(full.n_studies[filler], 0);
-  EXPECT_EQ(full.klass[filler], 3);
+  EXPECT_EQ(full.info_class[filler], 3);
   EXPECT_EQ(full.total[filler], 30 * 60);
 }
 
@@ -99,14 +99,14 @@ TEST(MetaUniverse, ClassesCountTheStudiesThatMeasuredAGene) {
   const MetaResults r = RunMeta(studies, o);
   struct Expect {
     const char* gene;
-    int klass;
+    int info_class;
     double rank_l, rank_m;
   };
   // L ranks 3 of 6: below at (4 + 6) / 2; M ranks 2 of 12: (3 + 12) / 2.
   for (const Expect& e : {Expect{"a", 3, 2, 7.5}, Expect{"d", 2, 5, 7.5}, Expect{"x", 2, NAN, 7.5},
                           Expect{"z", 1, NAN, 2}}) {
     const std::size_t i = IndexOf(r, e.gene);
-    EXPECT_EQ(r.klass[i], e.klass) << e.gene;
+    EXPECT_EQ(r.info_class[i], e.info_class) << e.gene;
     const double l = r.ranks[1 * r.genes.size() + i], m = r.ranks[2 * r.genes.size() + i];
     EXPECT_TRUE(std::isnan(e.rank_l) ? std::isnan(l) : l == e.rank_l) << e.gene << " in L: " << l;
     EXPECT_EQ(m, e.rank_m) << e.gene;

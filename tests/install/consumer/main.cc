@@ -23,7 +23,7 @@ int main() {
   for (std::size_t i = 0; i < results.genes.size(); ++i) {
     const korvelan::GeneResult& g = results.genes[i];
     std::printf("gene %zu: class %d, R-mean %.4f, P(R-mean, left) %.4f (%lld of %lld)\n", i + 1,
-                g.klass, g.r_mean, g.p[korvelan::kRmeanLeft],
+                g.info_class, g.r_mean, g.p[korvelan::kRmeanLeft],
                 static_cast<long long>(g.count[korvelan::kRmeanLeft]),
                 static_cast<long long>(g.total));
   }
