@@ -25,7 +25,7 @@ korvelan_test(korvelan_common_threads_test
   SOURCES
     common/in_order_test.cc
     common/read_threads_test.cc
-  DEPS korvelan_tools korvelan_textio
+  DEPS korvelan_common korvelan_textio
   LABELS threads)
 target_compile_definitions(korvelan_common_threads_test PRIVATE
   KORVELAN_TOOLS_TEST_DATA="${CMAKE_CURRENT_SOURCE_DIR}/tools/data")
