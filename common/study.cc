@@ -80,6 +80,47 @@ RankKey KeyOf(const RankingRule& rule, double value, double sign) {
   return SignedSignificanceKey(sign, value, rule.first);
 }
 
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+// How many of the row's ids an earlier line already gave; each id's first
+// line is noted. A repeat is refused unless the rules let repeats through
+// (they are resolved after ranking).
+std::size_t RepeatsOf(const Table& table, const Table::Row& row,
+                      const std::vector<std::string>& ids, const RowRules& rules,
+                      std::unordered_map<std::string, std::size_t>& first_line) {
+  std::size_t repeats = 0;
+  for (const std::string& id : ids) {
+    const auto [seen, added] = first_line.emplace(id, row.line);
+    if (added) continue;
+    if (!rules.repeats) {
+      throw ToolError(
+          table.source + ": gene \"" + id + "\" is listed twice, on lines " +
+          std::to_string(seen->second) + " and " + std::to_string(row.line) +
+          (rules.skip_incomplete ? " (--duplicates first, best or mean resolves it)" : ""));
+    }
+    ++repeats;
+  }
+  return repeats;
+}
+
+// The row's fold change, NaN where there is no such column or no number.
+double FoldOf(const Table::Row& row, std::optional<std::size_t> fold_column) {
+  if (!fold_column) return kNaN;
+  const CellValue cell = ParseCell(row.fields[*fold_column]);
+  return cell.ok && cell.value ? *cell.value : kNaN;
+}
+
+// A ranked row's effect for the direction columns: the statistic itself,
+// or the sign column's value; NaN where the rule ranks by p-value alone.
+double EffectOf(const RankingRule& rule, double value, std::optional<double> sign) {
+  switch (rule.kind) {
+    case RankingRule::Kind::kStatistic: return value;
+    case RankingRule::Kind::kSignedPValue: return *sign;
+    case RankingRule::Kind::kPValue: break;
+  }
+  return kNaN;
+}
+
 }  // namespace
 
 RankedRows RankTableRows(const Table& table, const RankingRule& rule, const RowRules& rules) {
@@ -118,26 +159,10 @@ RankedRows RankTableRows(const Table& table, const RankingRule& rule, const RowR
       ++out.no_value;
       continue;
     }
-    for (const std::string& id : ids) {
-      const auto [seen, added] = first_line.emplace(id, row.line);
-      if (added) continue;
-      if (!rules.repeats) {
-        throw ToolError(
-            table.source + ": gene \"" + id + "\" is listed twice, on lines " +
-            std::to_string(seen->second) + " and " + std::to_string(row.line) +
-            (rules.skip_incomplete ? " (--duplicates first, best or mean resolves it)" : ""));
-      }
-      ++out.repeated;
-    }
+    out.repeated += RepeatsOf(table, row, ids, rules, first_line);
     if (has_rank) keys.push_back(KeyOf(rule, *value, sign.value_or(0)));
-    double fold = std::numeric_limits<double>::quiet_NaN();
-    if (fold_column) {
-      const CellValue cell = ParseCell(row.fields[*fold_column]);
-      if (cell.ok && cell.value) fold = *cell.value;
-    }
-    double effect = std::numeric_limits<double>::quiet_NaN();
-    if (has_rank && rule.kind == RankingRule::Kind::kStatistic) effect = *value;
-    if (has_rank && rule.kind == RankingRule::Kind::kSignedPValue) effect = *sign;
+    const double fold = FoldOf(row, fold_column);
+    const double effect = has_rank ? EffectOf(rule, *value, sign) : kNaN;
     out.split += ids.size() > 1;
     for (std::string& id : ids) {
       out.rows.push_back({std::move(id), kNotRanked, fold, row.line, effect});

@@ -119,6 +119,50 @@ std::optional<char> DetectDelimiter(std::string_view header_line) {
   return ';';
 }
 
+namespace {
+
+// Every row of the lines from `first` on, each knowing the line it starts
+// on: libcsv is fed one physical line at a time because it counts none.
+std::vector<Table::Row> ParseRows(const std::vector<std::string_view>& lines, std::size_t first,
+                                  const Table& table) {
+  std::unique_ptr<csv_parser, ParserDeleter> parser(new csv_parser);
+  if (csv_init(parser.get(), CSV_APPEND_NULL) != 0) throw ToolError("out of memory");
+  csv_set_delim(parser.get(), static_cast<unsigned char>(table.delimiter));
+  csv_set_space_func(parser.get(), table.delimiter == '\t' ? IsSpace : IsSpaceOrTab);
+  Collector collector;
+  for (std::size_t i = first; i < lines.size(); ++i) {
+    if (collector.row_line == 0 && !IsBlankLine(lines[i])) collector.row_line = i + 1;
+    std::size_t done = csv_parse(parser.get(), lines[i].data(), lines[i].size(), Collector::OnField,
+                                 Collector::OnRowEnd, &collector);
+    if (done != lines[i].size()) {
+      throw ToolError(table.source + " line " + std::to_string(i + 1) + ": " +
+                      csv_strerror(csv_error(parser.get())));
+    }
+  }
+  csv_fini(parser.get(), Collector::OnField, Collector::OnRowEnd, &collector);
+  return std::move(collector.rows);
+}
+
+// The header row's names, trimmed, as the table's columns; a nameless
+// first column (or a data row one field wider than the header) is R's
+// row names. Returns the number of fields a data row must have.
+std::size_t TakeHeader(Table& table, std::vector<Table::Row>& rows) {
+  table.columns = std::move(rows.front().fields);
+  for (std::string& name : table.columns) {
+    while (!name.empty() && (name.back() == '\r' || name.back() == ' ')) name.pop_back();
+  }
+  std::size_t width = table.columns.size();
+  // R's write.csv names the row-name column "" rather than leaving it out.
+  if (width > 1 && table.columns.front().empty()) table.columns.front() = "row.names";
+  if (rows.size() > 1 && rows[1].fields.size() == width + 1) {
+    table.columns.insert(table.columns.begin(), "row.names");
+    ++width;
+  }
+  return width;
+}
+
+}  // namespace
+
 Table ParseTable(std::string_view text, std::string source, std::optional<char> delimiter) {
   if (text.starts_with(kByteOrderMark)) text.remove_prefix(kByteOrderMark.size());
   std::vector<std::string_view> lines = SplitLines(text);
@@ -136,41 +180,12 @@ Table ParseTable(std::string_view text, std::string source, std::optional<char> 
   }
   table.delimiter = *delimiter;
 
-  std::unique_ptr<csv_parser, ParserDeleter> parser(new csv_parser);
-  if (csv_init(parser.get(), CSV_APPEND_NULL) != 0) throw ToolError("out of memory");
-  csv_set_delim(parser.get(), static_cast<unsigned char>(table.delimiter));
-  csv_set_space_func(parser.get(), table.delimiter == '\t' ? IsSpace : IsSpaceOrTab);
-
-  // Fed one physical line at a time, so that every row knows the line it
-  // starts on (libcsv itself counts no lines).
-  Collector collector;
-  for (std::size_t i = first; i < lines.size(); ++i) {
-    if (collector.row_line == 0 && !IsBlankLine(lines[i])) collector.row_line = i + 1;
-    std::size_t done = csv_parse(parser.get(), lines[i].data(), lines[i].size(), Collector::OnField,
-                                 Collector::OnRowEnd, &collector);
-    if (done != lines[i].size()) {
-      throw ToolError(table.source + " line " + std::to_string(i + 1) + ": " +
-                      csv_strerror(csv_error(parser.get())));
-    }
-  }
-  csv_fini(parser.get(), Collector::OnField, Collector::OnRowEnd, &collector);
-
-  std::vector<Table::Row>& rows = collector.rows;
+  std::vector<Table::Row> rows = ParseRows(lines, first, table);
   if (rows.empty()) {
     throw ToolError(table.source +
                     ": the file is empty; a header line naming the columns is expected");
   }
-  table.columns = std::move(rows.front().fields);
-  for (std::string& name : table.columns) {
-    while (!name.empty() && (name.back() == '\r' || name.back() == ' ')) name.pop_back();
-  }
-  std::size_t width = table.columns.size();
-  // R's write.csv names the row-name column "" rather than leaving it out.
-  if (width > 1 && table.columns.front().empty()) table.columns.front() = "row.names";
-  if (rows.size() > 1 && rows[1].fields.size() == width + 1) {
-    table.columns.insert(table.columns.begin(), "row.names");
-    ++width;
-  }
+  const std::size_t width = TakeHeader(table, rows);
   table.rows.reserve(rows.size() - 1);
   for (std::size_t i = 1; i < rows.size(); ++i) {
     if (rows[i].fields.size() != width) {
