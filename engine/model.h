@@ -14,8 +14,10 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <new>
 #include <vector>
 
+#include "engine/zero_floats.h"
 #include "textio/termination.h"
 
 namespace korvelan {
@@ -107,13 +109,13 @@ class RankMatrix {
   }
   std::int32_t rows_ = 0;
   std::int32_t cols_ = 0;
-  std::vector<float> data_;
+  ZeroFloats data_;
 };
 
 inline RankMatrix::RankMatrix(std::int32_t rows, std::int32_t cols)
     : rows_(rows > 0 && cols > 0 ? rows : 0), cols_(rows > 0 && cols > 0 ? cols : 0) {
   try {
-    data_.assign(static_cast<std::size_t>(rows_) * static_cast<std::size_t>(cols_), 0.0f);
+    data_ = ZeroFloats(static_cast<std::size_t>(rows_) * static_cast<std::size_t>(cols_));
   } catch (const std::bad_alloc&) {
     throw textio::Termination::SevereCondition(textio::Severe::kNoMemory);
   }

@@ -6,6 +6,7 @@ korvelan_test(engine_test
     engine/counting_test.cc
     engine/restricted_test.cc
     engine/analysis_test.cc
+    engine/zero_floats_test.cc
   DEPS korvelan_driver korvelan_engine korvelan_numeric korvelan_textio)
 
 # The analysis on several threads against the straightforward oracles.
