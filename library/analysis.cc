@@ -47,7 +47,8 @@ struct Prepared {
   StudyWeights weights;
 };
 
-Prepared Prepare(const Input& in, std::int32_t analysis_type, std::int32_t runs) {
+// The sizes of the input's arrays against its counts.
+void CheckShape(const Input& in) {
   if (in.genes < 1 || in.genes > kMaxGenes) {
     Invalid("the number of genes must be from 1 to " + std::to_string(kMaxGenes) + ", not " +
             std::to_string(in.genes));
@@ -71,13 +72,15 @@ Prepared Prepare(const Input& in, std::int32_t analysis_type, std::int32_t runs)
     Invalid("classes holds " + std::to_string(in.classes.size()) + " values for " +
             std::to_string(in.genes) + " genes");
   }
+}
 
-  Prepared p;
-  const std::int32_t s = in.studies;
-  p.ranks = RankMatrix(in.genes, s + 2);
+// The studies' ranks into columns 1 .. S (missing ones as the console
+// program's missing mark); returns how many studies rank each gene.
+std::vector<std::int32_t> FillRanks(const Input& in, RankMatrix& ranks) {
+  const auto genes = static_cast<std::size_t>(in.genes);
   std::vector<std::int32_t> ranked(genes, 0);
-  for (std::size_t j = 0; j < studies; ++j) {
-    float* column = p.ranks.column(static_cast<std::int32_t>(j) + 1);
+  for (std::size_t j = 0; j < static_cast<std::size_t>(in.studies); ++j) {
+    float* column = ranks.column(static_cast<std::int32_t>(j) + 1);
     for (std::size_t i = 0; i < genes; ++i) {
       const double r = in.ranks[j * genes + i];
       if (std::isnan(r) || r == kMissingRank) {
@@ -92,9 +95,14 @@ Prepared Prepare(const Input& in, std::int32_t analysis_type, std::int32_t runs)
       ++ranked[i];
     }
   }
+  return ranked;
+}
+
+// Each gene's information class into `column`: the caller's, or the number
+// of studies that rank it. Returns the largest class.
+std::int32_t FillClasses(const Input& in, const std::vector<std::int32_t>& ranked, float* column) {
   std::int32_t largest = 0;
-  float* info_class = p.ranks.column(s + 1);
-  for (std::size_t i = 0; i < genes; ++i) {
+  for (std::size_t i = 0; i < ranked.size(); ++i) {
     std::int32_t k = ranked[i];
     if (!in.classes.empty()) {
       k = in.classes[i];
@@ -107,10 +115,16 @@ Prepared Prepare(const Input& in, std::int32_t analysis_type, std::int32_t runs)
               " is ranked by no study, so it has no information class; leave it out or "
               "give classes");
     }
-    info_class[i] = static_cast<float>(k);
+    column[i] = static_cast<float>(k);
     largest = std::max(largest, k);
   }
-  for (std::size_t j = 0; j < studies; ++j) {
+  return largest;
+}
+
+// The studies' weights, 1 each when none are given.
+StudyWeights WeightsOf(const Input& in) {
+  StudyWeights weights;
+  for (std::size_t j = 0; j < static_cast<std::size_t>(in.studies); ++j) {
     double w = 1.0;
     if (!in.weights.empty()) {
       w = in.weights[j];
@@ -119,11 +133,22 @@ Prepared Prepare(const Input& in, std::int32_t analysis_type, std::int32_t runs)
                 " must be a finite single-precision number");
       }
     }
-    p.weights.Set(static_cast<std::int32_t>(j) + 1, static_cast<float>(w));
+    weights.Set(static_cast<std::int32_t>(j) + 1, static_cast<float>(w));
   }
+  return weights;
+}
+
+Prepared Prepare(const Input& in, std::int32_t analysis_type, std::int32_t runs) {
+  CheckShape(in);
+  Prepared p;
+  const std::int32_t s = in.studies;
+  p.ranks = RankMatrix(in.genes, s + 2);
+  const std::vector<std::int32_t> ranked = FillRanks(in, p.ranks);
+  const std::int32_t largest = FillClasses(in, ranked, p.ranks.column(s + 1));
+  p.weights = WeightsOf(in);
   engine::ScaleRanks(p.ranks, in.genes, s, engine::CountPresent(p.ranks, in.genes, s));
   float* line = p.ranks.column(s + 2);
-  for (std::size_t i = 0; i < genes; ++i) line[i] = static_cast<float>(i + 1);
+  for (std::int32_t i = 0; i < in.genes; ++i) line[i] = static_cast<float>(i + 1);
 
   p.params.analysis_type = analysis_type;
   p.params.studies = s;

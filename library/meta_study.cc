@@ -37,18 +37,17 @@ std::string Where(const Study& study, std::size_t position) {
   return "study \"" + study.name + "\", position " + std::to_string(position + 1);
 }
 
-}  // namespace
-
-RankedStudy RankOneStudy(const Study& study, Duplicates duplicates) {
-  const bool by_value = !study.values.empty();
-  if (by_value && study.values.size() != study.ids.size()) {
-    Invalid("study \"" + study.name + "\" has " + std::to_string(study.ids.size()) + " ids but " +
-            std::to_string(study.values.size()) + " values");
-  }
-  // Key per distinct id: its value, or its position for a plain list.
-  std::unordered_map<std::string, std::size_t> slot;
+// A study's distinct ids in their first order, each with its key (its
+// value, or its position for a plain list) after the duplicates rule.
+struct DistinctKeys {
   std::vector<std::string> ids;
   std::vector<double> key;
+};
+
+DistinctKeys KeysOf(const Study& study, Duplicates duplicates) {
+  const bool by_value = !study.values.empty();
+  std::unordered_map<std::string, std::size_t> slot;
+  DistinctKeys d;
   std::vector<double> sum;  // kMean: sum and count of the non-NaN keys
   std::vector<double> count;
   std::vector<std::size_t> first_position;
@@ -60,10 +59,10 @@ RankedStudy RankOneStudy(const Study& study, Duplicates duplicates) {
     }
     CheckUtf8(id, Where(study, i) + ": the id \"" + id + "\"");
     const double k = by_value ? study.values[i] : static_cast<double>(i + 1);
-    auto [it, added] = slot.emplace(id, ids.size());
+    auto [it, added] = slot.emplace(id, d.ids.size());
     if (added) {
-      ids.push_back(id);
-      key.push_back(k);
+      d.ids.push_back(id);
+      d.key.push_back(k);
       sum.push_back(std::isnan(k) ? 0.0 : k);
       count.push_back(std::isnan(k) ? 0.0 : 1.0);
       first_position.push_back(i);
@@ -77,7 +76,9 @@ RankedStudy RankOneStudy(const Study& study, Duplicates duplicates) {
                 " (the duplicates option chooses first, best or mean)");
       case Duplicates::kFirst: break;
       case Duplicates::kBest:
-        if (!std::isnan(k) && (std::isnan(key[s]) || Better(k, key[s], study.order))) key[s] = k;
+        if (!std::isnan(k) && (std::isnan(d.key[s]) || Better(k, d.key[s], study.order))) {
+          d.key[s] = k;
+        }
         break;
       case Duplicates::kMean:
         if (!std::isnan(k)) {
@@ -88,9 +89,22 @@ RankedStudy RankOneStudy(const Study& study, Duplicates duplicates) {
     }
   }
   if (duplicates == Duplicates::kMean) {
-    for (std::size_t s = 0; s < key.size(); ++s) key[s] = count[s] > 0 ? sum[s] / count[s] : kNaN;
+    for (std::size_t s = 0; s < d.key.size(); ++s) {
+      d.key[s] = count[s] > 0 ? sum[s] / count[s] : kNaN;
+    }
   }
+  return d;
+}
 
+}  // namespace
+
+RankedStudy RankOneStudy(const Study& study, Duplicates duplicates) {
+  if (!study.values.empty() && study.values.size() != study.ids.size()) {
+    Invalid("study \"" + study.name + "\" has " + std::to_string(study.ids.size()) + " ids but " +
+            std::to_string(study.values.size()) + " values");
+  }
+  DistinctKeys d = KeysOf(study, duplicates);
+  const std::vector<double>& key = d.key;
   std::vector<std::size_t> order;
   for (std::size_t s = 0; s < key.size(); ++s) {
     if (!std::isnan(key[s])) order.push_back(s);
@@ -103,7 +117,7 @@ RankedStudy RankOneStudy(const Study& study, Duplicates duplicates) {
     return Better(key[a], key[b], study.order);
   });
   RankedStudy out;
-  out.ids = std::move(ids);
+  out.ids = std::move(d.ids);
   out.ranked = order.size();
   // Ties span positions a .. b (1-based) and share (a + b) / 2: a whole
   // number or a half, exact in double.
