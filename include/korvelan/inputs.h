@@ -170,6 +170,19 @@ std::string RunJson(const StudyInput& input, const RunSettings& settings, const 
 std::string ReportPage(const StudyInput& input, const RunSettings& settings, const RunPlan& plan,
                        const MetaResults& results, const RunFacts& facts);
 
+// A finished run: everything run.json and report.html are made of, for a
+// front end that keeps the run to write them later (or never).
+struct RunRecord {
+  StudyInput input;
+  RunSettings settings;
+  RunPlan plan;
+  MetaResults results;
+  RunFacts facts;
+
+  std::string Json() const { return RunJson(input, settings, plan, results, facts); }
+  std::string Page() const { return ReportPage(input, settings, plan, results, facts); }
+};
+
 }  // namespace korvelan
 
 #endif  // KORVELAN_INPUTS_H_

@@ -157,18 +157,9 @@ korvelan::MetaOptions MakeOptions(const std::string& absent, std::int64_t univer
   return m;
 }
 
-// A finished run: what run.json and report.html are made of. Immutable,
-// so copies of a results frame (whose attrs pandas may deep-copy) share it.
-struct RunRecord {
-  korvelan::StudyInput input;
-  korvelan::RunSettings settings;
-  korvelan::RunPlan plan;
-  korvelan::MetaResults results;
-  korvelan::RunFacts facts;
-
-  std::string Json() const { return korvelan::RunJson(input, settings, plan, results, facts); }
-  std::string Page() const { return korvelan::ReportPage(input, settings, plan, results, facts); }
-};
+// A finished run is immutable, so copies of a results frame (whose attrs
+// pandas may deep-copy) share it.
+using korvelan::RunRecord;
 
 // korvelan.analyze's keywords in korvelan-meta's words (RunSettings): texts,
 // and min_studies and runs as ints; keys RunSettings does not hold are

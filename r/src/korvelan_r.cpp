@@ -379,15 +379,6 @@ SEXP NewLazyText(std::function<std::string()> make) {
   return text;
 }
 
-// What run.json and the page are made of, shared by their two texts.
-struct RunRecord {
-  korvelan::StudyInput input;
-  korvelan::RunSettings settings;
-  korvelan::RunPlan plan;
-  korvelan::MetaResults results;
-  korvelan::RunFacts facts;
-};
-
 // korvelan()'s arguments in korvelan-meta's words (RunSettings): a named
 // list of strings, and min_studies and runs as (whole) numbers.
 korvelan::RunSettings SettingsOf(const Rcpp::List& l) {
@@ -452,16 +443,11 @@ SEXP RunRecorded(const korvelan::StudyInput& input, const korvelan::RunSettings&
   plan.options.progress = nullptr;
   Rcpp::List out = ResultList(results);
   out["absent"] = plan.absent;
-  auto record = std::make_shared<const RunRecord>(
-      RunRecord{input, settings, std::move(plan), std::move(results), std::move(facts)});
-  out["run_json"] = Rcpp::RObject(NewLazyText([record] {
-    return korvelan::RunJson(record->input, record->settings, record->plan, record->results,
-                             record->facts);
-  }));
-  out["report_page"] = Rcpp::RObject(NewLazyText([record] {
-    return korvelan::ReportPage(record->input, record->settings, record->plan, record->results,
-                                record->facts);
-  }));
+  // One record, shared by the two texts.
+  auto record = std::make_shared<const korvelan::RunRecord>(
+      korvelan::RunRecord{input, settings, std::move(plan), std::move(results), std::move(facts)});
+  out["run_json"] = Rcpp::RObject(NewLazyText([record] { return record->Json(); }));
+  out["report_page"] = Rcpp::RObject(NewLazyText([record] { return record->Page(); }));
   return out;
 }
 
