@@ -16,9 +16,21 @@ using Signed = std::int32_t __attribute__((vector_size(16)));
 // The slot of key k among keys [first, end), the groups that may hold it:
 // 2 g plus 1 when k equals x(g), g the first of them not below k. keys[end]
 // is the next group's key or an end marker: above k either way.
+// The search halves the range by a select, not a branch: which half holds
+// k is as unforeseeable as the run values, and with clustered observed
+// values (a band of close ranks) most lookups come here.
 inline std::uint32_t SearchedSlot(std::uint32_t k, std::uint32_t first, std::uint32_t end,
                                   const std::uint32_t* keys) {
-  const auto g = static_cast<std::uint32_t>(std::lower_bound(keys + first, keys + end, k) - keys);
+  std::uint32_t g = first;
+  if (end > first) {
+    const std::uint32_t* base = keys + first;
+    for (std::uint32_t n = end - first; n > 1;) {
+      const std::uint32_t half = n / 2;
+      base += base[half] < k ? half : 0u;
+      n -= half;
+    }
+    g = static_cast<std::uint32_t>(base - keys) + (*base < k ? 1u : 0u);
+  }
   return 2 * g + (keys[g] == k ? 1u : 0u);
 }
 
@@ -247,23 +259,47 @@ struct CompactLookup {
   }
 };
 
+// The values of y[0 .. m) other than `frequent` into kept[0 ..), in order;
+// returns how many. Stored whether kept or not, the index moving on only
+// for a kept one: no branch on values that come in no order.
+inline std::int32_t KeepOthers(const float* y, std::int32_t m, float frequent, float* kept) {
+  std::int32_t j = 0;
+  for (std::int32_t i = 0; i < m; ++i) {
+    const float v = y[i];
+    kept[j] = v;
+    j += v == frequent ? 0 : 1;
+  }
+  return j;
+}
+
 // Adds values x[0 .. n) to hist through the bucket table, a stretch at a
 // time: first the buckets (a loop the compiler turns into vector code),
 // then the slots four (eight) values at a time, then the additions. Without
 // NaN among the values the last loop needs no care for them (a test over
-// the values first is far cheaper than the care).
-template <bool kMayHoldNaN, bool kAvx2, class Lookup>
+// the values first is far cheaper than the care). With a frequent value,
+// each stretch first sets its copies aside (counted at the end) and looks
+// up only the others.
+template <bool kMayHoldNaN, bool kAvx2, bool kFrequent, class Lookup>
 [[gnu::always_inline]] inline void AddByTableBody(const float* x, std::int32_t n,
                                                   std::uint32_t groups, const BucketTable& t,
-                                                  const Lookup& lookup, std::uint32_t* hist) {
+                                                  const Lookup& lookup, std::uint32_t* hist,
+                                                  const FrequentValue* frequent) {
   const std::uint32_t nan_slot = 2 * groups + 1;
   alignas(32) float value[kStretch];  // NaN looked up as 0
   alignas(32) std::int32_t bucket[kStretch];
   alignas(32) std::uint32_t slot[kStretch];
+  alignas(32) float kept[kFrequent ? kStretch : 1];
+  std::int64_t equal = 0;  // values equal to the frequent one
   constexpr std::int32_t kStep = kAvx2 ? 8 : 4;
   for (std::int32_t i0 = 0; i0 < n; i0 += kStretch) {
-    const std::int32_t m = std::min(kStretch, n - i0);
+    std::int32_t m = std::min(kStretch, n - i0);
     const float* y = x + i0;
+    if constexpr (kFrequent) {
+      const std::int32_t others = KeepOthers(y, m, frequent->value, kept);
+      equal += m - others;
+      m = others;
+      y = kept;
+    }
     for (std::int32_t i = 0; i < m; ++i) {
       float v = y[i];
       if constexpr (kMayHoldNaN) v = std::isnan(v) ? 0.0f : v;
@@ -301,45 +337,59 @@ template <bool kMayHoldNaN, bool kAvx2, class Lookup>
       }
     }
   }
+  // At most the n values of this call: within the slot's 32 bits, as the
+  // counter settles before any slot could pass them.
+  if constexpr (kFrequent) hist[frequent->slot] += static_cast<std::uint32_t>(equal);
 }
 
-template <bool kMayHoldNaN, class Lookup>
+template <bool kMayHoldNaN, bool kFrequent, class Lookup>
 void AddByTable(const float* x, std::int32_t n, std::uint32_t groups, const BucketTable& t,
-                const Lookup& lookup, std::uint32_t* hist) {
-  AddByTableBody<kMayHoldNaN, false>(x, n, groups, t, lookup, hist);
+                const Lookup& lookup, std::uint32_t* hist, const FrequentValue* frequent) {
+  AddByTableBody<kMayHoldNaN, false, kFrequent>(x, n, groups, t, lookup, hist, frequent);
 }
 
 #if KORVELAN_AVX2_FORMS
-template <bool kMayHoldNaN, class Lookup>
+template <bool kMayHoldNaN, bool kFrequent, class Lookup>
 [[gnu::target("avx2")]] void AddByTableAvx2(const float* x, std::int32_t n, std::uint32_t groups,
                                             const BucketTable& t, const Lookup& lookup,
-                                            std::uint32_t* hist) {
-  AddByTableBody<kMayHoldNaN, true>(x, n, groups, t, lookup, hist);
+                                            std::uint32_t* hist, const FrequentValue* frequent) {
+  AddByTableBody<kMayHoldNaN, true, kFrequent>(x, n, groups, t, lookup, hist, frequent);
 }
 #endif
 
-// Adds values x[0 .. n) to hist in the processor's vector form, with or
-// without the care for NaN.
-template <class Lookup>
-void AddIn(VectorForm form, const float* x, std::int32_t n, std::uint32_t groups,
-           const BucketTable& t, const Lookup& lookup, std::uint32_t* hist) {
-  const bool nan = AnyNaN(x, n);
+// AddIn's choice of form, for a fixed care for NaN.
+template <bool kMayHoldNaN, bool kFrequent, class Lookup>
+void AddInForm(VectorForm form, const float* x, std::int32_t n, std::uint32_t groups,
+               const BucketTable& t, const Lookup& lookup, std::uint32_t* hist,
+               const FrequentValue* frequent) {
 #if KORVELAN_AVX2_FORMS
   if (UseAvx2(form)) {
-    if (nan) {
-      AddByTableAvx2<true>(x, n, groups, t, lookup, hist);
-    } else {
-      AddByTableAvx2<false>(x, n, groups, t, lookup, hist);
-    }
+    AddByTableAvx2<kMayHoldNaN, kFrequent>(x, n, groups, t, lookup, hist, frequent);
     return;
   }
 #else
   (void)form;
 #endif
-  if (nan) {
-    AddByTable<true>(x, n, groups, t, lookup, hist);
+  AddByTable<kMayHoldNaN, kFrequent>(x, n, groups, t, lookup, hist, frequent);
+}
+
+// Adds values x[0 .. n) to hist in the processor's vector form, with or
+// without the care for NaN and the frequent value.
+template <class Lookup>
+void AddIn(VectorForm form, const float* x, std::int32_t n, std::uint32_t groups,
+           const BucketTable& t, const Lookup& lookup, std::uint32_t* hist,
+           const FrequentValue* frequent) {
+  const bool nan = AnyNaN(x, n);
+  if (frequent != nullptr) {
+    if (nan) {
+      AddInForm<true, true>(form, x, n, groups, t, lookup, hist, frequent);
+    } else {
+      AddInForm<false, true>(form, x, n, groups, t, lookup, hist, frequent);
+    }
+  } else if (nan) {
+    AddInForm<true, false>(form, x, n, groups, t, lookup, hist, frequent);
   } else {
-    AddByTable<false>(x, n, groups, t, lookup, hist);
+    AddInForm<false, false>(form, x, n, groups, t, lookup, hist, frequent);
   }
 }
 
@@ -374,14 +424,15 @@ void AddDirect(const float* x, std::int32_t n, const std::uint32_t* keys, std::u
 
 void AddThroughEntries(VectorForm form, const float* x, std::int32_t n, std::uint32_t groups,
                        const BucketTable& t, const BucketEntry* table, const std::uint32_t* keys,
-                       std::uint32_t* hist) {
-  AddIn(form, x, n, groups, t, DenseLookup{table, keys}, hist);
+                       std::uint32_t* hist, const FrequentValue* frequent) {
+  AddIn(form, x, n, groups, t, DenseLookup{table, keys}, hist, frequent);
 }
 
 void AddThroughStarts(VectorForm form, const float* x, std::int32_t n, std::uint32_t groups,
                       const BucketTable& t, const std::uint32_t* start, const float* values,
-                      const std::uint32_t* keys, std::uint32_t* hist) {
-  AddIn(form, x, n, groups, t, CompactLookup{start, values, keys}, hist);
+                      const std::uint32_t* keys, std::uint32_t* hist,
+                      const FrequentValue* frequent) {
+  AddIn(form, x, n, groups, t, CompactLookup{start, values, keys}, hist, frequent);
 }
 
 }  // namespace korvelan::engine

@@ -89,16 +89,30 @@ inline std::uint32_t BucketOf(float v, const BucketTable& t) {
 void AddDirect(const float* x, std::int32_t n, const std::uint32_t* keys, std::uint32_t groups,
                std::uint32_t* hist);
 
+// An observed value that most of a class's rows share (top-k lists over a
+// universe: the genes no list names, tied at every study's "below" rank)
+// and its slot "equal to" it. Most run values then equal it too, and they
+// are counted, not looked up: such a value sits at the edge of the value
+// range, in a bucket of many groups searched by key, and its additions to
+// one slot would form one long chain through memory. Float equality is the
+// slot's own test: -0 equals +0, a NaN equals nothing.
+struct FrequentValue {
+  float value;
+  std::uint32_t slot;
+};
+
 // Adds run values x[0 .. n) to hist through table `t` in the entries
 // layout (`table`: its entries_first-th entry on) or the starts layout
 // (`start`, with the class's `values`), in vector form `form`. `keys` and
-// `values` start at the class's first group.
+// `values` start at the class's first group. With `frequent`, the values
+// equal to it are counted first and the others looked up (the same slots).
 void AddThroughEntries(VectorForm form, const float* x, std::int32_t n, std::uint32_t groups,
                        const BucketTable& t, const BucketEntry* table, const std::uint32_t* keys,
-                       std::uint32_t* hist);
+                       std::uint32_t* hist, const FrequentValue* frequent = nullptr);
 void AddThroughStarts(VectorForm form, const float* x, std::int32_t n, std::uint32_t groups,
                       const BucketTable& t, const std::uint32_t* start, const float* values,
-                      const std::uint32_t* keys, std::uint32_t* hist);
+                      const std::uint32_t* keys, std::uint32_t* hist,
+                      const FrequentValue* frequent = nullptr);
 
 }  // namespace korvelan::engine
 

@@ -143,6 +143,9 @@ class ExceedanceCounter {
     std::array<std::int32_t, kStatistics> groups;
     std::array<std::int32_t, kStatistics> table;
     std::array<std::int64_t, kStatistics> extra_first;
+    // The group (within the segment) that at least a quarter of the rows
+    // share, counted apart from the table's lookups; -1: none.
+    std::array<std::int32_t, kStatistics> frequent;
   };
   // A piece of one run's work for one statistic: segments [seg_begin,
   // seg_end) whole, or part `part` of the split segment seg_begin.

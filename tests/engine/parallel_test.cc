@@ -174,7 +174,8 @@ TEST(ParallelStats, MatchesTheProbeByProbeOracleOnEveryThreadCount) {
 // Class shapes that take each way of counting: few distinct values
 // (compared directly), a bucket table (values spread evenly, over many
 // powers of two, clustered with far outliers and infinities, split into
-// parts when the class is large), and sorting (very many distinct values).
+// parts when the class is large), sorting (very many distinct values), and
+// a value most rows share beside a table of either layout.
 // The classes lie next to each other, so a lookup that strayed past a
 // class's last observed value into the next class's would show.
 TEST(ParallelCounting, EveryWayOfCountingMatchesTheSearchOracleOnEveryThreadCount) {
@@ -225,6 +226,25 @@ TEST(ParallelCounting, EveryWayOfCountingMatchesTheSearchOracleOnEveryThreadCoun
        [](std::mt19937& r) { return static_cast<float>(r() % 5000) / 4.0f; }},
       {"very many values", 40000,
        [](std::mt19937& r) {
+         return static_cast<float>(static_cast<std::int32_t>(r() % 4000000) - 2000000) / 64.0f;
+       }},
+      // Most rows share one value far above the others (genes no top-k
+      // list names, below in every study), counted apart from the table.
+      {"one value for most rows, above the rest", 6000,
+       [](std::mt19937& r) {
+         return r() % 10 < 8 ? 10100.5f : 9000.0f + static_cast<float>(r() % 2000) / 10.0f;
+       }},
+      // The same below the rest, the two zeros mixed: -0 must count as +0.
+      {"zero for most rows, either sign", 5000,
+       [](std::mt19937& r) {
+         if (r() % 10 < 7) return r() % 2 == 0 ? 0.0f : -0.0f;
+         return 8.8e7f + static_cast<float>(r() % 4000) * 1000.0f;
+       }},
+      // A third, in a class of many distinct values (the compact
+      // table) counted in parts.
+      {"a third on one value among very many", 70000,
+       [](std::mt19937& r) {
+         if (r() % 3 == 0) return 3.5f;
          return static_cast<float>(static_cast<std::int32_t>(r() % 4000000) - 2000000) / 64.0f;
        }},
   };
