@@ -30,7 +30,7 @@ constexpr std::size_t kFirstChunk = 4096;
 constexpr std::size_t kChunk = 1 << 20;
 // The plain-text path reads blocks of up to this many bytes (the buffer
 // doubles up to it, so that short data never get a large buffer).
-constexpr std::size_t kBlock = 8 << 20;
+constexpr std::size_t kBlock = 256 << 10;
 
 enum CharClass : unsigned char {
   kCharOrdinary,
