@@ -58,7 +58,7 @@ Outcome ScanWith(Scan scan, const std::string& text, std::size_t limit) {
   std::vector<float> out(text.size() / 2 + 1);
   const PlainScan s = scan(text.data(), text.data() + text.size(), limit, out.data());
   Outcome o{std::vector<std::uint32_t>(s.values), static_cast<std::size_t>(s.stop - text.data())};
-  std::memcpy(o.bits.data(), out.data(), s.values * sizeof(float));
+  if (s.values > 0) std::memcpy(o.bits.data(), out.data(), s.values * sizeof(float));
   return o;
 }
 
