@@ -2,6 +2,8 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 
 namespace korvelan::textio {
 namespace {
@@ -19,6 +21,40 @@ void AppendWord(std::string& out, std::string_view word, std::size_t width) {
   out.append(width - word.size(), ' ');
 }
 
+// The digits of a value that is a float, to at most four decimals, as
+// to_chars gives them: the value has at most 24 significant bits and 10^4
+// at most 14 (2^4 x 5^4), so value x 10^d is exact in a double, and its
+// nearest integer, ties to even, is the correctly rounded decimal. Returns
+// the end of the digits, or null when the value is not such a float.
+char* ShortFixedDigits(char* buf, double value, int d) {
+  constexpr double kScale[] = {1e0, 1e1, 1e2, 1e3, 1e4};
+  if (d > 4 || !(std::fabs(value) < 1e13) ||
+      static_cast<double>(static_cast<float>(value)) != value) {
+    return nullptr;
+  }
+  // Ties to even by hand, whatever the rounding mode: the floor and the
+  // remainder are exact.
+  const double scaled = std::fabs(value) * kScale[d];
+  const double whole = std::floor(scaled);
+  const double rest = scaled - whole;
+  auto q = static_cast<std::uint64_t>(whole);
+  if (rest > 0.5 || (rest == 0.5 && q % 2 == 1)) ++q;
+  // Digits from the last, the point d from the end, at least one before it.
+  char digits[24];
+  char* p = digits + sizeof digits;
+  for (int k = 0; q != 0 || k <= d; ++k) {
+    if (k == d && d > 0) *--p = '.';
+    *--p = static_cast<char>('0' + q % 10);
+    q /= 10;
+  }
+  // to_chars writes the sign of a negative value (or -0) that rounds to 0.
+  char* out = buf;
+  if (std::signbit(value)) *out++ = '-';
+  const std::size_t n = static_cast<std::size_t>(digits + sizeof digits - p);
+  std::memcpy(out, p, n);
+  return out + n;
+}
+
 }  // namespace
 
 void AppendFixedField(std::string& out, double value, int width, int decimals) {
@@ -32,9 +68,11 @@ void AppendFixedField(std::string& out, double value, int width, int decimals) {
   const int d = decimals < 0 ? 0 : decimals;
   if (d > 80) return AppendWord(out, std::string(w + 1, '*'), w);
   // Exact digits of the binary value, ties to even: as printf("%.*f").
-  const auto r = std::to_chars(buf, buf + sizeof buf - 1, value, std::chars_format::fixed, d);
+  char* end = ShortFixedDigits(buf, value, d);
+  if (end == nullptr) {
+    end = std::to_chars(buf, buf + sizeof buf - 1, value, std::chars_format::fixed, d).ptr;
+  }
   char* begin = buf;
-  char* end = r.ptr;
   if (d == 0) *end++ = '.';
   std::size_t len = static_cast<std::size_t>(end - begin);
   if (len > w) {

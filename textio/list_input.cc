@@ -28,9 +28,12 @@ namespace {
 // beyond that only for a token longer than a chunk.
 constexpr std::size_t kFirstChunk = 4096;
 constexpr std::size_t kChunk = 1 << 20;
-// The plain-text path reads blocks of up to this many bytes (the buffer
-// doubles up to it, so that short data never get a large buffer).
-constexpr std::size_t kBlock = 8 << 20;
+// The plain-text path reads blocks of up to this many bytes per thread
+// (the buffer doubles up to it, so that short data never get a large
+// buffer). A piece this size and the values scanned from it stay in a
+// core's own cache from the read to the store; larger pieces were slower
+// by a tenth, as the scan then fetched every byte from further away.
+constexpr std::size_t kBlock = 256 << 10;
 
 enum CharClass : unsigned char {
   kCharOrdinary,
@@ -230,8 +233,9 @@ class ListReader::Impl {
   std::size_t Plain(std::size_t count, RealSink& sink, unsigned threads) {
     std::size_t done = 0;
     Crew crew(threads > 1 ? threads - 1 : 0);
+    const std::size_t np = std::max(1u, threads);
     while (done < count) {
-      FillBlock();
+      FillBlock(kBlock * np);
       const char* b = buf_.data() + pos_;
       const char* e = buf_.data() + end_;
       // Up to the last separator that ends a token for sure.
@@ -241,7 +245,6 @@ class ListReader::Impl {
       const std::size_t remaining = count - done;
       // Pieces cut after a separator; each scans into its own part of
       // floats_, room for one value per two bytes.
-      const std::size_t np = std::max(1u, threads);
       std::vector<const char*> cut(np + 1);
       std::vector<std::size_t> room(np + 1, 0);
       cut[0] = b;
@@ -385,14 +388,14 @@ class ListReader::Impl {
   static bool EndsPiece(char c) { return c == ' ' || c == '\t' || c == '\n'; }
 
   // Moves the unread bytes to the front and reads until the buffer is full
-  // or the data end; the buffer doubles on every block up to kBlock.
-  void FillBlock() {
+  // or the data end; the buffer doubles on every block up to `block`.
+  void FillBlock(std::size_t block) {
     if (pos_ > 0) {
       std::memmove(buf_.data(), buf_.data() + pos_, end_ - pos_);
       end_ -= pos_;
       pos_ = 0;
     }
-    if (!eof_ && buf_.size() < kBlock) buf_.resize(std::min(kBlock, buf_.size() * 2));
+    if (!eof_ && buf_.size() < block) buf_.resize(std::min(block, buf_.size() * 2));
     while (!eof_ && end_ < buf_.size()) {
       const std::size_t n = source_->Read(buf_.data() + end_, buf_.size() - end_);
       if (n == 0) {

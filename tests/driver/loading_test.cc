@@ -360,7 +360,7 @@ TEST_F(LoadingTest, EveryThreadCountReadsDataAsTheGeneralReader) {
     }
     bytes.resize(bytes.size() - static_cast<std::size_t>(c.cut));
     const Loaded want = ReadByGeneralReader(bytes, p, s);
-    for (unsigned threads : {1u, 2u, 7u}) {
+    for (unsigned threads : {1u, 2u, 3u, 7u}) {
       Loaded got;
       textio::ListReader data(textio::StringSource(bytes, 65536), textio::kDataUnit, "/w/data.txt");
       try {
@@ -385,7 +385,7 @@ TEST_F(LoadingTest, EveryThreadCountReadsDataAsTheGeneralReader) {
     Write("data.txt", bytes);
     Write("weights.txt", "1 1 1 1 1 1\n");
     Loaded first;
-    for (unsigned threads : {1u, 2u, 7u}) {
+    for (unsigned threads : {1u, 2u, 3u, 7u}) {
       Loaded got;
       try {
         got = Bits(LoadInputs(Params(1, s, p), threads).ranks);

@@ -112,7 +112,7 @@ TEST_F(ResultsTest, ChunkedWritesEqualOneWriteAndCutAnOldLongerFile) {
   std::string expect = kLegend;
   AppendResultRecords(expect, rows.ranks, 3, rows.observed, rows.pvalues, 1, p);
   EXPECT_EQ(expect.size(), sizeof(kLegend) - 1 + static_cast<std::size_t>(p) * 201);
-  for (unsigned threads : {1u, 2u, 3u}) {
+  for (unsigned threads : {1u, 2u, 3u, 7u}) {
     {
       std::ofstream old(path_, std::ios::binary);
       old << std::string(7'000'000, 'x');  // longer than the new results

@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <charconv>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <random>
 #include <limits>
 #include <string>
 #include <vector>
@@ -54,6 +58,48 @@ TEST(AppendFixedField, Layouts) {
   };
   for (const FieldCase& c : cases) {
     EXPECT_EQ(Field(c.value, c.width, c.decimals), c.field) << c.name;
+  }
+}
+
+// A wide field as to_chars writes the value: the oracle of the short path
+// for floats to at most four decimals.
+std::string WideFieldOracle(double value, int decimals) {
+  char buf[400];
+  char* end = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, decimals).ptr;
+  if (decimals == 0) *end++ = '.';
+  const std::string digits(buf, end);
+  return std::string(60 - digits.size(), ' ') + digits;
+}
+
+std::string WideField(double value, int decimals) {
+  std::string out;
+  AppendFixedField(out, value, 60, decimals);
+  return out;
+}
+
+// Floats of every magnitude the short path takes and the edges where it
+// hands over (ties, -0, values that round to zero, the largest taken, a
+// double that is not a float), each with zero to five decimals.
+TEST(AppendFixedField, FloatsToFewDecimalsAsToChars) {
+  std::vector<double> values = {0.0,         -0.0,       0.5,      1.5,       2.5,
+                                -2.5,        0.03125,    -0.03125, 0.00005,   -0.00004,
+                                254004.9375, 1e-45,      -1e-40,   9999999.5, 16777217.0,
+                                9.99e12,     1.00001e13, 4e38,     0.1,       1.0 / 3.0};
+  std::mt19937 rng(20261211);
+  for (int k = 0; k < 200000; ++k) {
+    // Random bit patterns over all magnitudes, then values near integers
+    // and halves at the decimal scales, where the rounding decides.
+    std::uint32_t bits = static_cast<std::uint32_t>(rng());
+    float f;
+    std::memcpy(&f, &bits, sizeof f);
+    if (std::isfinite(f)) values.push_back(f);
+    const double half = static_cast<double>(rng() % 2000000) / 2.0 / std::pow(10.0, rng() % 5);
+    values.push_back(static_cast<float>(k % 2 == 0 ? half : -half));
+  }
+  for (const double v : values) {
+    for (int d = 0; d <= 5; ++d) {
+      ASSERT_EQ(WideField(v, d), WideFieldOracle(v, d)) << "value " << v << ", " << d << " decimals";
+    }
   }
 }
 

@@ -481,7 +481,7 @@ TEST(ListReaderPlainPath, LargeDamagedDocumentsAsTheGeneralReader) {
     if (trial % 3 == 0) doc.pop_back();  // the last record without LF
     const std::size_t count = trial % 2 == 0 ? values : values - rng() % values;
     const Reading want = ReadThenNext(doc, count, 0, 0);
-    for (unsigned threads : {1u, 2u, 7u}) {
+    for (unsigned threads : {1u, 2u, 3u, 7u}) {
       EXPECT_EQ(ReadThenNext(doc, count, trial % 5 == 0 ? 4093 : 0, threads), want)
           << "trial " << trial << ", " << threads << " threads";
     }
