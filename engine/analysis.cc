@@ -59,7 +59,8 @@ AnalysisOutcome RunAnalysis(const AnalysisParameters& params, RankMatrix& ranks,
   // The counters start at zero here, before run 1.
   std::optional<RestrictedAnalysis> gene;
   if (main_analysis) {
-    out.counter.emplace(out.observed, out.ranges, params.classes, params.probes, &pool);
+    out.counter.emplace(out.observed, out.ranges, params.classes, params.probes, &pool,
+                        params.runs > 0);
   }
   if (restricted) {
     gene.emplace(params.gene_id, params.gene_class, params.limit, out.observed, out.ranges);

@@ -117,7 +117,8 @@ const std::uint64_t* SortKeyedRows(std::uint64_t* v, std::uint64_t* room, std::s
 }
 
 ExceedanceCounter::ExceedanceCounter(const Statistics& observed, const ClassRanges& ranges,
-                                     std::int32_t classes, std::int32_t probes, WorkerPool* pool)
+                                     std::int32_t classes, std::int32_t probes, WorkerPool* pool,
+                                     bool runs_follow)
     : probes_(probes > 0 ? probes : 0) {
   totals_ = ZeroedBuffer<std::int64_t>(classes > 0 ? static_cast<std::size_t>(classes) : 0);
   const auto threads = static_cast<std::int32_t>(
@@ -133,6 +134,7 @@ ExceedanceCounter::ExceedanceCounter(const Statistics& observed, const ClassRang
     const std::int32_t parts = std::clamp(std::min(size / kPartRows, threads), 1, kMaxParts);
     segments_.push_back(Segment{a - 1, size, k, parts, 0, {}, {}, {}, {}, {}});
   }
+  if (!runs_follow) return;
   // The statistics touch disjoint members (a segment's per-statistic
   // entries are distinct objects).
   if (pool != nullptr) {
@@ -143,6 +145,7 @@ ExceedanceCounter::ExceedanceCounter(const Statistics& observed, const ClassRang
     for (int s = 0; s < kStatistics; ++s) BuildStatistic(s, Values(observed, s));
   }
   BuildItems();
+  prepared_ = true;
 }
 
 void ExceedanceCounter::BuildStatistic(int s, const float* obs) {
@@ -393,6 +396,7 @@ void ExceedanceCounter::CountTask(std::size_t task, const Statistics& run) {
 }
 
 void ExceedanceCounter::EndRun() {
+  RequirePrepared();
   for (Segment& seg : segments_) {
     totals_[static_cast<std::size_t>(seg.k - 1)] += seg.size;
     seg.unsettled += static_cast<std::uint64_t>(seg.size);
@@ -420,6 +424,10 @@ void ExceedanceCounter::RequireSettled() const {
   if (!settled_) throw std::logic_error("exceedance counts read before Settle()");
 }
 
+void ExceedanceCounter::RequirePrepared() const {
+  if (!prepared_) throw std::logic_error("a run counted by a counter made for no runs");
+}
+
 void ExceedanceCounter::CountRun(const Statistics& run, WorkerPool& pool) {
   pool.ForEach(Tasks(), [&](std::size_t i, unsigned) { CountTask(i, run); });
   EndRun();
@@ -440,12 +448,14 @@ std::int32_t ExceedanceCounter::SegmentOf(std::int32_t r) const {
 
 std::int64_t ExceedanceCounter::right(int statistic, std::int32_t row) const {
   RequireSettled();
+  if (!prepared_) return 0;
   const std::int32_t g = group_of_row_[statistic][static_cast<std::size_t>(row - 1)];
   return g < 0 ? 0 : right_[statistic][static_cast<std::size_t>(g)];
 }
 
 std::int64_t ExceedanceCounter::left(int statistic, std::int32_t row) const {
   RequireSettled();
+  if (!prepared_) return 0;
   const std::int32_t g = group_of_row_[statistic][static_cast<std::size_t>(row - 1)];
   return g < 0 ? 0 : left_[statistic][static_cast<std::size_t>(g)];
 }

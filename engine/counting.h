@@ -82,9 +82,13 @@ class ExceedanceCounter {
   // With a pool, the three statistics are prepared on its threads, and a
   // large class is counted in as many parts as the pool has threads (at
   // most 4, each of about 32768 values or more); without one, in one part.
-  // The parts change nothing but the work's division.
+  // The parts change nothing but the work's division. With `runs_follow`
+  // false (an analysis of no runs) nothing is sorted or built: every count
+  // stays 0 and the P-values are those of no run, and counting a run
+  // throws std::logic_error. At the largest inputs the preparation is a
+  // sixth of a run without runs.
   ExceedanceCounter(const Statistics& observed, const ClassRanges& ranges, std::int32_t classes,
-                    std::int32_t probes, WorkerPool* pool = nullptr);
+                    std::int32_t probes, WorkerPool* pool = nullptr, bool runs_follow = true);
 
   // The counting step of one run, on the pool's threads or on this one.
   void CountRun(const Statistics& run, WorkerPool& pool);
@@ -166,12 +170,14 @@ class ExceedanceCounter {
   void Accumulate(const Segment& seg, int statistic);
   void Settle(Segment& seg);
   void RequireSettled() const;
+  void RequirePrepared() const;
   // The segment holding 0-based row r, or -1.
   std::int32_t SegmentOf(std::int32_t r) const;
 
   std::int32_t probes_;
   std::vector<Segment> segments_;  // ascending rows (class M first)
   std::vector<Item> items_;
+  bool prepared_ = false;  // the groups and tables built: runs may be counted
   bool settled_ = true;
   std::uint64_t settle_limit_ = kHistogramLimit;
   VectorForm form_ = VectorForm::kWidest;

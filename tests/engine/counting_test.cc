@@ -7,6 +7,7 @@
 #include <cmath>
 #include <limits>
 #include <random>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -185,6 +186,36 @@ TEST(Counting, RowsOutsideEveryClassGetZeroAndEmptyClassesAreSkipped) {
     EXPECT_EQ(pv.right[kRmean].Get(i), 0.0) << "row " << i;
     EXPECT_EQ(pv.left[kRwmean].Get(i), 0.0) << "row " << i;
   }
+}
+
+TEST(Counting, ACounterForNoRunsReadsAsAPreparedOneWithoutRunsAndRefusesARun) {
+  // Classes with NaN, ties and rows outside every range: with no run the
+  // P-values are NaN inside a class (0 / 0) and 0 outside, either way.
+  std::mt19937 rng(11);
+  const std::int32_t p = 60;
+  Statistics observed(p);
+  for (int s = 0; s < kStatistics; ++s) {
+    RowArray<float>& a = s == kRmean ? observed.rmean : s == kRwmean ? observed.rwmean : observed.q;
+    for (auto& v : a.span()) v = PoolValue(rng);
+  }
+  const ClassRanges ranges = Ranges({{31, 58}, {2, 1}, {1, 30}});
+  const ExceedanceCounter prepared(observed, ranges, 3, p);
+  ExceedanceCounter unprepared(observed, ranges, 3, p, nullptr, false);
+  const SidedPValues a = prepared.Finish();
+  const SidedPValues b = unprepared.Finish();
+  for (int s = 0; s < kStatistics; ++s) {
+    for (std::int32_t row = 1; row <= p; ++row) {
+      SCOPED_TRACE("statistic " + std::to_string(s) + " row " + std::to_string(row));
+      EXPECT_TRUE(SameDouble(a.right[s].Get(row), b.right[s].Get(row)));
+      EXPECT_TRUE(SameDouble(a.left[s].Get(row), b.left[s].Get(row)));
+      EXPECT_EQ(unprepared.right(s, row), 0);
+      EXPECT_EQ(unprepared.left(s, row), 0);
+    }
+  }
+  EXPECT_TRUE(std::isnan(b.right[kQ].Get(1)));
+  EXPECT_EQ(b.right[kQ].Get(60), 0.0);
+  EXPECT_EQ(unprepared.Tasks(), 0u);
+  EXPECT_THROW(unprepared.CountRun(observed), std::logic_error);
 }
 
 TEST(Counting, RightPlusLeftExceedsOneByTheTieFraction) {
