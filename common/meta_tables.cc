@@ -33,9 +33,9 @@ std::string Plural(std::size_t n, const char* one, const char* many) {
 
 }  // namespace
 
-Study ParseStudyTable(std::string_view text, const std::string& source, const std::string& name,
+Study ParseStudyTable(std::string text, const std::string& source, const std::string& name,
                       const MetaReadOptions& options, TableFacts& facts) {
-  return StudyOfTable(ParseTable(text, source, options.delimiter), name, options, facts);
+  return StudyOfTable(ParseTable(std::move(text), source, options.delimiter), name, options, facts);
 }
 
 Study StudyOfTable(const Table& table, const std::string& name, const MetaReadOptions& options,
@@ -70,7 +70,7 @@ Study StudyOfTable(const Table& table, const std::string& name, const MetaReadOp
     // p-values alone keeps the columns of unsigned results.
     if (signed_rule && !choice.fold_change.empty())
       facts.effects.fold_changes.push_back(row.fold_change);
-    study.ids.push_back(row.id);
+    study.ids.emplace_back(row.id);
     // Every kept row has a rank (incomplete rows are skipped); the meta
     // layer merges repeated ids by these ranks and ranks the ids anew.
     study.values.push_back(static_cast<double>(row.half_rank) / 2.0);
