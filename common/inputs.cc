@@ -73,6 +73,8 @@ StudyInput Made(tools::StudiesRead read, std::string format, std::filesystem::pa
   parts->read = std::move(read);
   parts->format = std::move(format);
   parts->sheet = std::move(sheet);
+  if (!parts->read.input.top_lists)
+    parts->warnings = tools::OverlapWarnings(parts->read.input.studies);
   return StudyInput(std::move(parts));
 }
 
@@ -115,10 +117,7 @@ bool StudyInput::top_lists() const { return parts_->read.input.top_lists; }
 std::vector<std::string> StudyInput::TableLines() const {
   return tools::DescribeTables(parts_->read.input);
 }
-std::vector<std::string> StudyInput::Warnings() const {
-  if (parts_->read.input.top_lists) return {};
-  return tools::OverlapWarnings(parts_->read.input.studies);
-}
+std::vector<std::string> StudyInput::Warnings() const { return parts_->warnings; }
 
 StudyInput ReadStudies(const std::vector<std::filesystem::path>& files,
                        const std::filesystem::path& sheet, const RunSettings& settings,

@@ -65,10 +65,12 @@ std::vector<std::string> Split(std::string_view line, char delimiter) {
 
 // Ids and study names go into results, run.json and the page, which hold
 // text: bytes that are not UTF-8 (a Latin-1 file) are refused where they are.
-void CheckText(std::string_view text, const std::string& where, const std::string& what) {
+void CheckText(std::string_view text, const std::string& source, std::size_t line,
+               const std::string& what) {
   if (const std::size_t bad = textio::FirstInvalidUtf8(text); bad != std::string::npos) {
-    throw ToolError(where + ": " + what + " \"" + std::string(text) + "\" is not UTF-8 text (byte " +
-                    std::to_string(bad + 1) + "); save the file as UTF-8");
+    throw ToolError(At(source, line) + ": " + what + " \"" + std::string(text) +
+                    "\" is not UTF-8 text (byte " + std::to_string(bad + 1) +
+                    "); save the file as UTF-8");
   }
 }
 
@@ -87,7 +89,7 @@ class StudyBuilder {
           "\" is " +
           (id.empty() ? "empty" : "not usable (it holds a tab, a line end or a double quote)"));
     }
-    CheckText(id, At(source_, line), "the id");
+    CheckText(id, source_, line, "the id");
     const auto [it, added] = lines_.emplace(id, line);
     if (!added && duplicates_ == Duplicates::kRefuse) {
       throw ToolError(source_ + ": study \"" + study_.name + "\" lists \"" + std::string(id) +
@@ -248,7 +250,7 @@ std::vector<Study> ParseLong(std::string_view text, const std::string& source,
       throw ToolError(At(source, row.line) + ": the study name in column \"" +
                       options.study_column + "\" is empty or holds a tab or double quote");
     }
-    CheckText(name, At(source, row.line), "the study name");
+    CheckText(name, source, row.line, "the study name");
     const CellValue cell = ParseCell(row.fields[value]);
     if (!cell.ok) {
       throw ToolError(At(source, row.line) + ": column \"" + value_name + "\" holds \"" +

@@ -2,7 +2,7 @@
 // and what the screen says about them.
 #include <string_view>
 #include <unordered_map>
-#include <unordered_set>
+#include <cstdint>
 
 #include "korvelan/options.h"
 
@@ -118,20 +118,37 @@ std::vector<std::string> DescribeTables(const MetaInput& input) {
 }
 
 std::vector<std::string> OverlapWarnings(const std::vector<Study>& studies) {
-  // How many studies list each id (each study counted once per id). The
-  // ids are looked at where the studies hold them, never copied.
-  std::unordered_map<std::string_view, std::size_t> listed_by;
-  std::vector<std::unordered_set<std::string_view>> distinct(studies.size());
+  // How many studies list each id, in one table of views into the studies'
+  // ids: the last study that counted an id marks it, so a study's repeats
+  // count once; a second pass marks again to count each study's distinct
+  // ids and how many of them another study lists.
+  struct Listed {
+    std::size_t studies = 0;
+    std::size_t counted_by = SIZE_MAX;
+    std::size_t shared_by = SIZE_MAX;
+  };
+  std::size_t all = 0;
+  for (const Study& s : studies) all += s.ids.size();
+  std::unordered_map<std::string_view, Listed> listed;
+  listed.reserve(all);
   for (std::size_t j = 0; j < studies.size(); ++j) {
-    distinct[j].reserve(studies[j].ids.size());
-    distinct[j].insert(studies[j].ids.begin(), studies[j].ids.end());
-    for (const std::string_view id : distinct[j]) ++listed_by[id];
+    for (const std::string_view id : studies[j].ids) {
+      Listed& l = listed[id];
+      if (l.counted_by != j) ++l.studies;
+      l.counted_by = j;
+    }
   }
   std::vector<std::string> warnings;
   for (std::size_t j = 0; j < studies.size() && studies.size() > 1; ++j) {
     std::size_t shared = 0;
-    for (const std::string_view id : distinct[j]) shared += listed_by[id] > 1;
-    const std::size_t own = distinct[j].size();
+    std::size_t own = 0;
+    for (const std::string_view id : studies[j].ids) {
+      Listed& l = listed.find(id)->second;
+      if (l.shared_by == j) continue;
+      l.shared_by = j;
+      ++own;
+      shared += l.studies > 1;
+    }
     // Fewer than a tenth, in integers: 10 x shared < own.
     if (10 * shared < own) {
       warnings.push_back("study \"" + studies[j].name + "\" shares only " + std::to_string(shared) +
