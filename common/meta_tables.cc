@@ -64,6 +64,9 @@ Study StudyOfTable(const Table& table, const std::string& name, const MetaReadOp
   const bool signed_rule = choice.rule.kind != RankingRule::Kind::kPValue;
   // Rank 1 goes to the largest effect with --first largest: the most up gene.
   facts.effects.first_is_up = choice.rule.first == RankFirst::kLargest;
+  study.ids.reserve(ranked.rows.size());
+  study.values.reserve(ranked.rows.size());
+  if (signed_rule) facts.effects.effects.reserve(ranked.rows.size());
   for (const RankedRow& row : ranked.rows) {
     if (signed_rule) facts.effects.effects.push_back(row.effect);
     // Fold changes come with the direction columns: a table ranked by its
