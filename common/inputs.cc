@@ -73,6 +73,8 @@ StudyInput Made(tools::StudiesRead read, std::string format, std::filesystem::pa
   parts->read = std::move(read);
   parts->format = std::move(format);
   parts->sheet = std::move(sheet);
+  if (!parts->read.input.top_lists)
+    parts->warnings = tools::OverlapWarnings(parts->read.input.studies);
   return StudyInput(std::move(parts));
 }
 
@@ -84,29 +86,27 @@ std::string Cell(const TableColumn& column, std::size_t row) {
 }
 
 tools::Table TableOf(const MemoryTable& memory) {
-  tools::Table table;
-  table.source = "table \"" + memory.study + "\"";
+  std::string source = "table \"" + memory.study + "\"";
   const std::size_t rows = memory.columns.empty()
                                ? 0
                                : (memory.columns[0].numeric ? memory.columns[0].numbers.size()
                                                             : memory.columns[0].text.size());
+  std::vector<std::string> names;
   for (const TableColumn& column : memory.columns) {
     const std::size_t size = column.numeric ? column.numbers.size() : column.text.size();
     if (size != rows) {
-      throw ToolError(table.source + ": column \"" + column.name + "\" has " +
-                      std::to_string(size) + " rows, not " + std::to_string(rows) + " as the first");
+      throw ToolError(source + ": column \"" + column.name + "\" has " + std::to_string(size) +
+                      " rows, not " + std::to_string(rows) + " as the first");
     }
-    table.columns.push_back(column.name);
+    names.push_back(column.name);
   }
-  if (rows == 0) throw ToolError(table.source + ": the table has no rows");
-  table.rows.resize(rows);
+  if (rows == 0) throw ToolError(source + ": the table has no rows");
+  std::vector<std::string> cells;
+  cells.reserve(rows * names.size());
   for (std::size_t r = 0; r < rows; ++r) {
-    // Rows are counted as lines of the file with its header on line 1.
-    table.rows[r].line = r + 2;
-    for (const TableColumn& column : memory.columns)
-      table.rows[r].fields.push_back(Cell(column, r));
+    for (const TableColumn& column : memory.columns) cells.push_back(Cell(column, r));
   }
-  return table;
+  return tools::TableOfCells(std::move(source), std::move(names), std::move(cells));
 }
 
 }  // namespace
@@ -117,10 +117,7 @@ bool StudyInput::top_lists() const { return parts_->read.input.top_lists; }
 std::vector<std::string> StudyInput::TableLines() const {
   return tools::DescribeTables(parts_->read.input);
 }
-std::vector<std::string> StudyInput::Warnings() const {
-  if (parts_->read.input.top_lists) return {};
-  return tools::OverlapWarnings(parts_->read.input.studies);
-}
+std::vector<std::string> StudyInput::Warnings() const { return parts_->warnings; }
 
 StudyInput ReadStudies(const std::vector<std::filesystem::path>& files,
                        const std::filesystem::path& sheet, const RunSettings& settings,

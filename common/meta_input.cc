@@ -65,10 +65,12 @@ std::vector<std::string> Split(std::string_view line, char delimiter) {
 
 // Ids and study names go into results, run.json and the page, which hold
 // text: bytes that are not UTF-8 (a Latin-1 file) are refused where they are.
-void CheckText(const std::string& text, const std::string& where, const std::string& what) {
+void CheckText(std::string_view text, const std::string& source, std::size_t line,
+               const std::string& what) {
   if (const std::size_t bad = textio::FirstInvalidUtf8(text); bad != std::string::npos) {
-    throw ToolError(where + ": " + what + " \"" + text + "\" is not UTF-8 text (byte " +
-                    std::to_string(bad + 1) + "); save the file as UTF-8");
+    throw ToolError(At(source, line) + ": " + what + " \"" + std::string(text) +
+                    "\" is not UTF-8 text (byte " + std::to_string(bad + 1) +
+                    "); save the file as UTF-8");
   }
 }
 
@@ -80,20 +82,21 @@ class StudyBuilder {
       : source_(std::move(source)), duplicates_(duplicates) {
     study_.name = std::move(name);
   }
-  void Add(const std::string& id, std::size_t line, double value = kNaN, bool valued = false) {
+  void Add(std::string_view id, std::size_t line, double value = kNaN, bool valued = false) {
     if (!IsUsableIdentifier(id)) {
       throw ToolError(
-          At(source_, line) + ": the id \"" + id + "\" of study \"" + study_.name + "\" is " +
+          At(source_, line) + ": the id \"" + std::string(id) + "\" of study \"" + study_.name +
+          "\" is " +
           (id.empty() ? "empty" : "not usable (it holds a tab, a line end or a double quote)"));
     }
-    CheckText(id, At(source_, line), "the id");
+    CheckText(id, source_, line, "the id");
     const auto [it, added] = lines_.emplace(id, line);
     if (!added && duplicates_ == Duplicates::kRefuse) {
-      throw ToolError(source_ + ": study \"" + study_.name + "\" lists \"" + id +
+      throw ToolError(source_ + ": study \"" + study_.name + "\" lists \"" + std::string(id) +
                       "\" twice, on lines " + std::to_string(it->second) + " and " +
                       std::to_string(line) + " (--duplicates first, best or mean resolves it)");
     }
-    study_.ids.push_back(id);
+    study_.ids.emplace_back(id);
     if (valued) study_.values.push_back(value);
   }
   Study Take() { return std::move(study_); }
@@ -175,7 +178,7 @@ Study ParseList(std::string_view text, const std::string& source, const std::str
 
 std::vector<Study> ParseColumns(std::string_view text, const std::string& source,
                                 std::optional<char> delimiter, Duplicates duplicates) {
-  const Table table = ParseTable(text, source, delimiter);
+  const Table table = ParseTable(std::string(text), source, delimiter);
   std::size_t first = 0;
   const std::string lead = Lower(table.columns.front());
   if (lead == "rank" || lead == "row.names") first = 1;
@@ -184,14 +187,14 @@ std::vector<Study> ParseColumns(std::string_view text, const std::string& source
     StudyBuilder builder(source, table.columns[c], duplicates);
     std::size_t ended = 0;  // the line of the empty cell that ended the list
     for (const Table::Row& row : table.rows) {
-      const std::string& cell = row.fields[c];
+      const std::string_view cell = row.fields[c];
       if (cell.empty() || IsMissingMarker(cell)) {
         if (ended == 0) ended = row.line;
         continue;
       }
       if (ended != 0) {
         throw ToolError(At(source, row.line) + ": column \"" + table.columns[c] + "\" holds \"" +
-                        cell + "\" after its list ended with an empty cell on line " +
+                        std::string(cell) + "\" after its list ended with an empty cell on line " +
                         std::to_string(ended));
       }
       builder.Add(cell, row.line);
@@ -229,7 +232,7 @@ std::vector<Study> ParseRows(std::string_view text, const std::string& source,
 
 std::vector<Study> ParseLong(std::string_view text, const std::string& source,
                              const MetaReadOptions& options) {
-  const Table table = ParseTable(text, source, options.delimiter);
+  const Table table = ParseTable(std::string(text), source, options.delimiter);
   const std::size_t study = table.ColumnIndex(options.study_column);
   const std::size_t gene =
       table.ColumnIndex(options.rule.gene_column.empty() ? "gene" : options.rule.gene_column);
@@ -242,16 +245,17 @@ std::vector<Study> ParseLong(std::string_view text, const std::string& source,
   std::vector<StudyBuilder> builders;
   std::unordered_map<std::string, std::size_t> index;
   for (const Table::Row& row : table.rows) {
-    const std::string& name = row.fields[study];
+    const std::string name(row.fields[study]);
     if (!IsUsableIdentifier(name)) {
       throw ToolError(At(source, row.line) + ": the study name in column \"" +
                       options.study_column + "\" is empty or holds a tab or double quote");
     }
-    CheckText(name, At(source, row.line), "the study name");
+    CheckText(name, source, row.line, "the study name");
     const CellValue cell = ParseCell(row.fields[value]);
     if (!cell.ok) {
       throw ToolError(At(source, row.line) + ": column \"" + value_name + "\" holds \"" +
-                      row.fields[value] + "\", which is not a number (empty or NA: not ranked)");
+                      std::string(row.fields[value]) +
+                      "\", which is not a number (empty or NA: not ranked)");
     }
     const auto [it, added] = index.emplace(name, builders.size());
     if (added)
@@ -311,8 +315,8 @@ MetaInput ReadMetaInput(const std::vector<std::filesystem::path>& files,
       input.tables.resize(n);
       input.studies.resize(n);
       EachInOrder(n, options.threads, [&](std::size_t i) {
-        input.studies[i] =
-            ParseStudyTable(texts[i], sources[i], StudyNameOf(files[i]), settled, input.tables[i]);
+        input.studies[i] = ParseStudyTable(std::move(texts[i]), sources[i], StudyNameOf(files[i]),
+                                           settled, input.tables[i]);
       });
       break;
     case InputShape::kLists:

@@ -122,8 +122,9 @@ MetaInput ReadMetaInput(const std::vector<std::filesystem::path>& files,
 InputShape DetectShape(const std::vector<std::string>& texts,
                        const std::vector<std::string>& sources);
 
-// Parsers of one text each (exposed for tests).
-Study ParseStudyTable(std::string_view text, const std::string& source, const std::string& name,
+// Parsers of one text each (exposed for tests). A table's text is kept
+// while it is read: given by value, it can be moved in.
+Study ParseStudyTable(std::string text, const std::string& source, const std::string& name,
                       const MetaReadOptions& options, TableFacts& facts);
 // A table already split into fields (a file's, or one held in memory):
 // columns chosen, rows ranked and counted as ParseStudyTable does.

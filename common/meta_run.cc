@@ -46,6 +46,7 @@ HtmlReportGene PageGene(const MetaResults& r, std::size_t i) {
   g.gene = r.genes[i];
   g.info_class = r.info_class[i];
   g.n_studies = r.n_studies[i];
+  g.ranks.reserve(studies);
   for (std::size_t j = 0; j < studies; ++j) g.ranks.push_back(r.ranks[j * genes + i]);
   g.r_mean = r.r_mean[i];
   g.r_wmean = r.r_wmean[i];
@@ -64,6 +65,7 @@ HtmlReportGene PageGene(const MetaResults& r, std::size_t i) {
     g.n_down = r.n_down[i];
   }
   if (r.has_fold_changes) {
+    g.fold_changes.reserve(studies);
     for (std::size_t j = 0; j < studies; ++j)
       g.fold_changes.push_back(r.fold_changes[j * genes + i]);
     g.fold_change_mean = r.fold_change_mean[i];
@@ -87,6 +89,7 @@ HtmlReportData PageData(const MetaResults& r, int sort_by,
     for (std::size_t i = 0; i < genes; ++i)
       data.study_sizes[j] += !std::isnan(r.ranks[j * genes + i]);
   }
+  data.genes.reserve(genes);
   for (std::size_t i : ResultOrder(r, sort_by)) data.genes.push_back(PageGene(r, i));
   data.sort_by = sort_by;
   // The statistics (and exact P-values) are floats: the page shows and

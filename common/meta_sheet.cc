@@ -44,7 +44,7 @@ class RowCells {
   std::string operator[](std::string_view name) const {
     const auto at = std::find(table_.columns.begin(), table_.columns.end(), name);
     if (at == table_.columns.end()) return {};
-    return row_.fields[static_cast<std::size_t>(at - table_.columns.begin())];
+    return std::string(row_.fields[static_cast<std::size_t>(at - table_.columns.begin())]);
   }
 
  private:
@@ -138,7 +138,7 @@ Study ReadRow(const RowCells& cells, const std::filesystem::path& folder, const 
   try {
     std::string bytes = ReadInputBytes(row.file);
     row.sha256 = Sha256Hex(bytes);
-    const std::string text = Unpacked(std::move(bytes), row.file.string());
+    std::string text = Unpacked(std::move(bytes), row.file.string());
     row.list = !DetectDelimiter(FirstLine(text)).has_value();
     options.duplicates =
         options.duplicates.value_or(row.list ? Duplicates::kRefuse : Duplicates::kMean);
@@ -146,7 +146,8 @@ Study ReadRow(const RowCells& cells, const std::filesystem::path& folder, const 
       study = ParseList(text, row.file.string(), StudyNameOf(row.file), *options.duplicates);
     } else {
       row.table.emplace();
-      study = ParseStudyTable(text, row.file.string(), StudyNameOf(row.file), options, *row.table);
+      study = ParseStudyTable(std::move(text), row.file.string(), StudyNameOf(row.file), options,
+                              *row.table);
     }
   } catch (const ToolError& e) {
     throw ToolError(where + ": " + e.what());

@@ -2,7 +2,7 @@
 // and what the screen says about them.
 #include <string_view>
 #include <unordered_map>
-#include <unordered_set>
+#include <cstdint>
 
 #include "korvelan/options.h"
 
@@ -33,9 +33,9 @@ std::string Plural(std::size_t n, const char* one, const char* many) {
 
 }  // namespace
 
-Study ParseStudyTable(std::string_view text, const std::string& source, const std::string& name,
+Study ParseStudyTable(std::string text, const std::string& source, const std::string& name,
                       const MetaReadOptions& options, TableFacts& facts) {
-  return StudyOfTable(ParseTable(text, source, options.delimiter), name, options, facts);
+  return StudyOfTable(ParseTable(std::move(text), source, options.delimiter), name, options, facts);
 }
 
 Study StudyOfTable(const Table& table, const std::string& name, const MetaReadOptions& options,
@@ -64,13 +64,16 @@ Study StudyOfTable(const Table& table, const std::string& name, const MetaReadOp
   const bool signed_rule = choice.rule.kind != RankingRule::Kind::kPValue;
   // Rank 1 goes to the largest effect with --first largest: the most up gene.
   facts.effects.first_is_up = choice.rule.first == RankFirst::kLargest;
+  study.ids.reserve(ranked.rows.size());
+  study.values.reserve(ranked.rows.size());
+  if (signed_rule) facts.effects.effects.reserve(ranked.rows.size());
   for (const RankedRow& row : ranked.rows) {
     if (signed_rule) facts.effects.effects.push_back(row.effect);
     // Fold changes come with the direction columns: a table ranked by its
     // p-values alone keeps the columns of unsigned results.
     if (signed_rule && !choice.fold_change.empty())
       facts.effects.fold_changes.push_back(row.fold_change);
-    study.ids.push_back(row.id);
+    study.ids.emplace_back(row.id);
     // Every kept row has a rank (incomplete rows are skipped); the meta
     // layer merges repeated ids by these ranks and ranks the ids anew.
     study.values.push_back(static_cast<double>(row.half_rank) / 2.0);
@@ -118,20 +121,37 @@ std::vector<std::string> DescribeTables(const MetaInput& input) {
 }
 
 std::vector<std::string> OverlapWarnings(const std::vector<Study>& studies) {
-  // How many studies list each id (each study counted once per id). The
-  // ids are looked at where the studies hold them, never copied.
-  std::unordered_map<std::string_view, std::size_t> listed_by;
-  std::vector<std::unordered_set<std::string_view>> distinct(studies.size());
+  // How many studies list each id, in one table of views into the studies'
+  // ids: the last study that counted an id marks it, so a study's repeats
+  // count once; a second pass marks again to count each study's distinct
+  // ids and how many of them another study lists.
+  struct Listed {
+    std::size_t studies = 0;
+    std::size_t counted_by = SIZE_MAX;
+    std::size_t shared_by = SIZE_MAX;
+  };
+  std::size_t all = 0;
+  for (const Study& s : studies) all += s.ids.size();
+  std::unordered_map<std::string_view, Listed> listed;
+  listed.reserve(all);
   for (std::size_t j = 0; j < studies.size(); ++j) {
-    distinct[j].reserve(studies[j].ids.size());
-    distinct[j].insert(studies[j].ids.begin(), studies[j].ids.end());
-    for (const std::string_view id : distinct[j]) ++listed_by[id];
+    for (const std::string_view id : studies[j].ids) {
+      Listed& l = listed[id];
+      if (l.counted_by != j) ++l.studies;
+      l.counted_by = j;
+    }
   }
   std::vector<std::string> warnings;
   for (std::size_t j = 0; j < studies.size() && studies.size() > 1; ++j) {
     std::size_t shared = 0;
-    for (const std::string_view id : distinct[j]) shared += listed_by[id] > 1;
-    const std::size_t own = distinct[j].size();
+    std::size_t own = 0;
+    for (const std::string_view id : studies[j].ids) {
+      Listed& l = listed.find(id)->second;
+      if (l.shared_by == j) continue;
+      l.shared_by = j;
+      ++own;
+      shared += l.studies > 1;
+    }
     // Fewer than a tenth, in integers: 10 x shared < own.
     if (10 * shared < own) {
       warnings.push_back("study \"" + studies[j].name + "\" shares only " + std::to_string(shared) +

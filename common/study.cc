@@ -17,11 +17,12 @@ std::string Where(const Table& table, const Table::Row& row) {
 
 std::optional<double> NumberOrMissing(const Table& table, const Table::Row& row,
                                       std::size_t column) {
-  const std::string& cell = row.fields[column];
+  const std::string_view cell = row.fields[column];
   CellValue parsed = ParseCell(cell);
   if (!parsed.ok) {
     throw ToolError(Where(table, row) + ": column \"" + table.columns[column] + "\" holds \"" +
-                    cell + "\", which is not a number (empty, NA or NaN mark a missing value)");
+                    std::string(cell) +
+                    "\", which is not a number (empty, NA or NaN mark a missing value)");
   }
   return parsed.value;
 }
@@ -36,19 +37,20 @@ void CheckPValue(const Table& table, const Table::Row& row, std::size_t column, 
 
 }  // namespace
 
-bool IsUsableIdentifier(const std::string& id) {
-  return !id.empty() && id.find_first_of("\t\r\n\"") == std::string::npos;
+bool IsUsableIdentifier(std::string_view id) {
+  return !id.empty() && id.find_first_of("\t\r\n\"") == std::string_view::npos;
 }
 
 namespace {
 
-// The row's genes: its id, or the parts of a joined id. Empty when the row
-// has no usable id (then skipped, or refused in the strict reading).
-std::vector<std::string> RowIds(const Table& table, const Table::Row& row, const std::string& column,
-                                std::size_t index, const RowRules& rules) {
-  std::string id(TrimBlanks(row.fields[index]));
-  std::vector<std::string> ids;
-  auto take = [&](std::string part) {
+// The row's genes into `ids`: its id, or the parts of a joined id, as
+// views into the table. Empty when the row has no usable id (then
+// skipped, or refused in the strict reading).
+void RowIds(const Table& table, const Table::Row& row, const std::string& column, std::size_t index,
+            const RowRules& rules, std::vector<std::string_view>& ids) {
+  const std::string_view id = TrimBlanks(row.fields[index]);
+  ids.clear();
+  auto take = [&](std::string_view part) {
     const bool absent = part.empty() || IsMissingMarker(part) || part == "---";
     if (absent && rules.skip_incomplete) return;
     if (!IsUsableIdentifier(part)) {
@@ -56,17 +58,16 @@ std::vector<std::string> RowIds(const Table& table, const Table::Row& row, const
           Where(table, row) + ": the gene id in column \"" + column + "\" is " +
           (part.empty() ? "empty" : "not usable (it holds a tab, a line end or a double quote)"));
     }
-    ids.push_back(std::move(part));
+    ids.push_back(part);
   };
-  if (rules.split.empty() || id.find(rules.split) == std::string::npos) {
-    take(std::move(id));
-    return ids;
+  if (rules.split.empty() || id.find(rules.split) == std::string_view::npos) {
+    take(id);
+    return;
   }
   for (std::size_t start = 0;;) {
     const std::size_t at = id.find(rules.split, start);
-    take(std::string(
-        TrimBlanks(std::string_view(id).substr(start, at == id.npos ? id.npos : at - start))));
-    if (at == id.npos) return ids;
+    take(TrimBlanks(id.substr(start, at == id.npos ? id.npos : at - start)));
+    if (at == id.npos) return;
     start = at + rules.split.size();
   }
 }
@@ -86,15 +87,15 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 // line is noted. A repeat is refused unless the rules let repeats through
 // (they are resolved after ranking).
 std::size_t RepeatsOf(const Table& table, const Table::Row& row,
-                      const std::vector<std::string>& ids, const RowRules& rules,
-                      std::unordered_map<std::string, std::size_t>& first_line) {
+                      const std::vector<std::string_view>& ids, const RowRules& rules,
+                      std::unordered_map<std::string_view, std::size_t>& first_line) {
   std::size_t repeats = 0;
-  for (const std::string& id : ids) {
+  for (const std::string_view id : ids) {
     const auto [seen, added] = first_line.emplace(id, row.line);
     if (added) continue;
     if (!rules.repeats) {
       throw ToolError(
-          table.source + ": gene \"" + id + "\" is listed twice, on lines " +
+          table.source + ": gene \"" + std::string(id) + "\" is listed twice, on lines " +
           std::to_string(seen->second) + " and " + std::to_string(row.line) +
           (rules.skip_incomplete ? " (--duplicates first, best or mean resolves it)" : ""));
     }
@@ -136,7 +137,8 @@ RankedRows RankTableRows(const Table& table, const RankingRule& rule, const RowR
   out.table_rows = table.rows.size();
   std::vector<RankKey> keys;
   std::vector<std::size_t> key_of_row;  // per kept row: its key, or npos
-  std::unordered_map<std::string, std::size_t> first_line;
+  std::unordered_map<std::string_view, std::size_t> first_line;
+  std::vector<std::string_view> ids;
   // Room for a row each (split ids beyond that grow as usual): no rehash
   // or reallocation as the rows come.
   first_line.reserve(table.rows.size());
@@ -144,7 +146,7 @@ RankedRows RankTableRows(const Table& table, const RankingRule& rule, const RowR
   key_of_row.reserve(table.rows.size());
   out.rows.reserve(table.rows.size());
   for (const Table::Row& row : table.rows) {
-    std::vector<std::string> ids = RowIds(table, row, rule.gene_column, gene_column, rules);
+    RowIds(table, row, rule.gene_column, gene_column, rules, ids);
     if (ids.empty()) {
       ++out.no_id;
       continue;
@@ -164,8 +166,8 @@ RankedRows RankTableRows(const Table& table, const RankingRule& rule, const RowR
     const double fold = FoldOf(row, fold_column);
     const double effect = has_rank ? EffectOf(rule, *value, sign) : kNaN;
     out.split += ids.size() > 1;
-    for (std::string& id : ids) {
-      out.rows.push_back({std::move(id), kNotRanked, fold, row.line, effect});
+    for (const std::string_view id : ids) {
+      out.rows.push_back({id, kNotRanked, fold, row.line, effect});
       key_of_row.push_back(has_rank ? keys.size() - 1 : std::string::npos);
     }
   }
@@ -186,8 +188,8 @@ StudyRanks RankStudy(const Table& table, std::string name, const RankingRule& ru
   study.name = std::move(name);
   study.genes.reserve(rows.rows.size());
   study.half_ranks.reserve(rows.rows.size());
-  for (RankedRow& row : rows.rows) {
-    study.genes.push_back(std::move(row.id));
+  for (const RankedRow& row : rows.rows) {
+    study.genes.emplace_back(row.id);
     study.half_ranks.push_back(row.half_rank);
     study.ranked += row.half_rank != kNotRanked;
   }

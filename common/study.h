@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <limits>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "common/ranking.h"
@@ -42,7 +43,7 @@ struct StudyRanks {
 
 // Whether `id` can stand in genes.tsv and results.tsv as one field: not
 // empty, and free of tabs, line ends and double quotes.
-bool IsUsableIdentifier(const std::string& id);
+bool IsUsableIdentifier(std::string_view id);
 
 // Ranks the table's genes by `rule`. Throws ToolError, naming the file and
 // the line, for: a missing column, an unusable gene id, a gene listed
@@ -69,7 +70,7 @@ struct RowRules {
 };
 
 struct RankedRow {
-  std::string id;
+  std::string_view id;                  // into the table's text: valid while the table is
   std::int64_t half_rank = kNotRanked;  // ranked among the rows, not the ids
   double fold_change = 0;
   std::size_t line = 0;

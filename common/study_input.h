@@ -4,6 +4,7 @@
 #define KORVELAN_COMMON_STUDY_INPUT_H_
 
 #include <string>
+#include <vector>
 
 #include "common/meta_studies.h"
 #include "korvelan/inputs.h"
@@ -14,6 +15,8 @@ struct StudyInput::Parts {
   tools::StudiesRead read;  // files empty for studies held in memory
   std::string format;
   std::filesystem::path sheet;
+  // Warnings() once: the screen and run.json both ask.
+  std::vector<std::string> warnings;
 };
 
 }  // namespace korvelan

@@ -8,6 +8,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -29,9 +30,10 @@ void CheckUtf8(const std::string& text, const std::string& what);
 
 // One study after duplicates are resolved and its ids ranked: rank of each
 // ranked id (1-based, ties averaged, exact halves), by id.
+// The ids are views into the Study's own: valid while the study is.
 struct RankedStudy {
-  std::unordered_map<std::string, double> rank;  // ranked ids only
-  std::vector<std::string> ids;                  // every distinct id, first seen
+  std::unordered_map<std::string_view, double> rank;  // ranked ids only
+  std::vector<std::string_view> ids;                  // every distinct id, first seen
   std::size_t ranked = 0;
 };
 

@@ -40,13 +40,14 @@ std::string Where(const Study& study, std::size_t position) {
 // A study's distinct ids in their first order, each with its key (its
 // value, or its position for a plain list) after the duplicates rule.
 struct DistinctKeys {
-  std::vector<std::string> ids;
+  std::vector<std::string_view> ids;  // into the study's ids
   std::vector<double> key;
 };
 
 DistinctKeys KeysOf(const Study& study, Duplicates duplicates) {
   const bool by_value = !study.values.empty();
-  std::unordered_map<std::string, std::size_t> slot;
+  std::unordered_map<std::string_view, std::size_t> slot;
+  slot.reserve(study.ids.size());
   DistinctKeys d;
   std::vector<double> sum;  // kMean: sum and count of the non-NaN keys
   std::vector<double> count;
@@ -57,7 +58,9 @@ DistinctKeys KeysOf(const Study& study, Duplicates duplicates) {
       Invalid(Where(study, i) + ": the id \"" + id +
               "\" is empty or holds a tab, line end or double quote");
     }
-    CheckUtf8(id, Where(study, i) + ": the id \"" + id + "\"");
+    // The message only for an id that fails: it costs a few strings.
+    if (textio::FirstInvalidUtf8(id) != std::string::npos)
+      CheckUtf8(id, Where(study, i) + ": the id \"" + id + "\"");
     const double k = by_value ? study.values[i] : static_cast<double>(i + 1);
     auto [it, added] = slot.emplace(id, d.ids.size());
     if (added) {
@@ -119,6 +122,7 @@ RankedStudy RankOneStudy(const Study& study, Duplicates duplicates) {
   RankedStudy out;
   out.ids = std::move(d.ids);
   out.ranked = order.size();
+  out.rank.reserve(order.size());
   // Ties span positions a .. b (1-based) and share (a + b) / 2: a whole
   // number or a half, exact in double.
   for (std::size_t a = 0; a < order.size();) {

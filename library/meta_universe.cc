@@ -5,6 +5,7 @@
 #include <unordered_set>
 
 #include "library/meta_internal.h"
+#include "textio/utf8.h"
 
 namespace korvelan::meta {
 
@@ -23,7 +24,8 @@ std::shared_ptr<const IdSet> UniverseSet(const std::vector<std::string>& ids,
       Invalid(whose + " id " + std::to_string(u + 1) + " (\"" + id +
               "\") is empty or holds a tab, line end or double quote");
     }
-    CheckUtf8(id, whose + " id " + std::to_string(u + 1) + " (\"" + id + "\")");
+    if (textio::FirstInvalidUtf8(id) != std::string::npos)
+      CheckUtf8(id, whose + " id " + std::to_string(u + 1) + " (\"" + id + "\")");
     if (!set->insert(id).second) Invalid(whose + " lists \"" + id + "\" twice");
   }
   return set;
@@ -64,9 +66,9 @@ StudyUniverse StudyOwn(const Study& study, const RankedStudy& ranked, const Stud
                                        : UniverseSet(s.universe_ids, whose);
   // The common universe holds every gene, so a table's ids must be in it
   // too, although it ranks only them.
-  for (const std::string& id : ranked.ids) {
-    if (u.members && !u.members->contains(id)) {
-      Invalid("study \"" + study.name + "\" lists \"" + id + "\", which is not in " +
+  for (const std::string_view id : ranked.ids) {
+    if (u.members && !u.members->contains(std::string(id))) {
+      Invalid("study \"" + study.name + "\" lists \"" + std::string(id) + "\", which is not in " +
               (u.own ? "its universe" : "the universe"));
     }
   }
@@ -91,10 +93,11 @@ std::vector<std::string> NamedGenes(const std::vector<RankedStudy>& ranked,
                                     const MetaOptions& options,
                                     const std::vector<StudyUniverse>& universes) {
   std::vector<std::string> genes;
-  IdSet seen;
-  auto add = [&](const std::vector<std::string>& ids) {
-    for (const std::string& id : ids) {
-      if (seen.insert(id).second) genes.push_back(id);
+  // Views into the studies' and options' ids, which outlive the call.
+  std::unordered_set<std::string_view> seen;
+  auto add = [&](const auto& ids) {
+    for (const std::string_view id : ids) {
+      if (seen.insert(id).second) genes.emplace_back(id);
     }
   };
   for (const RankedStudy& r : ranked) add(r.ids);

@@ -6,6 +6,7 @@ korvelan_test(korvelan_common_test
     common/file_io_test.cc
     common/number_text_test.cc
     common/table_test.cc
+    common/table_oracle.cc
     common/ranking_test.cc
     common/study_test.cc
     common/html_report_test.cc
@@ -15,7 +16,7 @@ korvelan_test(korvelan_common_test
     common/meta_tables_test.cc
     common/meta_sheet_test.cc
     common/inputs_test.cc
-  DEPS korvelan_common korvelan_textio GTest::gmock)
+  DEPS korvelan_common korvelan_textio korvelan_libcsv GTest::gmock)
 target_compile_definitions(korvelan_common_test PRIVATE
   KORVELAN_TOOLS_TEST_DATA="${CMAKE_CURRENT_SOURCE_DIR}/tools/data"
   KORVELAN_REPORT_PAGE_DIR="${PROJECT_SOURCE_DIR}/common/report_page")

@@ -385,6 +385,15 @@ TEST(StudyTables, StudiesSharingFewIdsAreWarnedAbout) {
   w = OverlapWarnings({study("a", 0, 20), study("b", 0, 20), study("c", 100, 5)});
   ASSERT_EQ(w.size(), 1u);
   EXPECT_NE(w[0].find("\"c\" shares only 0 of its 5 ids"), std::string::npos);
+  // Probes of one gene: an id on several rows of one study counts once,
+  // and is not shared with itself.
+  Study probes = study("probes", 100, 20);
+  for (int k = 0; k < 5; ++k) probes.ids.push_back("g0");
+  probes.ids.push_back("g101");
+  w = OverlapWarnings({study("a", 0, 20), probes});
+  ASSERT_EQ(w.size(), 2u);
+  EXPECT_NE(w[0].find("\"a\" shares only 1 of its 20 ids"), std::string::npos);
+  EXPECT_NE(w[1].find("\"probes\" shares only 1 of its 21 ids"), std::string::npos);
 }
 
 }  // namespace

@@ -3,13 +3,71 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <random>
+#include <stdexcept>
+#include <utility>
+
 #include "common/tool_error.h"
+#include "tests/common/table_oracle.h"
 
 namespace korvelan::tools {
 namespace {
 
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
+
+std::vector<std::string> Strings(std::span<const std::string_view> fields) {
+  return {fields.begin(), fields.end()};
+}
+
+// A reading's outcome as one text, the same for both readers: the
+// delimiter, the columns and each row's line and fields, or the message.
+template <typename Parsed>
+std::string Outcome(const Parsed& table) {
+  std::string text = std::string("delimiter ") + table.delimiter + "\ncolumns";
+  for (const std::string& c : table.columns) text += " [" + c + "]";
+  for (const auto& row : table.rows) {
+    text += "\nline " + std::to_string(row.line) + ":";
+    for (std::string_view f : row.fields) text += " [" + std::string(f) + "]";
+  }
+  return text;
+}
+
+std::string NewReading(const std::string& text, std::optional<char> delimiter) {
+  try {
+    return Outcome(ParseTable(text, "t", delimiter));
+  } catch (const ToolError& e) {
+    return std::string("error: ") + e.what();
+  }
+}
+
+std::string OracleReading(const std::string& text, std::optional<char> delimiter) {
+  try {
+    return Outcome(oracle::ParseTableByCsvLibrary(text, "t", delimiter));
+  } catch (const ToolError& e) {
+    return std::string("error: ") + e.what();
+  }
+}
+
+// The text with its control bytes visible, to name a failing case.
+std::string Visible(std::string_view text) {
+  std::string out;
+  for (char c : text) {
+    if (c == '\n') out += "\\n";
+    else if (c == '\r') out += "\\r";
+    else if (c == '\t') out += "\\t";
+    else out += c;
+  }
+  return out;
+}
+
+void ExpectSameAsOracle(const std::string& text) {
+  for (std::optional<char> d : {std::optional<char>(), std::optional<char>('\t'),
+                                std::optional<char>(','), std::optional<char>(';')}) {
+    EXPECT_EQ(NewReading(text, d), OracleReading(text, d))
+        << "text \"" << Visible(text) << "\", delimiter " << (d ? Visible({&*d, 1}) : "detected");
+  }
+}
 
 TEST(DetectDelimiter, PicksTheMostFrequentSeparatorOutsideQuotes) {
   struct Case {
@@ -63,7 +121,7 @@ TEST(ParseTable, ReadsHeadersInTheLayoutsToolsWrite) {
     Table table = ParseTable(c.text, "t");
     EXPECT_EQ(table.columns, c.columns);
     ASSERT_EQ(table.rows.size(), 1u);
-    EXPECT_EQ(table.rows[0].fields, c.first_row);
+    EXPECT_EQ(Strings(table.rows[0].fields), c.first_row);
   }
 }
 
@@ -109,6 +167,93 @@ TEST(ParseTable, RefusesTablesItCannotReadWithTheFileAndLine) {
       EXPECT_THAT(error.what(), HasSubstr(c.message));
     }
   }
+}
+
+TEST(ParseTable, ReadsQuotesBlanksAndLineEndsAsTheCsvLibraryDid) {
+  const char* cases[] = {
+      // Quoting: doubled quotes, delimiters and line ends inside, text after
+      // a closing quote, blanks after it, a quote left open.
+      "g,p\n\"a\"\"b\",1\n",
+      "g,p\n\"a,b\",\"x\ny\"\n",
+      "g,p\n\"ab\"c,1\n",
+      "g,p\n\"ab\"  ,1\n",
+      "g,p\n\"ab\" \" x\",1\n",
+      "g,p\n\"ab\" c,d\",1\n",
+      "g,p\n\"\",\"\"\"\"\n",
+      "g,p\n\"open,1\nB,2\n",
+      "g,p\nA,\"x\"",
+      "g,p\nA,\"x\" ",
+      "g,p\nA,\"x\"\"",
+      "g,p\nA,b\"c\"d\n",
+      // Blanks: around plain fields, tabs as blanks or as the delimiter.
+      "g\tp\n  a \t b  \n",
+      "g,p\n\ta\t, b \n",
+      "g\tp\n\t\nA\t1\n",
+      "g\tp\n \t \nA\t1\n",
+      "g,p\n \t \nA,1\n",
+      // Line ends: CR, CR LF and LF, inside quotes too; no end at the end.
+      "g,p\rA,1\rB,\"x\ry\"\r",
+      "g,p\r\nA,\"x\r\ny\"\r\nB,2",
+      "g,p\n\r\n\rA,1\n\n",
+      "g,p\nA,",
+      "g,p\nA,1,",
+      // Header: R's row names, an empty first name, trailing blanks and CR.
+      "\"g\",\"p\"\n\"1\",\"A\",0.5\n",
+      ",g,p\n1,A,0.5\n",
+      "\"g \",\"p\r\"\nA,1\n",
+      "\xEF\xBB\xBF\n\ng;p\nA;1\n",
+  };
+  for (const char* text : cases) ExpectSameAsOracle(text);
+}
+
+TEST(ParseTable, AgreesWithTheCsvLibraryOnRandomTexts) {
+  // Short texts of the bytes the rules turn on: every state of the
+  // quoting meets every byte somewhere among them.
+  constexpr std::string_view kBytes = "ab \t,;\"\r\n";
+  std::mt19937 random(20240611);
+  std::uniform_int_distribution<std::size_t> length(0, 24);
+  std::uniform_int_distribution<std::size_t> byte(0, kBytes.size() - 1);
+  for (int i = 0; i < 4000; ++i) {
+    std::string text;
+    for (std::size_t n = length(random); n > 0; --n) text += kBytes[byte(random)];
+    ExpectSameAsOracle(text);
+    if (::testing::Test::HasFailure()) break;
+  }
+}
+
+TEST(ParseTable, RowStartingOnALineOfTabsHasThatLine) {
+  Table table = ParseTable("g\tp\n\t\nA\t1\n", "t");
+  ASSERT_EQ(table.rows.size(), 2u);
+  EXPECT_EQ(table.rows[0].line, 2u);
+  EXPECT_EQ(Strings(table.rows[0].fields), (std::vector<std::string>{"", ""}));
+  EXPECT_EQ(table.rows[1].line, 3u);
+}
+
+TEST(ParseTable, FieldsStayValidWhenTheTableMoves) {
+  // Short texts sit inside a std::string's own bytes; the table's storage
+  // must keep them where the views point whatever happens to the table.
+  std::vector<Table> tables;
+  for (int i = 0; i < 40; ++i) {
+    tables.push_back(ParseTable(i % 2 == 0 ? "g,p\nA,1\n" : "g,p\n\"A\"\"\",1\n", "t"));
+  }
+  Table moved = std::move(tables[7]);
+  EXPECT_EQ(Strings(moved.rows[0].fields), (std::vector<std::string>{"A\"", "1"}));
+  EXPECT_EQ(Strings(tables[38].rows[0].fields), (std::vector<std::string>{"A", "1"}));
+}
+
+TEST(ParseTable, RefusesADelimiterItDoesNotKnow) {
+  EXPECT_THROW(ParseTable("a b\n1 2\n", "t", ' '), std::invalid_argument);
+  EXPECT_THROW(ParseTable("a\"b\n1\"2\n", "t", '"'), std::invalid_argument);
+}
+
+TEST(TableOfCells, HoldsTheCellsRowByRowWithTheLinesOfAFile) {
+  Table table = TableOfCells("m", {"g", "p"}, {"A", "0.5", "B", "NA"});
+  EXPECT_EQ(table.columns, (std::vector<std::string>{"g", "p"}));
+  ASSERT_EQ(table.rows.size(), 2u);
+  EXPECT_EQ(table.rows[0].line, 2u);
+  EXPECT_EQ(table.rows[1].line, 3u);
+  EXPECT_EQ(Strings(table.rows[1].fields), (std::vector<std::string>{"B", "NA"}));
+  EXPECT_THROW(TableOfCells("m", {"g", "p"}, {"A"}), std::invalid_argument);
 }
 
 TEST(TableColumnIndex, NamesTheColumnsWhenOneIsMissingOrRepeated) {

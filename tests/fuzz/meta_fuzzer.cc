@@ -100,7 +100,7 @@ std::vector<korvelan::Study> Read(std::string_view text, std::uint8_t shape_byte
       options.duplicates = duplicates;
       tools::TableFacts facts;
       std::vector<korvelan::Study> studies{
-          tools::ParseStudyTable(text, source, "a", options, facts)};
+          tools::ParseStudyTable(std::string(text), source, "a", options, facts)};
       const std::size_t ids = studies.front().ids.size();
       for (const std::vector<double>* per_id :
            {&facts.effects.effects, &facts.effects.fold_changes}) {

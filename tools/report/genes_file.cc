@@ -20,7 +20,7 @@ bool ParseWhole(std::string_view text, std::int64_t& value) {
 }  // namespace
 
 GeneKey ParseGenesFile(std::string_view text, const std::string& source) {
-  Table table = ParseTable(text, source, '\t');
+  Table table = ParseTable(std::string(text), source, '\t');
   if (table.columns.size() < 3 || table.columns[0] != "line" || table.columns[1] != "gene" ||
       table.columns[2] != "class") {
     throw ToolError(source +
@@ -35,14 +35,14 @@ GeneKey ParseGenesFile(std::string_view text, const std::string& source) {
     std::string where = source + " line " + std::to_string(row.line);
     std::int64_t line = 0;
     if (!ParseWhole(row.fields[0], line) || line != static_cast<std::int64_t>(i + 1)) {
-      throw ToolError(where + ": line number \"" + row.fields[0] + "\" where " +
+      throw ToolError(where + ": line number \"" + std::string(row.fields[0]) + "\" where " +
                       std::to_string(i + 1) + " is due");
     }
     std::string gene(TrimBlanks(row.fields[1]));
     if (gene.empty()) throw ToolError(where + ": the gene id is empty");
     std::int64_t info_class = 0;
     if (!ParseWhole(row.fields[2], info_class) || info_class < 1 || info_class > studies) {
-      throw ToolError(where + ": class \"" + row.fields[2] + "\" is not 1 .. " +
+      throw ToolError(where + ": class \"" + std::string(row.fields[2]) + "\" is not 1 .. " +
                       std::to_string(studies));
     }
     for (std::size_t s = 3; s < table.columns.size(); ++s) {
