@@ -4,7 +4,7 @@
 # from the top CMakeLists.txt once common/ has defined the target.
 #
 # Its dependencies stay outside libkorvelan.a (korvelan::korvelan alone
-# needs nothing but threads): libcsv, zlib and OpenSSL's libcrypto are
+# needs nothing but threads): zlib and OpenSSL's libcrypto are
 # linked by who links korvelan::inputs, found by korvelanConfig.cmake and
 # named by the .pc file. nlohmann-json is header-only and used inside the
 # archive only, so an installed consumer does not need it.
@@ -15,11 +15,7 @@ set_target_properties(korvelan_common PROPERTIES OUTPUT_NAME korvelan_inputs
 # installed, the headers come from korvelan::korvelan's include directory.
 set_property(TARGET korvelan_common PROPERTY INTERFACE_INCLUDE_DIRECTORIES
              "$<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}>")
-# The build's libcsv is a target of this tree; installed, it is
-# korvelan::csv, which korvelanConfig.cmake makes from the system's libcsv.
 set_property(TARGET korvelan_common PROPERTY INTERFACE_LINK_LIBRARIES
-             "$<BUILD_INTERFACE:korvelan_libcsv>"
-             "$<INSTALL_INTERFACE:korvelan::csv>"
              korvelan::korvelan
              OpenSSL::Crypto
              ZLIB::ZLIB
