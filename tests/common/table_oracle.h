@@ -32,6 +32,19 @@ struct OracleTable {
 OracleTable ParseTableByCsvLibrary(std::string_view text, const std::string& source,
                                    std::optional<char> delimiter = std::nullopt);
 
+// A reading's outcome as one text, the same for either reader's table: the
+// delimiter, the columns and each row's line and fields.
+template <typename Parsed>
+std::string Outcome(const Parsed& table) {
+  std::string text = std::string("delimiter ") + table.delimiter + "\ncolumns";
+  for (const std::string& c : table.columns) text += " [" + c + "]";
+  for (const auto& row : table.rows) {
+    text += "\nline " + std::to_string(row.line) + ":";
+    for (std::string_view f : row.fields) text += " [" + std::string(f) + "]";
+  }
+  return text;
+}
+
 }  // namespace korvelan::tools::oracle
 
 #endif  // KORVELAN_TESTS_COMMON_TABLE_ORACLE_H_

@@ -13,24 +13,12 @@
 namespace korvelan::tools {
 namespace {
 
+using oracle::Outcome;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 
 std::vector<std::string> Strings(std::span<const std::string_view> fields) {
   return {fields.begin(), fields.end()};
-}
-
-// A reading's outcome as one text, the same for both readers: the
-// delimiter, the columns and each row's line and fields, or the message.
-template <typename Parsed>
-std::string Outcome(const Parsed& table) {
-  std::string text = std::string("delimiter ") + table.delimiter + "\ncolumns";
-  for (const std::string& c : table.columns) text += " [" + c + "]";
-  for (const auto& row : table.rows) {
-    text += "\nline " + std::to_string(row.line) + ":";
-    for (std::string_view f : row.fields) text += " [" + std::string(f) + "]";
-  }
-  return text;
 }
 
 std::string NewReading(const std::string& text, std::optional<char> delimiter) {

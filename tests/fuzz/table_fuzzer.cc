@@ -19,17 +19,7 @@
 namespace {
 
 namespace tools = korvelan::tools;
-
-template <typename Parsed>
-std::string Outcome(const Parsed& table) {
-  std::string text = std::string("delimiter ") + table.delimiter + "\ncolumns";
-  for (const std::string& c : table.columns) text += " [" + c + "]";
-  for (const auto& row : table.rows) {
-    text += "\nline " + std::to_string(row.line) + ":";
-    for (std::string_view f : row.fields) text += " [" + std::string(f) + "]";
-  }
-  return text;
-}
+using tools::oracle::Outcome;
 
 }  // namespace
 
