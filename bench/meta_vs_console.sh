@@ -12,10 +12,7 @@
 set -eu
 
 here=$(cd "$(dirname "$0")/.." && pwd)
-build=$(cd "${1:-$here/build/release}" && pwd)
-work=${2:-$(mktemp -d)}
-mkdir -p "$work"
-work=$(cd "$work" && pwd)
+. "$here/bench/dirs.sh"
 threads=${THREADS:-1 2}
 repeat=${REPEAT:-5}
 for tool in korvelan korvelan-meta; do

@@ -15,10 +15,7 @@
 set -eu
 
 here=$(cd "$(dirname "$0")/.." && pwd)
-build=$(cd "${1:-$here/build/release}" && pwd)
-work=${2:-$(mktemp -d)}
-mkdir -p "$work"
-work=$(cd "$work" && pwd)
+. "$here/bench/dirs.sh"
 workloads=${WORKLOADS:-u20000 u499999}
 threads=${THREADS:-1 2}
 repeat=${REPEAT:-3}
