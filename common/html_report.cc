@@ -1,8 +1,9 @@
 #include "common/html_report.h"
 
+#include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <stdexcept>
-#include <algorithm>
 
 #include "korvelan/meta.h"
 
@@ -38,13 +39,13 @@ void AppendName(std::string& json, const char* name) {
   json += "\":";
 }
 
-template <typename Field>
+// `add(texts, gene)` adds the gene's number to the column's texts.
+template <typename Add>
 void AppendNumbers(std::string& json, const char* name, const std::vector<HtmlReportGene>& genes,
-                   Field field) {
+                   Add add) {
   AppendName(json, name);
-  std::vector<std::string> texts;
-  texts.reserve(genes.size());
-  for (const HtmlReportGene& g : genes) texts.push_back(field(g));
+  JsonTexts texts(genes.size());
+  for (const HtmlReportGene& g : genes) add(texts, g);
   json += TextColumn(texts);
 }
 
@@ -64,9 +65,8 @@ void AppendColumns(std::string& json, const char* name, const std::vector<HtmlRe
         continue;
       }
     }
-    std::vector<std::string> texts;
-    texts.reserve(genes.size());
-    for (double v : values) texts.push_back(floats ? JsonFloat(v) : JsonNumber(v));
+    JsonTexts texts(genes.size());
+    for (double v : values) floats ? texts.AddFloat(v) : texts.AddNumber(v);
     json += TextColumn(texts);
   }
   json += ']';
@@ -104,16 +104,17 @@ void AppendSigned(std::string& json, const HtmlReportData& data) {
   const std::vector<HtmlReportGene>& genes = data.genes;
   if (data.directional) {
     AppendNumbers(json, "dir", genes,
-                  [](const HtmlReportGene& g) { return std::to_string(g.direction); });
+                  [](JsonTexts& t, const HtmlReportGene& g) { t.AddWhole(g.direction); });
     AppendNumbers(json, "nup", genes,
-                  [](const HtmlReportGene& g) { return std::to_string(g.n_up); });
+                  [](JsonTexts& t, const HtmlReportGene& g) { t.AddWhole(g.n_up); });
     AppendNumbers(json, "ndown", genes,
-                  [](const HtmlReportGene& g) { return std::to_string(g.n_down); });
+                  [](JsonTexts& t, const HtmlReportGene& g) { t.AddWhole(g.n_down); });
   }
   if (data.fold_changes) {
     AppendPerStudy(json, "lfc", data, &HtmlReportGene::fold_changes);
-    AppendNumbers(json, "lfcmean", genes,
-                  [](const HtmlReportGene& g) { return JsonNumber(g.fold_change_mean); });
+    AppendNumbers(json, "lfcmean", genes, [](JsonTexts& t, const HtmlReportGene& g) {
+      t.AddNumber(g.fold_change_mean);
+    });
   }
 }
 
@@ -141,16 +142,18 @@ std::string DataJson(const HtmlReportData& data) {
   }
   json += ']';
   AppendNumbers(json, "klass", genes,
-                [](const HtmlReportGene& g) { return std::to_string(g.info_class); });
+                [](JsonTexts& t, const HtmlReportGene& g) { t.AddWhole(g.info_class); });
   AppendNumbers(json, "n", genes,
-                [](const HtmlReportGene& g) { return std::to_string(g.n_studies); });
+                [](JsonTexts& t, const HtmlReportGene& g) { t.AddWhole(g.n_studies); });
   AppendPerStudy(json, "ranks", data, &HtmlReportGene::ranks);
   const bool floats = data.float_statistics;
-  auto statistic = [floats](double v) { return floats ? JsonFloat(v) : JsonNumber(v); };
-  AppendNumbers(json, "rmean", genes, [&](const HtmlReportGene& g) { return statistic(g.r_mean); });
+  auto statistic = [floats](JsonTexts& t, double v) { floats ? t.AddFloat(v) : t.AddNumber(v); };
+  AppendNumbers(json, "rmean", genes,
+                [&](JsonTexts& t, const HtmlReportGene& g) { statistic(t, g.r_mean); });
   AppendNumbers(json, "rwmean", genes,
-                [&](const HtmlReportGene& g) { return statistic(g.r_wmean); });
-  AppendNumbers(json, "q", genes, [&](const HtmlReportGene& g) { return statistic(g.q); });
+                [&](JsonTexts& t, const HtmlReportGene& g) { statistic(t, g.r_wmean); });
+  AppendNumbers(json, "q", genes,
+                [&](JsonTexts& t, const HtmlReportGene& g) { statistic(t, g.q); });
   std::vector<double> denominators;
   denominators.reserve(genes.size());
   for (const HtmlReportGene& g : genes) denominators.push_back(g.p_denominator);
@@ -158,12 +161,12 @@ std::string DataJson(const HtmlReportData& data) {
     denominators.clear();
   if (!denominators.empty()) {
     AppendNumbers(json, "pden", genes,
-                  [](const HtmlReportGene& g) { return JsonNumber(g.p_denominator); });
+                  [](JsonTexts& t, const HtmlReportGene& g) { t.AddNumber(g.p_denominator); });
   }
   AppendColumns(json, "p", genes, &HtmlReportGene::p, data.float_pvalues, denominators);
   AppendColumns(json, "qv", genes, &HtmlReportGene::q_values, false, {});
   AppendNumbers(json, "excluded", genes,
-                [](const HtmlReportGene& g) { return std::string(g.excluded ? "1" : "0"); });
+                [](JsonTexts& t, const HtmlReportGene& g) { t.AddWhole(g.excluded ? 1 : 0); });
   AppendSigned(json, data);
   json += '}';
   return json;
@@ -199,15 +202,33 @@ std::string JsonString(std::string_view text) {
   return out;
 }
 
+void AppendJsonNumber(std::string& out, double value) {
+  if (std::isnan(value)) {
+    out += "null";
+  } else if (std::isinf(value)) {
+    out += value > 0 ? "1e999" : "-1e999";
+  } else {
+    char buffer[32];
+    out.append(buffer, std::to_chars(buffer, buffer + sizeof buffer, value).ptr);
+  }
+}
+
+void AppendJsonFloat(std::string& out, double value) {
+  if (std::isnan(value) || std::isinf(value)) return AppendJsonNumber(out, value);
+  char buffer[32];
+  out.append(buffer, std::to_chars(buffer, buffer + sizeof buffer, static_cast<float>(value)).ptr);
+}
+
 std::string JsonNumber(double value) {
-  if (std::isnan(value)) return "null";
-  if (std::isinf(value)) return value > 0 ? "1e999" : "-1e999";
-  return FormatShortest(value);
+  std::string text;
+  AppendJsonNumber(text, value);
+  return text;
 }
 
 std::string JsonFloat(double value) {
-  if (std::isnan(value) || std::isinf(value)) return JsonNumber(value);
-  return FormatFloat(static_cast<float>(value));
+  std::string text;
+  AppendJsonFloat(text, value);
+  return text;
 }
 
 std::string EscapeXml(std::string_view text) {

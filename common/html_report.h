@@ -84,6 +84,9 @@ std::string JsonNumber(double value);
 // The same for a single-precision value widened to double: the shortest
 // text of the float ("1.8" rather than "1.7999999523162842").
 std::string JsonFloat(double value);
+// The two appended to `out`.
+void AppendJsonNumber(std::string& out, double value);
+void AppendJsonFloat(std::string& out, double value);
 
 }  // namespace korvelan::tools
 

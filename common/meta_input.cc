@@ -9,7 +9,7 @@
 
 #include "textio/utf8.h"
 #include "common/file_io.h"
-#include "common/in_order.h"
+#include "engine/in_order.h"
 #include "common/input_text.h"
 #include "common/number_text.h"
 #include "common/sha256.h"
@@ -293,7 +293,7 @@ MetaInput ReadMetaInput(const std::vector<std::filesystem::path>& files,
     }
   }
   input.sha256.resize(read);
-  EachInOrder(read, options.threads, [&](std::size_t i) {
+  engine::EachInOrder(read, options.threads, [&](std::size_t i) {
     input.sha256[i] = Sha256Hex(texts[i]);
     texts[i] = Unpacked(std::move(texts[i]), sources[i]);
   });
@@ -314,14 +314,14 @@ MetaInput ReadMetaInput(const std::vector<std::filesystem::path>& files,
     case InputShape::kTables:
       input.tables.resize(n);
       input.studies.resize(n);
-      EachInOrder(n, options.threads, [&](std::size_t i) {
+      engine::EachInOrder(n, options.threads, [&](std::size_t i) {
         input.studies[i] = ParseStudyTable(std::move(texts[i]), sources[i], StudyNameOf(files[i]),
                                            settled, input.tables[i]);
       });
       break;
     case InputShape::kLists:
       input.studies.resize(n);
-      EachInOrder(n, options.threads, [&](std::size_t i) {
+      engine::EachInOrder(n, options.threads, [&](std::size_t i) {
         input.studies[i] = ParseList(texts[i], sources[i], StudyNameOf(files[i]), input.duplicates);
       });
       break;

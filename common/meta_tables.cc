@@ -1,14 +1,14 @@
 // korvelan-meta's study tables: columns chosen, rows ranked and counted,
 // and what the screen says about them.
-#include <string_view>
-#include <unordered_map>
 #include <cstdint>
+#include <string_view>
 
 #include "korvelan/options.h"
 
 #include "common/meta_input.h"
 #include "common/table.h"
 #include "common/table_columns.h"
+#include "textio/id_map.h"
 
 namespace korvelan::tools {
 namespace {
@@ -132,11 +132,10 @@ std::vector<std::string> OverlapWarnings(const std::vector<Study>& studies) {
   };
   std::size_t all = 0;
   for (const Study& s : studies) all += s.ids.size();
-  std::unordered_map<std::string_view, Listed> listed;
-  listed.reserve(all);
+  textio::IdMap<Listed> listed(all);
   for (std::size_t j = 0; j < studies.size(); ++j) {
     for (const std::string_view id : studies[j].ids) {
-      Listed& l = listed[id];
+      Listed& l = (*listed)[id];
       if (l.counted_by != j) ++l.studies;
       l.counted_by = j;
     }
@@ -146,7 +145,7 @@ std::vector<std::string> OverlapWarnings(const std::vector<Study>& studies) {
     std::size_t shared = 0;
     std::size_t own = 0;
     for (const std::string_view id : studies[j].ids) {
-      Listed& l = listed.find(id)->second;
+      Listed& l = listed->find(id)->second;
       if (l.shared_by == j) continue;
       l.shared_by = j;
       ++own;

@@ -1,11 +1,12 @@
 #include "common/page_columns.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <string_view>
-#include <unordered_map>
 
 #include "common/html_report.h"
+#include "textio/id_map.h"
 
 namespace korvelan::tools {
 namespace {
@@ -17,7 +18,7 @@ constexpr std::string_view kDigits =
 // counts and indices stay far below.
 constexpr double kLargestWhole = 9007199254740991.0;
 
-std::string Plain(const std::vector<std::string>& texts) {
+std::string Plain(const std::vector<std::string_view>& texts) {
   std::string out = "[";
   for (std::size_t k = 0; k < texts.size(); ++k) {
     if (k > 0) out += ',';
@@ -28,6 +29,36 @@ std::string Plain(const std::vector<std::string>& texts) {
 }
 
 }  // namespace
+
+JsonTexts::JsonTexts(std::size_t count) {
+  // Most texts of a page's numbers are short; the P-values' run to 20.
+  bytes_.reserve(count * 8);
+  ends_.reserve(count);
+}
+
+void JsonTexts::AddNumber(double value) {
+  Separate();
+  AppendJsonNumber(bytes_, value);
+  Ended();
+}
+
+void JsonTexts::AddFloat(double value) {
+  Separate();
+  AppendJsonFloat(bytes_, value);
+  Ended();
+}
+
+void JsonTexts::AddWhole(std::int64_t value) {
+  Separate();
+  char buffer[24];
+  bytes_.append(buffer, std::to_chars(buffer, buffer + sizeof buffer, value).ptr);
+  Ended();
+}
+
+std::string_view JsonTexts::operator[](std::size_t k) const {
+  const std::size_t begin = k == 0 ? 0 : ends_[k - 1] + 1;
+  return std::string_view(bytes_).substr(begin, ends_[k] - begin);
+}
 
 std::string PackedColumn(std::span<const std::int64_t> values) {
   std::int64_t largest = 0;
@@ -44,18 +75,27 @@ std::string PackedColumn(std::span<const std::int64_t> values) {
   return out;
 }
 
-std::string TextColumn(const std::vector<std::string>& texts) {
-  std::unordered_map<std::string_view, std::int64_t> slot;
-  std::vector<std::string> distinct;
+std::string TextColumn(const JsonTexts& texts) {
+  std::string plain;
+  plain.reserve(texts.Joined().size() + 2);
+  plain += '[';
+  plain += texts.Joined();
+  plain += ']';
+  // Distinct values only while they stay few: past half the texts the
+  // coded form cannot be the shorter.
+  textio::IdMap<std::int64_t> slot(texts.size() / 2 + 1);
+  std::vector<std::string_view> distinct;
   std::vector<std::int64_t> index;
   index.reserve(texts.size());
-  for (const std::string& t : texts) {
-    const auto [it, added] = slot.emplace(t, static_cast<std::int64_t>(distinct.size()));
-    if (added) distinct.push_back(t);
+  for (std::size_t k = 0; k < texts.size(); ++k) {
+    const auto [it, added] =
+        slot->emplace(texts[k], static_cast<std::int64_t>(distinct.size()));
+    if (added) {
+      distinct.push_back(texts[k]);
+      if (distinct.size() * 2 > texts.size()) return plain;
+    }
     index.push_back(it->second);
   }
-  std::string plain = Plain(texts);
-  if (distinct.size() * 2 > texts.size()) return plain;
   std::string coded = "{\"v\":" + Plain(distinct) + ",\"i\":" + PackedColumn(index) + "}";
   return coded.size() < plain.size() ? coded : plain;
 }
@@ -63,11 +103,10 @@ std::string TextColumn(const std::vector<std::string>& texts) {
 std::string HalvesColumn(std::span<const double> values) {
   std::vector<std::int64_t> halves;
   halves.reserve(values.size());
-  std::vector<std::string> texts;
-  texts.reserve(values.size());
+  JsonTexts texts(values.size());
   bool packable = true;
   for (double v : values) {
-    texts.push_back(JsonNumber(v));
+    texts.AddNumber(v);
     const double twice = 2 * v;
     if (std::isnan(v)) {
       halves.push_back(-1);

@@ -23,6 +23,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace korvelan::tools {
@@ -30,8 +31,33 @@ namespace korvelan::tools {
 // Whole numbers from -1 up, -1 for null.
 std::string PackedColumn(std::span<const std::int64_t> values);
 
-// Numbers as JSON texts (see JsonNumber), plain or as distinct values.
-std::string TextColumn(const std::vector<std::string>& texts);
+// A column's numbers as JSON texts (see JsonNumber), kept one after
+// another behind commas, the plain array's inside, rather than as a string
+// each: a page holds a dozen such columns per gene.
+class JsonTexts {
+ public:
+  explicit JsonTexts(std::size_t count);
+  void AddNumber(double value);  // as JsonNumber
+  void AddFloat(double value);   // as JsonFloat
+  void AddWhole(std::int64_t value);
+
+  std::size_t size() const { return ends_.size(); }
+  std::string_view operator[](std::size_t k) const;
+  // Every text, comma-separated.
+  std::string_view Joined() const { return bytes_; }
+
+ private:
+  void Ended() { ends_.push_back(bytes_.size()); }
+  void Separate() {
+    if (!ends_.empty()) bytes_ += ',';
+  }
+
+  std::string bytes_;
+  std::vector<std::size_t> ends_;  // of each text in bytes_
+};
+
+// The texts as a plain array or as distinct values, whichever is shorter.
+std::string TextColumn(const JsonTexts& texts);
 
 // Doubles: halves packed when every value allows it, else TextColumn of
 // JsonNumber.

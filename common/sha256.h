@@ -1,5 +1,5 @@
-// SHA-256 of a byte string as 64 lower-case hex digits (OpenSSL's EVP
-// digest), for the input files named in run.json.
+// SHA-256 of a byte string as 64 lower-case hex digits (OpenSSL's
+// libcrypto), for the input files named in run.json.
 #ifndef KORVELAN_COMMON_SHA256_H_
 #define KORVELAN_COMMON_SHA256_H_
 
@@ -8,7 +8,6 @@
 
 namespace korvelan::tools {
 
-// Throws ToolError if the digest cannot be computed.
 std::string Sha256Hex(std::string_view bytes);
 
 }  // namespace korvelan::tools

@@ -3,10 +3,10 @@
 #include <cmath>
 #include <limits>
 #include <optional>
-#include <unordered_map>
 
 #include "common/number_text.h"
 #include "common/tool_error.h"
+#include "textio/id_map.h"
 
 namespace korvelan::tools {
 namespace {
@@ -88,10 +88,10 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 // (they are resolved after ranking).
 std::size_t RepeatsOf(const Table& table, const Table::Row& row,
                       const std::vector<std::string_view>& ids, const RowRules& rules,
-                      std::unordered_map<std::string_view, std::size_t>& first_line) {
+                      textio::IdMap<std::size_t>& first_line) {
   std::size_t repeats = 0;
   for (const std::string_view id : ids) {
-    const auto [seen, added] = first_line.emplace(id, row.line);
+    const auto [seen, added] = first_line->emplace(id, row.line);
     if (added) continue;
     if (!rules.repeats) {
       throw ToolError(
@@ -137,11 +137,10 @@ RankedRows RankTableRows(const Table& table, const RankingRule& rule, const RowR
   out.table_rows = table.rows.size();
   std::vector<RankKey> keys;
   std::vector<std::size_t> key_of_row;  // per kept row: its key, or npos
-  std::unordered_map<std::string_view, std::size_t> first_line;
-  std::vector<std::string_view> ids;
   // Room for a row each (split ids beyond that grow as usual): no rehash
   // or reallocation as the rows come.
-  first_line.reserve(table.rows.size());
+  textio::IdMap<std::size_t> first_line(table.rows.size());
+  std::vector<std::string_view> ids;
   keys.reserve(table.rows.size());
   key_of_row.reserve(table.rows.size());
   out.rows.reserve(table.rows.size());

@@ -6,9 +6,11 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <optional>
 #include <unordered_map>
 #include <unordered_set>
 
+#include "engine/in_order.h"
 #include "korvelan/version.h"
 #include "library/meta_internal.h"
 
@@ -144,9 +146,9 @@ std::vector<std::int32_t> NamedRanks(const std::vector<meta::RankedStudy>& ranke
     const double rank_below = RankBelow(ranked[j], su);
     for (std::size_t i = 0; i < genes; ++i) {
       double& cell = r.ranks[j * genes + i];
-      const auto it = ranked[j].rank.find(r.genes[i]);
-      if (it != ranked[j].rank.end()) {
-        cell = it->second;
+      const double rank = ranked[j].RankOf(r.genes[i]);
+      if (!std::isnan(rank)) {
+        cell = rank;
         ++r.n_studies[i];
       } else if (below && (!su.members || su.members->contains(r.genes[i]))) {
         cell = rank_below;
@@ -263,21 +265,27 @@ void FillResults(const Matrix& m, const Results& out, const MetaOptions& options
       if (has_q || (t != kQRight && t != kQLeft)) r.count[t][i] = g.count[t];
     }
   }
-  for (std::size_t t = 0; t < kPValues; ++t) {
+  engine::EachInOrder(static_cast<std::size_t>(kPValues), options.threads, [&](std::size_t t) {
     r.q_values[t] = BenjaminiHochberg(p[t]);
     r.q_values[t].resize(genes);
     p[t].resize(genes);
     r.p[t] = std::move(p[t]);
-  }
+  });
 }
 
 }  // namespace
 
 MetaResults RunMeta(const std::vector<Study>& studies, const MetaOptions& options) {
   CheckStudies(studies, options);
+  // The studies ranked side by side; a failure is the first study's, as
+  // one after another.
+  std::vector<std::optional<meta::RankedStudy>> each(studies.size());
+  engine::EachInOrder(studies.size(), options.threads, [&](std::size_t j) {
+    each[j].emplace(meta::RankOneStudy(studies[j], options.duplicates));
+  });
   std::vector<meta::RankedStudy> ranked;
   ranked.reserve(studies.size());
-  for (const Study& s : studies) ranked.push_back(meta::RankOneStudy(s, options.duplicates));
+  for (std::optional<meta::RankedStudy>& r : each) ranked.push_back(std::move(*r));
   const meta::Universe u = meta::ResolveUniverse(studies, ranked, options);
 
   MetaResults r;

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <span>
 #include <string>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "korvelan/meta.h"
+#include "textio/id_map.h"
 
 namespace korvelan::meta {
 
@@ -32,9 +34,16 @@ void CheckUtf8(const std::string& text, const std::string& what);
 // ranked id (1-based, ties averaged, exact halves), by id.
 // The ids are views into the Study's own: valid while the study is.
 struct RankedStudy {
-  std::unordered_map<std::string_view, double> rank;  // ranked ids only
-  std::vector<std::string_view> ids;                  // every distinct id, first seen
+  std::vector<std::string_view> ids;  // every distinct id, first seen
+  textio::IdMap<std::size_t> slot;    // id -> its place in ids
+  std::vector<double> rank;           // per place in ids; NaN: not ranked
   std::size_t ranked = 0;
+
+  // The id's rank; NaN when the study does not list it or does not rank it.
+  double RankOf(std::string_view id) const {
+    const auto it = slot->find(id);
+    return it == slot->end() ? std::numeric_limits<double>::quiet_NaN() : rank[it->second];
+  }
 };
 
 // Throws std::invalid_argument naming the study and the id and positions

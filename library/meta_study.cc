@@ -41,14 +41,13 @@ std::string Where(const Study& study, std::size_t position) {
 // value, or its position for a plain list) after the duplicates rule.
 struct DistinctKeys {
   std::vector<std::string_view> ids;  // into the study's ids
+  textio::IdMap<std::size_t> slot;    // id -> its place in ids
   std::vector<double> key;
 };
 
 DistinctKeys KeysOf(const Study& study, Duplicates duplicates) {
   const bool by_value = !study.values.empty();
-  std::unordered_map<std::string_view, std::size_t> slot;
-  slot.reserve(study.ids.size());
-  DistinctKeys d;
+  DistinctKeys d{{}, textio::IdMap<std::size_t>(study.ids.size()), {}};
   std::vector<double> sum;  // kMean: sum and count of the non-NaN keys
   std::vector<double> count;
   std::vector<std::size_t> first_position;
@@ -62,7 +61,7 @@ DistinctKeys KeysOf(const Study& study, Duplicates duplicates) {
     if (textio::FirstInvalidUtf8(id) != std::string::npos)
       CheckUtf8(id, Where(study, i) + ": the id \"" + id + "\"");
     const double k = by_value ? study.values[i] : static_cast<double>(i + 1);
-    auto [it, added] = slot.emplace(id, d.ids.size());
+    auto [it, added] = d.slot->emplace(id, d.ids.size());
     if (added) {
       d.ids.push_back(id);
       d.key.push_back(k);
@@ -119,17 +118,15 @@ RankedStudy RankOneStudy(const Study& study, Duplicates duplicates) {
   std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
     return Better(key[a], key[b], study.order);
   });
-  RankedStudy out;
-  out.ids = std::move(d.ids);
-  out.ranked = order.size();
-  out.rank.reserve(order.size());
+  RankedStudy out{std::move(d.ids), std::move(d.slot), std::vector<double>(key.size(), kNaN),
+                  order.size()};
   // Ties span positions a .. b (1-based) and share (a + b) / 2: a whole
   // number or a half, exact in double.
   for (std::size_t a = 0; a < order.size();) {
     std::size_t b = a;
     while (b + 1 < order.size() && key[order[b + 1]] == key[order[a]]) ++b;
     const double rank = static_cast<double>(a + 1 + b + 1) / 2.0;
-    for (std::size_t k = a; k <= b; ++k) out.rank.emplace(out.ids[order[k]], rank);
+    for (std::size_t k = a; k <= b; ++k) out.rank[order[k]] = rank;
     a = b + 1;
   }
   return out;

@@ -93,11 +93,14 @@ std::vector<std::string> NamedGenes(const std::vector<RankedStudy>& ranked,
                                     const MetaOptions& options,
                                     const std::vector<StudyUniverse>& universes) {
   std::vector<std::string> genes;
-  // Views into the studies' and options' ids, which outlive the call.
-  std::unordered_set<std::string_view> seen;
+  // Views into the studies' and options' ids, which outlive the call;
+  // room for the studies' ids (universe lists beyond them grow the pool).
+  std::size_t listed = 0;
+  for (const RankedStudy& r : ranked) listed += r.ids.size();
+  textio::IdMap<bool> seen(listed);
   auto add = [&](const auto& ids) {
     for (const std::string_view id : ids) {
-      if (seen.insert(id).second) genes.emplace_back(id);
+      if (seen->emplace(id, true).second) genes.emplace_back(id);
     }
   };
   for (const RankedStudy& r : ranked) add(r.ids);

@@ -24,7 +24,6 @@ target_compile_definitions(korvelan_common_test PRIVATE
 # The studies' files unpacked and parsed on several threads.
 korvelan_test(korvelan_common_threads_test
   SOURCES
-    common/in_order_test.cc
     common/read_threads_test.cc
   DEPS korvelan_common korvelan_textio
   LABELS threads)

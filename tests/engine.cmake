@@ -11,7 +11,9 @@ korvelan_test(engine_test
 
 # The analysis on several threads against the straightforward oracles.
 korvelan_test(engine_parallel_test
-  SOURCES engine/parallel_test.cc
+  SOURCES
+    engine/parallel_test.cc
+    engine/in_order_test.cc
   DEPS korvelan_driver korvelan_engine korvelan_numeric korvelan_textio
   LABELS threads)
 

@@ -6,4 +6,5 @@ korvelan_test(textio_test
     ${PROJECT_SOURCE_DIR}/tests/textio/plain_reals_test.cc
     ${PROJECT_SOURCE_DIR}/tests/textio/termination_test.cc
     ${PROJECT_SOURCE_DIR}/tests/textio/channels_test.cc
+    ${PROJECT_SOURCE_DIR}/tests/textio/id_map_test.cc
   DEPS korvelan_textio)

@@ -4,8 +4,12 @@
 
 #include <cmath>
 #include <cstdint>
+#include <map>
+#include <random>
 #include <string>
 #include <vector>
+
+#include "common/html_report.h"
 
 namespace korvelan::tools {
 namespace {
@@ -72,6 +76,60 @@ TEST(PageColumns, FractionsOnlyWhenTheyGiveTheValueBack) {
   EXPECT_EQ(
       FractionColumn(std::vector<double>{1.0 / 1001, 1, kNaN}, std::vector<double>{1001, 1001, 1}),
       "{\"num\":{\"w\":2,\"s\":\"02Fg00\"}}");
+}
+
+// A column of one string per number, as the page was first written: every
+// distinct text counted, then the shorter form.
+std::string OracleTextColumn(const std::vector<std::string>& texts) {
+  std::map<std::string, std::int64_t> slot;
+  std::vector<std::string> distinct;
+  std::vector<std::int64_t> index;
+  for (const std::string& t : texts) {
+    const auto [it, added] = slot.emplace(t, static_cast<std::int64_t>(distinct.size()));
+    if (added) distinct.push_back(t);
+    index.push_back(it->second);
+  }
+  auto join = [](const std::vector<std::string>& v) {
+    std::string out = "[";
+    for (std::size_t k = 0; k < v.size(); ++k) out += (k > 0 ? "," : "") + v[k];
+    return out + "]";
+  };
+  const std::string plain = join(texts);
+  if (distinct.size() * 2 > texts.size()) return plain;
+  const std::string coded = "{\"v\":" + join(distinct) + ",\"i\":" + PackedColumn(index) + "}";
+  return coded.size() < plain.size() ? coded : plain;
+}
+
+TEST(PageColumns, TextColumnIsTheOnePerStringColumn) {
+  std::mt19937 rng(11);
+  for (const std::size_t size : {0u, 1u, 2u, 3u, 4u, 7u, 40u, 401u}) {
+    for (const std::size_t pool : {1u, 2u, 3u, 20u, 200u, 1000u}) {
+      for (const int kind : {0, 1, 2}) {  // AddNumber, AddFloat, AddWhole
+        const std::string name = "size " + std::to_string(size) + " pool " +
+                                 std::to_string(pool) + " kind " + std::to_string(kind);
+        JsonTexts texts(size / 2);  // fewer than come: the room grows
+        std::vector<std::string> strings;
+        for (std::size_t k = 0; k < size; ++k) {
+          const auto draw = std::uniform_int_distribution<std::size_t>(0, pool - 1)(rng);
+          // Long and short texts, a null and an infinity among them.
+          double v = draw == 0 ? kNaN : draw == 1 ? -HUGE_VAL : static_cast<double>(draw) / 7;
+          if (kind == 2) {
+            texts.AddWhole(static_cast<std::int64_t>(draw) - 3);
+            strings.push_back(std::to_string(static_cast<std::int64_t>(draw) - 3));
+          } else if (kind == 1) {
+            texts.AddFloat(v);
+            strings.push_back(JsonFloat(v));
+          } else {
+            texts.AddNumber(v);
+            strings.push_back(JsonNumber(v));
+          }
+        }
+        ASSERT_EQ(texts.size(), size) << name;
+        for (std::size_t k = 0; k < size; ++k) ASSERT_EQ(texts[k], strings[k]) << name << " " << k;
+        EXPECT_EQ(TextColumn(texts), OracleTextColumn(strings)) << name;
+      }
+    }
+  }
 }
 
 }  // namespace

@@ -419,6 +419,32 @@ TEST(MetaRefusals, EachNamesWhatIsWrong) {
   EXPECT_THROW(StudiesFromLong({{"A"}, {"x", "y"}, {1}, {}}), std::invalid_argument);
 }
 
+// The studies are ranked side by side: of several faulty studies, the
+// first is the one named, on any number of threads.
+TEST(MetaRefusals, TheFirstFaultyStudyIsNamedOnEveryThreadCount) {
+  std::vector<Study> studies;
+  for (int j = 0; j < 9; ++j) {
+    Study s{"S" + std::to_string(j), {}, {}, {}};
+    for (int i = 0; i < 300; ++i) s.ids.push_back("g" + std::to_string(i));
+    studies.push_back(s);
+  }
+  studies[3].ids[7] = "";                // the first fault
+  studies[6].ids[9] = studies[6].ids[8];  // a later one: an id twice
+  studies[8].ids = {"x"};                 // and one too short
+  for (const unsigned threads : {1u, 2u, 3u, 7u}) {
+    MetaOptions o = Options();
+    o.threads = threads;
+    try {
+      RunMeta(studies, o);
+      ADD_FAILURE() << threads << " threads: no error";
+    } catch (const std::invalid_argument& e) {
+      EXPECT_NE(std::string(e.what()).find("study \"S3\", position 8: the id \"\" is empty"),
+                std::string::npos)
+          << threads << " threads: " << e.what();
+    }
+  }
+}
+
 TEST(MetaShapes, TableAndLongTableGiveTheStudiesOfTheirColumns) {
   const std::vector<Study> t =
       StudiesFromTable({{"x", "y"}, {"A", "B"}, {1, 2, kNaN, 5}, Order::kLargestFirst});

@@ -35,7 +35,8 @@ class StagedDirectory {
   StagedDirectory(const StagedDirectory&) = delete;
   StagedDirectory& operator=(const StagedDirectory&) = delete;
 
-  // Writes one file into the temporary directory. Throws ToolError.
+  // Writes one file into the temporary directory. Throws ToolError. Files
+  // of different names may be written from different threads at once.
   void Write(std::string_view name, std::string_view contents);
   // Moves the directory into place. With `replace`, an existing target is
   // checked again, renamed aside and removed only after the new one is in

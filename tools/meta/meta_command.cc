@@ -14,7 +14,7 @@
 #include "korvelan/meta.h"
 #include "korvelan/options.h"
 #include "tools/cli/cli_parse.h"
-#include "common/in_order.h"
+#include "engine/in_order.h"
 #include "common/meta_sheet.h"
 #include "common/meta_studies.h"
 #include "common/weights.h"
@@ -300,15 +300,15 @@ struct Times {
 void WriteResults(StagedDirectory& directory, const StudyInput& input, const Settings& s,
                   const RunPlan& plan, const MetaResults& results, RunFacts& facts,
                   const Times& times) {
-  // The two large files are built side by side (each from the results
-  // alone, into its own string).
-  std::string pages[2];
-  EachInOrder(2, plan.options.threads, [&](std::size_t k) {
-    pages[k] =
-        k == 0 ? ResultsTsv(results, SortColumn(s)) : ReportPage(input, s, plan, results, facts);
+  // The two large files are built and written side by side (each from the
+  // results alone, into its own string and file).
+  engine::EachInOrder(2, plan.options.threads, [&](std::size_t k) {
+    if (k == 0) {
+      directory.Write("results.tsv", ResultsTsv(results, SortColumn(s)));
+    } else {
+      directory.Write("report.html", ReportPage(input, s, plan, results, facts));
+    }
   });
-  directory.Write("results.tsv", pages[0]);
-  directory.Write("report.html", pages[1]);
   const auto written = std::chrono::steady_clock::now();
   facts.timings = {{"read", Seconds(times.read - times.started).count()},
                    {"analysis", Seconds(times.analysed - times.read).count()},

@@ -1,6 +1,6 @@
 // EachInOrder: every item done once into its own slot, and a failure that
 // is the plain loop's first, on any number of threads.
-#include "common/in_order.h"
+#include "engine/in_order.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-namespace korvelan::tools {
+namespace korvelan::engine {
 namespace {
 
 TEST(EachInOrder, DoesEveryItemOnce) {
@@ -59,4 +59,4 @@ TEST(EachInOrder, RethrowsTheFirstItemsFailure) {
 }
 
 }  // namespace
-}  // namespace korvelan::tools
+}  // namespace korvelan::engine

@@ -1,9 +1,11 @@
 // A loop over independent items spread over threads, failing as the plain
-// loop would: the items' reading and parsing, and the pages written from
-// one result, each into its own slot, so that no thread count changes a
-// byte. Header only: the packages compile common/ from a fixed list.
-#ifndef KORVELAN_COMMON_IN_ORDER_H_
-#define KORVELAN_COMMON_IN_ORDER_H_
+// loop would: the studies' files read and ranked, the P-value columns'
+// q-values, the pages written from one result, each into its own slot, so
+// that no thread count changes a byte. The threads live for one loop: for
+// items of a millisecond or more, not for the runs (see worker_pool.h).
+// Header only: the packages compile the sources from a fixed list.
+#ifndef KORVELAN_ENGINE_IN_ORDER_H_
+#define KORVELAN_ENGINE_IN_ORDER_H_
 
 #include <algorithm>
 #include <atomic>
@@ -13,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-namespace korvelan::tools {
+namespace korvelan::engine {
 
 // Calls work(i) for every i in [0, count) on up to `threads` threads (the
 // caller's among them); work(i) must touch only what belongs to item i.
@@ -53,6 +55,6 @@ void EachInOrder(std::size_t count, unsigned threads, Work&& work) {
   }
 }
 
-}  // namespace korvelan::tools
+}  // namespace korvelan::engine
 
-#endif  // KORVELAN_COMMON_IN_ORDER_H_
+#endif  // KORVELAN_ENGINE_IN_ORDER_H_
