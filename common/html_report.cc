@@ -112,9 +112,8 @@ void AppendSigned(std::string& json, const HtmlReportData& data) {
   }
   if (data.fold_changes) {
     AppendPerStudy(json, "lfc", data, &HtmlReportGene::fold_changes);
-    AppendNumbers(json, "lfcmean", genes, [](JsonTexts& t, const HtmlReportGene& g) {
-      t.AddNumber(g.fold_change_mean);
-    });
+    AppendNumbers(json, "lfcmean", genes,
+                  [](JsonTexts& t, const HtmlReportGene& g) { t.AddNumber(g.fold_change_mean); });
   }
 }
 
@@ -152,8 +151,7 @@ std::string DataJson(const HtmlReportData& data) {
                 [&](JsonTexts& t, const HtmlReportGene& g) { statistic(t, g.r_mean); });
   AppendNumbers(json, "rwmean", genes,
                 [&](JsonTexts& t, const HtmlReportGene& g) { statistic(t, g.r_wmean); });
-  AppendNumbers(json, "q", genes,
-                [&](JsonTexts& t, const HtmlReportGene& g) { statistic(t, g.q); });
+  AppendNumbers(json, "q", genes, [&](JsonTexts& t, const HtmlReportGene& g) { statistic(t, g.q); });
   std::vector<double> denominators;
   denominators.reserve(genes.size());
   for (const HtmlReportGene& g : genes) denominators.push_back(g.p_denominator);

@@ -88,8 +88,7 @@ std::string TextColumn(const JsonTexts& texts) {
   std::vector<std::int64_t> index;
   index.reserve(texts.size());
   for (std::size_t k = 0; k < texts.size(); ++k) {
-    const auto [it, added] =
-        slot->emplace(texts[k], static_cast<std::int64_t>(distinct.size()));
+    const auto [it, added] = slot->emplace(texts[k], static_cast<std::int64_t>(distinct.size()));
     if (added) {
       distinct.push_back(texts[k]);
       if (distinct.size() * 2 > texts.size()) return plain;

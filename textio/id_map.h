@@ -43,7 +43,8 @@ class IdMap {
   // A node holds a link, the key and value and the key's cached hash; a
   // bucket is a link. Rounded up a little for the allocator's alignment.
   static std::size_t PoolBytes(std::size_t expected) {
-    constexpr std::size_t kNode = 2 * sizeof(void*) + sizeof(std::pair<const std::string_view, Value>);
+    constexpr std::size_t kNode =
+        2 * sizeof(void*) + sizeof(std::pair<const std::string_view, Value>);
     constexpr std::size_t kPerId = (kNode + 15) / 16 * 16 + sizeof(void*);
     return std::max<std::size_t>(expected * kPerId + 64, 256);
   }

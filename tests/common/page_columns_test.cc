@@ -105,8 +105,8 @@ TEST(PageColumns, TextColumnIsTheOnePerStringColumn) {
   for (const std::size_t size : {0u, 1u, 2u, 3u, 4u, 7u, 40u, 401u}) {
     for (const std::size_t pool : {1u, 2u, 3u, 20u, 200u, 1000u}) {
       for (const int kind : {0, 1, 2}) {  // AddNumber, AddFloat, AddWhole
-        const std::string name = "size " + std::to_string(size) + " pool " +
-                                 std::to_string(pool) + " kind " + std::to_string(kind);
+        const std::string name = "size " + std::to_string(size) + " pool " + std::to_string(pool) +
+                                 " kind " + std::to_string(kind);
         JsonTexts texts(size / 2);  // fewer than come: the room grows
         std::vector<std::string> strings;
         for (std::size_t k = 0; k < size; ++k) {

@@ -428,7 +428,7 @@ TEST(MetaRefusals, TheFirstFaultyStudyIsNamedOnEveryThreadCount) {
     for (int i = 0; i < 300; ++i) s.ids.push_back("g" + std::to_string(i));
     studies.push_back(s);
   }
-  studies[3].ids[7] = "";                // the first fault
+  studies[3].ids[7] = "";                 // the first fault
   studies[6].ids[9] = studies[6].ids[8];  // a later one: an id twice
   studies[8].ids = {"x"};                 // and one too short
   for (const unsigned threads : {1u, 2u, 3u, 7u}) {
