@@ -81,8 +81,9 @@ std::string TextColumn(const JsonTexts& texts) {
   plain += '[';
   plain += texts.Joined();
   plain += ']';
-  // Distinct values only while they stay few: past half the texts the
-  // coded form cannot be the shorter.
+  // The distinct values are counted only while they are at most half the
+  // texts; past that the column is the plain array, however short the
+  // coded form would be.
   textio::IdMap<std::int64_t> slot(texts.size() / 2 + 1);
   std::vector<std::string_view> distinct;
   std::vector<std::int64_t> index;
