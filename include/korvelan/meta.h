@@ -157,6 +157,8 @@ struct MetaOptions {
   std::vector<double> weights;  // one per study, or empty for equal weights
   std::int32_t runs = 1000;
   std::int32_t seed = 0;  // 1 .. kMaxSeed, always given by the caller
+  // As in RunOptions (0: 1); the studies' ranking and the q-values use
+  // them too. No thread count changes a result.
   unsigned threads = 1;
   // As in RunOptions: after each run, on the calling thread.
   std::function<void(std::int32_t done, std::int32_t total)> progress;
