@@ -84,7 +84,10 @@ std::string TextColumn(const JsonTexts& texts) {
   // The distinct values are counted only while they are at most half the
   // texts; past that the column is the plain array, however short the
   // coded form would be.
-  textio::IdMap<std::int64_t> slot(texts.size() / 2 + 1);
+  // Room for a few thousand at first: a long column (every study's rank
+  // of every gene) may hold few distinct values, and a map sized for half
+  // its texts would touch a bucket array of that size.
+  textio::IdMap<std::int64_t> slot(std::min<std::size_t>(texts.size() / 2 + 1, 4096));
   std::vector<std::string_view> distinct;
   std::vector<std::int64_t> index;
   index.reserve(texts.size());

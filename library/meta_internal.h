@@ -35,14 +35,13 @@ void CheckUtf8(const std::string& text, const std::string& what);
 // The ids are views into the Study's own: valid while the study is.
 struct RankedStudy {
   std::vector<std::string_view> ids;  // every distinct id, first seen
-  textio::IdMap<std::size_t> slot;    // id -> its place in ids
-  std::vector<double> rank;           // per place in ids; NaN: not ranked
+  textio::IdMap<double> rank;         // every distinct id; NaN: not ranked
   std::size_t ranked = 0;
 
   // The id's rank; NaN when the study does not list it or does not rank it.
   double RankOf(std::string_view id) const {
-    const auto it = slot->find(id);
-    return it == slot->end() ? std::numeric_limits<double>::quiet_NaN() : rank[it->second];
+    const auto it = rank->find(id);
+    return it == rank->end() ? std::numeric_limits<double>::quiet_NaN() : it->second;
   }
 };
 

@@ -41,13 +41,15 @@ std::string Where(const Study& study, std::size_t position) {
 // value, or its position for a plain list) after the duplicates rule.
 struct DistinctKeys {
   std::vector<std::string_view> ids;  // into the study's ids
-  textio::IdMap<std::size_t> slot;    // id -> its place in ids
+  // id -> its place in ids (a whole number, exact in double): the map
+  // becomes the ranked study's map from id to rank.
+  textio::IdMap<double> slot;
   std::vector<double> key;
 };
 
 DistinctKeys KeysOf(const Study& study, Duplicates duplicates) {
   const bool by_value = !study.values.empty();
-  DistinctKeys d{{}, textio::IdMap<std::size_t>(study.ids.size()), {}};
+  DistinctKeys d{{}, textio::IdMap<double>(study.ids.size()), {}};
   std::vector<double> sum;  // kMean: sum and count of the non-NaN keys
   std::vector<double> count;
   std::vector<std::size_t> first_position;
@@ -61,7 +63,7 @@ DistinctKeys KeysOf(const Study& study, Duplicates duplicates) {
     if (textio::FirstInvalidUtf8(id) != std::string::npos)
       CheckUtf8(id, Where(study, i) + ": the id \"" + id + "\"");
     const double k = by_value ? study.values[i] : static_cast<double>(i + 1);
-    auto [it, added] = d.slot->emplace(id, d.ids.size());
+    auto [it, added] = d.slot->emplace(id, static_cast<double>(d.ids.size()));
     if (added) {
       d.ids.push_back(id);
       d.key.push_back(k);
@@ -70,7 +72,7 @@ DistinctKeys KeysOf(const Study& study, Duplicates duplicates) {
       first_position.push_back(i);
       continue;
     }
-    const std::size_t s = it->second;
+    const auto s = static_cast<std::size_t>(it->second);
     switch (duplicates) {
       case Duplicates::kRefuse:
         Invalid("study \"" + study.name + "\" lists \"" + id + "\" twice, at positions " +
@@ -118,18 +120,19 @@ RankedStudy RankOneStudy(const Study& study, Duplicates duplicates) {
   std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
     return Better(key[a], key[b], study.order);
   });
-  RankedStudy out{std::move(d.ids), std::move(d.slot), std::vector<double>(key.size(), kNaN),
-                  order.size()};
   // Ties span positions a .. b (1-based) and share (a + b) / 2: a whole
   // number or a half, exact in double.
+  std::vector<double> rank(key.size(), kNaN);
   for (std::size_t a = 0; a < order.size();) {
     std::size_t b = a;
     while (b + 1 < order.size() && key[order[b + 1]] == key[order[a]]) ++b;
-    const double rank = static_cast<double>(a + 1 + b + 1) / 2.0;
-    for (std::size_t k = a; k <= b; ++k) out.rank[order[k]] = rank;
+    const double r = static_cast<double>(a + 1 + b + 1) / 2.0;
+    for (std::size_t k = a; k <= b; ++k) rank[order[k]] = r;
     a = b + 1;
   }
-  return out;
+  // Each id's place becomes its rank, in the map's own nodes.
+  for (auto& [id, value] : *d.slot) value = rank[static_cast<std::size_t>(value)];
+  return RankedStudy{std::move(d.ids), std::move(d.slot), order.size()};
 }
 
 }  // namespace korvelan::meta

@@ -93,11 +93,12 @@ std::vector<std::string> NamedGenes(const std::vector<RankedStudy>& ranked,
                                     const MetaOptions& options,
                                     const std::vector<StudyUniverse>& universes) {
   std::vector<std::string> genes;
-  // Views into the studies' and options' ids, which outlive the call;
-  // room for the studies' ids (universe lists beyond them grow the pool).
-  std::size_t listed = 0;
-  for (const RankedStudy& r : ranked) listed += r.ids.size();
-  textio::IdMap<bool> seen(listed);
+  // Views into the studies' and options' ids, which outlive the call.
+  // Room for the longest study's ids: studies mostly share their ids, and
+  // a union beyond that grows the map as it comes.
+  std::size_t longest = 0;
+  for (const RankedStudy& r : ranked) longest = std::max(longest, r.ids.size());
+  textio::IdMap<bool> seen(longest);
   auto add = [&](const auto& ids) {
     for (const std::string_view id : ids) {
       if (seen->emplace(id, true).second) genes.emplace_back(id);

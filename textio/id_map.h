@@ -22,8 +22,10 @@ class IdMap {
  public:
   using Map = std::pmr::unordered_map<std::string_view, Value>;
 
-  // Room for `expected` ids without a rehash or a second block from the
-  // heap; more ids are taken as they come (the pool then grows).
+  // Room for `expected` ids without a rehash (and, up to a first block of
+  // 64 MiB, without a second block from the heap); more ids are taken as
+  // they come, the pool growing by blocks, so an estimate far above the
+  // ids that come reserves no more than that first block for nodes.
   explicit IdMap(std::size_t expected)
       : pool_(std::make_unique<std::pmr::monotonic_buffer_resource>(PoolBytes(expected))),
         map_(pool_.get()) {
@@ -46,7 +48,8 @@ class IdMap {
     constexpr std::size_t kNode =
         2 * sizeof(void*) + sizeof(std::pair<const std::string_view, Value>);
     constexpr std::size_t kPerId = (kNode + 15) / 16 * 16 + sizeof(void*);
-    return std::max<std::size_t>(expected * kPerId + 64, 256);
+    constexpr std::size_t kFirstBlock = std::size_t{64} << 20;
+    return std::min(expected, kFirstBlock / kPerId) * kPerId + 256;
   }
 
   std::unique_ptr<std::pmr::monotonic_buffer_resource> pool_;  // outlives map_
