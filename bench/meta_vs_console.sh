@@ -36,7 +36,7 @@ best() { sort -n | head -1; }
 timing() { tr -d ' \n' < "$1" | sed 's/.*"timings_seconds":{//; s/}.*//' | tr ',' '\n' | grep "\"$2\"" | cut -d: -f2; }
 
 echo "load: $(cut -d' ' -f1-3 /proc/loadavg)"
-printf '%7s %17s %17s %6s %8s %8s %8s\n' threads "console ms med/best" "meta ms med/best" ratio read analysis write
+printf '%7s %19s %19s %6s %8s %8s %8s\n' threads "console ms med/best" "meta ms med/best" ratio read analysis write
 for t in $threads; do
   : > "$work/console.t"; : > "$work/meta.t"; : > "$work/read.t"; : > "$work/analysis.t"; : > "$work/write.t"
   i=0
@@ -51,7 +51,7 @@ for t in $threads; do
   done
   cm=$(median < "$work/console.t"); cb=$(best < "$work/console.t")
   mm=$(median < "$work/meta.t"); mb=$(best < "$work/meta.t")
-  printf '%7s %8s/%-8s %8s/%-8s %6.3f %8.3f %8.3f %8.3f\n' "$t" "$cm" "$cb" "$mm" "$mb" \
+  printf '%7s %10s/%-8s %10s/%-8s %6.3f %8.3f %8.3f %8.3f\n' "$t" "$cm" "$cb" "$mm" "$mb" \
     "$(echo "$mm $cm" | awk '{print $1 / $2}')" "$(median < "$work/read.t")" \
     "$(median < "$work/analysis.t")" "$(median < "$work/write.t")"
 done
